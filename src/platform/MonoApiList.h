@@ -36,6 +36,7 @@
     X(mono_image_get_table_rows)           \
     X(mono_jit_init)                       \
     X(mono_method_full_name)               \
+    X(mono_method_get_flags)               \
     X(mono_method_get_name)                \
     X(mono_method_signature)               \
     X(mono_object_get_class)               \

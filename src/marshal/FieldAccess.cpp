@@ -1,0 +1,197 @@
+// Reading and writing fields of managed objects by name.
+//
+// mono_field_get_value writes the field's full stored size into the caller's buffer, so
+// each getter first checks that the field is an instance field whose size is exactly the
+// width of its slot; a mismatch would otherwise write past the slot on our stack.
+
+#include <CloudSDKCppBridge.h>
+
+#include "marshal/FieldAccessInternal.h"
+#include "platform/MonoAPI.h"
+
+#include <cstdint>
+
+namespace cloudsdk::marshal {
+
+namespace {
+
+// mono_field_get_flags: FIELD_ATTRIBUTE_STATIC. Static (and const) fields have no
+// storage in the object.
+constexpr uint32_t kFieldStatic = 0x10;
+
+// What a getter's slot can hold.
+enum class Slot { Reference, Bytes1, Bytes4, Bytes8 };
+
+const char* Describe(Slot slot) {
+    switch (slot) {
+        case Slot::Reference: return "a reference";
+        case Slot::Bytes1: return "a 1-byte value";
+        case Slot::Bytes4: return "a 4-byte value";
+        case Slot::Bytes8: return "an 8-byte value";
+    }
+    return "?";
+}
+
+int Width(Slot slot) {
+    switch (slot) {
+        case Slot::Bytes1: return 1;
+        case Slot::Bytes4: return 4;
+        default: return 8;
+    }
+}
+
+MonoClassField* FindField(MonoClass* klass, const char* fieldName) {
+    MonoClassField* field =
+        klass != nullptr ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName) : nullptr;
+    if (field == nullptr) {
+        g_debug.error("Could not find field [%s]", fieldName);
+    }
+    return field;
+}
+
+bool IsStatic(MonoClassField* field) { return (MonoAPI::mono_field_get_flags_ptr(field) & kFieldStatic) != 0; }
+
+bool Fits(MonoClassField* field, Slot slot) {
+    MonoType* type = MonoAPI::mono_field_get_type_ptr(field);
+    const bool reference = MonoAPI::mono_type_is_reference_ptr(type) != 0;
+    if (slot == Slot::Reference) {
+        return reference;
+    }
+    int alignment = 0;
+    return !reference && MonoAPI::mono_type_size_ptr(type, &alignment) == Width(slot);
+}
+
+// The field `fieldName` of `object` if it can be read into `slot`; null, logged, if the
+// field is missing, static or of another width, or there is no object to read from.
+MonoClassField* FindReadableField(MonoClass* klass, MonoObject* object, const char* fieldName, Slot slot) {
+    MonoClassField* field = FindField(klass, fieldName);
+    if (field == nullptr) {
+        return nullptr;
+    }
+    if (object == nullptr) {
+        g_debug.error("Could not read field [%s] of a null object", fieldName);
+        return nullptr;
+    }
+    if (IsStatic(field) || !Fits(field, slot)) {
+        g_debug.error("Field [%s] is not an instance field holding %s", fieldName, Describe(slot));
+        return nullptr;
+    }
+    return field;
+}
+
+template <class Value>
+Value ReadField(MonoClass* klass, MonoObject* object, const char* fieldName, Slot slot) {
+    static_assert(sizeof(Value) == 1 || sizeof(Value) == 4 || sizeof(Value) == 8);
+    Value value{};
+    if (MonoClassField* field = FindReadableField(klass, object, fieldName, slot)) {
+        MonoAPI::mono_field_get_value_ptr(object, field, &value);
+    }
+    return value;
+}
+
+// A managed string, or null when `value` is null or another kind of object, which the
+// string functions would otherwise read as a string.
+MonoString* AsString(void* value, const char* fieldName) {
+    if (value == nullptr) {
+        return nullptr;
+    }
+    auto* object = static_cast<MonoObject*>(value);
+    if (MonoAPI::mono_object_get_class_ptr(object) != MonoAPI::mono_get_string_class_ptr()) {
+        g_debug.error("Field [%s] does not hold a string", fieldName);
+        return nullptr;
+    }
+    return static_cast<MonoString*>(value);
+}
+
+}  // namespace
+
+bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out) {
+    out.clear();
+    MonoClassField* field = FindReadableField(klass, object, fieldName, Slot::Reference);
+    if (field == nullptr) {
+        return false;
+    }
+    void* value = nullptr;
+    MonoAPI::mono_field_get_value_ptr(object, field, &value);
+    if (value == nullptr) {
+        return true;
+    }
+    MonoString* text = AsString(value, fieldName);
+    if (text == nullptr) {
+        return false;
+    }
+    out = gc2std(text);
+    return true;
+}
+
+bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, void* value) {
+    MonoClassField* field = FindField(klass, fieldName);
+    if (field == nullptr) {
+        return false;
+    }
+    // A static field has no storage in the object; the runtime would write through the
+    // object at the field's static offset.
+    if (IsStatic(field)) {
+        g_debug.error("Field [%s] is static and is not written", fieldName);
+        return false;
+    }
+    if (object == nullptr) {
+        g_debug.error("Could not write field [%s] of a null object", fieldName);
+        return false;
+    }
+    MonoAPI::mono_field_set_value_ptr(object, field, value);
+    return true;
+}
+
+}  // namespace cloudsdk::marshal
+
+using cloudsdk::marshal::AsString;
+using cloudsdk::marshal::FindReadableField;
+using cloudsdk::marshal::IsStatic;
+using cloudsdk::marshal::ReadField;
+using cloudsdk::marshal::Slot;
+
+void* GetFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    return ReadField<void*>(klass, object, fieldName, Slot::Reference);
+}
+
+std::string GetStringFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    std::string text;
+    cloudsdk::marshal::ReadStringField(klass, object, fieldName, text);
+    return text;
+}
+
+bool GetBoolFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    return ReadField<uint8_t>(klass, object, fieldName, Slot::Bytes1) != 0;
+}
+
+int GetIntFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    return ReadField<int32_t>(klass, object, fieldName, Slot::Bytes4);
+}
+
+long long GetLongFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    return ReadField<int64_t>(klass, object, fieldName, Slot::Bytes8);
+}
+
+MonoObject* GetStructFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    // Silent by design: a missing field or value is an ordinary answer for this getter.
+    MonoClassField* field =
+        klass != nullptr ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName) : nullptr;
+    if (field == nullptr || (object == nullptr && !IsStatic(field))) {
+        return nullptr;
+    }
+    return MonoAPI::mono_field_get_value_object_ptr(g_domain, field, object);
+}
+
+bool IsStringFieldEmpty(MonoObject* object, const char* fieldName) {
+    MonoClass* klass = object != nullptr ? MonoAPI::mono_object_get_class_ptr(object) : nullptr;
+    if (klass == nullptr) {
+        return true;
+    }
+    MonoString* text = AsString(GetFieldValue(klass, object, fieldName), fieldName);
+    return text == nullptr || MonoAPI::mono_string_length_ptr(text) == 0;
+}
+
+void SetFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName, void* value) {
+    cloudsdk::marshal::WriteField(klass, object, fieldName, value);
+}

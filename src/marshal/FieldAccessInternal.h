@@ -1,0 +1,23 @@
+#pragma once
+
+// Field access that tells its caller whether the field was there to read or write. The
+// exported getters and SetFieldValue answer only with a value, in which a missing field
+// and an empty one look alike; the record conversions need to tell them apart.
+//
+// REQUIRES: the runtime up and the calling thread attached.
+
+#include <CloudSDKCppBridge/MonoTypes.h>
+
+#include <string>
+
+namespace cloudsdk::marshal {
+
+// Replaces `out` with the text of the string field `fieldName` ("" when it holds null).
+// False, logged, when the field is missing, static, not a reference or holds no string.
+bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out);
+
+// Writes `value` (a managed reference, or the address of a native value of the field's
+// size) into the field. False, logged, when the field is missing or static.
+bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, void* value);
+
+}  // namespace cloudsdk::marshal

@@ -1,0 +1,146 @@
+// Managed lists to native vectors, walked with an enumerator class of the wrapper
+// assembly: static GetEnumerator(list), then MoveNext() and Current() per element.
+
+#include "marshal/CloudSDKHelper.h"
+
+#include "host/ManagedCall.h"
+#include "marshal/ManagedObjectsInternal.h"
+#include "marshal/MethodLookup.h"
+#include "marshal/RecordConversionInternal.h"
+#include "platform/MonoAPI.h"
+
+#include <cstdint>
+#include <utility>
+
+namespace {
+
+using cloudsdk::marshal::Binding;
+using cloudsdk::marshal::FindMethod;
+
+// The enumeration protocol of one enumerator class, looked up afresh for every walk.
+struct Enumeration {
+    const char* className;
+    MonoMethod* getEnumerator;
+    MonoMethod* moveNext;
+    MonoMethod* current;
+};
+
+bool FindEnumeration(const char* className, Enumeration& protocol) {
+    MonoClass* klass =
+        MonoAPI::mono_class_from_name_ptr(g_image, cloudsdk::marshal::kWrapperNamespace, className);
+    if (klass == nullptr) {
+        g_debug.error("Failed to get enumerator class [%s]", className);
+        return false;
+    }
+    protocol.className = className;
+    protocol.getEnumerator = FindMethod(klass, "GetEnumerator", 1, Binding::Static);
+    protocol.moveNext = FindMethod(klass, "MoveNext", 0, Binding::Instance);
+    protocol.current = FindMethod(klass, "Current", 0, Binding::Instance);
+    if (protocol.getEnumerator == nullptr || protocol.moveNext == nullptr || protocol.current == nullptr) {
+        g_debug.error("Failed to get enumerator method [%s]", className);
+        return false;
+    }
+    return true;
+}
+
+// Invokes one step of the protocol; null for an exception or a null result, both logged.
+MonoObject* Step(const Enumeration& protocol, MonoMethod* method, void* instance, void** args) {
+    MonoObject* exception = nullptr;
+    MonoObject* result = cloudsdk::InvokeManaged(method, instance, args, exception);
+    if (exception != nullptr) {
+        g_debug.error("Enumerator method [%s] of [%s] raised %s", MonoAPI::mono_method_get_name_ptr(method),
+                      protocol.className,
+                      cloudsdk::ExceptionClassName(exception));
+        return nullptr;
+    }
+    if (result == nullptr) {
+        g_debug.error("Enumerator method [%s] of [%s] returned null", MonoAPI::mono_method_get_name_ptr(method),
+                      protocol.className);
+    }
+    return result;
+}
+
+MonoObject* StartEnumeration(const Enumeration& protocol, MonoObject* list) {
+    void* args[] = {list};
+    MonoObject* exception = nullptr;
+    MonoObject* enumerator = cloudsdk::InvokeManaged(protocol.getEnumerator, nullptr, args, exception);
+    if (exception != nullptr) {
+        g_debug.error("Enumerator method [GetEnumerator] of [%s] raised %s", protocol.className,
+                      cloudsdk::ExceptionClassName(exception));
+        return nullptr;
+    }
+    if (enumerator == nullptr) {
+        g_debug.error("Failed to invoke get enumerator method [%s]", protocol.className);
+    }
+    return enumerator;
+}
+
+enum class Advance { Element, End, Failed };
+
+// Moves to the next element and hands it out.
+Advance NextElement(const Enumeration& protocol, MonoObject* enumerator, MonoObject*& element) {
+    MonoObject* more = Step(protocol, protocol.moveNext, enumerator, nullptr);
+    if (more == nullptr) {
+        return Advance::Failed;
+    }
+    if (MonoAPI::mono_object_get_class_ptr(more) != MonoAPI::mono_get_boolean_class_ptr()) {
+        g_debug.error("Enumerator method [MoveNext] of [%s] did not return a Boolean", protocol.className);
+        return Advance::Failed;
+    }
+    if (*static_cast<const uint8_t*>(MonoAPI::mono_object_unbox_ptr(more)) == 0) {
+        return Advance::End;
+    }
+    element = Step(protocol, protocol.current, enumerator, nullptr);
+    return element != nullptr ? Advance::Element : Advance::Failed;
+}
+
+}  // namespace
+
+namespace CloudSDKCppBridgeHelper {
+
+template <class Record, class ListHandle, class ElementHandle>
+bool CCloudSDKHelper::ConvertList_ManagedToNative(std::vector<Record>& out, ListHandle list, ElementHandle,
+                                                  const char* enumeratorClassName) {
+    out.clear();
+    if (list == nullptr) {
+        return true;
+    }
+    Enumeration protocol{};
+    if (!FindEnumeration(enumeratorClassName, protocol)) {
+        return false;
+    }
+    MonoObject* enumerator = StartEnumeration(protocol, list);
+    if (enumerator == nullptr) {
+        return false;
+    }
+    bool whole = true;
+    for (;;) {
+        MonoObject* element = nullptr;
+        switch (NextElement(protocol, enumerator, element)) {
+            case Advance::End: return whole;
+            case Advance::Failed: return false;
+            case Advance::Element: break;
+        }
+        Record record;
+        // A record missing a field is still kept, with that field empty.
+        whole = cloudsdk::marshal::ReadRecord(record, element) && whole;
+        out.push_back(std::move(record));
+    }
+}
+
+template bool CCloudSDKHelper::ConvertList_ManagedToNative<SStorageAccountInfo, MonoObject*, MonoObject*>(
+    std::vector<SStorageAccountInfo>&, MonoObject*, MonoObject*, const char*);
+template bool CCloudSDKHelper::ConvertList_ManagedToNative<SString, MonoObject*, MonoObject*>(
+    std::vector<SString>&, MonoObject*, MonoObject*, const char*);
+
+bool CCloudSDKHelper::ConvertStorageAccountInfoList_ManagedToNative(std::vector<SStorageAccountInfo>& out,
+                                                                    MonoObject* list) {
+    return ConvertList_ManagedToNative(out, list, static_cast<MonoObject*>(nullptr),
+                                       "SStorageAccountInfoLibListEnumerator");
+}
+
+bool CCloudSDKHelper::ConvertStringList_ManagedToNative(std::vector<SString>& out, MonoObject* list) {
+    return ConvertList_ManagedToNative(out, list, static_cast<MonoObject*>(nullptr), "SStringListEnumerator");
+}
+
+}  // namespace CloudSDKCppBridgeHelper

@@ -1,0 +1,82 @@
+// Native vectors to managed lists: a list made by the factory, filled through its own
+// "Add" with one new element per record.
+
+#include "marshal/CloudSDKHelper.h"
+
+#include "host/ManagedCall.h"
+#include "marshal/ManagedObjectsInternal.h"
+#include "marshal/MethodLookup.h"
+#include "marshal/RecordConversionInternal.h"
+#include "platform/MonoAPI.h"
+
+namespace {
+
+MonoMethod* FindAdd(MonoObject* list) {
+    MonoClass* listClass = MonoAPI::mono_object_get_class_ptr(list);
+    MonoMethod* add = cloudsdk::marshal::FindMethod(listClass, "Add", 1, cloudsdk::marshal::Binding::Instance);
+    if (add == nullptr) {
+        g_debug.error("Failed to get add method for class [%s]", MonoAPI::mono_class_get_name_ptr(listClass));
+        DumpClassMethods(listClass);
+    }
+    return add;
+}
+
+bool AddElement(MonoMethod* add, MonoObject* list, MonoObject* element) {
+    void* args[] = {element};
+    MonoObject* exception = nullptr;
+    cloudsdk::InvokeManaged(add, list, args, exception);
+    if (exception != nullptr) {
+        g_debug.error("Add method of class [%s] raised %s",
+                      MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(list)),
+                      cloudsdk::ExceptionClassName(exception));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace CloudSDKCppBridgeHelper {
+
+// The element class is looked up once per fill and handed to each record's conversion
+// directly, rather than through a throw-away object of that class per record. The fill
+// stops at the first element that cannot be made or added: the list is then partial and
+// the caller is told so.
+template <class ListHandle, class Record, class ElementHandle>
+bool CCloudSDKHelper::ConvertList_NativeToManaged(ListHandle list, const std::vector<Record>& in, ElementHandle,
+                                                  const char* elementClassName) {
+    if (list == nullptr) {
+        return false;  // the list was not made; CreateList has said why
+    }
+    MonoMethod* add = FindAdd(list);
+    if (add == nullptr) {
+        return false;
+    }
+    if (in.empty()) {
+        return true;
+    }
+    MonoClass* elementClass = cloudsdk::marshal::FindWrapperClass(elementClassName);
+    if (elementClass == nullptr) {
+        return false;
+    }
+    bool whole = true;
+    for (const Record& record : in) {
+        bool textSet = false;
+        MonoObject* element = cloudsdk::marshal::NewElement(elementClass, record, textSet);
+        if (element == nullptr || !AddElement(add, list, element)) {
+            return false;
+        }
+        whole = textSet && whole;
+    }
+    return whole;
+}
+
+template bool CCloudSDKHelper::ConvertList_NativeToManaged<MonoObject*, SString, MonoObject*>(
+    MonoObject*, const std::vector<SString>&, MonoObject*, const char*);
+
+bool CCloudSDKHelper::ConvertStringList_NativeToManaged(MonoObject*& list, const std::vector<SString>& in) {
+    list = CreateList("SStringLibHandle");
+    return ConvertList_NativeToManaged(list, in, static_cast<MonoObject*>(nullptr), "SStringLib");
+}
+
+}  // namespace CloudSDKCppBridgeHelper
