@@ -48,7 +48,7 @@ TEST_F(BridgeTest, AssemblyResolverFlagUsesTheLowerCaseManagedNames) {
 }
 
 TEST_F(BridgeTest, LastErrorTextComesBackAndANullOneIsEmpty) {
-    Script("GetLastErrorString", "result", "string:connection refused \\u00e9\\U0001F600");
+    Script("GetLastErrorString", "result", "string:connection refused \\u00e9\\uD83D\\uDE00");
     EXPECT_EQ(bridge->GetLastErrorString(), "connection refused \xC3\xA9\xF0\x9F\x98\x80");
     Script("GetLastErrorString", "result", "null");
     EXPECT_EQ(bridge->GetLastErrorString(), "");

@@ -249,7 +249,7 @@ TEST(UtfTest, ValidTextRoundTrips) {
         cloudsdk::Utf16ToUtf8(one.data(), one.size(), utf8);
         std::u16string back;
         cloudsdk::Utf8ToUtf16(utf8, back);
-        EXPECT_EQ(back, one) << std::hex << cp;
+        EXPECT_EQ(back, one) << std::hex << static_cast<uint32_t>(cp);
         all += utf8;
     }
     std::u16string wide;

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The main job: installs what is needed, builds, runs the example host against the test
+# double, then backs up and restores a container on a local Cosmos DB-compatible server.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+bash scripts/build.sh
+echo "== example host: every bridge method against the managed test double"
+CLOUDSDK_HOME="$PWD/build/worlds/normal" CLOUDSDK_LOG="$PWD/build/example-host.log" build/bin/example-host
+if [ -x tests/e2e/roundtrip.sh ]; then
+  echo "== backup and restore round trip on the local server"
+  tests/e2e/roundtrip.sh "$PWD/build"
+fi
