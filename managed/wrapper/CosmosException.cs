@@ -1,0 +1,17 @@
+// A failed service call, with the text that GetLastErrorString reports. Its message is built
+// from the status, the operation and the service's own message, never from request headers,
+// so it cannot carry the account key.
+using System;
+
+namespace CloudSDKWrapper
+{
+    public sealed class CosmosException : Exception
+    {
+        public int StatusCode { get; private set; }
+
+        public CosmosException(int statusCode, string message) : base(message)
+        {
+            StatusCode = statusCode;
+        }
+    }
+}

@@ -1,0 +1,48 @@
+// One request to the service's REST interface and its answer.
+using System.Collections.Generic;
+using System.Text;
+
+namespace CloudSDKWrapper
+{
+    internal sealed class RestRequest
+    {
+        public string Method = "GET";
+        // The path below the endpoint, already escaped, without a leading slash ("dbs/a%20b").
+        public string Path = "";
+        // What the signature covers: the resource type and the unescaped resource link.
+        public string ResourceType = "";
+        public string ResourceLink = "";
+        public byte[] Body;
+        public string ContentType = "application/json";
+        public readonly Dictionary<string, string> Headers = new Dictionary<string, string>();
+        // What the request does, for error texts ("read container [c]").
+        public string What = "";
+
+        public RestRequest WithJson(string json)
+        {
+            Body = Encoding.UTF8.GetBytes(json);
+            return this;
+        }
+
+        public RestRequest WithHeader(string name, string value)
+        {
+            Headers[name] = value;
+            return this;
+        }
+    }
+
+    internal sealed class RestResponse
+    {
+        public int Status;
+        public string Body = "";
+        public readonly Dictionary<string, string> Headers = new Dictionary<string, string>(System.StringComparer.OrdinalIgnoreCase);
+
+        public bool Ok { get { return Status >= 200 && Status < 300; } }
+
+        public string Header(string name)
+        {
+            string value;
+            return Headers.TryGetValue(name, out value) ? value : null;
+        }
+    }
+}

@@ -1,0 +1,320 @@
+// Tests of the production wrapper assembly, run by mono against the local test server
+// (COSMOS_ENDPOINT, COSMOS_KEY). They call the wrapper the way the native bridge does:
+// through the CCloudWrapper methods, and through the list and enumerator classes by their
+// contract.
+using System;
+using System.Collections.Generic;
+using System.Linq;
+using CloudSDKWrapper;
+using Newtonsoft.Json.Linq;
+
+namespace CloudSDKWrapperTests
+{
+    internal static class WrapperTests
+    {
+        private static string Endpoint { get { return Environment.GetEnvironmentVariable("COSMOS_ENDPOINT"); } }
+        private static string Key { get { return Environment.GetEnvironmentVariable("COSMOS_KEY"); } }
+        private const string LocalOptions = "verifyTls=false";
+        private const string PartitionKey = "{\"paths\":[\"/pk\"],\"kind\":\"Hash\",\"version\":2}";
+
+        private static int Main()
+        {
+            var runner = new TestRunner();
+            runner.Add("signature matches the documented example", SignatureMatchesDocumentedExample);
+            runner.Add("connect fails clearly for a wrong key, a wrong endpoint and verified TLS", ConnectFailures);
+            runner.Add("lists enumerate as the bridge walks them", ListsEnumerate);
+            runner.Add("catalogue lists databases and containers", Catalogue);
+            runner.Add("container is created and described", CreateAndDescribe);
+            runner.Add("restore and paged read give back every item", RestoreAndReadBack);
+            runner.Add("restore reports refused and failed items", RestoreFailures);
+            runner.Add("scripts back up and restore", ScriptsRoundTrip);
+            runner.Add("throughput changes", ThroughputChanges);
+            return runner.Run();
+        }
+
+        private static CAzureResourceWrapper Connected()
+        {
+            var w = new CAzureResourceWrapper();
+            Check.True(w.Initialize("wrapper-tests", "", 30000), "Initialize: " + w.GetLastErrorString());
+            Check.True(w.Connect(Endpoint, Key, LocalOptions), "Connect: " + w.GetLastErrorString());
+            return w;
+        }
+
+        private static List<string> Texts(object list)
+        {
+            var texts = new List<string>();
+            var e = SStringListEnumerator.GetEnumerator(list);
+            while (e.MoveNext()) texts.Add(e.Current().strValue);
+            return texts;
+        }
+
+        // Dates must stay texts, as the wrapper keeps them, for a fair comparison.
+        private static JObject ParseKeepingDates(string text)
+        {
+            var reader = new Newtonsoft.Json.JsonTextReader(new System.IO.StringReader(text)) { DateParseHandling = Newtonsoft.Json.DateParseHandling.None };
+            return JObject.Load(reader);
+        }
+
+        private static string Unique(string prefix) { return prefix + "-" + Guid.NewGuid().ToString("N").Substring(0, 8); }
+
+        private static void MakeContainer(CAzureResourceWrapper w, string db, string container, int throughput)
+        {
+            Check.True(w.CreateCosmosDBDatabase("", db, false, "", 0, 0, false), "create database: " + w.GetLastErrorString());
+            int t = throughput, ttl = 0;
+            Check.True(w.CreateCosmosDBContainer("", db, true, container, PartitionKey, "", ref t, ref ttl, true), "create container: " + w.GetLastErrorString());
+        }
+
+        private static void SignatureMatchesDocumentedExample()
+        {
+            // The service's documentation signs GET dbs/ToDoList at this date with this key.
+            var type = typeof(CAzureResourceWrapper).Assembly.GetType("CloudSDKWrapper.MasterKeyAuth");
+            var auth = Activator.CreateInstance(type, "dsZQi3KtZmCv1ljt3VNWNm7sQUF1y5rJfC6kv5JiwvW0EndXdDku/dkKBp8/ufDToSxLzR4y+O/0H/t4bQtVNw==");
+            var header = (string)type.GetMethod("Authorization").Invoke(auth, new object[] { "GET", "dbs", "dbs/ToDoList", "Thu, 27 Apr 2017 00:51:12 GMT" });
+            const string documented = "type%3dmaster%26ver%3d1.0%26sig%3dc09PEVJrgp2uQRkr934kFbTqhByc7TVr3OHyqlu%2bc%2bc%3d";
+            // Escapes may differ in letter case; the decoded texts may not.
+            Check.Equal(Uri.UnescapeDataString(documented), Uri.UnescapeDataString(header), "authorization header");
+            var date = (string)type.GetMethod("RequestDate").Invoke(null, new object[] { new DateTime(2017, 4, 27, 0, 51, 12, DateTimeKind.Utc) });
+            Check.Equal("Thu, 27 Apr 2017 00:51:12 GMT", date, "RFC 1123 date");
+        }
+
+        private static void ConnectFailures()
+        {
+            var w = new CAzureResourceWrapper();
+            string wrongKey = Convert.ToBase64String(new byte[64]);
+            Check.True(!w.Connect(Endpoint, wrongKey, LocalOptions), "a wrong key must not connect");
+            string error = w.GetLastErrorString();
+            Check.True(error.Contains("401") && error.Contains("check the account key"), "wrong-key error names the cause: " + error);
+            Check.True(!error.Contains(wrongKey) && !error.Contains(Key), "the error text holds no key");
+            Check.True(!w.CheckConnection(), "no connection after a failed connect");
+
+            var started = DateTime.UtcNow;
+            Check.True(!w.Connect("https://127.0.0.1:1", Key, LocalOptions), "a closed port must not connect");
+            Check.True((DateTime.UtcNow - started).TotalSeconds < 10, "a refused connection fails fast");
+            Check.True(w.GetLastErrorString().Contains("127.0.0.1:1"), "the error names the endpoint: " + w.GetLastErrorString());
+
+            Check.True(!w.Connect(Endpoint, Key, ""), "the self-signed certificate is refused unless verification is off");
+            Check.True(!w.Connect(Endpoint, "not base64!", LocalOptions), "a malformed key is refused");
+            Check.True(!w.GetLastErrorString().Contains("not base64!"), "the malformed key is not echoed");
+            Check.True(!w.Connect(Endpoint, Key, "verifyTsl=false"), "a misspelt option is refused");
+            Check.True(w.Connect(Endpoint, Key, LocalOptions), "the right key connects: " + w.GetLastErrorString());
+            Check.True(w.CheckConnection(), "CheckConnection after connect");
+            w.Disconnect();
+            Check.True(!w.CheckConnection(), "CheckConnection after disconnect");
+        }
+
+        private static void ListsEnumerate()
+        {
+            var list = CCloudWrapperFactory.CreateSStringLibList();
+            foreach (var s in new[] { "a", "", "ü" }) list.Add(new SStringLib { strValue = s });
+            Check.Equal("a||ü", string.Join("|", Texts(list)), "texts in order");
+            Check.Equal(0, Texts(new object()).Count, "a foreign object enumerates as empty");
+            var e = SStringListEnumerator.GetEnumerator(list);
+            Check.True(e.Current() == null, "Current before MoveNext is null, not an exception");
+            while (e.MoveNext()) { }
+            Check.True(!e.MoveNext() && e.Current() == null, "the end is stable");
+
+            var w = Connected();
+            var accounts = w.GetDatabaseAccountInfoList("", 0, 0);
+            var ae = SStorageAccountInfoLibListEnumerator.GetEnumerator(accounts);
+            Check.True(ae.MoveNext(), "one account");
+            Check.Equal("127.0.0.1", ae.Current().strName, "account name");
+            Check.True(ae.Current().strLocation.Length > 0, "account location");
+            Check.True(!ae.MoveNext(), "only one account");
+            var region = w.GetDatabaseAccountInfoListForRegion("southcentralus", 2, 0);
+            Check.True(SStorageAccountInfoLibListEnumerator.GetEnumerator(region).MoveNext(), "region match ignores spaces and case");
+            Check.True(!SStorageAccountInfoLibListEnumerator.GetEnumerator(w.GetDatabaseAccountInfoListForRegion("Mars", 1, 0)).MoveNext(), "no such region");
+        }
+
+        private static void Catalogue()
+        {
+            var w = Connected();
+            string db = Unique("catalogue");
+            MakeContainer(w, db, "b-second", 0);
+            MakeContainer(w, db, "a-first", 0);
+            MakeContainer(w, db, "other", 0);
+            Check.True(Texts(w.ListCosmosDBDatabases("", "", true)).Contains(db), "database listed");
+            Check.Equal("a-first,b-second,other", string.Join(",", Texts(w.ListCosmosDBContainers("", db, "", true))), "containers sorted");
+            Check.Equal("a-first", string.Join(",", Texts(w.ListCosmosDBContainers("", db, "a-", true))), "prefix filter");
+            Check.True(w.ListCosmosDBContainers("", db + "-missing", "", true) == null, "a missing database fails");
+            Check.True(w.GetLastErrorString().Contains("does not exist"), "and says so");
+            Check.True(w.ListCosmosDBDatabases("someone-else", "", false) == null, "another account fails");
+            string endpoint = null, scheme = null;
+            Check.True(w.GetCosmosDBAuthenticationInfo("", ref endpoint, ref scheme), "authentication info");
+            Check.True(endpoint.StartsWith(Endpoint) && scheme == "master-key", "endpoint and scheme, no key");
+        }
+
+        private static void CreateAndDescribe()
+        {
+            var w = Connected();
+            string db = Unique("describe");
+            Check.True(w.CreateCosmosDBDatabase("", db, false, "", 0, 0, false), "create database");
+            Check.True(!w.CreateCosmosDBDatabase("", db, true, "", 0, 0, false), "an existing database fails when asked to");
+            Check.True(w.CreateCosmosDBDatabase("", db, false, "", 0, 0, false), "and passes when not");
+            int throughput = 700, ttl = 3600;
+            string policy = "{\"indexingMode\":\"consistent\",\"automatic\":true,\"includedPaths\":[{\"path\":\"/*\"}],\"excludedPaths\":[{\"path\":\"/big/?\"}]}";
+            Check.True(w.CreateCosmosDBContainer("", db, true, "c", PartitionKey, policy, ref throughput, ref ttl, true), "create: " + w.GetLastErrorString());
+            Check.Equal(700, throughput, "throughput in effect");
+            Check.Equal(3600, ttl, "default TTL in effect");
+            string pk = null, indexing = null;
+            int n1 = -5, n2 = -5, n3 = -5, n4 = -5;
+            Check.True(w.DescribeCosmosDBContainer(ref pk, ref n1, ref n2, ref n3, ref n4, ref indexing), "describe: " + w.GetLastErrorString());
+            Check.True(JToken.DeepEquals(JToken.Parse(PartitionKey), JToken.Parse(pk)), "partition key " + pk);
+            Check.True(JToken.DeepEquals(JToken.Parse(policy)["excludedPaths"], JToken.Parse(indexing)["excludedPaths"]), "indexing policy " + indexing);
+            Check.Equal(700, n1, "throughput");
+            Check.Equal(3600, n2, "TTL");
+            Check.Equal(0, n3, "no autoscale");
+            Check.Equal(2, n4, "key version");
+            int t = 400, l = 0;
+            Check.True(!w.CreateCosmosDBContainer("", db, false, "bad", "{\"paths\":", "", ref t, ref l, false), "a broken key definition fails");
+            Check.True(w.GetLastErrorString().Contains("not valid JSON"), "and says why: " + w.GetLastErrorString());
+            Check.True(w.RemoveCosmosDBContainer("", db, false, "c", ""), "remove");
+            Check.True(!w.RemoveCosmosDBContainer("", db, false, "c", ""), "removing again fails");
+            Check.True(w.RemoveCosmosDBContainer("", db, true, "c", ""), "unless missing is allowed");
+            Check.True(!w.DescribeCosmosDBContainer(ref pk, ref n1, ref n2, ref n3, ref n4, ref indexing), "the removed container is closed");
+        }
+
+        private static List<JObject> SampleItems(int count)
+        {
+            var items = new List<JObject>();
+            string[] keys = { "a", "ß-ü", "日本", "🚀" };
+            for (int i = 0; i < count; i++)
+            {
+                items.Add(new JObject
+                {
+                    ["id"] = "i" + i, ["pk"] = keys[i % keys.Length], ["n"] = i, ["big"] = 9007199254740991L, // the local server keeps numbers as doubles
+                   
+                    ["f"] = 1e308, ["tiny"] = 5e-324, ["when"] = "2024-01-02T03:04:05Z", ["nested"] = new JObject { ["x"] = new JArray(1, "zwei", null) },
+                });
+            }
+            items.Add(new JObject { ["id"] = "large", ["pk"] = "a", ["blob"] = new string('x', 900 * 1024) });
+            items.Add(new JObject { ["id"] = "no-key" });
+            return items;
+        }
+
+        private static void RestoreAndReadBack()
+        {
+            var w = Connected();
+            string db = Unique("restore");
+            MakeContainer(w, db, "c", 0);
+            var items = SampleItems(450);
+            Check.True(w.StartCosmosDBRestore(8, ""), "start: " + w.GetLastErrorString());
+            var list = CCloudWrapperFactory.CreateSStringLibList();
+            foreach (var item in items.Take(200)) list.Add(new SStringLib { strValue = item.ToString(Newtonsoft.Json.Formatting.None) });
+            Check.True(w.AddCosmosDBRestoreItems(list), "add a list: " + w.GetLastErrorString());
+            foreach (var item in items.Skip(200)) Check.True(w.AddCosmosDBRestoreItem(item.ToString()), "add one: " + w.GetLastErrorString());
+            Check.True(w.FlushCosmosDBRestore(), "flush: " + w.GetLastErrorString());
+
+            long count = -1;
+            Check.True(w.CountItems(ref count), "count: " + w.GetLastErrorString());
+            Check.Equal((long)items.Count, count, "count after restore");
+            bool empty = true;
+            Check.True(w.IsEmpty(ref empty) && !empty, "not empty");
+
+            var tokens = Texts(w.GetCosmosDBTokens(0));
+            Check.True(tokens.Count >= 1, "at least one partition key range");
+            var read = new Dictionary<string, JObject>();
+            string continuation = "";
+            bool more = true;
+            int pages = 0;
+            while (more)
+            {
+                bool success = false;
+                string next = null;
+                more = false;
+                var page = w.GetCosmosDBData(continuation, 64, ref next, ref success, ref more);
+                Check.True(success && page != null, "page read: " + w.GetLastErrorString());
+                foreach (var text in Texts(page))
+                {
+                    var item = ParseKeepingDates(text);
+                    Check.True(item["_rid"] == null && item["_ts"] == null, "system properties are left out");
+                    Check.True(!read.ContainsKey((string)item["id"]), "each item once: " + item["id"]);
+                    read[(string)item["id"]] = item;
+                }
+                Check.True(more == (next.Length > 0), "a continuation exactly when more follows");
+                continuation = next;
+                Check.True(++pages < 100, "paging ends");
+            }
+            Check.True(pages >= items.Count / 64, "pages of at most 64 items: " + pages);
+            foreach (var item in items)
+            {
+                JObject back;
+                Check.True(read.TryGetValue((string)item["id"], out back), "read back " + item["id"]);
+                if (!JToken.DeepEquals(item, back))
+                {
+                    string text = back.ToString(Newtonsoft.Json.Formatting.None);
+                    throw new CheckFailed("item " + item["id"] + " changed: " + text.Substring(0, Math.Min(200, text.Length)));
+                }
+            }
+            bool ok = false, more2 = false;
+            string none = null;
+            Check.True(w.GetCosmosDBData("{\"ranges\":[]}", 10, ref none, ref ok, ref more2) != null && ok && !more2, "a finished cursor reads nothing");
+            Check.True(w.GetCosmosDBData("no-such-range", 10, ref none, ref ok, ref more2) == null && !ok, "an unknown token fails");
+
+            string stats = null;
+            long c1 = 0, size = 0;
+            Check.True(w.ObtainContainerStatistics(ref c1, ref size, ref stats), "statistics");
+            Check.Equal((long)items.Count, c1, "statistics count");
+            Check.Equal((long)items.Count, (long)JObject.Parse(stats)["itemCount"], "statistics text");
+        }
+
+        private static void RestoreFailures()
+        {
+            var w = Connected();
+            string db = Unique("refused");
+            MakeContainer(w, db, "c", 0);
+            Check.True(!w.AddCosmosDBRestoreItem("{\"id\":\"x\"}"), "no restore started");
+            Check.True(w.GetLastErrorString().Contains("StartCosmosDBRestore"), "says what to call");
+            Check.True(!w.StartCosmosDBRestore(4, db + "/missing"), "a missing target fails");
+            Check.True(w.StartCosmosDBRestore(4, db + "/c"), "start on a named target");
+            Check.True(!w.AddCosmosDBRestoreItem("{\"id\":"), "broken JSON is refused");
+            Check.True(!w.AddCosmosDBRestoreItem("{\"noid\":1}"), "an item without id is refused");
+            Check.True(!w.AddCosmosDBRestoreItems(new object()), "a foreign list is refused");
+            Check.True(w.FlushCosmosDBRestore(), "refused items are not writes: " + w.GetLastErrorString());
+            // Writes into a container that disappeared fail, and the flush says so.
+            for (int i = 0; i < 30; i++) Check.True(w.AddCosmosDBRestoreItem("{\"id\":\"k" + i + "\",\"pk\":\"p" + (i % 3) + "\"}"), "gathered");
+            var other = Connected();
+            Check.True(other.RemoveCosmosDBContainer("", db, false, "c", ""), "remove the target behind the restore's back");
+            Check.True(!w.FlushCosmosDBRestore(), "flush fails when writes fail");
+            Check.True(w.GetLastErrorString().Contains("30 of"), "counts the failed items: " + w.GetLastErrorString());
+            Check.True(!w.AddCosmosDBRestoreItem("{\"id\":\"late\",\"pk\":\"p\"}"), "a failed restore takes no more items");
+        }
+
+        private static void ScriptsRoundTrip()
+        {
+            var w = Connected();
+            string db = Unique("scripts");
+            MakeContainer(w, db, "source", 0);
+            string scripts = "{\"storedProcedures\":[{\"id\":\"sp1\",\"body\":\"function sp1() { return 'ü'; }\"}]," +
+                             "\"triggers\":[{\"id\":\"t1\",\"body\":\"function t1() {}\",\"triggerType\":\"Pre\",\"triggerOperation\":\"Create\"}]," +
+                             "\"userDefinedFunctions\":[{\"id\":\"f1\",\"body\":\"function f1(x) { return x; }\"}]}";
+            Check.True(w.RestoreAttachedScripts(scripts, false), "write scripts: " + w.GetLastErrorString());
+            Check.True(!w.RestoreAttachedScripts(scripts, false), "existing scripts fail without replace");
+            Check.True(w.RestoreAttachedScripts(scripts, true), "and are replaced with it: " + w.GetLastErrorString());
+            int n = 0;
+            string back = null;
+            Check.True(w.BackupAttachedScripts(true, ref n, ref back), "back up: " + w.GetLastErrorString());
+            Check.Equal(3, n, "script count");
+            Check.True(JToken.DeepEquals(JToken.Parse(scripts), JToken.Parse(back)), "scripts unchanged: " + back);
+            Check.True(w.BackupAttachedScripts(false, ref n, ref back) && n == 2, "without functions");
+            Check.True(w.RemoveAllTriggers(), "remove triggers");
+            Check.True(w.BackupAttachedScripts(true, ref n, ref back) && n == 2 && ((JArray)JObject.Parse(back)["triggers"]).Count == 0, "triggers gone");
+        }
+
+        private static void ThroughputChanges()
+        {
+            var w = Connected();
+            string db = Unique("throughput");
+            MakeContainer(w, db, "c", 500);
+            int before = 0;
+            Check.True(w.ChangeCosmosDBThroughput(800, 0, ref before), "change: " + w.GetLastErrorString());
+            Check.Equal(500, before, "previous throughput");
+            string pk = null, ip = null;
+            int n1 = 0, n2 = 0, n3 = 0, n4 = 0;
+            Check.True(w.DescribeCosmosDBContainer(ref pk, ref n1, ref n2, ref n3, ref n4, ref ip), "describe");
+            Check.Equal(800, n1, "new throughput");
+            Check.True(!w.ChangeCosmosDBThroughput(850, 0, ref before), "a throughput the service refuses fails");
+            Check.True(w.GetLastErrorString().Contains("400"), "with the service's status: " + w.GetLastErrorString());
+            Check.True(!w.ChangeCosmosDBThroughput(800, 1, ref before), "a database without its own throughput fails");
+        }
+    }
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs a command against a fresh local test server: installs the node packages if needed,
+# starts the fixture on a free port of 127.0.0.1, exports COSMOS_ENDPOINT and COSMOS_KEY,
+# runs the command, and stops the server whatever happens.
+# Usage: with-server.sh COMMAND [ARG...]
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+"$here/install-deps.sh"
+
+export COSMOS_KEY="${COSMOS_KEY:-C2y6yDjf5/R+ob0N8A7Cgv30VRDJIWEHLM+4QDU5DE2nQ9nDuVTqobD4b8mGGyPMbIZnqyMsEcaGQy67XIw/Jw==}"
+log="$(mktemp)"
+node "$here/fixture/server.js" --port 0 >"$log" 2>&1 &
+server_pid=$!
+stop_server() {
+  if kill -0 "$server_pid" 2>/dev/null; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  rm -f "$log"
+}
+trap stop_server EXIT
+
+for _ in $(seq 1 100); do
+  port="$(sed -n 's/^listening \([0-9]*\)$/\1/p' "$log")"
+  [[ -n "$port" ]] && break
+  kill -0 "$server_pid" 2>/dev/null || { cat "$log" >&2; echo "test server did not start" >&2; exit 1; }
+  sleep 0.1
+done
+[[ -n "${port:-}" ]] || { echo "test server did not report its port" >&2; exit 1; }
+
+export COSMOS_ENDPOINT="https://127.0.0.1:$port"
+export COSMOS_SERVER_PID="$server_pid"
+"$@"
