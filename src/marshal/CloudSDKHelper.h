@@ -27,14 +27,15 @@ public:
     // The managed-to-native conversions replace `out` with one record per element, in
     // enumeration order. They return true when the whole list was read (a null list reads
     // as empty); false when the walk could not start or ended early, keeping the records
-    // gathered so far. The reason is logged.
+    // gathered so far, or when an element lacked a field (its record is kept with that
+    // field empty). The reason is logged.
     static bool ConvertStorageAccountInfoList_ManagedToNative(std::vector<SStorageAccountInfo>& out,
                                                               MonoObject* list);
     static bool ConvertStringList_ManagedToNative(std::vector<SString>& out, MonoObject* list);
 
     // Sets `list` to a new managed list holding one new "SStringLib" per record of `in`.
-    // Returns true when the list was made and every element added; `list` may be null
-    // (creation failed) or partial when it returns false.
+    // Returns true when the list was made and every element added with its text; `list`
+    // may be null (creation failed) or partial when it returns false.
     static bool ConvertStringList_NativeToManaged(MonoObject*& list, const std::vector<SString>& in);
 
     static void ConvertObject_ManagedToNative(SString& out, MonoObject*& element);
