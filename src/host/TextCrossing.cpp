@@ -5,22 +5,38 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 
 // Every text crossing of the library goes through these two functions. They convert
 // UTF-8 and UTF-16 themselves rather than through the runtime's converters, which return
 // null for invalid UTF-8 and for lone surrogates, and are slower.
 
+namespace {
+
+// Texts up to this many bytes are converted on the stack, without a heap allocation.
+constexpr size_t kStackUnits = 512;
+
+MonoString* NewManagedString(const char16_t* units, size_t count) {
+    return MonoAPI::mono_string_new_utf16_ptr(g_domain, reinterpret_cast<const mono_unichar2*>(units),
+                                              static_cast<int32_t>(count));
+}
+
+}  // namespace
+
 MonoString* std2gc(const std::string& s) {
     // A zero byte ends the text, as for any C string handed to the runtime.
     const std::string_view text(s.c_str(), std::strlen(s.c_str()));
-    std::u16string utf16;
-    cloudsdk::Utf8ToUtf16(text, utf16);
-    if (utf16.size() > static_cast<size_t>(INT_MAX)) {
+    if (text.size() <= kStackUnits) {
+        char16_t units[kStackUnits];
+        return NewManagedString(units, cloudsdk::Utf8ToUtf16(text, units));
+    }
+    auto units = std::make_unique_for_overwrite<char16_t[]>(text.size());
+    const size_t count = cloudsdk::Utf8ToUtf16(text, units.get());
+    if (count > static_cast<size_t>(INT_MAX)) {
         g_debug.error("Text of %zu bytes is too long for a managed string", text.size());
         return nullptr;
     }
-    return MonoAPI::mono_string_new_utf16_ptr(g_domain, reinterpret_cast<const mono_unichar2*>(utf16.data()),
-                                              static_cast<int32_t>(utf16.size()));
+    return NewManagedString(units.get(), count);
 }
 
 std::string gc2std(MonoString* s) {
