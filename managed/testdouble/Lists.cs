@@ -189,7 +189,8 @@ namespace CloudSDKWrapper
         //   "texts-enumerator-null:"      GetEnumerator gives null
         //   "texts-enumerator-throws:"    GetEnumerator raises
         //   "texts-odd:<kinds>"           elements of other classes: "object" (strValue holds
-        //                                 a number), "nofield" (no strValue), or a text
+        //                                 a number), "nofield" (no strValue), "nulltext"
+        //                                 (strValue null), or a text
         public static object Make(string spec)
         {
             int colon = spec.IndexOf(':');
@@ -215,6 +216,7 @@ namespace CloudSDKWrapper
                     {
                         if (t == "object") list.Elements.Add(new ObjectValuedText());
                         else if (t == "nofield") list.Elements.Add(new TextWithoutValue());
+                        else if (t == "nulltext") list.Elements.Add(new SStringLib());
                         else list.Elements.Add(new SStringLib(t));
                     }
                     return list;
@@ -222,7 +224,13 @@ namespace CloudSDKWrapper
             throw new TestFailureException("unknown result kind " + spec);
         }
 
-        public static object MakeList(string spec) { return Make(spec); }
+        // Any list a scripted method could return, for tests that convert it directly.
+        public static object MakeList(string spec)
+        {
+            if (spec.StartsWith("texts:")) return Texts(TestControl.Split(spec.Substring(6)));
+            if (spec.StartsWith("accounts:")) return Accounts(TestControl.Split(spec.Substring(9)));
+            return Make(spec);
+        }
 
         // `count` texts of `length` characters, each different, for the benchmarks.
         public static SStringLibList Generated(int count, int length)
@@ -258,6 +266,8 @@ namespace CloudSDKWrapper
         {
             var texts = list as SStringLibList;
             if (texts != null) return texts.Items.Count;
+            var accounts = list as SStorageAccountInfoLibList;
+            if (accounts != null) return accounts.Items.Count;
             var without = list as ListWithoutAdd;
             return without != null ? without.Count : -1;
         }

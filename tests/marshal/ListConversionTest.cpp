@@ -1,0 +1,154 @@
+// Managed lists to native vectors: order, empties, missing fields and every way the
+// enumeration can break off.
+
+#include "MarshalTest.h"
+
+#include "marshal/CloudSDKHelper.h"
+
+#include <vector>
+
+namespace marshaltest {
+namespace {
+
+using CloudSDKCppBridge::SStorageAccountInfo;
+using CloudSDKCppBridge::SString;
+using CloudSDKCppBridgeHelper::CCloudSDKHelper;
+
+std::vector<std::string> Texts(const std::vector<SString>& records) {
+    std::vector<std::string> texts;
+    for (const SString& r : records) texts.push_back(r.strValue);
+    return texts;
+}
+
+using Strings = std::vector<std::string>;
+
+class ListConversionTest : public MarshalTest {
+protected:
+    // Converts with an enumerator class of the test double's own.
+    bool ConvertWith(const char* enumeratorClass, MonoObject* list) {
+        return CCloudSDKHelper::ConvertList_ManagedToNative(out, list, static_cast<MonoObject*>(nullptr),
+                                                            enumeratorClass);
+    }
+    std::vector<SString> out{{"stale"}, {"stale"}};
+};
+
+TEST_F(ListConversionTest, NullListEmptiesTheVectorSilently) {
+    EXPECT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, nullptr));
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Logged("ERROR"), 0);
+}
+
+TEST_F(ListConversionTest, EmptyListGivesEmptyVector) {
+    EXPECT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts:")));
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Logged("ERROR"), 0);
+}
+
+TEST_F(ListConversionTest, OrderEmptyTextsAndDuplicatesAreKept) {
+    EXPECT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts:a||a")));
+    EXPECT_EQ(Texts(out), (Strings{"a", "", "a"}));
+}
+
+TEST_F(ListConversionTest, NullTextReadsAsEmptyWithoutMessage) {
+    EXPECT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-odd:a|nulltext|\\u00e9")));
+    EXPECT_EQ(Texts(out), (Strings{"a", "", "\u00e9"}));
+    EXPECT_EQ(Logged("ERROR"), 0);
+}
+
+TEST_F(ListConversionTest, AccountsAreReadFieldByField) {
+    std::vector<SStorageAccountInfo> accounts(3);
+    EXPECT_TRUE(
+        CCloudSDKHelper::ConvertStorageAccountInfoList_ManagedToNative(accounts, List("accounts:n1,t1,l1|n2,t2,l2")));
+    ASSERT_EQ(accounts.size(), 2u);
+    EXPECT_EQ(accounts[1].strName, "n2");
+    EXPECT_EQ(accounts[1].strAccountType, "t2");
+    EXPECT_EQ(accounts[1].strLocation, "l2");
+}
+
+TEST_F(ListConversionTest, AccountWithoutLocationKeepsNameAndTypeAndTheWalkGoesOn) {
+    std::vector<SStorageAccountInfo> accounts;
+    EXPECT_FALSE(CCloudSDKHelper::ConvertStorageAccountInfoList_ManagedToNative(
+        accounts, List("accounts:n1,t1,l1|n2,t2|n3,t3,l3")));
+    ASSERT_EQ(accounts.size(), 3u);
+    EXPECT_EQ(accounts[1].strName, "n2");
+    EXPECT_EQ(accounts[1].strAccountType, "t2");
+    EXPECT_EQ(accounts[1].strLocation, "");
+    EXPECT_EQ(accounts[2].strLocation, "l3");
+    EXPECT_EQ(Logged("Could not find field [strLocation]"), 1);
+    EXPECT_EQ(Logged("Could not find field"), 1);
+}
+
+TEST_F(ListConversionTest, OddElementsKeepTheirPlaceAndMakeTheListPartial) {
+    EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-odd:a|object|nofield|b")));
+    EXPECT_EQ(Texts(out), (Strings{"a", "", "", "b"}));
+    EXPECT_EQ(Logged("Field [strValue] does not hold a string"), 1);
+    EXPECT_EQ(Logged("Could not find field [strValue]"), 1);
+}
+
+TEST_F(ListConversionTest, MissingEnumeratorClassIsNamed) {
+    EXPECT_FALSE(ConvertWith("NoSuchEnumerator", List("texts:a")));
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Logged("Failed to get enumerator class [NoSuchEnumerator]"), 1);
+}
+
+TEST_F(ListConversionTest, MissingOrMisdeclaredMethodNamesTheEnumeratorClass) {
+    for (const char* enumerator :
+         {"EnumeratorWithoutCurrent", "EnumeratorWithCurrentProperty", "EnumeratorWithInstanceGetEnumerator"}) {
+        out = {{"stale"}};
+        EXPECT_FALSE(ConvertWith(enumerator, List("texts:a"))) << enumerator;
+        EXPECT_TRUE(out.empty()) << enumerator;
+        EXPECT_EQ(Logged(std::string("Failed to get enumerator method [") + enumerator + "]"), 1) << enumerator;
+    }
+}
+
+TEST_F(ListConversionTest, GetEnumeratorGivingNullOrRaisingEndsBeforeTheFirstElement) {
+    EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-enumerator-null:")));
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Logged("Failed to invoke get enumerator method [SStringListEnumerator]"), 1);
+
+    out = {{"stale"}};
+    EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-enumerator-throws:")));
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Logged("Enumerator method [GetEnumerator] of [SStringListEnumerator] raised NotSupportedException"), 1);
+}
+
+TEST_F(ListConversionTest, ExceptionInMoveNextKeepsTheRecordsBeforeIt) {
+    EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-throw-at:2:a|b|c|d")));
+    EXPECT_EQ(Texts(out), (Strings{"a", "b"}));
+    EXPECT_EQ(Logged("Enumerator method [MoveNext] of [SStringListEnumerator] raised ArgumentOutOfRangeException"),
+              1);
+}
+
+TEST_F(ListConversionTest, ExceptionAtTheFirstElementGivesNothing) {
+    EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-throw-at:0:a|b")));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(ListConversionTest, NullElementEndsTheWalkWithTheRecordsBeforeIt) {
+    EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-null-at:1:a|b|c")));
+    EXPECT_EQ(Texts(out), (Strings{"a"}));
+    EXPECT_EQ(Logged("Enumerator method [Current] of [SStringListEnumerator] returned null"), 1);
+}
+
+TEST_F(ListConversionTest, MoveNextGivingNullOrNoBooleanEndsTheWalk) {
+    EXPECT_FALSE(ConvertWith("EnumeratorWithObjectMoveNext", List("texts:")));
+    EXPECT_EQ(Logged("Enumerator method [MoveNext] of [EnumeratorWithObjectMoveNext] returned null"), 1);
+    EXPECT_FALSE(ConvertWith("EnumeratorWithObjectMoveNext", List("texts:a")));
+    EXPECT_EQ(Logged("Enumerator method [MoveNext] of [EnumeratorWithObjectMoveNext] did not return a Boolean"), 1);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(ListConversionTest, BridgeMethodReturnsTheTextsOfAScriptedList) {
+    // The whole road: a bridge method whose managed result is converted here.
+    testsupport::TestDouble::Script("ListCosmosDBDatabases", "result", "texts:a||a");
+    CloudSDKCppBridge::CCloudSDKCppBridge bridge;
+    EXPECT_TRUE(bridge.ListCosmosDBDatabases("x", "y", false, out));
+    EXPECT_EQ(Texts(out), (Strings{"a", "", "a"}));
+
+    testsupport::TestDouble::Script("ListCosmosDBDatabases", "result", "texts-throw-at:1:a|b");
+    EXPECT_FALSE(bridge.ListCosmosDBDatabases("x", "y", false, out));
+    EXPECT_EQ(Texts(out), (Strings{"a"}));
+}
+
+}  // namespace
+}  // namespace marshaltest
