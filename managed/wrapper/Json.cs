@@ -45,6 +45,8 @@ namespace CloudSDKWrapper
             return obj;
         }
 
+        // For the wrapper's own small documents (definitions, policies, scripts). Items are
+        // never printed from a tree: see RawJson.
         public static string Compact(JToken token)
         {
             return token.ToString(Formatting.None);

@@ -39,24 +39,31 @@ namespace CloudSDKWrapper
             return parts.ToArray();
         }
 
-        public string HeaderFor(JObject item)
+        // The header for an item given as JSON text. Values are taken from the text as they
+        // are, so a numeric key keeps every digit.
+        public string HeaderFor(string item, int objectStart)
         {
-            var values = new JArray();
-            foreach (var segments in m_paths)
+            var values = new List<string>();
+            foreach (var segments in m_paths) values.Add(ValueAt(item, objectStart, segments));
+            if (m_paths.Count == 0) values.Add("{}");
+            return "[" + string.Join(",", values) + "]";
+        }
+
+        private static string ValueAt(string item, int objectStart, string[] segments)
+        {
+            int at = objectStart;
+            string raw = null;
+            foreach (var segment in segments)
             {
-                JToken value = item;
-                foreach (var s in segments)
-                {
-                    var obj = value as JObject;
-                    value = obj != null ? obj[s] : null;
-                    if (value == null) break;
-                }
-                bool usable = value != null && (value.Type == JTokenType.String || value.Type == JTokenType.Integer ||
-                    value.Type == JTokenType.Float || value.Type == JTokenType.Boolean || value.Type == JTokenType.Null);
-                values.Add(usable ? value.DeepClone() : new JObject());
+                if (at < 0 || item[at] != '{') return "{}";
+                raw = RawJson.Member(item, at, segment, out at);
+                if (raw == null) return "{}";
             }
-            if (m_paths.Count == 0) values.Add(new JObject());
-            return Json.CompactAscii(values);
+            if (raw == null || raw.Length == 0) return "{}";
+            char c = raw[0];
+            if (c == '"') return Json.CompactAscii(Json.Parse(raw));
+            if (c == '{' || c == '[') return "{}";
+            return raw;  // a number, true, false or null
         }
     }
 }

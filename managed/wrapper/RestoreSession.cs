@@ -59,24 +59,17 @@ namespace CloudSDKWrapper
                 error = "The restore has already failed: " + FirstFailure();
                 return false;
             }
-            JObject item;
+            string key;
             try
             {
-                item = Json.ParseObject(text, "Item " + (Added + 1));
+                key = KeyOf(text);
             }
             catch (CosmosException e)
             {
-                error = e.Message;
-                return false;
-            }
-            var id = item["id"];
-            if (id == null || id.Type != JTokenType.String || ((string)id).Length == 0)
-            {
-                error = "Item " + (Added + 1) + " has no text [id].";
+                error = "Item " + (Added + 1) + " is refused: " + e.Message;
                 return false;
             }
             Interlocked.Increment(ref m_added);
-            string key = m_container.PartitionKey.HeaderFor(item);
             int bytes = Encoding.UTF8.GetByteCount(text);
             if (!m_batches || bytes > MaxBatchBytes / 2)
             {
@@ -103,6 +96,19 @@ namespace CloudSDKWrapper
             if (ready != null) Start(key, ready);
             if (sendAll) SendGathered();
             return true;
+        }
+
+        // The partition key header of an item, after checking that the text is one JSON object
+        // with a text id. The item itself is sent as it is.
+        private string KeyOf(string text)
+        {
+            int start = RawJson.SkipSpace(text ?? "", 0);
+            if (text == null || start >= text.Length || text[start] != '{') throw new CosmosException(0, "it is not a JSON object.");
+            if (RawJson.SkipSpace(text, RawJson.EndOfValue(text, start)) != text.Length) throw new CosmosException(0, "text follows the JSON object.");
+            int at;
+            string id = RawJson.Member(text, start, "id", out at);
+            if (id == null || id.Length < 3 || id[0] != '"') throw new CosmosException(0, "it has no text [id].");
+            return m_container.PartitionKey.HeaderFor(text, start);
         }
 
         private List<string> TakeGroup(string key)

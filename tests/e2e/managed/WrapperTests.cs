@@ -26,6 +26,7 @@ namespace CloudSDKWrapperTests
             runner.Add("catalogue lists databases and containers", Catalogue);
             runner.Add("container is created and described", CreateAndDescribe);
             runner.Add("restore and paged read give back every item", RestoreAndReadBack);
+            runner.Add("numbers and texts pass through unchanged", NumbersPassThrough);
             runner.Add("restore reports refused and failed items", RestoreFailures);
             runner.Add("scripts back up and restore", ScriptsRoundTrip);
             runner.Add("throughput changes", ThroughputChanges);
@@ -255,6 +256,35 @@ namespace CloudSDKWrapperTests
             Check.True(w.ObtainContainerStatistics(ref c1, ref size, ref stats), "statistics");
             Check.Equal((long)items.Count, c1, "statistics count");
             Check.Equal((long)items.Count, (long)JObject.Parse(stats)["itemCount"], "statistics text");
+        }
+
+        // The runtime's double parser is inexact, so the wrapper must never parse and print
+        // items: digits written must be the digits read back.
+        private static void NumbersPassThrough()
+        {
+            var w = Connected();
+            string db = Unique("numbers");
+            string[] numbers = { "0.5418205580208451", "0.11016456829383972", "1e308", "-5e-324", "123456789012345", "0.1", "-0" };
+            Check.True(w.CreateCosmosDBDatabase("", db, false, "", 0, 0, false), "database");
+            int t = 0, ttl = 0;
+            Check.True(w.CreateCosmosDBContainer("", db, true, "c", "{\"paths\":[\"/k\"],\"kind\":\"Hash\"}", "", ref t, ref ttl, true), "container");
+            Check.True(w.StartCosmosDBRestore(2, ""), "start");
+            for (int i = 0; i < numbers.Length; i++)
+            {
+                // Numeric partition key values travel in the header with every digit, too.
+                string item = "{\"id\":\"n" + i + "\",\"k\":" + numbers[0] + ",\"v\":" + numbers[i] + ",\"s\":\"\\u00fc\u00fc\\\"\"}";
+                Check.True(w.AddCosmosDBRestoreItem(item), "add: " + w.GetLastErrorString());
+            }
+            Check.True(w.FlushCosmosDBRestore(), "flush: " + w.GetLastErrorString());
+            bool ok = false, more = false;
+            string next = null;
+            var texts = Texts(w.GetCosmosDBData("", 100, ref next, ref ok, ref more));
+            Check.Equal(numbers.Length, texts.Count, "items read");
+            foreach (var n in numbers.Where(n => n != "-0" && n != "1e308" && n != "-5e-324"))
+            {
+                Check.True(texts.Any(text => text.Contains("\"v\":" + n + ",") || text.Contains("\"v\":" + n + "}")), "digits of " + n + " kept: " + string.Join(" ", texts));
+            }
+            Check.True(texts.All(text => ParseKeepingDates(text)["s"].ToString() == "üü\""), "texts kept");
         }
 
         private static void RestoreFailures()

@@ -1,0 +1,141 @@
+#include "Backup.h"
+
+#include "BackupDirectory.h"
+#include "GzipFile.h"
+#include "Manifest.h"
+#include "Progress.h"
+#include "ToolError.h"
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+
+namespace cosmosbackup {
+namespace {
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+nlohmann::json ParseServiceJson(const std::string& text, const std::string& what) {
+    try {
+        return text.empty() ? nlohmann::json::object() : nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError("the service's " + what + " is not JSON: " + e.what());
+    }
+}
+
+// Describes the container into the manifest: partition key, indexing, throughput, TTL, scripts.
+void Describe(Connection& connection, Manifest& manifest) {
+    auto& bridge = connection.bridge();
+    std::string partitionKey, indexing;
+    CloudSDKCppBridge::CosmosDBThroughput throughput{};
+    connection.Require(bridge.DescribeCosmosDBContainer(partitionKey, throughput, indexing), "cannot describe the container");
+    manifest.partitionKey = ParseServiceJson(partitionKey, "partition key definition");
+    manifest.indexingPolicy = ParseServiceJson(indexing, "indexing policy");
+    manifest.throughput = throughput.nValue1;
+    manifest.defaultTtl = throughput.nValue2;
+    manifest.autoscaleMaxThroughput = throughput.nValue3;
+    int scriptCount = 0;
+    std::string scripts;
+    connection.Require(bridge.BackupAttachedScripts(true, scriptCount, scripts), "cannot read the container's scripts");
+    manifest.scripts = ParseServiceJson(scripts, "script list");
+    manifest.scriptCount = scriptCount;
+}
+
+// Writes data files of at most `itemsPerFile` items each, recording each in the manifest.
+class DataFileSink {
+public:
+    DataFileSink(std::string directory, std::int64_t itemsPerFile, Manifest& manifest)
+        : m_directory(std::move(directory)), m_itemsPerFile(itemsPerFile), m_manifest(manifest) {}
+
+    void Write(const std::string& item) {
+        if (!m_writer || m_current.items >= m_itemsPerFile) Rotate();
+        m_writer->WriteLine(item);
+        ++m_current.items;
+    }
+
+    void Finish() {
+        if (!m_writer) Rotate();  // an empty container still gets one (empty) data file
+        Seal();
+    }
+
+private:
+    void Rotate() {
+        if (m_writer) Seal();
+        m_current = DataFile{DataFileName(static_cast<int>(m_manifest.files.size())), 0, 0, {}};
+        m_writer = std::make_unique<GzipLineWriter>(Path());
+        chmod(Path().c_str(), S_IRUSR | S_IWUSR);
+    }
+
+    void Seal() {
+        m_writer->Close();
+        m_writer.reset();
+        m_current.bytes = static_cast<std::int64_t>(std::filesystem::file_size(Path()));
+        m_current.crc32 = FileCrc32(Path());
+        m_manifest.files.push_back(m_current);
+        m_manifest.itemCount += m_current.items;
+    }
+
+    std::string Path() const { return (std::filesystem::path(m_directory) / m_current.name).string(); }
+
+    std::string m_directory;
+    std::int64_t m_itemsPerFile;
+    Manifest& m_manifest;
+    DataFile m_current;
+    std::unique_ptr<GzipLineWriter> m_writer;
+};
+
+}  // namespace
+
+BackupSummary RunBackup(Connection& connection, const std::string& endpoint, const BackupOptions& options) {
+    auto& bridge = connection.bridge();
+    connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
+                       "cannot open " + options.database + "/" + options.container);
+    CreateBackupDirectory(options.directory);
+
+    Manifest manifest;
+    manifest.createdAt = UtcNow();
+    manifest.sourceEndpoint = endpoint;
+    manifest.sourceDatabase = options.database;
+    manifest.sourceContainer = options.container;
+    Describe(connection, manifest);
+
+    BackupSummary summary;
+    connection.Require(bridge.CountItems(summary.countedBefore), "cannot count the container's items");
+
+    DataFileSink sink(options.directory, options.itemsPerFile, manifest);
+    Progress progress("backup", summary.countedBefore);
+    std::string continuation, next;
+    std::vector<CloudSDKCppBridge::SString> page;
+    std::int64_t read = 0;
+    bool more = true;
+    while (more) {
+        page.clear();
+        if (!bridge.GetCosmosDBData(continuation, options.pageSize, next, more, page)) {
+            connection.Require(false, "cannot read the items after " + std::to_string(read) + " of them");
+        }
+        for (const auto& item : page) sink.Write(item.strValue);
+        read += static_cast<std::int64_t>(page.size());
+        progress.Add(static_cast<std::int64_t>(page.size()));
+        continuation = next;
+    }
+    sink.Finish();
+    summary.seconds = progress.Finish();
+    WriteManifest(options.directory, manifest);
+
+    summary.items = manifest.itemCount;
+    summary.scripts = manifest.scriptCount;
+    summary.files = static_cast<int>(manifest.files.size());
+    for (const auto& f : manifest.files) summary.bytes += f.bytes;
+    return summary;
+}
+
+}  // namespace cosmosbackup

@@ -1,0 +1,91 @@
+#include "Verify.h"
+
+#include "BackupFiles.h"
+#include "ItemKey.h"
+#include "Manifest.h"
+#include "Progress.h"
+#include "ToolError.h"
+
+#include <functional>
+#include <unordered_map>
+
+namespace cosmosbackup {
+namespace {
+
+constexpr std::size_t kProblemsKept = 10;
+
+nlohmann::json ParseItem(const std::string& text, const std::string& where) {
+    try {
+        return nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError("an item " + where + " is not valid JSON: " + e.what());
+    }
+}
+
+// Items compare by content: nlohmann keeps object members sorted, so dump() is canonical.
+std::size_t ContentHash(const nlohmann::json& item) { return std::hash<std::string>{}(item.dump()); }
+
+void Note(VerifySummary& summary, const std::string& problem) {
+    if (summary.problems.size() < kProblemsKept) summary.problems.push_back(problem);
+    ++summary.problemCount;
+}
+
+void CompareWithLive(Connection& connection, const VerifyOptions& options, const Manifest& manifest,
+                     std::unordered_map<std::string, std::size_t>& backup, VerifySummary& summary) {
+    auto& bridge = connection.bridge();
+    const std::string database = options.database.empty() ? manifest.sourceDatabase : options.database;
+    const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
+    connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, ""),
+                       "cannot open " + database + "/" + container);
+    const ItemKeyMaker keys(manifest.partitionKey);
+    Progress progress("verify", manifest.itemCount);
+    std::string continuation, next;
+    std::vector<CloudSDKCppBridge::SString> page;
+    bool more = true;
+    while (more) {
+        page.clear();
+        connection.Require(bridge.GetCosmosDBData(continuation, options.pageSize, next, more, page),
+                           "cannot read the items of " + database + "/" + container);
+        for (const auto& text : page) {
+            const auto item = ParseItem(text.strValue, "of the live container");
+            const auto key = keys.KeyOf(item);
+            const auto found = backup.find(key);
+            if (found == backup.end()) {
+                Note(summary, "live item " + key + " is not in the backup");
+            } else {
+                if (found->second == ContentHash(item)) ++summary.equalItems;
+                else Note(summary, "item " + key + " differs");
+                backup.erase(found);
+            }
+            ++summary.liveItems;
+        }
+        progress.Add(static_cast<std::int64_t>(page.size()));
+        continuation = next;
+    }
+    progress.Finish();
+    for (const auto& missing : backup) Note(summary, "backup item " + missing.first + " is not in the live container");
+}
+
+}  // namespace
+
+VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
+    const Manifest manifest = ReadManifest(options.directory);
+    CheckDataFiles(options.directory, manifest);
+
+    VerifySummary summary;
+    const ItemKeyMaker keys(manifest.partitionKey);
+    std::unordered_map<std::string, std::size_t> backup;
+    summary.backupItems = ForEachItem(options.directory, manifest, [&](const std::string& text) {
+        const auto item = ParseItem(text, "in the backup");
+        if (!backup.emplace(keys.KeyOf(item), ContentHash(item)).second) {
+            Note(summary, "item " + keys.KeyOf(item) + " appears twice in the backup");
+        }
+    });
+    if (!options.offline) {
+        if (connection == nullptr) throw ToolError("verifying against a live container needs a connection");
+        CompareWithLive(*connection, options, manifest, backup, summary);
+    }
+    return summary;
+}
+
+}  // namespace cosmosbackup

@@ -1,0 +1,129 @@
+// cosmos-backup: lists, backs up, restores and verifies Azure Cosmos DB containers through
+// libCloudSDKCppBridge. The account key comes from an environment variable or a file only.
+#include "Backup.h"
+#include "Connection.h"
+#include "Credentials.h"
+#include "Restore.h"
+#include "ToolError.h"
+#include "Verify.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+using namespace cosmosbackup;
+
+namespace {
+
+struct GlobalOptions {
+    ConnectionOptions connection;
+    KeySource key;
+    bool insecure = false;
+};
+
+std::unique_ptr<Connection> Connect(GlobalOptions& global) {
+    if (global.connection.endpoint.empty()) throw ToolError("no endpoint: pass --endpoint or set COSMOS_ENDPOINT");
+    global.connection.key = ReadAccountKey(global.key);
+    global.connection.verifyTls = !global.insecure;
+    return std::make_unique<Connection>(global.connection);
+}
+
+void PrintList(const std::vector<std::string>& names) {
+    for (const auto& name : names) std::cout << name << '\n';
+}
+
+void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
+    std::printf("backup of %s/%s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s) -> %s\n",
+                o.database.c_str(), o.container.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
+                static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
+                o.directory.c_str());
+    if (s.items != s.countedBefore) {
+        std::fprintf(stderr, "note: the container held %lld items when the backup began; it changed meanwhile\n",
+                     static_cast<long long>(s.countedBefore));
+    }
+}
+
+void PrintRestore(const RestoreSummary& s) {
+    std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s)\n",
+                s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items),
+                static_cast<long long>(s.counted), s.scripts, s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0);
+}
+
+int PrintVerify(const VerifySummary& s, bool offline) {
+    for (const auto& p : s.problems) std::fprintf(stderr, "verify: %s\n", p.c_str());
+    if (offline) {
+        std::printf("verify: %lld items in the backup, files intact, %lld problems\n",
+                    static_cast<long long>(s.backupItems), static_cast<long long>(s.problemCount));
+    } else {
+        std::printf("verify: %lld items in the backup, %lld in the container, %lld equal, %lld problems\n",
+                    static_cast<long long>(s.backupItems), static_cast<long long>(s.liveItems),
+                    static_cast<long long>(s.equalItems), static_cast<long long>(s.problemCount));
+    }
+    return s.problemCount == 0 ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Back up, restore and verify Azure Cosmos DB containers"};
+    app.require_subcommand(1);
+    GlobalOptions global;
+    app.add_option("--endpoint", global.connection.endpoint, "account endpoint URL")->envname("COSMOS_ENDPOINT");
+    app.add_option("--key-env", global.key.envName, "environment variable holding the account key")
+        ->capture_default_str();
+    app.add_option("--key-file", global.key.filePath, "owner-only file holding the account key")
+        ->check(CLI::ExistingFile);
+    app.add_flag("--insecure-skip-tls-verify", global.insecure,
+                 "accept any server certificate (only for a local test server)");
+    app.add_option("--proxy", global.connection.proxy, "HTTP proxy URL");
+    app.add_option("--timeout-ms", global.connection.requestTimeoutMs, "timeout of one request")->capture_default_str();
+
+    auto* listDatabases = app.add_subcommand("list-databases", "list the account's databases");
+    std::string listDatabase;
+    auto* listContainers = app.add_subcommand("list-containers", "list the containers of a database");
+    listContainers->add_option("--database", listDatabase)->required();
+
+    BackupOptions backup;
+    auto* backupCmd = app.add_subcommand("backup", "back up a container into a new directory");
+    backupCmd->add_option("--database", backup.database)->required();
+    backupCmd->add_option("--container", backup.container)->required();
+    backupCmd->add_option("--out", backup.directory, "new or empty directory")->required();
+    backupCmd->add_option("--page-size", backup.pageSize, "items per read")->check(CLI::Range(1, 100000))->capture_default_str();
+    backupCmd->add_option("--items-per-file", backup.itemsPerFile)->check(CLI::Range(1, 100000000))->capture_default_str();
+
+    RestoreOptions restore;
+    auto* restoreCmd = app.add_subcommand("restore", "restore a backup into a new container");
+    restoreCmd->add_option("--from", restore.directory)->required()->check(CLI::ExistingDirectory);
+    restoreCmd->add_option("--database", restore.database, "target database (default: the source's)");
+    restoreCmd->add_option("--container", restore.container, "target container (default: the source's)");
+    restoreCmd->add_option("--parallel", restore.parallelism, "write requests in flight")->check(CLI::Range(1, 256))->capture_default_str();
+    restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into a container that exists already");
+
+    VerifyOptions verify;
+    auto* verifyCmd = app.add_subcommand("verify", "check a backup's files and compare it with a live container");
+    verifyCmd->add_option("--from", verify.directory)->required()->check(CLI::ExistingDirectory);
+    verifyCmd->add_option("--database", verify.database, "container's database (default: the source's)");
+    verifyCmd->add_option("--container", verify.container, "container (default: the source's)");
+    verifyCmd->add_flag("--offline", verify.offline, "check the files only");
+
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        if (verifyCmd->parsed() && verify.offline) return PrintVerify(RunVerify(nullptr, verify), true);
+        auto connection = Connect(global);
+        if (listDatabases->parsed()) PrintList(connection->Databases());
+        else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase));
+        else if (backupCmd->parsed()) PrintBackup(RunBackup(*connection, global.connection.endpoint, backup), backup);
+        else if (restoreCmd->parsed()) PrintRestore(RunRestore(*connection, restore));
+        else if (verifyCmd->parsed()) return PrintVerify(RunVerify(connection.get(), verify), false);
+        return 0;
+    } catch (const ToolError& e) {
+        std::fprintf(stderr, "cosmos-backup: error: %s\n", e.what());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cosmos-backup: error: %s\n", e.what());
+        return 1;
+    }
+}
