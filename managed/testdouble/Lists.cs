@@ -56,6 +56,7 @@ namespace CloudSDKWrapper
         public object CreateInstanceLibList() { return new SStringLibList(); }
         public static object CreateAddlessLibList() { return new ListWithoutAdd(); }
         public static object CreateSecondAddThrowsLibList() { return new ThrowingAddList(2); }
+        public static object CreateCollectingLibList() { return new CollectingList(); }
     }
 #endif
 
@@ -94,6 +95,7 @@ namespace CloudSDKWrapper
         public int NullAt = -1;
         public bool EnumeratorIsNull;
         public bool EnumerateThrows;
+        public bool CollectEachStep;
 
         public override IEnumerator<object> Enumerate()
         {
@@ -106,9 +108,16 @@ namespace CloudSDKWrapper
             for (int i = 0; i < Elements.Count; i++)
             {
                 if (i == ThrowAt) throw new ArgumentOutOfRangeException("element", "fails by design");
+                if (CollectEachStep) GC.Collect();
                 yield return i == NullAt ? null : Elements[i];
             }
         }
+    }
+
+    // Collects garbage (and so moves young objects) on every Add.
+    public class CollectingList : SStringLibList
+    {
+        public override void Add(SStringLib item) { GC.Collect(); base.Add(item); }
     }
 
     public class ListWithoutAdd
@@ -186,6 +195,7 @@ namespace CloudSDKWrapper
         // Result kinds of misbehaving lists (texts are "a|b|c" as for "texts:"):
         //   "texts-throw-at:<k>:<texts>"  MoveNext raises when reaching element k (0-based)
         //   "texts-null-at:<k>:<texts>"   Current gives null for element k
+        //   "texts-collecting:<texts>"    a garbage collection before each element
         //   "texts-enumerator-null:"      GetEnumerator gives null
         //   "texts-enumerator-throws:"    GetEnumerator raises
         //   "texts-odd:<kinds>"           elements of other classes: "object" (strValue holds
@@ -209,6 +219,10 @@ namespace CloudSDKWrapper
                     if (kind == "texts-throw-at") list.ThrowAt = k; else list.NullAt = k;
                     return list;
                 }
+                case "texts-collecting":
+                    foreach (var t in TestControl.Split(rest)) list.Elements.Add(new SStringLib(t));
+                    list.CollectEachStep = true;
+                    return list;
                 case "texts-enumerator-null": list.EnumeratorIsNull = true; return list;
                 case "texts-enumerator-throws": list.EnumerateThrows = true; return list;
                 case "texts-odd":

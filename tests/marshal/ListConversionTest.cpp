@@ -55,6 +55,17 @@ TEST_F(ListConversionTest, NullTextReadsAsEmptyWithoutMessage) {
     EXPECT_EQ(Logged("ERROR"), 0);
 }
 
+TEST_F(ListConversionTest, TextsSurviveCollectionsDuringTheWalk) {
+    std::string spec = "texts-collecting:";
+    Strings expected;
+    for (int i = 0; i < 50; ++i) {
+        expected.push_back("text " + std::to_string(i) + std::string(static_cast<size_t>(i), 'x'));
+        spec += (i > 0 ? "|" : "") + expected.back();
+    }
+    EXPECT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List(spec)));
+    EXPECT_EQ(Texts(out), expected);
+}
+
 TEST_F(ListConversionTest, AccountsAreReadFieldByField) {
     std::vector<SStorageAccountInfo> accounts(3);
     EXPECT_TRUE(

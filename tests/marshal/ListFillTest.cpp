@@ -96,6 +96,36 @@ TEST_F(ListFillTest, TwoRecordsGiveTwoDistinctConstructedElements) {
     EXPECT_EQ(MonoAPI::mono_string_length_ptr(empty), 0);
 }
 
+TEST_F(ListFillTest, ElementsKeepTheirTextsThroughCollectionsDuringTheFill) {
+    MonoObject* list = CCloudSDKHelper::CreateList("CollectingLibHandle");
+    ASSERT_NE(list, nullptr);
+    std::vector<SString> in;
+    for (int i = 0; i < 50; ++i) in.push_back({"item " + std::to_string(i)});
+    ASSERT_TRUE(Fill(list, in, "SStringLib"));
+    ASSERT_EQ(Count(list), 50);
+    for (int i = 0; i < 50; ++i) {
+        MonoObject* element = ElementAt(list, i);
+        EXPECT_EQ(GetStringFieldValue(MonoAPI::mono_object_get_class_ptr(element), element, "strValue"),
+                  in[i].strValue);
+    }
+}
+
+TEST_F(ListFillTest, RecordToElementReplacesTheHandleWithANewConstructedElement) {
+    MonoObject* element = NewManagedObjectAzure("SStringLib", false);
+    ASSERT_NE(element, nullptr);
+    MonoObject* carrier = element;
+    CCloudSDKHelper::ConvertObject_NativeToManaged(element, SString{"text"});
+    ASSERT_NE(element, nullptr);
+    EXPECT_FALSE(Same(element, carrier));
+    MonoClass* klass = MonoAPI::mono_object_get_class_ptr(element);
+    EXPECT_TRUE(GetBoolFieldValue(klass, element, "bConstructed"));
+    EXPECT_EQ(GetStringFieldValue(klass, element, "strValue"), "text");
+
+    MonoObject* none = nullptr;
+    CCloudSDKHelper::ConvertObject_NativeToManaged(none, SString{"lost"});
+    EXPECT_EQ(none, nullptr);
+}
+
 TEST_F(ListFillTest, ListWithoutAddIsLoggedWithItsMethodsAlsoForNoRecords) {
     MonoObject* list = CCloudSDKHelper::CreateList("AddlessLibHandle");
     ASSERT_NE(list, nullptr);
