@@ -71,14 +71,6 @@ TEST_F(FieldAccessTest, FieldOfAnotherWidthIsRefusedWithItsName) {
     EXPECT_EQ(Logged("Field [strText] is not an instance field holding an 8-byte value"), 1);
 }
 
-TEST_F(FieldAccessTest, FieldsOfTheSlotWidthButAnotherTypeAreRead) {
-    // The check is of storage width, not of meaning: a byte fits the Boolean slot, a
-    // double and a DateTime the 8-byte slot.
-    EXPECT_TRUE(GetBoolFieldValue(klass, object, "byteSmall"));
-    EXPECT_NE(GetLongFieldValue(klass, object, "dRatio"), 0);
-    EXPECT_EQ(Logged("ERROR"), 0);
-}
-
 TEST_F(FieldAccessTest, StaticFieldsAreNeitherReadNorWritten) {
     EXPECT_EQ(GetIntFieldValue(klass, object, "nShared"), 0);
     EXPECT_EQ(GetIntFieldValue(klass, object, "nConstant"), 0);
