@@ -67,8 +67,9 @@ time_t DateTimeToTimeT(MonoObject* dateTime) {
 
 time_t GetDateTimeFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
     // Silent on a missing field or value, unlike the other getters.
-    MonoClassField* field =
-        klass != nullptr ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName) : nullptr;
+    MonoClassField* field = klass != nullptr && fieldName != nullptr
+                                ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName)
+                                : nullptr;
     if (field == nullptr || object == nullptr) {
         return 0;
     }

@@ -40,11 +40,16 @@ int Width(Slot slot) {
     }
 }
 
+// Null when there is no class or name to look in: the runtime's lookup takes neither.
+MonoClassField* LookUpField(MonoClass* klass, const char* fieldName) {
+    return klass != nullptr && fieldName != nullptr ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName)
+                                                    : nullptr;
+}
+
 MonoClassField* FindField(MonoClass* klass, const char* fieldName) {
-    MonoClassField* field =
-        klass != nullptr ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName) : nullptr;
+    MonoClassField* field = LookUpField(klass, fieldName);
     if (field == nullptr) {
-        g_debug.error("Could not find field [%s]", fieldName);
+        g_debug.error("Could not find field [%s]", fieldName != nullptr ? fieldName : "");
     }
     return field;
 }
@@ -148,6 +153,7 @@ bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, voi
 using cloudsdk::marshal::AsString;
 using cloudsdk::marshal::FindReadableField;
 using cloudsdk::marshal::IsStatic;
+using cloudsdk::marshal::LookUpField;
 using cloudsdk::marshal::ReadField;
 using cloudsdk::marshal::Slot;
 
@@ -175,8 +181,7 @@ long long GetLongFieldValue(MonoClass* klass, MonoObject* object, const char* fi
 
 MonoObject* GetStructFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
     // Silent by design: a missing field or value is an ordinary answer for this getter.
-    MonoClassField* field =
-        klass != nullptr ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName) : nullptr;
+    MonoClassField* field = LookUpField(klass, fieldName);
     if (field == nullptr || (object == nullptr && !IsStatic(field))) {
         return nullptr;
     }

@@ -34,9 +34,10 @@ bool RunDefaultConstructor(MonoClass* klass, MonoObject* object) {
 }  // namespace
 
 MonoClass* FindWrapperClass(const char* name) {
-    MonoClass* klass = MonoAPI::mono_class_from_name_ptr(g_image, kWrapperNamespace, name);
+    // The runtime's lookup does not take a null name.
+    MonoClass* klass = name != nullptr ? MonoAPI::mono_class_from_name_ptr(g_image, kWrapperNamespace, name) : nullptr;
     if (klass == nullptr) {
-        g_debug.error("Could not find class [%s] in %s", name, kWrapperNamespace);
+        g_debug.error("Could not find class [%s] in %s", name != nullptr ? name : "", kWrapperNamespace);
     }
     return klass;
 }
