@@ -17,6 +17,7 @@ namespace CloudSDKWrapper
 {
     public partial class CAzureResourceWrapper : CCloudWrapper
     {
+        private const int MaxRestoreParallelismHint = 64;
         private readonly object m_lock = new object();
         private ConnectionSettings m_settings = new ConnectionSettings();
         private CosmosService m_service;
@@ -33,6 +34,11 @@ namespace CloudSDKWrapper
             // The runtime's default of two connections per server would serialise a restore.
             ServicePointManager.DefaultConnectionLimit = Math.Max(ServicePointManager.DefaultConnectionLimit, m_settings.MaxConnections);
             ServicePointManager.Expect100Continue = false;
+            // Requests complete on pool threads; the pool's default minimum (one per core) grows
+            // slowly and would cap the writes in flight well below the restore's bound.
+            int workers, ports;
+            System.Threading.ThreadPool.GetMinThreads(out workers, out ports);
+            System.Threading.ThreadPool.SetMinThreads(Math.Max(workers, MaxRestoreParallelismHint), Math.Max(ports, MaxRestoreParallelismHint));
             AppDomain.CurrentDomain.AssemblyResolve += ResolveBesideUs;
         }
 
