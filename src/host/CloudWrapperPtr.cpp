@@ -4,10 +4,11 @@
 #include <CloudSDKCppBridge.h>
 
 #include "host/ManagedCall.h"
+#include "host/StartupState.h"
 #include "platform/MonoAPI.h"
-#include "platform/ZrCriticalSectionLock.h"
 
 #include <cstdint>
+#include <mutex>
 
 namespace CloudSDKCppBridge {
 
@@ -34,7 +35,7 @@ bool CCloudWrapperPtr::Init() {
         return true;
     }
     {
-        ZrCriticalSectionLock lock(&c_AzuremonoInitCS);
+        std::lock_guard<std::mutex> lock(cloudsdk::startup::Lock());
         if (!c_AzuremonoThreadRunning) {
             StartMonoThread();
         }

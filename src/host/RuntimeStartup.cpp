@@ -4,6 +4,7 @@
 #include <CloudSDKCppBridge.h>
 
 #include "host/MonoText.h"
+#include "host/StartupState.h"
 #include "platform/CUbPath.h"
 #include "platform/MonoAPI.h"
 #include "platform/UbSleep.h"
@@ -23,14 +24,14 @@ bool CCloudWrapperPtr::StartMonoThread() {
     }
     c_AzuremonoThreadRunning = true;
     g_debug.debugLvl(2, "Waiting for mono initialization");
-    c_AzuremonoInitEvent.wait();
+    cloudsdk::startup::AwaitDone();
     g_debug.debugLvl(2, "Done waiting for mono initialization");
     return c_AzuremonoInitStatus;
 }
 
 void* CCloudWrapperPtr::MonoThread(void* /*arg*/) {
     c_AzuremonoInitStatus = InitMono();
-    c_AzuremonoInitEvent.set();
+    cloudsdk::startup::SignalDone();
     g_debug.debug("mono initialization returned - [%s] c_AzuremonoInitStatus - [%d] ", g_AzuremonoVersion.c_str(),
                   c_AzuremonoInitStatus ? 1 : 0);
     // The runtime was started on this thread; it stays for the life of the process.
