@@ -1,0 +1,46 @@
+#pragma once
+
+// Shared by the reliability tests: resident memory, threads attached to the runtime, and
+// the start-up record that must appear exactly once per process.
+
+#include <CloudSDKCppBridge.h>
+
+#include "platform/MonoAPI.h"
+#include "support/TestDouble.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace reliability {
+
+inline constexpr const char* kStartupRecord = "mono initialization returned - [";
+inline constexpr long kMiB = 1024 * 1024;
+
+// Resident memory of this process, from /proc/self/statm (pages, second field).
+inline long ResidentBytes() {
+    long size = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &size, &resident) != 2) {
+            resident = 0;
+        }
+        std::fclose(statm);
+    }
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+// For threads that call the test double directly rather than through a bridge method
+// (which attaches the calling thread itself).
+inline void AttachThisThread() { MonoAPI::mono_thread_attach_ptr(g_domain); }
+
+// Collections until finalisers have run: the double counts its live wrappers in its
+// finaliser, and an object found by one collection is finalised before the next.
+inline void CollectFully() {
+    for (int i = 0; i < 4; ++i) {
+        testsupport::TestDouble::Collect();
+    }
+}
+
+}  // namespace reliability
