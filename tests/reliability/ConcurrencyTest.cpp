@@ -2,13 +2,13 @@
 // call's result is what the managed side answered, no call is lost, and the runtime
 // starts once. Then thousands of threads that each live for one call.
 
+#include "MethodCases.h"
 #include "ReliabilitySupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <barrier>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,179 +16,15 @@
 #include <vector>
 
 using namespace CloudSDKCppBridge;
+using reliability::AllMethods;
+using reliability::MethodCase;
+using reliability::ScriptAnswers;
 using testsupport::TestDouble;
 
 namespace {
 
 constexpr int kThreads = 8;
 constexpr int kTotalCalls = 100000;
-
-// One method: its managed name, the call, and the check of what came back. A check
-// returns an empty text when the result is right, else what was wrong.
-struct MethodCase {
-    const char* managedName;
-    std::function<std::string(CCloudSDKCppBridge&, const std::string& tag)> callAndCheck;
-};
-
-std::string Expect(bool ok, const char* what) { return ok ? std::string() : std::string(what); }
-
-std::string Texts(const std::vector<SString>& texts) {
-    std::string joined;
-    for (const SString& t : texts) {
-        joined += t.strValue + "|";
-    }
-    return joined;
-}
-
-// What each scripted method answers during the concurrent phase. Fixed for the whole
-// phase, so every call of a method has one right answer.
-void ScriptAnswers() {
-    TestDouble::Reset();
-    TestDouble::Script("GetLastErrorString", "result", "string:caf\\u00e9 \\uD83D\\uDE00");
-    TestDouble::Script("getAssemblyResolverDisabled", "result", "false");
-    TestDouble::Script("GetDatabaseAccountInfoList", "result", "accounts:a1,Sql,westeurope|a2,Mongo,northeurope");
-    TestDouble::Script("GetDatabaseAccountInfoListForRegion", "result", "accounts:r1,Sql,eastus");
-    TestDouble::Script("GetCosmosDBAuthenticationInfo", "ref2", "https://endpoint/");
-    TestDouble::Script("GetCosmosDBAuthenticationInfo", "ref3", "key==");
-    TestDouble::Script("ListCosmosDBDatabases", "result", "texts:db1|db2|\\u00fc");
-    TestDouble::Script("ListCosmosDBContainers", "result", "texts:c1|c2");
-    TestDouble::Script("DescribeCosmosDBContainer", "ref1", "/pk");
-    TestDouble::Script("DescribeCosmosDBContainer", "ref2", "400");
-    TestDouble::Script("DescribeCosmosDBContainer", "ref5", "-4");
-    TestDouble::Script("DescribeCosmosDBContainer", "ref6", "policy");
-    TestDouble::Script("CountItems", "ref1", "123456789012");
-    TestDouble::Script("ObtainContainerStatistics", "ref1", "11");
-    TestDouble::Script("ObtainContainerStatistics", "ref2", "22");
-    TestDouble::Script("ObtainContainerStatistics", "ref3", "stats");
-    TestDouble::Script("IsEmpty", "ref1", "true");
-    TestDouble::Script("GetCosmosDBTokens", "result", "texts:t1|t2");
-    TestDouble::Script("GetCosmosDBData", "ref3", "continuation");
-    TestDouble::Script("GetCosmosDBData", "ref4", "true");
-    TestDouble::Script("GetCosmosDBData", "result", "texts:d1|d2|d3");
-    TestDouble::Script("BackupAttachedScripts", "ref2", "3");
-    TestDouble::Script("BackupAttachedScripts", "ref3", "scripts");
-    TestDouble::Script("CreateCosmosDBContainer", "ref7", "4000");
-    TestDouble::Script("CreateCosmosDBContainer", "ref8", "5");
-    TestDouble::Script("FlushCosmosDBRestore", "result", "false");
-    TestDouble::Script("ChangeCosmosDBThroughput", "ref3", "800");
-}
-
-std::vector<MethodCase> AllMethods() {
-    return {
-        {"Initialize", [](auto& b, auto& tag) { return Expect(b.Initialize(tag, tag + "/dir", 7, 0), "result"); }},
-        {"Connect", [](auto& b, auto& tag) { return Expect(b.Connect(tag + "-a", tag + "-k", tag + "-o"), "result"); }},
-        {"SetWebProxy", [](auto& b, auto& tag) { b.SetWebProxy(tag, "user", "password"); return std::string(); }},
-        {"UseStdout", [](auto& b, auto&) { b.UseStdout(); return std::string(); }},
-        {"Disconnect", [](auto& b, auto&) { b.Disconnect(); return std::string(); }},
-        {"CheckConnection", [](auto& b, auto&) { return Expect(b.CheckConnection(), "result"); }},
-        {"GetLastErrorString",
-         [](auto& b, auto&) { return Expect(b.GetLastErrorString() == "caf\xC3\xA9 \xF0\x9F\x98\x80", "text"); }},
-        {"setAssemblyResolverDisabled",
-         [](auto& b, auto&) { b.SetAssemblyResolverDisabled(true); return std::string(); }},
-        {"getAssemblyResolverDisabled",
-         [](auto& b, auto&) { return Expect(!b.GetAssemblyResolverDisabled(), "result"); }},
-        {"GetDatabaseAccountInfoList",
-         [](auto& b, auto& tag) {
-             std::vector<SStorageAccountInfo> v{{"old", "", ""}};
-             const bool r = b.GetDatabaseAccountInfoList(tag, CosmosDBBrowseKind1, v);
-             return Expect(r && v.size() == 2 && v[0].strName == "a1" && v[1].strLocation == "northeurope",
-                           "accounts");
-         }},
-        {"GetDatabaseAccountInfoListForRegion",
-         [](auto& b, auto& tag) {
-             std::vector<SStorageAccountInfo> v;
-             const bool r = b.GetDatabaseAccountInfoListForRegion(tag, CosmosDBBrowseKind2, v);
-             return Expect(r && v.size() == 1 && v[0].strAccountType == "Sql", "accounts");
-         }},
-        {"GetCosmosDBAuthenticationInfo",
-         [](auto& b, auto& tag) {
-             std::string endpoint, key;
-             const bool r = b.GetCosmosDBAuthenticationInfo(tag, endpoint, key);
-             return Expect(r && endpoint == "https://endpoint/" && key == "key==", "texts");
-         }},
-        {"ListCosmosDBDatabases",
-         [](auto& b, auto& tag) {
-             std::vector<SString> v;
-             const bool r = b.ListCosmosDBDatabases(tag, "key", true, v);
-             return Expect(r && Texts(v) == "db1|db2|\xC3\xBC|", "list");
-         }},
-        {"ListCosmosDBContainers",
-         [](auto& b, auto& tag) {
-             std::vector<SString> v{{"stale"}};
-             const bool r = b.ListCosmosDBContainers(tag, "key", "db", false, v);
-             return Expect(r && Texts(v) == "c1|c2|", "list");
-         }},
-        {"OpenCosmosDBContainer",
-         [](auto& b, auto& tag) { return Expect(b.OpenCosmosDBContainer(tag, "k", true, "db", "c"), "result"); }},
-        {"DescribeCosmosDBContainer",
-         [](auto& b, auto&) {
-             std::string pk, policy;
-             CosmosDBThroughput t{1, 2, 3, 4};
-             const bool r = b.DescribeCosmosDBContainer(pk, t, policy);
-             return Expect(r && pk == "/pk" && policy == "policy" && t.nValue1 == 400 && t.nValue2 == 2 &&
-                               t.nValue4 == -4,
-                           "out-values");
-         }},
-        {"CountItems",
-         [](auto& b, auto&) {
-             long long n = 0;
-             return Expect(b.CountItems(n) && n == 123456789012LL, "count");
-         }},
-        {"ObtainContainerStatistics",
-         [](auto& b, auto&) {
-             long long a = 0, c = 0;
-             std::string s;
-             return Expect(b.ObtainContainerStatistics(a, c, s) && a == 11 && c == 22 && s == "stats", "statistics");
-         }},
-        {"IsEmpty",
-         [](auto& b, auto&) {
-             bool empty = false;
-             return Expect(b.IsEmpty(empty) && empty, "flag");
-         }},
-        {"GetCosmosDBTokens",
-         [](auto& b, auto&) {
-             std::vector<SString> v;
-             return Expect(b.GetCosmosDBTokens(-1, v) && Texts(v) == "t1|t2|", "tokens");
-         }},
-        {"GetCosmosDBData",
-         [](auto& b, auto& tag) {
-             std::string next;
-             bool more = true;
-             std::vector<SString> v;
-             const bool r = b.GetCosmosDBData(tag, 100, next, more, v);
-             return Expect(r && next == "continuation" && !more && Texts(v) == "d1|d2|d3|", "page");
-         }},
-        {"BackupAttachedScripts",
-         [](auto& b, auto&) {
-             int n = 0;
-             std::string s;
-             return Expect(b.BackupAttachedScripts(true, n, s) && n == 3 && s == "scripts", "scripts");
-         }},
-        {"CreateCosmosDBDatabase",
-         [](auto& b, auto& tag) { return Expect(b.CreateCosmosDBDatabase(tag, "k", true, "db", 400, 0, false), "result"); }},
-        {"CreateCosmosDBContainer",
-         [](auto& b, auto& tag) {
-             CosmosDBThroughput t{1, 2, 3, 4};
-             const bool r = b.CreateCosmosDBContainer(tag, "k", false, "db", "c", "/pk", t, true);
-             return Expect(r && t.nValue1 == 4000 && t.nValue2 == 5 && t.nValue3 == 3, "throughput");
-         }},
-        {"RemoveCosmosDBContainer",
-         [](auto& b, auto& tag) { return Expect(b.RemoveCosmosDBContainer(tag, "k", true, "db", "c"), "result"); }},
-        {"StartCosmosDBRestore", [](auto& b, auto& tag) { return Expect(b.StartCosmosDBRestore(2, tag), "result"); }},
-        {"AddCosmosDBRestoreItems",
-         [](auto& b, auto& tag) { return Expect(b.AddCosmosDBRestoreItems({{tag}, {"{}"}}), "result"); }},
-        {"AddCosmosDBRestoreItem", [](auto& b, auto& tag) { return Expect(b.AddCosmosDBRestoreItem(tag), "result"); }},
-        {"FlushCosmosDBRestore", [](auto& b, auto&) { return Expect(!b.FlushCosmosDBRestore(), "result"); }},
-        {"RestoreAttachedScripts",
-         [](auto& b, auto& tag) { return Expect(b.RestoreAttachedScripts(tag, false), "result"); }},
-        {"RemoveAllTriggers", [](auto& b, auto&) { return Expect(b.RemoveAllTriggers(), "result"); }},
-        {"ChangeCosmosDBThroughput",
-         [](auto& b, auto&) {
-             int now = 0;
-             return Expect(b.ChangeCosmosDBThroughput(800, 0, now) && now == 800, "throughput");
-         }},
-    };
-}
 
 // What the worker threads found wrong, gathered for one report.
 class Failures {
