@@ -1,7 +1,8 @@
 // Crossing 100,000 texts of 64 characters between a managed list and std::vector<SString>,
 // in both directions, beside the same walks written naively (the runtime's own text
-// converters, a class lookup per record, records appended by copy) and a managed-only loop
-// that encodes each text to UTF-8, the limit the native walk can approach.
+// converters, a class lookup per record, records appended by copy) and managed-only loops
+// that encode each text to UTF-8 (or build each element from UTF-8): the limits the native
+// crossings can approach.
 //
 // Needs the test double's assembly: run with CLOUDSDK_HOME=<build>/worlds/normal.
 
@@ -14,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -28,8 +30,10 @@ constexpr int kTexts = 100000;
 constexpr int kTextLength = 64;
 constexpr const char* kNamespace = "CloudSDKWrapper";
 
-// The managed list all managed-to-native runs walk, held by a GC handle across runs.
+// The managed list all managed-to-native runs walk, and the same texts as UTF-8 byte
+// arrays for the managed-only fill, held by GC handles across runs.
 uint32_t g_managedTexts = 0;
+uint32_t g_managedUtf8 = 0;
 
 MonoObject* CallTestLists(const char* method, void** args, int argCount) {
     MonoClass* klass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "TestLists");
@@ -151,6 +155,18 @@ void ManagedOnlyEncode(benchmark::State& state) {
     ReportElements(state);
 }
 
+void ManagedOnlyDecode(benchmark::State& state) {
+    for (auto _ : state) {
+        void* args[] = {MonoAPI::mono_gchandle_get_target_ptr(g_managedUtf8)};
+        MonoObject* count = CallTestLists("BuildFromUtf8", args, 1);
+        if (count == nullptr || *static_cast<int32_t*>(MonoAPI::mono_object_unbox_ptr(count)) != kTexts) {
+            state.SkipWithError("the managed loop did not build every element");
+            return;
+        }
+    }
+    ReportElements(state);
+}
+
 void NativeToManaged(benchmark::State& state) {
     const std::vector<SString> in = NativeTexts();
     for (auto _ : state) {
@@ -178,6 +194,7 @@ BENCHMARK(ManagedToNativeNaive)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ManagedOnlyEncode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(NativeToManaged)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(NativeToManagedNaive)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ManagedOnlyDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
@@ -198,7 +215,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     g_managedTexts = MonoAPI::mono_gchandle_new_ptr(texts, false);
+    void* encodeArgs[] = {texts};
+    MonoObject* utf8 = CallTestLists("Utf8Texts", encodeArgs, 1);
+    if (utf8 == nullptr) {
+        fprintf(stderr, "the test double cannot encode the texts\n");
+        return 1;
+    }
+    g_managedUtf8 = MonoAPI::mono_gchandle_new_ptr(utf8, false);
     benchmark::RunSpecifiedBenchmarks();
+    MonoAPI::mono_gchandle_free_ptr(g_managedUtf8);
     MonoAPI::mono_gchandle_free_ptr(g_managedTexts);
     benchmark::Shutdown();
     return 0;

@@ -276,6 +276,29 @@ namespace CloudSDKWrapper
             return bytes;
         }
 
+        // The UTF-8 bytes of each text of a text list, for BuildFromUtf8.
+        public static byte[][] Utf8Texts(object list)
+        {
+            var items = ((SStringLibList)list).Items;
+            var encoded = new byte[items.Count][];
+            for (int i = 0; i < encoded.Length; i++) encoded[i] = Encoding.UTF8.GetBytes(items[i].strValue);
+            return encoded;
+        }
+
+        // The managed-only counterpart of the native fill: a new list from the factory, one
+        // constructed element per text decoded from UTF-8, added through Add.
+        public static int BuildFromUtf8(byte[][] encoded)
+        {
+            var list = new SStringLibList();
+            foreach (var bytes in encoded)
+            {
+                var element = new SStringLib();
+                element.strValue = Encoding.UTF8.GetString(bytes);
+                list.Add(element);
+            }
+            return list.Items.Count;
+        }
+
         public static int Count(object list)
         {
             var texts = list as SStringLibList;
