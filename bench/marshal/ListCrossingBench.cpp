@@ -101,11 +101,12 @@ MonoObject* NaiveNativeToManaged(const std::vector<SString>& in) {
         MonoClass* carrierClass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "SStringLib");
         MonoObject* carrier = MonoAPI::mono_object_new_ptr(g_domain, carrierClass);
         MonoClass* elementClass = MonoAPI::mono_object_get_class_ptr(carrier);
-        MonoObject* element =
-            MonoAPI::mono_object_new_ptr(g_domain, MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "SStringLib"));
+        MonoClass* realClass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "SStringLib");
+        MonoObject* element = MonoAPI::mono_object_new_ptr(g_domain, realClass);
         MonoAPI::mono_runtime_invoke_ptr(Method(elementClass, ".ctor"), element, nullptr, &exception);
         MonoClassField* field = MonoAPI::mono_class_get_field_from_name_ptr(elementClass, "strValue");
-        MonoAPI::mono_field_set_value_ptr(element, field, MonoAPI::mono_string_new_ptr(g_domain, record.strValue.c_str()));
+        MonoString* text = MonoAPI::mono_string_new_ptr(g_domain, record.strValue.c_str());
+        MonoAPI::mono_field_set_value_ptr(element, field, text);
         void* args[] = {element};
         MonoAPI::mono_runtime_invoke_ptr(add, list, args, &exception);
     }
@@ -147,7 +148,8 @@ void ManagedOnlyEncode(benchmark::State& state) {
     for (auto _ : state) {
         void* args[] = {ManagedTexts()};
         MonoObject* bytes = CallTestLists("EncodeAll", args, 1);
-        if (bytes == nullptr || *static_cast<int64_t*>(MonoAPI::mono_object_unbox_ptr(bytes)) != int64_t{kTexts} * kTextLength) {
+        const int64_t expected = int64_t{kTexts} * kTextLength;
+        if (bytes == nullptr || *static_cast<int64_t*>(MonoAPI::mono_object_unbox_ptr(bytes)) != expected) {
             state.SkipWithError("the managed loop did not encode every text");
             return;
         }

@@ -43,7 +43,8 @@ void DumpMethod(MonoMethod* method) {
     // Both texts are the runtime's allocations, released once written.
     const cloudsdk::MonoText description(
         signature != nullptr ? MonoAPI::mono_signature_get_desc_ptr(signature, /*include_namespace=*/true) : nullptr);
-    const int params = signature != nullptr ? static_cast<int>(MonoAPI::mono_signature_get_param_count_ptr(signature)) : 0;
+    const int params =
+        signature != nullptr ? static_cast<int>(MonoAPI::mono_signature_get_param_count_ptr(signature)) : 0;
     const cloudsdk::MonoText fullName(MonoAPI::mono_method_full_name_ptr(method, /*signature=*/true));
     g_debug.debug("Method: %s   %d params   %s", fullName ? fullName.get() : "", params,
                   description ? description.get() : "");

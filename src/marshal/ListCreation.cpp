@@ -32,7 +32,8 @@ MonoObject* CCloudSDKHelper::CreateList(const char* kind) {
         return nullptr;
     }
     const std::string methodName = FactoryMethodName(kind);
-    MonoMethod* create = cloudsdk::marshal::FindMethod(factory, methodName.c_str(), 0, cloudsdk::marshal::Binding::Static);
+    MonoMethod* create =
+        cloudsdk::marshal::FindMethod(factory, methodName.c_str(), 0, cloudsdk::marshal::Binding::Static);
     if (create == nullptr) {
         g_debug.error("Failed to get create list method [%s]", methodName.c_str());
         return nullptr;

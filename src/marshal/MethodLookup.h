@@ -21,7 +21,8 @@ inline MonoMethod* FindMethod(MonoClass* klass, const char* name, int paramCount
         return nullptr;
     }
     MonoMethodSignature* signature = MonoAPI::mono_method_signature_ptr(method);
-    if (signature == nullptr || MonoAPI::mono_signature_get_param_count_ptr(signature) != static_cast<uint32_t>(paramCount)) {
+    if (signature == nullptr ||
+        MonoAPI::mono_signature_get_param_count_ptr(signature) != static_cast<uint32_t>(paramCount)) {
         return nullptr;
     }
     uint32_t implementationFlags = 0;
