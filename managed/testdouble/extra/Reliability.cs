@@ -104,4 +104,14 @@ namespace CloudSDKWrapper
             return joined.ToString();
         }
     }
+
+    // An exception that carries a secret in its message and stack trace, as a managed
+    // method might when it reports which account or key failed: the bridge must not log it.
+    public class ReliabilitySecretException : Exception
+    {
+        private static string secret = "";
+        public static void SetSecret(string value) { secret = value; }
+        public ReliabilitySecretException(string message) : base(message + ": " + secret) { }
+        public override string StackTrace { get { return secret; } }
+    }
 }
