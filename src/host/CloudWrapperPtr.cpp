@@ -7,6 +7,7 @@
 #include "host/StartupState.h"
 #include "platform/MonoAPI.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -15,6 +16,19 @@ namespace CloudSDKCppBridge {
 namespace {
 
 constexpr const char* kNamespace = "CloudSDKWrapper";
+
+// Members that calls on other threads may read while Initialize, on this or another
+// thread, makes the managed object again (the interface lets threads call one bridge at
+// once). Plain members, reached atomically where that can happen.
+template <class T>
+T Load(T& member, std::memory_order order = std::memory_order_acquire) {
+    return std::atomic_ref<T>(member).load(order);
+}
+
+template <class T>
+void Store(T& member, T value, std::memory_order order = std::memory_order_release) {
+    std::atomic_ref<T>(member).store(value, order);
+}
 
 }  // namespace
 
@@ -31,7 +45,7 @@ CCloudWrapperPtr::~CCloudWrapperPtr() {
 }
 
 bool CCloudWrapperPtr::Init() {
-    if (m_initialized) {
+    if (Load(m_initialized)) {
         return true;
     }
     {
@@ -49,29 +63,31 @@ bool CCloudWrapperPtr::Init() {
 }
 
 bool CCloudWrapperPtr::CreateManagedObject() {
-    m_baseClass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "CCloudWrapper");
-    if (m_baseClass == nullptr) {
+    MonoClass* baseClass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "CCloudWrapper");
+    Store(m_baseClass, baseClass, std::memory_order_relaxed);  // the same class on every attempt
+    if (baseClass == nullptr) {
         g_debug.error("Failed to get mono base class");
         return false;
     }
-    m_derivedClass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "CAzureResourceWrapper");
-    if (m_derivedClass == nullptr) {
+    MonoClass* derivedClass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "CAzureResourceWrapper");
+    Store(m_derivedClass, derivedClass, std::memory_order_relaxed);
+    if (derivedClass == nullptr) {
         g_debug.error("Failed to get mono derived class");
         return false;
     }
-    MonoObject* object = MonoAPI::mono_object_new_ptr(g_domain, m_derivedClass);
+    MonoObject* object = MonoAPI::mono_object_new_ptr(g_domain, derivedClass);
     if (object == nullptr) {
         g_debug.error("Failed to create mono object");
         return false;
     }
-    if (m_objectHandle != 0) {
-        MonoAPI::mono_gchandle_free_ptr(m_objectHandle);  // left by an earlier failed attempt
-    }
-    m_objectHandle = MonoAPI::mono_gchandle_new_ptr(object, false);
+    // Held by a handle of this attempt alone until its constructor has run: the bridge's
+    // handle, which calls on other threads read, only ever names a constructed object, and
+    // two attempts at once (Initialize on two threads) never free each other's handle.
+    const uint32_t handle = MonoAPI::mono_gchandle_new_ptr(object, false);
 
     // The constructor runs through an invoke with an exception slot: the runtime's own
     // object initialiser ends the whole process when a constructor throws.
-    MonoMethod* constructor = MonoAPI::mono_class_get_method_from_name_ptr(m_derivedClass, ".ctor", 0);
+    MonoMethod* constructor = MonoAPI::mono_class_get_method_from_name_ptr(derivedClass, ".ctor", 0);
     MonoObject* exception = nullptr;
     if (constructor != nullptr) {
         cloudsdk::InvokeManaged(constructor, object, nullptr, exception);
@@ -79,11 +95,14 @@ bool CCloudWrapperPtr::CreateManagedObject() {
     if (constructor == nullptr || exception != nullptr) {
         g_debug.error("Failed to construct mono object [%s]",
                       constructor == nullptr ? "no default constructor" : cloudsdk::ExceptionClassName(exception));
-        MonoAPI::mono_gchandle_free_ptr(m_objectHandle);
-        m_objectHandle = 0;
+        MonoAPI::mono_gchandle_free_ptr(handle);
         return false;
     }
-    m_initialized = true;
+    uint32_t none = 0;
+    if (!std::atomic_ref<uint32_t>(m_objectHandle).compare_exchange_strong(none, handle, std::memory_order_acq_rel)) {
+        MonoAPI::mono_gchandle_free_ptr(handle);  // another attempt finished first; its object stays
+    }
+    Store(m_initialized, true);
     return true;
 }
 
@@ -99,13 +118,15 @@ MonoObject* CCloudWrapperPtr::Invoke(const char* name, void** args) {
     if (!c_AzuremonoInitStatus) {
         return nullptr;
     }
+    MonoClass* baseClass = Load(m_baseClass, std::memory_order_relaxed);
     MonoMethod* method =
-        m_baseClass != nullptr ? MonoAPI::mono_class_get_method_from_name_ptr(m_baseClass, name, -1) : nullptr;
+        baseClass != nullptr ? MonoAPI::mono_class_get_method_from_name_ptr(baseClass, name, -1) : nullptr;
     if (method == nullptr) {
         g_debug.error("Could not find method [%s]", name);
         return nullptr;
     }
-    MonoObject* object = m_objectHandle != 0 ? MonoAPI::mono_gchandle_get_target_ptr(m_objectHandle) : nullptr;
+    const uint32_t handle = Load(m_objectHandle);
+    MonoObject* object = handle != 0 ? MonoAPI::mono_gchandle_get_target_ptr(handle) : nullptr;
     if (object == nullptr) {
         g_debug.error("object has been destroyed");
         return nullptr;
