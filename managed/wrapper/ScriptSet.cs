@@ -81,9 +81,10 @@ namespace CloudSDKWrapper
             foreach (var t in triggers)
             {
                 string id = (string)t["id"];
-                var response = service.Send(c.Path.Child("triggers", id).On("DELETE", "triggers", "delete trigger [" + id + "] of [" + c + "]"));
-                if (!response.Ok && response.Status != 404)
-                    throw CosmosService.Failure(c.Path.Child("triggers", id).On("DELETE", "triggers", "delete trigger [" + id + "] of [" + c + "]"), response);
+                var request = c.Path.Child("triggers", id).On("DELETE", "triggers", "delete trigger [" + id + "] of [" + c + "]");
+                var response = service.Send(request);
+                // Gone already (removed by someone else meanwhile) is what was wanted.
+                if (!response.Ok && response.Status != 404) throw CosmosService.Failure(request, response);
             }
             return triggers.Count;
         }

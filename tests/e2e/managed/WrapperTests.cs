@@ -30,6 +30,7 @@ namespace CloudSDKWrapperTests
             runner.Add("restore reports refused and failed items", RestoreFailures);
             runner.Add("scripts back up and restore", ScriptsRoundTrip);
             runner.Add("throughput changes", ThroughputChanges);
+            RetryTests.Register(runner);
             return runner.Run();
         }
 
