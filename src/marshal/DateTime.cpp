@@ -3,6 +3,7 @@
 #include <CloudSDKCppBridge.h>
 
 #include "host/ManagedCall.h"
+#include "marshal/FieldAccessInternal.h"
 #include "platform/MonoAPI.h"
 
 #include <cstdint>
@@ -70,7 +71,7 @@ time_t GetDateTimeFieldValue(MonoClass* klass, MonoObject* object, const char* f
     MonoClassField* field = klass != nullptr && fieldName != nullptr
                                 ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName)
                                 : nullptr;
-    if (field == nullptr || object == nullptr) {
+    if (field == nullptr || object == nullptr || !cloudsdk::marshal::BelongsTo(object, klass)) {
         return 0;
     }
     MonoObject* boxed = MonoAPI::mono_field_get_value_object_ptr(g_domain, field, object);

@@ -77,6 +77,10 @@ MonoClassField* FindReadableField(MonoClass* klass, MonoObject* object, const ch
         g_debug.error("Could not read field [%s] of a null object", fieldName);
         return nullptr;
     }
+    if (!BelongsTo(object, klass)) {
+        g_debug.error("Could not read field [%s] of an object of another class", fieldName);
+        return nullptr;
+    }
     if (IsStatic(field) || !Fits(field, slot)) {
         g_debug.error("Field [%s] is not an instance field holding %s", fieldName, Describe(slot));
         return nullptr;
@@ -109,6 +113,10 @@ MonoString* AsString(void* value, const char* fieldName) {
 }
 
 }  // namespace
+
+bool BelongsTo(MonoObject* object, MonoClass* klass) {
+    return MonoAPI::mono_object_isinst_ptr(object, klass) != nullptr;
+}
 
 bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out) {
     out.clear();
@@ -144,6 +152,10 @@ bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, voi
         g_debug.error("Could not write field [%s] of a null object", fieldName);
         return false;
     }
+    if (!BelongsTo(object, klass)) {
+        g_debug.error("Could not write field [%s] of an object of another class", fieldName);
+        return false;
+    }
     MonoAPI::mono_field_set_value_ptr(object, field, value);
     return true;
 }
@@ -151,6 +163,7 @@ bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, voi
 }  // namespace cloudsdk::marshal
 
 using cloudsdk::marshal::AsString;
+using cloudsdk::marshal::BelongsTo;
 using cloudsdk::marshal::FindReadableField;
 using cloudsdk::marshal::IsStatic;
 using cloudsdk::marshal::LookUpField;
@@ -182,7 +195,7 @@ long long GetLongFieldValue(MonoClass* klass, MonoObject* object, const char* fi
 MonoObject* GetStructFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
     // Silent by design: a missing field or value is an ordinary answer for this getter.
     MonoClassField* field = LookUpField(klass, fieldName);
-    if (field == nullptr || (object == nullptr && !IsStatic(field))) {
+    if (field == nullptr || (!IsStatic(field) && (object == nullptr || !BelongsTo(object, klass)))) {
         return nullptr;
     }
     return MonoAPI::mono_field_get_value_object_ptr(g_domain, field, object);

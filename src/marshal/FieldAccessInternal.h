@@ -20,4 +20,9 @@ bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName
 // size) into the field. False, logged, when the field is missing or static.
 bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, void* value);
 
+// True when `object` is of `klass` or of a class derived from it. A field looked up on any
+// other class has an offset that means nothing in this object: the runtime would read or
+// write at it all the same, past the object's end into its neighbours on the managed heap.
+bool BelongsTo(MonoObject* object, MonoClass* klass);
+
 }  // namespace cloudsdk::marshal

@@ -41,6 +41,7 @@
     X(mono_method_signature)               \
     X(mono_object_get_class)               \
     X(mono_object_get_virtual_method)      \
+    X(mono_object_isinst)                  \
     X(mono_object_new)                     \
     X(mono_object_unbox)                   \
     X(mono_property_get_get_method)        \
