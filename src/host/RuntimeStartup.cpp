@@ -31,9 +31,11 @@ bool CCloudWrapperPtr::StartMonoThread() {
 
 void* CCloudWrapperPtr::MonoThread(void* /*arg*/) {
     c_AzuremonoInitStatus = InitMono();
-    cloudsdk::startup::SignalDone();
+    // Recorded before the waiting constructor is let go, so that the start-up's record
+    // comes before any record of what the host does next.
     g_debug.debug("mono initialization returned - [%s] c_AzuremonoInitStatus - [%d] ", g_AzuremonoVersion.c_str(),
                   c_AzuremonoInitStatus ? 1 : 0);
+    cloudsdk::startup::SignalDone();
     // The runtime was started on this thread; it stays for the life of the process.
     while (c_AzuremonoInitStatus) {
         UBSLEEP_InTeRnAl(10000, __FILE__, __LINE__);
