@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <iterator>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -318,6 +319,54 @@ TEST_F(FieldWidthTest, EachGetterReadsOnlyFieldsOfItsOwnWidth) {
     // The object is as it was: no read wrote into it.
     EXPECT_EQ(GetIntFieldValue(klass, object, "i32"), -0x5A5B5C5D);
     EXPECT_TRUE(GetBoolFieldValue(klass, object, "u8"));
+}
+
+// A field found on one class, read or written in an object of another: its offset would
+// land past the end of a smaller object, in its neighbour on the managed heap.
+TEST_F(FieldWidthTest, FieldsAreNeitherReadNorWrittenInAnObjectOfAnotherClass) {
+    MonoObject* small = NewManagedObjectAzure("SStringLib", true);
+    MonoObject* neighbour = NewManagedObjectAzure("SStringLib", true);
+    ASSERT_NE(small, nullptr);
+    ASSERT_NE(neighbour, nullptr);
+    MonoClass* textClass = MonoAPI::mono_object_get_class_ptr(small);
+    SetFieldValue(textClass, neighbour, "strValue", std2gc("neighbour"));
+    const uint32_t keepSmall = MonoAPI::mono_gchandle_new_ptr(small, false);
+    const uint32_t keepNeighbour = MonoAPI::mono_gchandle_new_ptr(neighbour, false);
+
+    long long pattern = 0x4141414141414141LL;
+    for (const char* field : kValueFields) {
+        SetFieldValue(klass, small, field, &pattern);
+        EXPECT_FALSE(GetBoolFieldValue(klass, small, field)) << field;
+        EXPECT_EQ(GetIntFieldValue(klass, small, field), 0) << field;
+        EXPECT_EQ(GetLongFieldValue(klass, small, field), 0) << field;
+        EXPECT_EQ(GetStructFieldValue(klass, small, field), nullptr) << field;
+        EXPECT_EQ(GetDateTimeFieldValue(klass, small, field), 0) << field;
+    }
+    for (const char* field : kReferenceFields) {
+        EXPECT_EQ(GetFieldValue(klass, small, field), nullptr) << field;
+        EXPECT_EQ(GetStringFieldValue(klass, small, field), "") << field;
+    }
+    const int fields = static_cast<int>(std::size(kValueFields));
+    EXPECT_EQ(CountInLog("of an object of another class"),
+              fields * 4 + static_cast<int>(std::size(kReferenceFields)) * 2);
+    reliability::CollectFully();
+    // Both objects are as they were, and the heap survived a collection.
+    EXPECT_EQ(GetStringFieldValue(textClass, MonoAPI::mono_gchandle_get_target_ptr(keepNeighbour), "strValue"),
+              "neighbour");
+    EXPECT_TRUE(GetBoolFieldValue(textClass, MonoAPI::mono_gchandle_get_target_ptr(keepSmall), "bConstructed"));
+    MonoAPI::mono_gchandle_free_ptr(keepSmall);
+    MonoAPI::mono_gchandle_free_ptr(keepNeighbour);
+
+    // An object of a derived class has every field of the base class.
+    int throwOn = 9;
+    void* args[] = {&throwOn};
+    MonoObject* derived = TestDouble::CallStatic("ReliabilityLists", "AddThrowsOn", args, 1);
+    ASSERT_NE(derived, nullptr);
+    MonoClass* baseList = MonoAPI::mono_class_from_name_ptr(g_image, "CloudSDKWrapper", "SStringLibList");
+    int added = 5;
+    SetFieldValue(baseList, derived, "AddCalls", &added);
+    EXPECT_EQ(GetIntFieldValue(baseList, derived, "AddCalls"), 5);
+    EXPECT_EQ(GetIntFieldValue(MonoAPI::mono_object_get_class_ptr(derived), derived, "ThrowOn"), 9);
 }
 
 // ---- Null objects ----------------------------------------------------------------------------------
