@@ -11,7 +11,7 @@ build_dir=${ASAN_BUILD_DIR:-build-asan}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLOUDSDK_SANITIZE=ON -DCLOUDSDK_BENCH=OFF >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 
-# Why each option is set:
+# Why each ASan option is set:
 # - detect_stack_use_after_return=0: with fake stacks, locals live on ASan's heap where the
 #   runtime's collector does not scan, so managed objects referenced only from native
 #   locals are collected while still in use.
@@ -24,10 +24,18 @@ cmake --build "$build_dir" -j"$(nproc)"
 # - LeakSanitizer: the runtime is never shut down, so what it allocated is still held at
 #   exit, reachable only through memory LSan does not scan; only allocations made inside
 #   the runtime library are suppressed (tests/sanitizers/lsan.supp).
-export ASAN_OPTIONS=detect_stack_use_after_return=0:allow_user_segv_handler=1:abort_on_error=0
+asan_options=detect_stack_use_after_return=0:allow_user_segv_handler=1
 export LSAN_OPTIONS=suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export MONO_CRASH_NOFILE=1
 
+# Tests that hold resident memory to a margin run in a second pass with ASan's quarantine
+# off: freed blocks wait in the quarantine (256 MiB by default) before reuse, so resident
+# memory grows by the quarantine's size whatever the library does (measured: 65-270 MiB
+# over those tests). Overflows, leaks and undefined behaviour are still checked there.
+resident_tests='KeepResidentMemoryFlat|LeaveNeitherObjectsNorMemoryBehind|TwentyThousandShortLivedThreadsEachCallOnce'
+
 cd "$build_dir"
-ctest --output-on-failure -j"$(nproc)" --timeout 900 -LE e2e "$@"
+ASAN_OPTIONS=$asan_options ctest --output-on-failure -j"$(nproc)" --timeout 900 -LE e2e -E "$resident_tests" "$@"
+ASAN_OPTIONS=$asan_options:quarantine_size_mb=0 \
+  ctest --output-on-failure -j"$(nproc)" --timeout 900 -LE e2e -R "$resident_tests" "$@"
