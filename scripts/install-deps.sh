@@ -10,7 +10,7 @@ packages=(
   libmono-2.0-dev libmono-2.0-1 mono-mcs
   libmono-system-net-http4.0-cil libmono-system-json4.0-cil libnewtonsoft-json5.0-cil
   # tests and benchmarks
-  libgtest-dev libbenchmark-dev valgrind
+  libgtest-dev libbenchmark-dev valgrind python3
   # sanitizer and fuzzing builds
   clang libclang-rt-14-dev
 )
