@@ -9,7 +9,8 @@ namespace CloudSDKWrapper
     public partial class CAzureResourceWrapper
     {
         private const int DefaultRestoreParallelism = 16;
-        private const int MaxRestoreParallelism = 256;
+        // Also the connection limit and the pool's thread minimum set at start-up.
+        private const int MaxRestoreParallelism = 64;
 
         private RestoreSession m_restore;
 

@@ -17,7 +17,6 @@ namespace CloudSDKWrapper
 {
     public partial class CAzureResourceWrapper : CCloudWrapper
     {
-        private const int MaxRestoreParallelismHint = 64;
         private readonly object m_lock = new object();
         private ConnectionSettings m_settings = new ConnectionSettings();
         private CosmosService m_service;
@@ -27,18 +26,20 @@ namespace CloudSDKWrapper
         private JObject m_account;
         private string m_lastError = "";
         private Action<string> m_trace = s => { };
-        private bool m_resolverDisabled;
+        // The assembly resolver is one per process, and so is its switch.
+        private static volatile bool s_resolverDisabled;
 
-        public CAzureResourceWrapper()
+        // Process-wide settings, made once however many bridge objects there are.
+        static CAzureResourceWrapper()
         {
             // The runtime's default of two connections per server would serialise a restore.
-            ServicePointManager.DefaultConnectionLimit = Math.Max(ServicePointManager.DefaultConnectionLimit, m_settings.MaxConnections);
+            ServicePointManager.DefaultConnectionLimit = Math.Max(ServicePointManager.DefaultConnectionLimit, MaxRestoreParallelism);
             ServicePointManager.Expect100Continue = false;
             // Requests complete on pool threads; the pool's default minimum (one per core) grows
             // slowly and would cap the writes in flight well below the restore's bound.
             int workers, ports;
             System.Threading.ThreadPool.GetMinThreads(out workers, out ports);
-            System.Threading.ThreadPool.SetMinThreads(Math.Max(workers, MaxRestoreParallelismHint), Math.Max(ports, MaxRestoreParallelismHint));
+            System.Threading.ThreadPool.SetMinThreads(Math.Max(workers, MaxRestoreParallelism), Math.Max(ports, MaxRestoreParallelism));
             AppDomain.CurrentDomain.AssemblyResolve += ResolveBesideUs;
         }
 
@@ -128,7 +129,6 @@ namespace CloudSDKWrapper
                 if (ullIn > 0) settings.RequestTimeoutMs = (int)Math.Min(ullIn, 600000UL);
                 settings.Proxy = m_settings.Proxy;
                 lock (m_lock) m_settings = settings;
-                ServicePointManager.DefaultConnectionLimit = Math.Max(ServicePointManager.DefaultConnectionLimit, settings.MaxConnections);
                 return true;
             });
         }
@@ -178,7 +178,7 @@ namespace CloudSDKWrapper
             return new ConnectionSettings
             {
                 UserAgent = s.UserAgent, RequestTimeoutMs = s.RequestTimeoutMs, VerifyTls = s.VerifyTls,
-                RestoreBatches = s.RestoreBatches, MaxConnections = s.MaxConnections, Proxy = s.Proxy,
+                RestoreBatches = s.RestoreBatches, Proxy = s.Proxy,
                 Retry = new RetryPolicy
                 {
                     MaxThrottleRetries = s.Retry.MaxThrottleRetries, MaxThrottleWaitMs = s.Retry.MaxThrottleWaitMs,
@@ -249,12 +249,13 @@ namespace CloudSDKWrapper
         }
 
         // When not disabled, assemblies this one depends on are also looked for beside it.
-        public override void setAssemblyResolverDisabled(bool bDisabled) { m_resolverDisabled = bDisabled; }
-        public override bool getAssemblyResolverDisabled() { return m_resolverDisabled; }
+        // The switch is process-wide: the resolver serves every wrapper object.
+        public override void setAssemblyResolverDisabled(bool bDisabled) { s_resolverDisabled = bDisabled; }
+        public override bool getAssemblyResolverDisabled() { return s_resolverDisabled; }
 
-        private Assembly ResolveBesideUs(object sender, ResolveEventArgs args)
+        private static Assembly ResolveBesideUs(object sender, ResolveEventArgs args)
         {
-            if (m_resolverDisabled) return null;
+            if (s_resolverDisabled) return null;
             string dir = System.IO.Path.GetDirectoryName(typeof(CAzureResourceWrapper).Assembly.Location);
             string file = System.IO.Path.Combine(dir ?? "", new AssemblyName(args.Name).Name + ".dll");
             return System.IO.File.Exists(file) ? Assembly.LoadFrom(file) : null;

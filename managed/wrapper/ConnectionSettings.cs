@@ -12,7 +12,6 @@ namespace CloudSDKWrapper
         public int RequestTimeoutMs = 60000;
         public bool VerifyTls = true;
         public bool RestoreBatches = true;
-        public int MaxConnections = 64;
         public IWebProxy Proxy;
         public RetryPolicy Retry = new RetryPolicy();
 
@@ -43,7 +42,6 @@ namespace CloudSDKWrapper
                 else if (!transport && name == "maxretries") Retry.MaxThrottleRetries = ParseInt(name, value, 0, 100);
                 else if (!transport && name == "maxretrywaitms") Retry.MaxThrottleWaitMs = ParseInt(name, value, 0, 600000);
                 else if (!transport && name == "transientretries") Retry.MaxTransientRetries = ParseInt(name, value, 0, 20);
-                else if (!transport && name == "maxconnections") MaxConnections = ParseInt(name, value, 1, 1024);
                 else throw new ArgumentException("Unknown option [" + option.Key + "].");
             }
         }

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     restoreCmd->add_option("--from", restore.directory)->required()->check(CLI::ExistingDirectory);
     restoreCmd->add_option("--database", restore.database, "target database (default: the source's)");
     restoreCmd->add_option("--container", restore.container, "target container (default: the source's)");
-    restoreCmd->add_option("--parallel", restore.parallelism, "write requests in flight")->check(CLI::Range(1, 256))->capture_default_str();
+    restoreCmd->add_option("--parallel", restore.parallelism, "write requests in flight")->check(CLI::Range(1, 64))->capture_default_str();
     restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into a container that exists already");
 
     VerifyOptions verify;
