@@ -113,19 +113,24 @@ BackupSummary RunBackup(Connection& connection, const std::string& endpoint, con
 
     DataFileSink sink(options.directory, options.itemsPerFile, manifest);
     Progress progress("backup", summary.countedBefore);
-    std::string continuation, next;
+    // Range by range: each partition key range is a token that the wrapper reads on its own.
+    std::vector<CloudSDKCppBridge::SString> tokens;
+    connection.Require(bridge.GetCosmosDBTokens(0, tokens), "cannot read the container's partition key ranges");
     std::vector<CloudSDKCppBridge::SString> page;
     std::int64_t read = 0;
-    bool more = true;
-    while (more) {
-        page.clear();
-        if (!bridge.GetCosmosDBData(continuation, options.pageSize, next, more, page)) {
-            connection.Require(false, "cannot read the items after " + std::to_string(read) + " of them");
+    for (const auto& token : tokens) {
+        std::string continuation = token.strValue, next;
+        bool more = true;
+        while (more) {
+            page.clear();
+            if (!bridge.GetCosmosDBData(continuation, options.pageSize, next, more, page)) {
+                connection.Require(false, "cannot read the items after " + std::to_string(read) + " of them");
+            }
+            for (const auto& item : page) sink.Write(item.strValue);
+            read += static_cast<std::int64_t>(page.size());
+            progress.Add(static_cast<std::int64_t>(page.size()));
+            continuation = next;
         }
-        for (const auto& item : page) sink.Write(item.strValue);
-        read += static_cast<std::int64_t>(page.size());
-        progress.Add(static_cast<std::int64_t>(page.size()));
-        continuation = next;
     }
     sink.Finish();
     summary.seconds = progress.Finish();
