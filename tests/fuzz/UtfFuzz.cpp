@@ -18,7 +18,7 @@ void CheckUtf8Input(std::string_view text) {
     const std::string expected = fuzzref::RepairUtf8(text);
 
     // The buffer form may use exactly text.size() units; heap-allocated so overruns show.
-    auto units = std::make_unique<char16_t[]>(text.size() + 1);
+    auto units = std::make_unique<char16_t[]>(text.size());
     const size_t count = cloudsdk::Utf8ToUtf16(text, units.get());
     Check(count <= text.size(), "UTF-16 form is longer than its UTF-8 input");
 
