@@ -9,6 +9,8 @@ packages=(
   # the runtime: embedding headers, the runtime library, mcs and the class libraries
   libmono-2.0-dev libmono-2.0-1 mono-mcs
   libmono-system-net-http4.0-cil libmono-system-json4.0-cil libnewtonsoft-json5.0-cil
+  # the backup tool: argument parsing, JSON, compression
+  libcli11-dev nlohmann-json3-dev zlib1g-dev
   # tests and benchmarks
   libgtest-dev libbenchmark-dev valgrind python3
   # sanitizer and fuzzing builds
