@@ -53,7 +53,9 @@ TEST(Lifetime, HundredThousandBridgesLeaveNeitherObjectsNorMemoryBehind) {
     std::printf("100,000 bridges: resident %ld KiB -> %ld KiB, live wrappers %d -> %d\n", residentBefore / 1024,
                 residentAfter / 1024, liveBefore, liveAfter);
     EXPECT_LE(liveAfter, liveBefore + kStackScanAllowance);
-    EXPECT_LT(residentAfter - residentBefore, kResidentMargin);
+    if (reliability::kResidentMemoryMeaningful) {
+        EXPECT_LT(residentAfter - residentBefore, kResidentMargin);
+    }
     EXPECT_TRUE(keeper.CheckConnection());
 }
 
@@ -84,7 +86,9 @@ TEST(Lifetime, MillionCallsOnOneBridgeKeepResidentMemoryFlat) {
     std::printf("1,000,000 calls: resident %ld KiB after %d, %ld KiB at the end\n", residentAfterWarmUp / 1024,
                 kWarmUp, residentAtEnd / 1024);
     EXPECT_EQ(wrong, 0) << firstWrong;
-    EXPECT_LT(residentAtEnd - residentAfterWarmUp, kResidentMargin);
+    if (reliability::kResidentMemoryMeaningful) {
+        EXPECT_LT(residentAtEnd - residentAfterWarmUp, kResidentMargin);
+    }
 }
 
 // The failure road holds an exception object through a handle while it travels as a
@@ -118,7 +122,9 @@ TEST(Lifetime, HundredThousandManagedExceptionsKeepResidentMemoryFlat) {
                 residentAfterWarmUp / 1024, residentAtEnd / 1024);
     EXPECT_EQ(failed, kCalls);
     EXPECT_EQ(testsupport::CountInLog("Exception caught in bridge - InvalidOperationException"), kCalls);
-    EXPECT_LT(residentAtEnd - residentAfterWarmUp, kResidentMargin);
+    if (reliability::kResidentMemoryMeaningful) {
+        EXPECT_LT(residentAtEnd - residentAfterWarmUp, kResidentMargin);
+    }
     TestDouble::Reset();
     long long count = -1;
     EXPECT_TRUE(bridge.CountItems(count));
