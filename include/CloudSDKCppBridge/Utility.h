@@ -4,7 +4,8 @@
 // synchronisation objects of the runtime start-up. Their operations are internal to the
 // library; a host reaches them only through the objects named in CloudSDKCppBridge.h.
 
-#include <memory>
+#include <atomic>
+#include <mutex>
 
 class EvDebugFileInstance;
 
@@ -26,14 +27,31 @@ private:
     EvDebugFileInstance* m_file;
 };
 
-class ZrEventH;
+// The handle objects behind the event and the critical section. They live inside the
+// objects that own them and have nothing to destroy, so that the static start-up event and
+// lock stay usable while exit() runs the static destructors: host threads may still be
+// constructing a bridge, and the runtime's host thread finishing the start-up, by then.
+class ZrEventH {
+public:
+    explicit ZrEventH(bool signalled) : m_signalled(signalled) {}
+    void Set();
+    void Wait();
+
+private:
+    std::atomic<bool> m_signalled;
+};
+
+class ZrCriticalSectionH {
+public:
+    std::mutex m_mutex;
+};
 
 // A one-shot event: starts unsignalled unless told otherwise; wait() returns once set()
 // has been called, also when set() came first.
 class ZrEvent {
 public:
     explicit ZrEvent(bool signalled = false);
-    ~ZrEvent();
+    ~ZrEvent() = default;
     ZrEvent(const ZrEvent&) = delete;
     ZrEvent& operator=(const ZrEvent&) = delete;
 
@@ -41,17 +59,15 @@ public:
     void wait();
 
 private:
-    std::unique_ptr<ZrEventH> m_handle;
+    ZrEventH m_handle;
 };
-
-class ZrCriticalSectionH;
 
 // A mutual-exclusion section. enter(true) blocks until the caller owns it; enter(false)
 // only tries and tells whether it got it.
 class ZrCriticalSection {
 public:
-    ZrCriticalSection();
-    ~ZrCriticalSection();
+    ZrCriticalSection() = default;
+    ~ZrCriticalSection() = default;
     ZrCriticalSection(const ZrCriticalSection&) = delete;
     ZrCriticalSection& operator=(const ZrCriticalSection&) = delete;
 
@@ -59,5 +75,5 @@ public:
     void leave();
 
 private:
-    std::unique_ptr<ZrCriticalSectionH> m_handle;
+    ZrCriticalSectionH m_handle;
 };

@@ -4,12 +4,11 @@
 #include <CloudSDKCppBridge.h>
 
 #include "host/ManagedCall.h"
-#include "host/StartupState.h"
 #include "platform/MonoAPI.h"
+#include "platform/ZrCriticalSectionLock.h"
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 namespace CloudSDKCppBridge {
 
@@ -49,7 +48,7 @@ bool CCloudWrapperPtr::Init() {
         return true;
     }
     {
-        std::lock_guard<std::mutex> lock(cloudsdk::startup::Lock());
+        ZrCriticalSectionLock lock(&c_AzuremonoInitCS);
         if (!c_AzuremonoThreadRunning) {
             StartMonoThread();
         }

@@ -4,7 +4,6 @@
 #include <CloudSDKCppBridge.h>
 
 #include "host/MonoText.h"
-#include "host/StartupState.h"
 #include "platform/CUbPath.h"
 #include "platform/MonoAPI.h"
 #include "platform/UbSleep.h"
@@ -24,7 +23,7 @@ bool CCloudWrapperPtr::StartMonoThread() {
     }
     c_AzuremonoThreadRunning = true;
     g_debug.debugLvl(2, "Waiting for mono initialization");
-    cloudsdk::startup::AwaitDone();
+    c_AzuremonoInitEvent.wait();
     g_debug.debugLvl(2, "Done waiting for mono initialization");
     return c_AzuremonoInitStatus;
 }
@@ -35,7 +34,7 @@ void* CCloudWrapperPtr::MonoThread(void* /*arg*/) {
     // comes before any record of what the host does next.
     g_debug.debug("mono initialization returned - [%s] c_AzuremonoInitStatus - [%d] ", g_AzuremonoVersion.c_str(),
                   c_AzuremonoInitStatus ? 1 : 0);
-    cloudsdk::startup::SignalDone();
+    c_AzuremonoInitEvent.set();
     // The runtime was started on this thread; it stays for the life of the process.
     while (c_AzuremonoInitStatus) {
         UBSLEEP_InTeRnAl(10000, __FILE__, __LINE__);
