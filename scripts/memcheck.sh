@@ -5,7 +5,7 @@
 #   MEMCHECK_SELECT  regular expression on the test executable's path
 #                    (default: the bridge, marshalling, library and platform tests)
 #   MEMCHECK_JOBS    cases run at once (default: the number of cores)
-# Logs: $BUILD_DIR/memcheck/<case>.log.
+# Logs: $BUILD_DIR/memcheck/<case>.<pid>.log, one per process.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -20,10 +20,11 @@ rm -rf "$log_dir"
 #   memory; valgrind must notice, or it runs stale translations.
 # - --leak-check=no: the runtime is never shut down, so its heap is all still held at exit;
 #   leaks are the LeakSanitizer run's job (scripts/sanitize.sh).
-# - --trace-children=yes: the library test runs the example host as a child process; the
-#   shell and system tools it may start are skipped.
+# - --trace-children=yes: the library test runs the example host as a child process
+#   (through the shell of popen, which is traced too so that its child is); system tools
+#   the tests run (nm, readelf) are skipped, their own errors are not ours.
 export MONO_CRASH_NOFILE=1
 (cd "$build_dir" && ctest --show-only=json-v1) |
   python3 tests/sanitizers/memcheck_runner.py "$select" "$log_dir" "$jobs" \
     --smc-check=all-non-file --leak-check=no --num-callers=40 \
-    --trace-children=yes --trace-children-skip='/bin/*,/usr/bin/*,*/mono'
+    --trace-children=yes --trace-children-skip='/usr/bin/*'

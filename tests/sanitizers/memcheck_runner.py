@@ -6,6 +6,7 @@ scripts/memcheck.sh; reads `ctest --show-only=json-v1` on standard input.
 Exit status: 0 when every case passed and valgrind reported no error, 1 otherwise."""
 
 import concurrent.futures
+import glob
 import json
 import os
 import re
@@ -26,8 +27,9 @@ def run_case(test, valgrind_args, log_dir):
     for assignment in props.get("ENVIRONMENT", []):
         name, _, value = assignment.partition("=")
         env[name] = value
-    log = os.path.join(log_dir, re.sub(r"[^A-Za-z0-9_.-]", "_", test["name"]) + ".log")
-    command = ["valgrind", f"--log-file={log}", f"--error-exitcode={VALGRIND_ERROR_STATUS}"]
+    # One log per process (%p): a traced child must not overwrite its parent's log.
+    log = os.path.join(log_dir, re.sub(r"[^A-Za-z0-9_.-]", "_", test["name"]))
+    command = ["valgrind", f"--log-file={log}.%p.log", f"--error-exitcode={VALGRIND_ERROR_STATUS}"]
     command += valgrind_args + test["command"]
     started = time.monotonic()
     result = subprocess.run(command, env=env, cwd=props.get("WORKING_DIRECTORY"),
@@ -56,9 +58,9 @@ def main():
             if status != 0:
                 failed.append(name)
                 print(output[-4000:])
-                if os.path.exists(log):
-                    with open(log, errors="replace") as text:
-                        print(text.read()[-8000:])
+                for path in sorted(glob.glob(glob.escape(log) + ".*.log")):
+                    with open(path, errors="replace") as text:
+                        print(f"--- {path}\n" + text.read()[-8000:])
     print(f"memcheck: {len(tests) - len(failed)} of {len(tests)} cases clean; logs in {log_dir}")
     for name in failed:
         print(f"  not clean: {name}")
