@@ -71,14 +71,14 @@ void Script(const std::string& method, const std::string& key, const std::string
 void ResetDouble() { CallStatic("TestControl", "Reset", nullptr, 0); }
 
 std::string HundredTexts() {
-    std::string spec = "texts:";
+    std::string script = "texts:";
     for (int i = 0; i < kListTexts; ++i) {
-        if (i > 0) spec += '|';
-        spec += "container-";
-        spec += std::to_string(100000 + i);
-        spec += "-of-the-database";
+        if (i > 0) script += '|';
+        script += "container-";
+        script += std::to_string(100000 + i);
+        script += "-of-the-database";
     }
-    return spec;
+    return script;
 }
 
 // ---- Direct invokes of the double's methods, for the baselines
