@@ -4,6 +4,7 @@
 #include <CloudSDKCppBridge.h>
 
 #include "host/ManagedCall.h"
+#include "host/RuntimeSignals.h"
 #include "platform/MonoAPI.h"
 #include "platform/ZrCriticalSectionLock.h"
 
@@ -110,6 +111,8 @@ bool CCloudWrapperPtr::ThreadAttach() {
         return false;
     }
     MonoAPI::mono_thread_attach_ptr(g_domain);  // harmless for a thread already attached
+    // On every entry, not once per thread: the host may have blocked signals since.
+    cloudsdk::runtimesignals::UnblockInThisThread();
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <CloudSDKCppBridge.h>
 
 #include "host/MonoText.h"
+#include "host/RuntimeSignals.h"
 #include "platform/CUbPath.h"
 #include "platform/MonoAPI.h"
 #include "platform/UbSleep.h"
@@ -30,6 +31,12 @@ bool CCloudWrapperPtr::StartMonoThread() {
 
 void* CCloudWrapperPtr::MonoThread(void* /*arg*/) {
     c_AzuremonoInitStatus = InitMono();
+    if (c_AzuremonoInitStatus) {
+        // Before any constructor is let go: from now on each thread that enters the library
+        // unblocks them, this one included (it inherited the host's mask).
+        cloudsdk::runtimesignals::Record();
+        cloudsdk::runtimesignals::UnblockInThisThread();
+    }
     // Recorded before the waiting constructor is let go, so that the start-up's record
     // comes before any record of what the host does next.
     g_debug.debug("mono initialization returned - [%s] c_AzuremonoInitStatus - [%d] ", g_AzuremonoVersion.c_str(),
