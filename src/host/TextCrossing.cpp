@@ -13,7 +13,8 @@
 
 namespace {
 
-// Texts up to this many bytes are converted on the stack, without a heap allocation.
+// Texts up to this many code units are converted on the stack, in one pass, so that the
+// only allocation is the result itself.
 constexpr size_t kStackUnits = 512;
 
 MonoString* NewManagedString(const char16_t* units, size_t count) {
@@ -40,10 +41,16 @@ MonoString* std2gc(const std::string& s) {
 }
 
 std::string gc2std(MonoString* s) {
-    std::string text;
-    if (s != nullptr) {
-        const auto* chars = reinterpret_cast<const char16_t*>(MonoAPI::mono_string_chars_ptr(s));
-        cloudsdk::Utf16ToUtf8(chars, static_cast<size_t>(MonoAPI::mono_string_length_ptr(s)), text);
+    if (s == nullptr) {
+        return std::string();
     }
+    const auto* chars = reinterpret_cast<const char16_t*>(MonoAPI::mono_string_chars_ptr(s));
+    const auto length = static_cast<size_t>(MonoAPI::mono_string_length_ptr(s));
+    if (length <= kStackUnits) {
+        char bytes[3 * kStackUnits];  // no code unit takes more than three bytes
+        return std::string(bytes, cloudsdk::Utf16ToUtf8(chars, length, bytes));
+    }
+    std::string text;
+    cloudsdk::Utf16ToUtf8(chars, length, text);
     return text;
 }

@@ -135,7 +135,8 @@ size_t Utf8Length(const char16_t* utf16, size_t length) {
     return bytes;
 }
 
-void Utf16ToUtf8(const char16_t* utf16, size_t length, char* out) {
+size_t Utf16ToUtf8(const char16_t* utf16, size_t length, char* out) {
+    char* const start = out;
     for (size_t i = 0; i < length; ++i) {
         const char16_t unit = utf16[i];
         if (unit < 0x80) {
@@ -149,6 +150,7 @@ void Utf16ToUtf8(const char16_t* utf16, size_t length, char* out) {
             out = PutUtf8(unit, out);
         }
     }
+    return static_cast<size_t>(out - start);
 }
 
 void Utf16ToUtf8(const char16_t* utf16, size_t length, std::string& out) {

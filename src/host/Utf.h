@@ -18,9 +18,10 @@ void Utf8ToUtf16(std::string_view utf8, std::u16string& out);
 
 // The number of UTF-8 bytes that the `length` code units at `utf16` convert to.
 size_t Utf8Length(const char16_t* utf16, size_t length);
-// Writes the UTF-8 form of the `length` code units at `utf16` to `out`.
-// REQUIRES: `out` has room for Utf8Length(utf16, length) bytes.
-void Utf16ToUtf8(const char16_t* utf16, size_t length, char* out);
+// Writes the UTF-8 form of the `length` code units at `utf16` to `out` and returns the
+// number of bytes written.
+// REQUIRES: `out` has room for Utf8Length(utf16, length) bytes (3 * length always do).
+size_t Utf16ToUtf8(const char16_t* utf16, size_t length, char* out);
 // Replaces `out` with the UTF-8 form of the `length` code units at `utf16`.
 void Utf16ToUtf8(const char16_t* utf16, size_t length, std::string& out);
 
