@@ -85,16 +85,10 @@ bool CCloudWrapperPtr::CreateManagedObject() {
     // two attempts at once (Initialize on two threads) never free each other's handle.
     const uint32_t handle = MonoAPI::mono_gchandle_new_ptr(object, false);
 
-    // The constructor runs through an invoke with an exception slot: the runtime's own
-    // object initialiser ends the whole process when a constructor throws.
-    MonoMethod* constructor = MonoAPI::mono_class_get_method_from_name_ptr(derivedClass, ".ctor", 0);
     MonoObject* exception = nullptr;
-    if (constructor != nullptr) {
-        cloudsdk::InvokeManaged(constructor, object, nullptr, exception);
-    }
-    if (constructor == nullptr || exception != nullptr) {
+    if (!cloudsdk::RunDefaultConstructor(derivedClass, object, exception)) {
         g_debug.error("Failed to construct mono object [%s]",
-                      constructor == nullptr ? "no default constructor" : cloudsdk::ExceptionClassName(exception));
+                      exception == nullptr ? "no default constructor" : cloudsdk::ExceptionClassName(exception));
         MonoAPI::mono_gchandle_free_ptr(handle);
         return false;
     }

@@ -30,6 +30,16 @@ MonoObject* InvokeManagedLogged(MonoMethod* method, void* instance, void** args,
     return result;
 }
 
+bool RunDefaultConstructor(MonoClass* klass, MonoObject* object, MonoObject*& exception) {
+    exception = nullptr;
+    MonoMethod* constructor = MonoAPI::mono_class_get_method_from_name_ptr(klass, ".ctor", 0);
+    if (constructor == nullptr) {
+        return false;
+    }
+    InvokeManaged(constructor, object, nullptr, exception);
+    return exception == nullptr;
+}
+
 const char* ExceptionClassName(MonoObject* exception) {
     if (exception == nullptr) {
         return "";

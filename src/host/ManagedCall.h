@@ -16,6 +16,12 @@ MonoObject* InvokeManaged(MonoMethod* method, void* instance, void** args, MonoO
 // "<what> raised <exception class>" and returning null for it.
 MonoObject* InvokeManagedLogged(MonoMethod* method, void* instance, void** args, const char* what);
 
+// Runs the parameterless constructor that `klass` declares on `object`, through an invoke
+// with an exception slot: the runtime's own object initialiser ends the whole process when
+// a constructor throws. False when the class declares none, or when it raised (then
+// `exception` is set).
+bool RunDefaultConstructor(MonoClass* klass, MonoObject* object, MonoObject*& exception);
+
 // The managed class name of an exception object ("" for null).
 const char* ExceptionClassName(MonoObject* exception);
 

@@ -12,23 +12,19 @@ namespace cloudsdk::marshal {
 
 namespace {
 
-bool RunDefaultConstructor(MonoClass* klass, MonoObject* object) {
-    const char* className = MonoAPI::mono_class_get_name_ptr(klass);
-    // Looked up and invoked by hand rather than through mono_runtime_object_init, which
-    // has no exception slot: a throwing constructor would end the host process.
-    MonoMethod* constructor = MonoAPI::mono_class_get_method_from_name_ptr(klass, ".ctor", 0);
-    if (constructor == nullptr) {
-        g_debug.error("Could not find default constructor of class [%s] in %s", className, kWrapperNamespace);
-        return false;
-    }
+bool ConstructObject(MonoClass* klass, MonoObject* object) {
     MonoObject* exception = nullptr;
-    InvokeManaged(constructor, object, nullptr, exception);
-    if (exception != nullptr) {
+    if (RunDefaultConstructor(klass, object, exception)) {
+        return true;
+    }
+    const char* className = MonoAPI::mono_class_get_name_ptr(klass);
+    if (exception == nullptr) {
+        g_debug.error("Could not find default constructor of class [%s] in %s", className, kWrapperNamespace);
+    } else {
         g_debug.error("Constructor of class [%s] in %s raised %s", className, kWrapperNamespace,
                       ExceptionClassName(exception));
-        return false;
     }
-    return true;
+    return false;
 }
 
 }  // namespace
@@ -49,7 +45,7 @@ MonoObject* NewObjectOfClass(MonoClass* klass, bool runConstructor) {
                       kWrapperNamespace);
         return nullptr;
     }
-    if (runConstructor && !RunDefaultConstructor(klass, object)) {
+    if (runConstructor && !ConstructObject(klass, object)) {
         return nullptr;
     }
     return object;
