@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <iterator>
 #include <cstdint>
@@ -188,7 +189,11 @@ TEST_F(BadInputTest, MillionRecordsCrossIntoARestoreListWholeAndInOrder) {
         records[i].strValue = std::to_string(i);
         expected += (i > 0 ? "|" : "") + records[i].strValue;
     }
-    ASSERT_TRUE(bridge->AddCosmosDBRestoreItems(records));
+    {
+        reliability::Collector collector(std::chrono::milliseconds(20));  // objects move meanwhile
+        ASSERT_TRUE(bridge->AddCosmosDBRestoreItems(records));
+        EXPECT_GT(collector.Stop(), 0);
+    }
     // The double reports the texts it received joined, and how often Add was called.
     auto* joined = reinterpret_cast<MonoString*>(TestDouble::Arg("AddCosmosDBRestoreItems", 0));
     MonoObject* adds = TestDouble::Arg("AddCosmosDBRestoreItems", 1);
@@ -206,7 +211,11 @@ TEST_F(BadInputTest, MillionRecordsComeBackFromAListWholeAndInOrder) {
     MonoObject* list = TestDouble::CallStatic("TestLists", "Generated", args, 2);
     ASSERT_NE(list, nullptr);
     std::vector<SString> texts{{"stale"}};
-    ASSERT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(texts, list));
+    {
+        reliability::Collector collector(std::chrono::milliseconds(20));
+        ASSERT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(texts, list));
+        EXPECT_GT(collector.Stop(), 0);
+    }
     ASSERT_EQ(texts.size(), static_cast<size_t>(kRecords));
     int wrong = 0;
     for (int i = 0; i < kRecords; ++i) {

@@ -44,43 +44,17 @@ private:
     std::string m_first;
 };
 
-// Forces collections until told to stop; counts them.
-class Collector {
-public:
-    Collector()
-        : m_thread([this] {
-              reliability::AttachThisThread();
-              while (!m_stop.load()) {
-                  TestDouble::Collect();
-                  ++m_collections;
-              }
-          }) {}
-    ~Collector() { Stop(); }
-    int Stop() {
-        m_stop = true;
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-        return m_collections.load();
-    }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_collections{0};
-    std::thread m_thread;
-};
-
 TEST(Concurrency, EightThreadsFromAColdStartCallEveryMethodWhileCollectionsRun) {
     ASSERT_FALSE(CCloudWrapperPtr::c_AzuremonoThreadRunning) << "the runtime must not be up yet";
     const std::vector<MethodCase> methods = AllMethods();
     ASSERT_EQ(methods.size(), 32u);
 
     std::unique_ptr<CCloudSDKCppBridge> shared[2];
-    std::unique_ptr<Collector> collector;
+    std::unique_ptr<reliability::Collector> collector;
     std::barrier constructed(kThreads, [&]() noexcept {
         // Runs once, on one of the threads, when all have constructed their bridges.
         ScriptAnswers();
-        collector = std::make_unique<Collector>();
+        collector = std::make_unique<reliability::Collector>();
     });
     std::vector<std::vector<int>> calls(kThreads, std::vector<int>(methods.size(), 0));
     Failures failures;

@@ -177,6 +177,8 @@ TEST_F(FaultsTest, EveryMethodRaisingOnEightThreadsAtOnceGivesItsFailureResult) 
         TestDouble::Script(m.managedName, "throw", "System.InvalidOperationException");
     }
     std::atomic<int> wrong{0};
+    // Collections while exception objects travel as native exceptions.
+    reliability::Collector collector;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
@@ -193,6 +195,7 @@ TEST_F(FaultsTest, EveryMethodRaisingOnEightThreadsAtOnceGivesItsFailureResult) 
     for (auto& thread : threads) {
         thread.join();
     }
+    EXPECT_GT(collector.Stop(), 0);
     EXPECT_EQ(wrong.load(), 0);
     const int calls = kThreads * kRounds * static_cast<int>(methods.size());
     EXPECT_EQ(CountInLog("Exception caught in bridge - InvalidOperationException"), calls);

@@ -10,8 +10,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace reliability {
 
@@ -51,5 +54,36 @@ inline void CollectFully() {
         testsupport::TestDouble::Collect();
     }
 }
+
+// Forces collections on a thread of its own until stopped, `pause` apart; counts them.
+class Collector {
+public:
+    explicit Collector(std::chrono::milliseconds pause = std::chrono::milliseconds(0))
+        : m_thread([this, pause] {
+              AttachThisThread();
+              while (!m_stop.load()) {
+                  testsupport::TestDouble::Collect();
+                  ++m_collections;
+                  std::this_thread::sleep_for(pause);
+              }
+          }) {}
+    ~Collector() { Stop(); }
+    Collector(const Collector&) = delete;
+    Collector& operator=(const Collector&) = delete;
+
+    // Stops the thread; returns how many collections it made.
+    int Stop() {
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        return m_collections.load();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_collections{0};
+    std::thread m_thread;
+};
 
 }  // namespace reliability
