@@ -244,6 +244,23 @@ TEST_F(FaultsTest, MoveNextRaisingMidwayFailsEveryTextListMethodKeepingTheRecord
     ExpectBridgeWorks();
 }
 
+TEST_F(FaultsTest, AccountListRaisingMidwayKeepsTheAccountsBefore) {
+    int at = 2;
+    int count = 5;
+    void* args[] = {&at, &count};
+    MonoObject* list = Static("ReliabilityLists", "AccountsThrowingAt", args, 2);
+    ASSERT_NE(list, nullptr);
+    std::vector<SStorageAccountInfo> accounts{{"stale", "", ""}};
+    EXPECT_FALSE(CCloudSDKHelper::ConvertStorageAccountInfoList_ManagedToNative(accounts, list));
+    ASSERT_EQ(accounts.size(), 2u);
+    EXPECT_EQ(accounts[0].strName, "n0");
+    EXPECT_EQ(accounts[1].strName, "n1");
+    EXPECT_EQ(CountInLog("Enumerator method [MoveNext] of [SStorageAccountInfoLibListEnumerator] raised "
+                         "TimeoutException"),
+              1);
+    ExpectBridgeWorks();
+}
+
 TEST_F(FaultsTest, CurrentRaisingMidwayKeepsTheRecordsBefore) {
     int at = 1;
     void* args[] = {&at, std2gc("a|b|c")};

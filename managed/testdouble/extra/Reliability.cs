@@ -35,6 +35,20 @@ namespace CloudSDKWrapper
         }
     }
 
+    // An account list whose enumeration raises when it reaches element `ThrowAt` (0-based).
+    public class ReliabilityAccountsThrowingList : SStorageAccountInfoLibList
+    {
+        public int ThrowAt;
+        public override IEnumerator<object> Enumerate()
+        {
+            for (int i = 0; i < Items.Count; i++)
+            {
+                if (i == ThrowAt) throw new TimeoutException("enumeration fails by design");
+                yield return Items[i];
+            }
+        }
+    }
+
     // A text list whose Add raises on call number `ThrowOn` (1-based); earlier elements stay.
     public class ReliabilityAddThrowsList : SStringLibList
     {
@@ -91,6 +105,14 @@ namespace CloudSDKWrapper
         {
             var list = new ReliabilityCurrentThrowsList { ThrowAt = k };
             foreach (var t in TestControl.Split(texts)) list.Items.Add(new SStringLib(t));
+            return list;
+        }
+
+        public static object AccountsThrowingAt(int k, int count)
+        {
+            var list = new ReliabilityAccountsThrowingList { ThrowAt = k };
+            for (int i = 0; i < count; i++)
+                list.Add(new SStorageAccountInfoLib { strName = "n" + i, strAccountType = "t", strLocation = "l" });
             return list;
         }
 
