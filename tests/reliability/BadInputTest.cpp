@@ -229,11 +229,11 @@ TEST_F(BadInputTest, MillionRecordsComeBackFromAListWholeAndInOrder) {
 
 TEST_F(BadInputTest, HundredThousandAccountsComeBackThroughTheBridge) {
     constexpr int kAccounts = 100000;
-    std::string spec = "accounts:";
+    std::string accountList = "accounts:";
     for (int i = 0; i < kAccounts; ++i) {
-        spec += (i > 0 ? "|n" : "n") + std::to_string(i) + ",t,l";
+        accountList += (i > 0 ? "|n" : "n") + std::to_string(i) + ",t,l";
     }
-    TestDouble::Script("GetDatabaseAccountInfoListForRegion", "result", spec);
+    TestDouble::Script("GetDatabaseAccountInfoListForRegion", "result", accountList);
     std::vector<SStorageAccountInfo> accounts;
     ASSERT_TRUE(bridge->GetDatabaseAccountInfoListForRegion("x", CosmosDBBrowseKind1, accounts));
     ASSERT_EQ(accounts.size(), static_cast<size_t>(kAccounts));
