@@ -16,6 +16,7 @@
 //                                  loop, one forcing collections, when main leaves
 //   constructing-return / constructing-exit
 //                                  threads constructing and destroying bridges in a loop
+//   masked-<scenario>              <scenario> with every signal blocked in every thread
 //   busy-thread-exit               the same, but one of the busy threads calls exit()
 //
 // Scripting the test double needs the runtime's own functions: the runtime is loaded
@@ -24,9 +25,11 @@
 #include <CloudSDKCppBridge.h>
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -134,8 +137,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <scenario> <status>\n", argv[0]);
         return 2;
     }
-    const std::string scenario = argv[1];
+    std::string scenario = argv[1];
     const int status = std::atoi(argv[2]);
+    if (scenario.starts_with("masked-")) {
+        // As a server sets up: every signal blocked before any other thread exists.
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        scenario = scenario.substr(7);
+    }
     const bool viaExit = scenario.ends_with("-exit");
 
     if (scenario.starts_with("starting-")) {

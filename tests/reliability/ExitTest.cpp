@@ -108,6 +108,13 @@ TEST(ExitTest, HostLeavingWhileThreadsConstructAndCallKeepsItsStatus) {
 
 TEST(ExitTest, BusyThreadCallingExitEndsTheProcessWithItsStatus) { ExpectOwnStatusEveryRun("busy-thread-exit"); }
 
+// Threads that block every signal (the runtime's included, until they call) while they
+// construct, call and collect.
+TEST(ExitTest, HostWhoseThreadsBlockEverySignalKeepsItsStatus) {
+    ExpectOwnStatusEveryRun("masked-busy-return", kRuns / 2);
+    ExpectOwnStatusEveryRun("masked-blocked-exit", kRuns / 2);
+}
+
 TEST(ExitTest, ClosingTheLibraryLeavesTheProcessWorking) {
     for (int run = 0; run < 5; ++run) {
         const Outcome outcome = RunHost(DLCLOSE_HOST_PATH, std::string(LIBRARY_PATH) + " 33");
