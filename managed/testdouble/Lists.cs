@@ -201,12 +201,12 @@ namespace CloudSDKWrapper
         //   "texts-odd:<kinds>"           elements of other classes: "object" (strValue holds
         //                                 a number), "nofield" (no strValue), "nulltext"
         //                                 (strValue null), or a text
-        public static object Make(string spec)
+        public static object Make(string shape)
         {
-            int colon = spec.IndexOf(':');
-            if (colon < 0) throw new TestFailureException("unknown result kind " + spec);
-            string kind = spec.Substring(0, colon);
-            string rest = spec.Substring(colon + 1);
+            int colon = shape.IndexOf(':');
+            if (colon < 0) throw new TestFailureException("unknown result kind " + shape);
+            string kind = shape.Substring(0, colon);
+            string rest = shape.Substring(colon + 1);
             var list = new ScriptedTextList();
             switch (kind)
             {
@@ -235,15 +235,15 @@ namespace CloudSDKWrapper
                     }
                     return list;
             }
-            throw new TestFailureException("unknown result kind " + spec);
+            throw new TestFailureException("unknown result kind " + shape);
         }
 
         // Any list a scripted method could return, for tests that convert it directly.
-        public static object MakeList(string spec)
+        public static object MakeList(string shape)
         {
-            if (spec.StartsWith("texts:")) return Texts(TestControl.Split(spec.Substring(6)));
-            if (spec.StartsWith("accounts:")) return Accounts(TestControl.Split(spec.Substring(9)));
-            return Make(spec);
+            if (shape.StartsWith("texts:")) return Texts(TestControl.Split(shape.Substring(6)));
+            if (shape.StartsWith("accounts:")) return Accounts(TestControl.Split(shape.Substring(9)));
+            return Make(shape);
         }
 
         // `count` texts of `length` characters, each different, for the benchmarks.

@@ -103,15 +103,15 @@ namespace CloudSDKWrapper
             return MakeResult(script.TryGetValue("result", out value) ? value : defaultResult);
         }
 
-        private static object MakeResult(string spec)
+        private static object MakeResult(string shape)
         {
-            if (spec == "null") return null;
-            if (spec == "true") return true;
-            if (spec == "false") return false;
-            if (spec.StartsWith("string:")) return Unescape(spec.Substring(7));
-            if (spec.StartsWith("texts:")) return TestLists.Texts(Split(spec.Substring(6)));
-            if (spec.StartsWith("accounts:")) return TestLists.Accounts(Split(spec.Substring(9)));
-            return TestLists.Make(spec);
+            if (shape == "null") return null;
+            if (shape == "true") return true;
+            if (shape == "false") return false;
+            if (shape.StartsWith("string:")) return Unescape(shape.Substring(7));
+            if (shape.StartsWith("texts:")) return TestLists.Texts(Split(shape.Substring(6)));
+            if (shape.StartsWith("accounts:")) return TestLists.Accounts(Split(shape.Substring(9)));
+            return TestLists.Make(shape);
         }
 
         internal static string[] Split(string list)

@@ -56,13 +56,13 @@ TEST_F(ListConversionTest, NullTextReadsAsEmptyWithoutMessage) {
 }
 
 TEST_F(ListConversionTest, TextsSurviveCollectionsDuringTheWalk) {
-    std::string spec = "texts-collecting:";
+    std::string shape = "texts-collecting:";
     Strings expected;
     for (int i = 0; i < 50; ++i) {
         expected.push_back("text " + std::to_string(i) + std::string(static_cast<size_t>(i), 'x'));
-        spec += (i > 0 ? "|" : "") + expected.back();
+        shape += (i > 0 ? "|" : "") + expected.back();
     }
-    EXPECT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List(spec)));
+    EXPECT_TRUE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List(shape)));
     EXPECT_EQ(Texts(out), expected);
 }
 

@@ -43,8 +43,8 @@ protected:
         return testsupport::TestDouble::CallStatic(className, method, args, argCount);
     }
     // A managed list as TestLists.MakeList builds it ("texts:a|b", "texts-null-at:1:a|b", ...).
-    static MonoObject* List(const std::string& spec) {
-        void* args[] = {std2gc(spec)};
+    static MonoObject* List(const std::string& shape) {
+        void* args[] = {std2gc(shape)};
         return Static("TestLists", "MakeList", args, 1);
     }
     static int Unboxed(MonoObject* boxed) {
