@@ -10,21 +10,13 @@ namespace {
 constexpr int64_t kTicksAt1970 = 621355968000000000;
 constexpr int64_t kTicksPerSecond = 10000000;
 
-class DateTimeTest : public MarshalTest {
+class DateTimeTest : public FieldKindsTest {
 protected:
-    void SetUp() override {
-        MarshalTest::SetUp();
-        object = NewManagedObjectAzure("FieldKinds", true);
-        ASSERT_NE(object, nullptr);
-        klass = MonoAPI::mono_object_get_class_ptr(object);
-    }
     time_t SecondsAt(int64_t ticks) {
         void* args[] = {object, &ticks};
         Static("FieldKinds", "SetTicks", args, 2);
         return GetDateTimeFieldValue(klass, object, "dtWhen");
     }
-    MonoObject* object = nullptr;
-    MonoClass* klass = nullptr;
 };
 
 TEST_F(DateTimeTest, SecondsAreTruncatedNotRounded) {

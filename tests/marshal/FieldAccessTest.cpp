@@ -8,17 +8,7 @@
 namespace marshaltest {
 namespace {
 
-class FieldAccessTest : public MarshalTest {
-protected:
-    void SetUp() override {
-        MarshalTest::SetUp();
-        object = NewManagedObjectAzure("FieldKinds", true);
-        ASSERT_NE(object, nullptr);
-        klass = MonoAPI::mono_object_get_class_ptr(object);
-    }
-    MonoObject* object = nullptr;
-    MonoClass* klass = nullptr;
-};
+using FieldAccessTest = FieldKindsTest;
 
 TEST_F(FieldAccessTest, GettersReadEachKindOfField) {
     EXPECT_EQ(GetStringFieldValue(klass, object, "strText"), "text \u00e9\u4e2d\U0001F600");

@@ -59,4 +59,17 @@ private:
     size_t m_logStart = 0;
 };
 
+// A fixture with one constructed "FieldKinds" object, which holds a field of every kind.
+class FieldKindsTest : public MarshalTest {
+protected:
+    void SetUp() override {
+        MarshalTest::SetUp();
+        object = NewManagedObjectAzure("FieldKinds", true);
+        ASSERT_NE(object, nullptr);
+        klass = MonoAPI::mono_object_get_class_ptr(object);
+    }
+    MonoObject* object = nullptr;
+    MonoClass* klass = nullptr;
+};
+
 }  // namespace marshaltest
