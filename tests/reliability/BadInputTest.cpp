@@ -3,6 +3,7 @@
 // array lengths out of range, field reads of every wrong width, and null objects where
 // the functions accept them. Each gives its documented result and loses nothing.
 
+#include "MethodCases.h"
 #include "ReliabilitySupport.h"
 
 #include "marshal/CloudSDKHelper.h"
@@ -59,29 +60,10 @@ struct TextMethod {
     int textArguments;
 };
 
-// Calls every method that takes texts with `t` in each of them.
+// Calls every method with `t` in each text; returns the methods that take texts and how
+// many they take.
 std::vector<TextMethod> CallEveryTextMethod(CCloudSDKCppBridge& b, const std::string& t) {
-    std::vector<SStorageAccountInfo> accounts;
-    std::vector<SString> texts;
-    std::string out1, out2;
-    bool flag = false;
-    CosmosDBThroughput throughput{};
-    b.Initialize(t, t, 1, 0);
-    b.Connect(t, t, t);
-    b.SetWebProxy(t, t, t);
-    b.GetDatabaseAccountInfoList(t, CosmosDBBrowseKind1, accounts);
-    b.GetDatabaseAccountInfoListForRegion(t, CosmosDBBrowseKind1, accounts);
-    b.GetCosmosDBAuthenticationInfo(t, out1, out2);
-    b.ListCosmosDBDatabases(t, t, true, texts);
-    b.ListCosmosDBContainers(t, t, t, true, texts);
-    b.OpenCosmosDBContainer(t, t, true, t, t);
-    b.GetCosmosDBData(t, 1, out1, flag, texts);
-    b.CreateCosmosDBDatabase(t, t, true, t, 1, 2, true);
-    b.CreateCosmosDBContainer(t, t, true, t, t, t, throughput, true);
-    b.RemoveCosmosDBContainer(t, t, true, t, t);
-    b.StartCosmosDBRestore(1, t);
-    b.AddCosmosDBRestoreItem(t);
-    b.RestoreAttachedScripts(t, true);
+    reliability::CallEveryMethodWithText(b, t);
     return {{"Initialize", 2},           {"Connect", 3},
             {"SetWebProxy", 3},          {"GetDatabaseAccountInfoList", 1},
             {"GetDatabaseAccountInfoListForRegion", 1}, {"GetCosmosDBAuthenticationInfo", 1},

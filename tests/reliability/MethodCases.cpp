@@ -171,4 +171,46 @@ std::vector<MethodCase> AllMethods() {
     };
 }
 
+void CallEveryMethodWithText(CCloudSDKCppBridge& b, const std::string& t) {
+    std::vector<SStorageAccountInfo> accounts;
+    std::vector<SString> texts;
+    std::string out1, out2;
+    bool flag = false;
+    long long n1 = 0, n2 = 0;
+    int n = 0;
+    CosmosDBThroughput throughput{};
+    b.Initialize(t, t, 1, 0);
+    b.Connect(t, t, t);
+    b.SetWebProxy(t, t, t);
+    b.UseStdout();
+    b.Disconnect();
+    b.CheckConnection();
+    b.GetLastErrorString();
+    b.SetAssemblyResolverDisabled(true);
+    b.GetAssemblyResolverDisabled();
+    b.GetDatabaseAccountInfoList(t, CosmosDBBrowseKind1, accounts);
+    b.GetDatabaseAccountInfoListForRegion(t, CosmosDBBrowseKind2, accounts);
+    b.GetCosmosDBAuthenticationInfo(t, out1, out2);
+    b.ListCosmosDBDatabases(t, t, true, texts);
+    b.ListCosmosDBContainers(t, t, t, true, texts);
+    b.OpenCosmosDBContainer(t, t, true, t, t);
+    b.DescribeCosmosDBContainer(out1, throughput, out2);
+    b.CountItems(n1);
+    b.ObtainContainerStatistics(n1, n2, out1);
+    b.IsEmpty(flag);
+    b.GetCosmosDBTokens(1, texts);
+    b.GetCosmosDBData(t, 1, out1, flag, texts);
+    b.BackupAttachedScripts(true, n, out1);
+    b.CreateCosmosDBDatabase(t, t, true, t, 1, 2, true);
+    b.CreateCosmosDBContainer(t, t, true, t, t, t, throughput, true);
+    b.RemoveCosmosDBContainer(t, t, true, t, t);
+    b.StartCosmosDBRestore(1, t);
+    b.AddCosmosDBRestoreItems({{t}, {t + "\xFF"}, {t}});
+    b.AddCosmosDBRestoreItem(t);
+    b.FlushCosmosDBRestore();
+    b.RestoreAttachedScripts(t, true);
+    b.RemoveAllTriggers();
+    b.ChangeCosmosDBThroughput(1, 2, n);
+}
+
 }  // namespace reliability

@@ -26,4 +26,8 @@ void ScriptAnswers();
 // The 32 methods, in the order of the public header.
 std::vector<MethodCase> AllMethods();
 
+// Calls all 32 methods once, with `t` in every text argument and every record, ignoring
+// what comes back.
+void CallEveryMethodWithText(CloudSDKCppBridge::CCloudSDKCppBridge& b, const std::string& t);
+
 }  // namespace reliability
