@@ -319,7 +319,8 @@ namespace CloudSDKWrapper
             lock (m_lock) pending = m_inFlight.ToArray();
             Task.WaitAll(pending);
             lock (m_lock) m_inFlight.RemoveAll(t => t.IsCompleted);
-            string failure = FirstFailure();
+            // Reported items are listed, not failed: only a stopped restore fails the flush then.
+            string failure = m_reportItems ? Fatal() : FirstFailure();
             if (failure == null) return null;
             return Failed + " of " + Added + " items were not written; first failure: " + failure;
         }
