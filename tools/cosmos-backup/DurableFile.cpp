@@ -1,0 +1,77 @@
+#include "DurableFile.h"
+
+#include "ToolError.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace cosmosbackup {
+namespace {
+
+// Closes the descriptor it holds.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path) {
+    throw ToolError("cannot " + what + " " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+void SyncPath(const std::string& path) {
+    Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("open", path);
+    if (fsync(fd.get()) != 0) Fail("flush", path);
+}
+
+void WriteFileDurably(const std::string& path, const std::string& content) {
+    const std::string temporary = path + ".tmp";
+    {
+        Descriptor fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR));
+        if (fd.get() < 0) Fail("create", temporary);
+        std::size_t done = 0;
+        while (done < content.size()) {
+            const ssize_t n = write(fd.get(), content.data() + done, content.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) Fail("write", temporary);
+            done += static_cast<std::size_t>(n);
+        }
+        if (fsync(fd.get()) != 0) Fail("flush", temporary);
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) Fail("rename into", path);
+    const auto directory = std::filesystem::path(path).parent_path();
+    SyncPath(directory.empty() ? "." : directory.string());
+}
+
+std::string ReadSmallFile(const std::string& path, std::size_t limit) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error) throw ToolError("cannot read " + path + ": " + error.message());
+    if (size > limit) throw ToolError(path + " is larger than " + std::to_string(limit) + " bytes");
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in && !in.eof()) throw ToolError("cannot read " + path);
+    return text.str();
+}
+
+}  // namespace cosmosbackup
