@@ -17,6 +17,9 @@ namespace CloudSDKWrapper
         private bool m_keepSystemProperties;
         private string m_consistency = "";
         private List<FeedRange> m_ranges = new List<FeedRange>();
+        // Every range of the open container seen so far, split and merged ones included, so
+        // that a range id handed out before a split still names its key interval.
+        private Dictionary<string, FeedRange> m_seenRanges = new Dictionary<string, FeedRange>();
         // A read goes on after this many 410 answers in a row (splits, merges, ranges moving).
         private const int MaxGoneRetries = 5;
 
@@ -39,6 +42,14 @@ namespace CloudSDKWrapper
         private List<string> RangeIds(ContainerRef c)
         {
             return ReadRanges(c).Select(r => r.Id).ToList();
+        }
+
+        // The open container's ranges as just read; `fresh` when another container was opened.
+        private void SetRanges(List<FeedRange> ranges, bool fresh)
+        {
+            if (fresh) m_seenRanges = new Dictionary<string, FeedRange>();
+            m_ranges = ranges;
+            foreach (var r in ranges) m_seenRanges[r.Id] = r;
         }
 
         private List<FeedRange> ReadRanges(ContainerRef c)
@@ -76,7 +87,7 @@ namespace CloudSDKWrapper
                 lock (m_lock)
                 {
                     m_open = c;
-                    m_ranges = ranges;
+                    SetRanges(ranges, true);
                     m_keepSystemProperties = bOption;
                     m_consistency = consistency;
                 }
@@ -272,7 +283,7 @@ namespace CloudSDKWrapper
                 if (llIn < 0) throw new CosmosException(0, "GetCosmosDBTokens takes 0, a positive number, -1, -2 or -3, not " + llIn + ".");
                 var c = Open();
                 var ranges = ReadRanges(c);
-                lock (m_lock) m_ranges = ranges;
+                lock (m_lock) SetRanges(ranges, false);
                 if (llIn == 0) return SStringLibList.Of(ranges.Select(r => r.Id));
                 return SStringLibList.Of(ranges.Select(r => Json.Compact(r.ToJson())));
             });
@@ -290,9 +301,9 @@ namespace CloudSDKWrapper
             object list = RunList(() =>
             {
                 var c = Open();
-                List<FeedRange> ranges;
-                lock (m_lock) ranges = m_ranges;
-                cursor = FeedCursor.Parse(strIn, ranges);
+                List<FeedRange> known;
+                lock (m_lock) known = m_ranges.Concat(m_seenRanges.Values.Where(r => !m_ranges.Any(l => l.Id == r.Id))).ToList();
+                cursor = FeedCursor.Parse(strIn, known);
                 int pageSize = llIn <= 0 ? DefaultPageSize : (int)Math.Min(llIn, int.MaxValue);
                 items = cursor.Done ? new List<string>() : ReadPage(c, cursor, pageSize);
                 return SStringLibList.Of(items);
@@ -360,7 +371,7 @@ namespace CloudSDKWrapper
             var ranges = ReadRanges(c);
             lock (m_lock)
             {
-                if (m_open == c) m_ranges = ranges;
+                if (m_open == c) SetRanges(ranges, false);
             }
             var served = cursor.Current.Range.ServedBy(ranges);
             if (served.Count == 0) throw new CosmosException(410, "No partition key range of [" + c + "] covers " + cursor.Current.Range + " any more.");

@@ -85,7 +85,7 @@ namespace CloudSDKWrapper
                     lock (m_lock)
                     {
                         m_open = c;
-                        m_ranges = ranges;
+                        SetRanges(ranges, true);
                     }
                 }
                 return true;

@@ -231,7 +231,7 @@ namespace CloudSDKWrapper
             {
                 m_restore = null;
                 m_open = null;
-                m_ranges = new List<FeedRange>();
+                SetRanges(new List<FeedRange>(), true);
                 if (m_service != null) m_service.Dispose();
                 if (m_auth != null) m_auth.Dispose();
                 m_service = null;
