@@ -8,9 +8,15 @@
 
 namespace cosmosbackup {
 
-// Checks every data file of a backup against its manifest entry (present, size, CRC-32),
-// throwing ToolError at the first that does not match.
+// Checks every data file of a backup against its manifest entry (a plain name of the tool's
+// own, a regular file, the gzip magic, size, CRC-32), throwing ToolError naming the first
+// that does not match.
 void CheckDataFiles(const std::string& directory, const Manifest& manifest);
+
+// Reads every data file whole and checks its content: as many lines as its manifest entry
+// says, each at most kMaxLineBytes and a JSON object. Together with CheckDataFiles, what a
+// restore runs before its first write, so that a bad backup writes nothing.
+void CheckDataFileContents(const std::string& directory, const Manifest& manifest);
 
 // Calls `onItem` for every item line of every data file in order, and checks that each file
 // holds as many items as its manifest entry says. Returns the number of items.

@@ -2,10 +2,12 @@
 
 #include "ToolError.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <memory>
+#include <cstring>
 
 namespace cosmosbackup {
 
@@ -37,8 +39,22 @@ void GzipLineWriter::Close() {
     if (gzclose(file) != Z_OK) throw ToolError("cannot finish " + m_path);
 }
 
-GzipLineReader::GzipLineReader(const std::string& path) : m_path(path), m_file(gzopen(path.c_str(), "rb")) {
-    if (m_file == nullptr) throw ToolError("cannot open " + path);
+namespace {
+
+gzFile OpenGzipInput(const std::string& path) {
+    off_t size = 0;
+    FileDescriptor fd = OpenRegularFile(path, size);
+    RequireGzipMagic(fd.get(), path);
+    gzFile file = gzdopen(fd.get(), "rb");
+    if (file == nullptr) throw ToolError("cannot open " + path);
+    fd.Release();  // gzclose closes it now
+    return file;
+}
+
+}  // namespace
+
+GzipLineReader::GzipLineReader(const std::string& path, std::size_t maxLineBytes)
+    : m_path(path), m_maxLineBytes(maxLineBytes), m_file(OpenGzipInput(path)) {
     gzbuffer(m_file, kChunk);
 }
 
@@ -74,10 +90,14 @@ bool GzipLineReader::Fill() {
 bool GzipLineReader::ReadLine(std::string& line) {
     while (true) {
         const auto end = m_buffer.find('\n', m_pos);
-        if (end != std::string::npos) {
+        if (end != std::string::npos && end - m_pos <= m_maxLineBytes) {
             line.assign(m_buffer, m_pos, end - m_pos);
             m_pos = end + 1;
             return true;
+        }
+        // Checked before reading more, so a crafted endless line costs at most the limit.
+        if (m_buffer.size() - m_pos > m_maxLineBytes) {
+            throw ToolError(m_path + " has a line longer than " + std::to_string(m_maxLineBytes) + " bytes");
         }
         if (!Fill()) {
             if (m_pos < m_buffer.size()) throw ToolError(m_path + " ends inside a line");
@@ -87,14 +107,16 @@ bool GzipLineReader::ReadLine(std::string& line) {
 }
 
 std::string FileCrc32(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ToolError("cannot read " + path);
+    off_t size = 0;
+    const FileDescriptor fd = OpenRegularFile(path, size);
     uLong crc = crc32(0L, Z_NULL, 0);
     std::array<char, kChunk> chunk{};
-    while (in) {
-        in.read(chunk.data(), chunk.size());
-        const auto got = in.gcount();
-        if (got > 0) crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(got));
+    while (true) {
+        const ssize_t got = ::read(fd.get(), chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+        if (got == 0) break;
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(got));
     }
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08lx", static_cast<unsigned long>(crc));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "InputFile.h"
+
 #include <zlib.h>
 
 #include <cstdint>
@@ -24,10 +26,12 @@ private:
     gzFile m_file;
 };
 
-// A gzip-compressed JSON Lines file being read, line by line, lines of any length.
+// A gzip-compressed JSON Lines file of a backup being read, line by line. The file must be a
+// regular file (a symbolic link is refused), start with the gzip magic, and hold no line
+// longer than `maxLineBytes`.
 class GzipLineReader {
 public:
-    explicit GzipLineReader(const std::string& path);
+    explicit GzipLineReader(const std::string& path, std::size_t maxLineBytes = kMaxLineBytes);
     ~GzipLineReader();
     GzipLineReader(const GzipLineReader&) = delete;
     GzipLineReader& operator=(const GzipLineReader&) = delete;
@@ -39,13 +43,14 @@ private:
     bool Fill();
 
     std::string m_path;
+    std::size_t m_maxLineBytes;
     gzFile m_file;
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_eof = false;
 };
 
-// CRC-32 of a file's bytes, as eight lower-case hex digits.
+// CRC-32 of a regular file's bytes (never through a symbolic link), as eight lower-case hex digits.
 std::string FileCrc32(const std::string& path);
 
 }  // namespace cosmosbackup

@@ -1,12 +1,16 @@
 #include "Manifest.h"
 
+#include "InputFile.h"
 #include "ToolError.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace cosmosbackup {
 
@@ -21,6 +25,28 @@ void from_json(const nlohmann::json& j, DataFile& f) {
     j.at("crc32").get_to(f.crc32);
 }
 
+void to_json(nlohmann::json& j, const ThroughputLayout& t) {
+    j = {{"layout", t.scope}, {"serverless", t.serverless}, {"manual", t.manual}, {"autoscaleMax", t.autoscaleMax}};
+}
+
+void from_json(const nlohmann::json& j, ThroughputLayout& t) {
+    j.at("manual").get_to(t.manual);
+    j.at("autoscaleMax").get_to(t.autoscaleMax);
+    // Version 1 knew only the container's own offer.
+    t.scope = j.value("layout", std::string(t.manual > 0 || t.autoscaleMax > 0 ? ThroughputLayout::kOwn : ThroughputLayout::kNone));
+    t.serverless = j.value("serverless", false);
+    if (t.scope != ThroughputLayout::kOwn && t.scope != ThroughputLayout::kShared && t.scope != ThroughputLayout::kNone) {
+        throw ToolError("unknown throughput layout \"" + t.scope + "\"");
+    }
+}
+
+std::string DescribeLayout(const ThroughputLayout& layout) {
+    if (layout.scope == ThroughputLayout::kNone) return layout.serverless ? "no throughput (serverless)" : "no throughput";
+    const std::string amount = layout.autoscaleMax > 0 ? "autoscale up to " + std::to_string(layout.autoscaleMax) + " RU/s"
+                                                       : std::to_string(layout.manual) + " RU/s";
+    return (layout.scope == ThroughputLayout::kShared ? "the database's shared " : "its own ") + amount;
+}
+
 void to_json(nlohmann::json& j, const Manifest& m) {
     j = {
         {"formatVersion", m.formatVersion},
@@ -28,7 +54,8 @@ void to_json(nlohmann::json& j, const Manifest& m) {
         {"source", {{"endpoint", m.sourceEndpoint}, {"database", m.sourceDatabase}, {"container", m.sourceContainer}}},
         {"partitionKey", m.partitionKey},
         {"indexingPolicy", m.indexingPolicy},
-        {"throughput", {{"manual", m.throughput}, {"autoscaleMax", m.autoscaleMaxThroughput}}},
+        {"container", m.container},
+        {"throughput", m.throughput},
         {"defaultTtl", m.defaultTtl},
         {"scripts", m.scripts},
         {"scriptCount", m.scriptCount},
@@ -46,8 +73,9 @@ void from_json(const nlohmann::json& j, Manifest& m) {
     source.at("container").get_to(m.sourceContainer);
     m.partitionKey = j.at("partitionKey");
     m.indexingPolicy = j.at("indexingPolicy");
-    j.at("throughput").at("manual").get_to(m.throughput);
-    j.at("throughput").at("autoscaleMax").get_to(m.autoscaleMaxThroughput);
+    m.container = j.value("container", nlohmann::json());
+    if (!m.container.is_null() && !m.container.is_object()) throw ToolError("the container definition is not an object");
+    j.at("throughput").get_to(m.throughput);
     j.at("defaultTtl").get_to(m.defaultTtl);
     m.scripts = j.at("scripts");
     j.at("scriptCount").get_to(m.scriptCount);
@@ -66,27 +94,67 @@ void WriteManifest(const std::string& directory, const Manifest& manifest) {
         if (!out) throw ToolError("cannot write " + temporary.string());
     }
     chmod(temporary.c_str(), S_IRUSR | S_IWUSR);
+    // The data files' entries and the manifest's content are durable before the rename makes
+    // the backup complete, and the rename is durable before the backup is reported done.
+    SyncFile(temporary.string());
+    SyncDirectory(directory);
     std::error_code error;
     std::filesystem::rename(temporary, final, error);
     if (error) throw ToolError("cannot write " + final.string() + ": " + error.message());
+    SyncDirectory(directory);
 }
 
-Manifest ReadManifest(const std::string& directory) {
-    const auto path = std::filesystem::path(directory) / kManifestName;
-    std::ifstream in(path);
-    if (!in) {
+namespace {
+
+std::string ReadManifestText(const std::string& directory, const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT) {
         throw ToolError(directory + " has no " + kManifestName + ": the backup is incomplete or not a backup");
     }
+    off_t size = 0;
+    const FileDescriptor fd = OpenRegularFile(path, size);
+    if (static_cast<std::uintmax_t>(size) > kMaxManifestBytes) {
+        throw ToolError(path + " has " + std::to_string(size) + " bytes, more than a manifest may have (" +
+                        std::to_string(kMaxManifestBytes) + ")");
+    }
+    std::string text(static_cast<std::size_t>(size), '\0');
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t got = ::read(fd.get(), text.data() + done, text.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) throw ToolError("cannot read " + path);
+        done += static_cast<std::size_t>(got);
+    }
+    return text;
+}
+
+void CheckFileNames(const Manifest& manifest) {
+    std::set<std::string> seen;
+    for (const auto& file : manifest.files) {
+        DataFilePath("", file.name);  // throws for a name that is not the tool's own
+        if (!seen.insert(file.name).second) throw ToolError("it names the data file " + file.name + " twice");
+        if (file.items < 0 || file.bytes < 0) throw ToolError("it gives " + file.name + " a negative size or count");
+    }
+}
+
+}  // namespace
+
+Manifest ReadManifest(const std::string& directory) {
+    const auto path = (std::filesystem::path(directory) / kManifestName).string();
+    const std::string text = ReadManifestText(directory, path);
     try {
-        const auto j = nlohmann::json::parse(in);
-        Manifest manifest = j.get<Manifest>();
-        if (manifest.formatVersion != Manifest::kFormatVersion) {
-            throw ToolError(path.string() + " has format version " + std::to_string(manifest.formatVersion) +
-                            "; this tool reads version " + std::to_string(Manifest::kFormatVersion));
+        Manifest manifest = nlohmann::json::parse(text).get<Manifest>();
+        if (manifest.formatVersion < Manifest::kOldestFormatVersion || manifest.formatVersion > Manifest::kFormatVersion) {
+            throw ToolError("format version " + std::to_string(manifest.formatVersion) +
+                            "; this tool reads versions " + std::to_string(Manifest::kOldestFormatVersion) + " to " +
+                            std::to_string(Manifest::kFormatVersion));
         }
+        CheckFileNames(manifest);
         return manifest;
     } catch (const nlohmann::json::exception& e) {
-        throw ToolError(path.string() + " is not a valid manifest: " + e.what());
+        throw ToolError(path + " is not a valid manifest: " + e.what());
+    } catch (const ToolError& e) {
+        throw ToolError(path + ": " + e.what());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "Verify.h"
 
 #include "BackupFiles.h"
+#include "ContainerDefinition.h"
 #include "ItemKey.h"
 #include "Manifest.h"
 #include "Progress.h"
@@ -30,6 +31,13 @@ void Note(VerifySummary& summary, const std::string& problem) {
     ++summary.problemCount;
 }
 
+// The live container must have every property of the backed-up definition.
+void CompareDefinition(Connection& connection, const Manifest& manifest, const std::string& name, VerifySummary& summary) {
+    if (!manifest.container.is_object()) return;  // a version 1 backup has no whole definition
+    const auto live = connection.ContainerInfo(name)["container"];
+    for (const auto& lost : LostProperties(manifest.container, live)) Note(summary, "container " + name + ": " + lost);
+}
+
 void CompareWithLive(Connection& connection, const VerifyOptions& options, const Manifest& manifest,
                      std::unordered_map<std::string, std::size_t>& backup, VerifySummary& summary) {
     auto& bridge = connection.bridge();
@@ -37,6 +45,7 @@ void CompareWithLive(Connection& connection, const VerifyOptions& options, const
     const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
     connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, ""),
                        "cannot open " + database + "/" + container);
+    CompareDefinition(connection, manifest, database + "/" + container, summary);
     const ItemKeyMaker keys(manifest.partitionKey);
     Progress progress("verify", manifest.itemCount);
     std::string continuation, next;
