@@ -76,7 +76,9 @@ function costOf(plan) {
   return charge.write(Buffer.byteLength(JSON.stringify(plan.doc)));
 }
 
-// Plans every operation; stops at the first that fails or that the RU budget cannot pay.
+// Plans every operation; stops at the first that fails. Then, when the RU budget cannot pay
+// the whole batch, the operation at which it runs out is answered 429, with the time after
+// which the budget holds the whole batch (or a full second's worth).
 function planBatch(ctx, container, operations, values) {
   const pending = new Map();
   const plans = [];
@@ -90,16 +92,18 @@ function planBatch(ctx, container, operations, values) {
       return { plans, spent: spent + 1, failure: { statusCode: err.status, requestCharge: 1, message: err.message } };
     }
     const cost = costOf(plan);
-    if (!ctx.budget.affords(spent + cost)) {
-      const wait = ctx.budget.waitFor(spent + cost);
-      return { plans, spent, failure: { statusCode: 429, subStatusCode: 3200, requestCharge: 0, retryAfterMilliseconds: wait }, wait };
-    }
     spent += cost;
     plans.push({ plan, cost });
     if (plan.doc) pending.set(plan.key, { doc: plan.doc });
     if (plan.remove) pending.set(plan.key, null);
   }
-  return { plans, spent };
+  if (ctx.budget.affords(spent)) return { plans, spent };
+  const wait = ctx.budget.waitFor(spent);
+  const available = ctx.budget.refill();
+  let at = 0;
+  for (let paid = 0; at < plans.length - 1 && paid + plans[at].cost <= available; at += 1) paid += plans[at].cost;
+  // Throttled before anything ran: like a 429 answer, it costs nothing.
+  return { plans: plans.slice(0, at), spent: 0, failure: { statusCode: 429, subStatusCode: 3200, requestCharge: 0, retryAfterMilliseconds: wait }, wait };
 }
 
 function batch(ctx, container, raw) {
