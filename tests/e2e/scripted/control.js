@@ -38,7 +38,12 @@ class Control {
     for (const job of [...this.scheduled]) {
       if (job.left-- > 0) continue;
       this.scheduled.splice(this.scheduled.indexOf(job), 1);
-      job.run();
+      try {
+        job.run();
+      } catch (err) {
+        // The request that happens to come next is not to blame: the scripted change is dropped.
+        process.stderr.write(`scheduled change failed: ${err.message}\n`);
+      }
     }
   }
 

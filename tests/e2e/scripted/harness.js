@@ -7,7 +7,7 @@ const { request, control } = require("./client");
 async function startServer(options) {
   const s = createScriptedServer({ ssl: false, ...options });
   await new Promise((resolve) => s.server.listen(0, "127.0.0.1", resolve));
-  const endpoint = `http://127.0.0.1:${s.server.address().port}/`;
+  const endpoint = `${s.state.options.ssl ? "https" : "http"}://127.0.0.1:${s.server.address().port}/`;
   return {
     ...s,
     endpoint,

@@ -196,7 +196,10 @@ if (require.main === module) {
   }
   const { server } = createScriptedServer(options);
   server.listen(options.port, "127.0.0.1", () => process.stdout.write(`listening ${server.address().port}\n`));
-  const stop = () => server.close(() => process.exit(0));
+  const stop = () => {
+    server.close(() => process.exit(0));
+    server.closeAllConnections();
+  };
   process.on("SIGTERM", stop);
   process.on("SIGINT", stop);
 }
