@@ -159,14 +159,18 @@ class Control {
     return { seeded: docs.length, total: container.items.count };
   }
 
-  // Deterministic changes: every `every`-th item (by position in key order, from `offset`) is
-  // updated or deleted, and `inserts` new items are added after `insertFrom`.
+  // Deterministic changes: `updates` items spread evenly over the key order are updated,
+  // `deletes` others spread over the rest are deleted, and `inserts` new items are added
+  // (ids from `insertFrom`, by default a million times the round).
   mutate({ db, coll, updates = 0, deletes = 0, inserts = 0, insertFrom, round = 1 }) {
     const container = this.state.account.container(db, coll);
-    const all = [...container.items.order];
-    const pick = (n, phase) => all.filter((_, i) => i % Math.max(1, Math.floor(all.length / Math.max(n, 1))) === phase).slice(0, n);
-    const toUpdate = pick(updates, 0);
-    const toDelete = pick(deletes, 1).filter((r) => !toUpdate.includes(r));
+    const spread = (list, n) => {
+      const step = Math.max(1, Math.floor(list.length / Math.max(n, 1)));
+      return list.filter((_, i) => i % step === 0).slice(0, n);
+    };
+    const toUpdate = spread(container.items.order, updates);
+    const updatedSet = new Set(toUpdate);
+    const toDelete = spread(container.items.order.filter((r) => !updatedSet.has(r)), deletes);
     this.upsertAll(container, toUpdate.map((r) => updated(stripSystem(r.doc), round)));
     for (const r of toDelete) {
       const plan = container.items.plan({ type: "Delete", id: r.id }, r.values);

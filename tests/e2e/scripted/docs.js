@@ -73,7 +73,7 @@ function operationOf(raw) {
 function costOf(plan) {
   if (plan.read) return charge.pointRead(plan.read.bytes);
   if (plan.remove) return charge.remove();
-  return charge.write(Buffer.byteLength(JSON.stringify(plan.doc)));
+  return charge.write(Buffer.byteLength(plan.text));
 }
 
 // Plans every operation; stops at the first that fails. Then, when the RU budget cannot pay
@@ -138,12 +138,24 @@ function batch(ctx, container, raw) {
 
 // ---- reads: feed, queries, change feed ----
 
+// What a read covers: the named range (or the container), narrowed by its token, and by the
+// partition key header when one is given (a single-partition read); and what it may see.
 function readSpan(ctx, container) {
   const range = namedRange(container, ctx.headers);
   const continuation = ctx.headers["x-ms-continuation"];
   const token = continuation ? feed.decodeToken(continuation) : null;
   const span = feed.interval(range, ctx.headers, token);
-  const visible = visibility(ctx.options, container.table, ctx.headers);
+  const fresh = visibility(ctx.options, container.table, ctx.headers);
+  let visible = fresh;
+  const keyHeader = ctx.headers["x-ms-documentdb-partitionkey"];
+  if (keyHeader !== undefined) {
+    const values = container.items.headerValues(keyHeader);
+    const key = pk.keyText(values);
+    const epk = pk.effectiveKey(values);
+    if (epk > span.min) span.min = epk;
+    if (`${epk}0` < span.max) span.max = `${epk}0`;
+    visible = (r) => pk.keyText(r.values) === key && fresh(r);
+  }
   const source = (min, max, from) => container.items.slice(min, max, from);
   const headers = range ? { "x-ms-session-token": tokenFor(range) } : {};
   return { range, token, span, visible, source, headers };
@@ -155,7 +167,7 @@ function pageAnswer(container, read, size, toText, ruOf) {
   const texts = records.map(toText);
   const headers = { ...read.headers, "x-ms-item-count": String(texts.length) };
   if (continuation) headers["x-ms-continuation"] = continuation;
-  const bytes = texts.reduce((n, t) => n + t.length, 0);
+  const bytes = texts.reduce((n, t) => n + Buffer.byteLength(t), 0);
   return { status: 200, body: feedBody(container, texts), headers, ru: ruOf(bytes, texts.length), itemsRead: texts.length };
 }
 
@@ -201,7 +213,7 @@ function changeFeed(ctx, container) {
   const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range) };
   if (records.length === 0) return { status: 304, headers, ru: charge.notModified() };
   const texts = records.map((r) => `${r.text.slice(0, -1)},"_lsn":${r.lsn}}`);
-  const bytes = texts.reduce((n, t) => n + t.length, 0);
+  const bytes = texts.reduce((n, t) => n + Buffer.byteLength(t), 0);
   return {
     status: 200, body: feedBody(container, texts), ru: charge.changeFeed(bytes), itemsRead: texts.length,
     headers: { ...headers, "x-ms-item-count": String(texts.length) },

@@ -78,15 +78,20 @@ function createScriptedServer(given = {}) {
   const options = { ...defaultOptions(), ...given };
   const state = { options, account: new Account(options), budget: new RuBudget(options.ruPerSecond), counters: new Counters() };
   const control = new Control(state);
-  const server = options.ssl
-    ? https.createServer(tlsFiles())
-    : http.createServer();
+  const server = options.ssl ? https.createServer(tlsFiles()) : http.createServer();
+  // Connections stay open between requests, as the service keeps them (Node's default of
+  // 5 s would make clients meet closed connections after every pause).
+  server.keepAliveTimeout = 120 * 1000;
 
   const serveControl = async (req, res, segments, url) => {
     const args = { ...Object.fromEntries(url.searchParams), ...(parseJson(await readBody(req)) || {}) };
-    const action = segments[1];
+    const action = segments.slice(1).join("/");
     const actions = {
-      stats: () => (segments[2] === "reset" ? (state.counters.reset(), { reset: true }) : state.counters.snapshot()),
+      stats: () => state.counters.snapshot(),
+      "stats/reset": () => {
+        state.counters.reset();
+        return { reset: true };
+      },
       config: () => control.config(args),
       ranges: () => control.ranges(args),
       split: () => control.split(args),
