@@ -48,9 +48,10 @@ class Control {
   }
 
   // An injected answer for a request naming `rangeId` (undefined: no range), or null.
-  injected(rangeId) {
+  injected(rangeId, pathname) {
     for (const f of this.faults) {
       if (f.range !== undefined && f.range !== rangeId) continue;
+      if (f.pathContains !== undefined && !pathname.includes(f.pathContains)) continue;
       if (f.left > 0) {
         f.left -= 1;
         continue;
@@ -101,8 +102,8 @@ class Control {
     return this.later(afterRequests, () => ({ child: container.table.describe(container.table.merge(String(range)), container.self) }));
   }
 
-  fail({ status = 410, substatus, times = 1, afterRequests = 0, range, retryAfterMs }) {
-    this.faults.push({ status, substatus, times, left: afterRequests, range: range === undefined ? undefined : String(range), retryAfterMs });
+  fail({ status = 410, substatus, times = 1, afterRequests = 0, range, pathContains, retryAfterMs }) {
+    this.faults.push({ status, substatus, times, left: afterRequests, range: range === undefined ? undefined : String(range), pathContains, retryAfterMs });
     return { injected: true };
   }
 

@@ -113,7 +113,7 @@ function createScriptedServer(given = {}) {
     if (reason) return { status: 401, body: { code: "Unauthorized", message: reason }, ru: 0 };
     control.onRequest();
     const rangeId = req.headers["x-ms-documentdb-partitionkeyrangeid"];
-    const injected = control.injected(rangeId === undefined ? undefined : String(rangeId));
+    const injected = control.injected(rangeId === undefined ? undefined : String(rangeId).split(",").pop().trim(), url.pathname);
     if (options.latencyMs > 0) await sleep(options.latencyMs);
     if (injected) return injected;
     if (!state.budget.admits()) {
