@@ -24,6 +24,9 @@ const { Control } = require("./control");
 const { route } = require("./routes");
 
 const MAX_REQUEST_BYTES = 4 * 1024 * 1024;
+// Control arguments that are counts, when given as query parameters.
+const NUMERIC_ARGS = new Set(["count", "start", "keyCount", "afterRequests", "items", "pid", "times", "status", "substatus",
+  "updates", "deletes", "inserts", "round", "insertFrom", "retryAfterMs", "ruPerSecond", "latencyMs", "lagMs", "ranges"]);
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 function readBody(req) {
@@ -84,7 +87,8 @@ function createScriptedServer(given = {}) {
   server.keepAliveTimeout = 120 * 1000;
 
   const serveControl = async (req, res, segments, url) => {
-    const args = { ...Object.fromEntries(url.searchParams), ...(parseJson(await readBody(req)) || {}) };
+    const query = Object.fromEntries([...url.searchParams].map(([k, v]) => [k, NUMERIC_ARGS.has(k) && /^\d+$/.test(v) ? Number(v) : v]));
+    const args = { ...query, ...(parseJson(await readBody(req)) || {}) };
     const action = segments.slice(1).join("/");
     const actions = {
       stats: () => state.counters.snapshot(),
