@@ -8,6 +8,7 @@ const pk = require("./partition-key");
 
 const { BadRequest } = pk;
 const MAX_ITEM_BYTES = 2 * 1024 * 1024;
+const MAX_ID_BYTES = 1023;
 const SYSTEM = ["_rid", "_self", "_etag", "_attachments", "_ts", "_lsn"];
 const FORBIDDEN_ID = /[/\\?#]/;
 
@@ -75,7 +76,7 @@ class ItemStore {
   checkBody(body, headerValues) {
     if (body === null || typeof body !== "object" || Array.isArray(body)) throw new BadRequest("The item must be a JSON object.");
     if (typeof body.id !== "string" || body.id.length === 0) throw new BadRequest("The input content is invalid because the required properties - 'id; ' - are missing");
-    if (body.id.length > 255 || FORBIDDEN_ID.test(body.id)) throw new BadRequest(`The id ${JSON.stringify(body.id)} contains an invalid character or is too long.`);
+    if (Buffer.byteLength(body.id) > MAX_ID_BYTES || FORBIDDEN_ID.test(body.id)) throw new BadRequest(`The id ${JSON.stringify(body.id)} contains an invalid character or is too long.`);
     const values = pk.valuesOf(this.container.paths, body);
     if (!pk.sameValues(values, headerValues)) {
       throw new BadRequest("PartitionKey extracted from document doesn't match the one specified in the header.");
