@@ -267,7 +267,8 @@ namespace CloudSDKWrapper
         // -1: one text, what its requests cost ({"requestCharge","requests","throttled",
         //     "throttleWaitMs","ruBudget"}); -2: the items the current restore could not write,
         //     one {"id","partitionKey","status","reason"} each; -3: one text, the session token
-        //     of the current container ("" when none).
+        //     of the current container ("" when none); -4: each range of the open container with
+        //     its change feed's current position, {"id","minInclusive","maxExclusive","etag"}.
         public override object GetCosmosDBTokens(long llIn)
         {
             return RunList(() =>
@@ -280,7 +281,8 @@ namespace CloudSDKWrapper
                 }
                 if (llIn == FailedItemsCode) return SStringLibList.Of(Restore().FailedItems().Select(Json.Compact));
                 if (llIn == SessionTokenCode) return SStringLibList.Of(new[] { Service().Sessions.For(SessionTokens.ContainerLink(Current().Path.Link)) ?? "" });
-                if (llIn < 0) throw new CosmosException(0, "GetCosmosDBTokens takes 0, a positive number, -1, -2 or -3, not " + llIn + ".");
+                if (llIn == ChangeFeedPositionsCode) return SStringLibList.Of(ChangeFeedPositions(Open()).Select(Json.Compact));
+                if (llIn < 0) throw new CosmosException(0, "GetCosmosDBTokens takes 0, a positive number, -1, -2, -3 or -4, not " + llIn + ".");
                 var c = Open();
                 var ranges = ReadRanges(c);
                 lock (m_lock) SetRanges(ranges, false);
@@ -290,7 +292,8 @@ namespace CloudSDKWrapper
         }
 
         // strIn: "" to read the whole container, a token (range id, or a range as JSON from
-        // GetCosmosDBTokens) to read that range only, or the continuation of the previous page;
+        // GetCosmosDBTokens, which may ask for its change feed or its keys: FeedModes) to read
+        // that range only, or the continuation of the previous page;
         // llIn: page size (items, <= 0 for 1000).
         // Returns the page's items as JSON texts; strOut: the continuation for the next page
         // ("" at the end); bSuccess: whether the page was read; bOut: more pages follow.
@@ -325,12 +328,14 @@ namespace CloudSDKWrapper
             for (int gone = 0; ; gone++)
             {
                 var request = PageRequest(c, cursor.Current, pageSize);
+                if (cursor.Mode != FeedModes.Items) FeedModes.Shape(request, cursor, c.PartitionKey);
                 var response = Service().Send(request);
                 if (response.Status == 410 && gone < MaxGoneRetries)
                 {
                     FollowMovedRange(c, cursor, response);
                     continue;
                 }
+                if (cursor.Mode != FeedModes.Items) return FeedModes.TakePage(request, response, cursor, c.PartitionKey);
                 if (!response.Ok) throw CosmosService.Failure(request, response);
                 bool keep;
                 lock (m_lock) keep = m_keepSystemProperties;

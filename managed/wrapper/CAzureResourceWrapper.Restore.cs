@@ -135,13 +135,15 @@ namespace CloudSDKWrapper
         }
 
         // nIn: most write requests in flight (0 for 16); strIn: the target as
-        // "database/container" ("" for the open container), which must exist. Replaces an
-        // earlier restore, whose unflushed items are dropped.
+        // "database/container" ("" for the open container), which must exist, optionally
+        // followed by "?delete": the items added are then keys of items to delete (see
+        // RestoreSession.Deletions). Replaces an earlier restore, whose unflushed items are dropped.
         public override bool StartCosmosDBRestore(int nIn, string strIn)
         {
             return Run(() =>
             {
                 if (nIn < 0 || nIn > MaxRestoreParallelism) throw new CosmosException(0, "Restore parallelism must be from 0 to " + MaxRestoreParallelism + ".");
+                bool deletions = RestoreSession.TakeDeletionsMark(ref strIn);
                 ContainerRef target;
                 if (string.IsNullOrEmpty(strIn)) target = Open();
                 else
@@ -157,6 +159,7 @@ namespace CloudSDKWrapper
                     reportItems = m_connected.ReportItemFailures;
                 }
                 var session = new RestoreSession(Service(), target, nIn == 0 ? DefaultRestoreParallelism : nIn, batches, reportItems);
+                if (deletions) session.DeleteInstead();
                 lock (m_lock) m_restore = session;
                 return true;
             });

@@ -5,6 +5,10 @@
 // The earlier form {"ranges":["0","1"],"token":"..."} (ids, one token for the first) is still
 // read. When a range splits, its entry is replaced by one entry per child, each with the
 // parent's token, which the children accept; a merged range is read within the old interval.
+// A cursor also says what it reads ("read", absent for items): "changes" reads the change
+// feed, each part's token then being the etag (LSN) to read on from, and a part may carry
+// "until", an etag at which it counts as read; "keys" reads only the items' ids and partition
+// key values (see FeedModes).
 using System.Collections.Generic;
 using System.Linq;
 using Newtonsoft.Json.Linq;
@@ -17,9 +21,11 @@ namespace CloudSDKWrapper
         {
             public FeedRange Range;
             public string Token; // the service's continuation in Range, or null at its start
+            public string Until; // change feed only: the etag at which the part counts as read
         }
 
         public readonly List<Part> Parts;
+        public string Mode = FeedModes.Items;
 
         public FeedCursor(IEnumerable<FeedRange> ranges)
         {
@@ -40,10 +46,10 @@ namespace CloudSDKWrapper
             var ranges = obj["ranges"] as JArray;
             if (ranges == null)
             {
-                if (obj["id"] != null) return new FeedCursor(new[] { FeedRange.Parse(obj, "The range") });
+                if (obj["id"] != null) return FeedModes.OfRange(obj);
                 throw new CosmosException(0, "The continuation has no [ranges] list.");
             }
-            var cursor = new FeedCursor(new FeedRange[0]);
+            var cursor = new FeedCursor(new FeedRange[0]) { Mode = FeedModes.Parse(obj["read"]) };
             foreach (var entry in ranges)
             {
                 var part = entry as JObject;
@@ -52,7 +58,7 @@ namespace CloudSDKWrapper
                     cursor.Parts.Add(new Part { Range = ById((string)entry, known) });
                     continue;
                 }
-                cursor.Parts.Add(new Part { Range = FeedRange.Parse(part, "A range of the continuation"), Token = TextOrNull(part["token"]) });
+                cursor.Parts.Add(new Part { Range = FeedRange.Parse(part, "A range of the continuation"), Token = TextOrNull(part["token"]), Until = TextOrNull(part["until"]) });
             }
             // The earlier form's token belongs to its first range.
             var token = TextOrNull(obj["token"]);
@@ -67,7 +73,7 @@ namespace CloudSDKWrapper
             return range;
         }
 
-        private static string TextOrNull(JToken token)
+        internal static string TextOrNull(JToken token)
         {
             return token == null || token.Type == JTokenType.Null ? null : (string)token;
         }
@@ -84,8 +90,9 @@ namespace CloudSDKWrapper
         public void Replace(List<FeedRange> served)
         {
             string token = Current.Token;
+            string until = Current.Until;
             Parts.RemoveAt(0);
-            Parts.InsertRange(0, served.Select(r => new Part { Range = r, Token = token }));
+            Parts.InsertRange(0, served.Select(r => new Part { Range = r, Token = token, Until = until }));
         }
 
         public override string ToString()
@@ -96,9 +103,12 @@ namespace CloudSDKWrapper
             {
                 var entry = p.Range.ToJson();
                 entry["token"] = p.Token;
+                if (p.Until != null) entry["until"] = p.Until;
                 ranges.Add(entry);
             }
-            return Json.Compact(new JObject { ["ranges"] = ranges });
+            var cursor = new JObject { ["ranges"] = ranges };
+            if (Mode != FeedModes.Items) cursor["read"] = Mode;
+            return Json.Compact(cursor);
         }
     }
 }

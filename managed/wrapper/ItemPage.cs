@@ -10,7 +10,8 @@ namespace CloudSDKWrapper
         // Properties the service adds to every item; a restore gets new ones anyway.
         private static readonly HashSet<string> SystemProperties = new HashSet<string> { "_rid", "_self", "_etag", "_attachments", "_ts" };
 
-        public static List<string> Split(string body, bool keepSystemProperties)
+        // `changeFeed`: the items come from the change feed, whose _lsn is no part of the item.
+        public static List<string> Split(string body, bool keepSystemProperties, bool changeFeed = false)
         {
             int start = RawJson.SkipSpace(body, 0);
             int documents;
@@ -19,18 +20,22 @@ namespace CloudSDKWrapper
             var items = new List<string>();
             foreach (var element in RawJson.Elements(body, documents))
             {
-                items.Add(keepSystemProperties ? body.Substring(element.Key, element.Value - element.Key) : WithoutSystemProperties(body, element.Key));
+                if (changeFeed) items.Add(Without(body, element.Key, keepSystemProperties ? ChangeFeedOnly : ChangeFeedProperties));
+                else items.Add(keepSystemProperties ? body.Substring(element.Key, element.Value - element.Key) : Without(body, element.Key, SystemProperties));
             }
             return items;
         }
 
-        private static string WithoutSystemProperties(string s, int objectStart)
+        private static readonly HashSet<string> ChangeFeedOnly = new HashSet<string> { "_lsn" };
+        private static readonly HashSet<string> ChangeFeedProperties = new HashSet<string>(SystemProperties) { "_lsn" };
+
+        private static string Without(string s, int objectStart, HashSet<string> dropped)
         {
             var text = new StringBuilder();
             text.Append('{');
             foreach (var m in RawJson.Members(s, objectStart))
             {
-                if (SystemProperties.Contains(RawJson.Name(s, m))) continue;
+                if (dropped.Contains(RawJson.Name(s, m))) continue;
                 if (text.Length > 1) text.Append(',');
                 text.Append(s, m.NameStart, m.ValueEnd - m.NameStart);
             }

@@ -39,16 +39,41 @@ namespace CloudSDKWrapper
             return parts.ToArray();
         }
 
+        // The key paths, each as its segments ("/a/b" gives [a, b]).
+        public IList<string[]> Paths { get { return m_paths; } }
+
+        public bool IsSystemKey
+        {
+            get
+            {
+                var systemKey = Definition["systemKey"];
+                return systemKey != null && systemKey.Type == JTokenType.Boolean && (bool)systemKey;
+            }
+        }
+
         // The header for an item given as JSON text. Values are taken from the text as they
         // are, so a numeric key keeps every digit.
         public string HeaderFor(string item, int objectStart)
         {
             // A container made before partitioning existed (its key is the service's own) takes [].
-            var systemKey = Definition["systemKey"];
-            if (systemKey != null && systemKey.Type == JTokenType.Boolean && (bool)systemKey) return "[]";
+            if (IsSystemKey) return "[]";
             var values = new List<string>();
             foreach (var segments in m_paths) values.Add(ValueAt(item, objectStart, segments));
-            if (m_paths.Count == 0) values.Add("{}");
+            return HeaderOf(values);
+        }
+
+        // The header for the raw JSON values at the key paths, in path order.
+        public string HeaderForValues(IList<string> raws)
+        {
+            if (IsSystemKey) return "[]";
+            var values = new List<string>();
+            foreach (var raw in raws) values.Add(HeaderValue(raw));
+            return HeaderOf(values);
+        }
+
+        private static string HeaderOf(List<string> values)
+        {
+            if (values.Count == 0) values.Add("{}");
             return "[" + string.Join(",", values) + "]";
         }
 
@@ -62,6 +87,11 @@ namespace CloudSDKWrapper
                 raw = RawJson.Member(item, at, segment, out at);
                 if (raw == null) return "{}";
             }
+            return HeaderValue(raw);
+        }
+
+        private static string HeaderValue(string raw)
+        {
             if (raw == null || raw.Length == 0) return "{}";
             char c = raw[0];
             if (c == '"') return Json.CompactAscii(Json.Parse(raw));

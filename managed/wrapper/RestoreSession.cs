@@ -18,7 +18,7 @@ using Newtonsoft.Json.Linq;
 
 namespace CloudSDKWrapper
 {
-    internal sealed class RestoreSession
+    internal sealed partial class RestoreSession
     {
         private const int MaxBatchItems = 100;
         private const int MaxBatchBytes = 1536 * 1024;
@@ -75,6 +75,7 @@ namespace CloudSDKWrapper
                 error = "The restore has already failed: " + stop;
                 return false;
             }
+            if (m_deletions) return AddDeletion(text, out error);
             string key;
             try
             {
@@ -179,7 +180,8 @@ namespace CloudSDKWrapper
         {
             try
             {
-                if (items.Count == 1) await Upsert(partitionKey, items[0]).ConfigureAwait(false);
+                if (m_deletions) await Delete(partitionKey, items[0]).ConfigureAwait(false);
+                else if (items.Count == 1) await Upsert(partitionKey, items[0]).ConfigureAwait(false);
                 else await Batch(partitionKey, items).ConfigureAwait(false);
             }
             catch (Exception e)

@@ -62,6 +62,7 @@ void to_json(nlohmann::json& j, const Manifest& m) {
         {"itemCount", m.itemCount},
         {"files", m.files},
     };
+    if (!m.chain.is_null()) j["chain"] = m.chain;
 }
 
 void from_json(const nlohmann::json& j, Manifest& m) {
@@ -81,6 +82,7 @@ void from_json(const nlohmann::json& j, Manifest& m) {
     j.at("scriptCount").get_to(m.scriptCount);
     j.at("itemCount").get_to(m.itemCount);
     j.at("files").get_to(m.files);
+    m.chain = j.value("chain", nlohmann::json());
 }
 
 void WriteManifest(const std::string& directory, const Manifest& manifest) {
@@ -144,10 +146,10 @@ Manifest ReadManifest(const std::string& directory) {
     const std::string text = ReadManifestText(directory, path);
     try {
         Manifest manifest = nlohmann::json::parse(text).get<Manifest>();
-        if (manifest.formatVersion < Manifest::kOldestFormatVersion || manifest.formatVersion > Manifest::kFormatVersion) {
+        if (manifest.formatVersion < Manifest::kOldestFormatVersion || manifest.formatVersion > Manifest::kChainFormatVersion) {
             throw ToolError("format version " + std::to_string(manifest.formatVersion) +
                             "; this tool reads versions " + std::to_string(Manifest::kOldestFormatVersion) + " to " +
-                            std::to_string(Manifest::kFormatVersion));
+                            std::to_string(Manifest::kChainFormatVersion));
         }
         CheckFileNames(manifest);
         return manifest;

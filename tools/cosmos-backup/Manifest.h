@@ -39,6 +39,8 @@ std::string DescribeLayout(const ThroughputLayout& layout);
 struct Manifest {
     static constexpr int kFormatVersion = 2;
     static constexpr int kOldestFormatVersion = 1;
+    // Increments of a chain (ChainRecord.h): older tools must refuse them.
+    static constexpr int kChainFormatVersion = 3;
 
     int formatVersion = kFormatVersion;
     std::string createdAt;  // UTC, ISO 8601
@@ -56,6 +58,7 @@ struct Manifest {
     int scriptCount = 0;
     std::int64_t itemCount = 0;
     std::vector<DataFile> files;
+    nlohmann::json chain;  // the backup's place in a chain, read through ChainOf (null: none)
 };
 
 void to_json(nlohmann::json& j, const DataFile& f);

@@ -1,0 +1,48 @@
+// Where each range's change feed stands now: what an incremental backup records before it
+// reads, so that the next one reads the changes after it.
+using System.Collections.Generic;
+using System.Linq;
+using Newtonsoft.Json.Linq;
+
+namespace CloudSDKWrapper
+{
+    public partial class CAzureResourceWrapper
+    {
+        public const long ChangeFeedPositionsCode = -4;
+
+        // Each live range with the etag of its change feed now ({"id","minInclusive",
+        // "maxExclusive","etag"}): the feed read with If-None-Match "*" answers 304 and the
+        // etag to read on from. A range that splits meanwhile (410) makes the list start again.
+        private List<JObject> ChangeFeedPositions(ContainerRef c)
+        {
+            for (int attempt = 1; ; attempt++)
+            {
+                try
+                {
+                    return ReadRanges(c).Select(r => PositionOf(c, r)).ToList();
+                }
+                catch (CosmosException e) when (e.StatusCode == 410 && attempt < MaxGoneRetries)
+                {
+                    m_trace("reading the change feed positions again after: " + e.Message);
+                }
+            }
+        }
+
+        private JObject PositionOf(ContainerRef c, FeedRange range)
+        {
+            var request = c.Path.Feed("GET", "docs", "read the change feed position of " + range + " of [" + c + "]")
+                .WithHeader("A-IM", "Incremental feed")
+                .WithHeader("If-None-Match", "*")
+                .WithHeader("x-ms-max-item-count", "1")
+                .WithHeader("x-ms-documentdb-partitionkeyrangeid", range.Id);
+            var response = Service().Send(request);
+            string etag = response.Header("etag");
+            if (response.Status != 304 && !response.Ok) throw CosmosService.Failure(request, response);
+            if (string.IsNullOrEmpty(etag)) throw new CosmosException(response.Status, request.What + ": the answer has no etag.");
+            FeedModes.Lsn(etag);  // refuses an etag that is not an LSN
+            var position = range.ToJson();
+            position["etag"] = etag;
+            return position;
+        }
+    }
+}

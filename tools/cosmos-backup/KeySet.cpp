@@ -1,0 +1,128 @@
+#include "KeySet.h"
+
+#include "BackupFiles.h"
+#include "DurableFile.h"
+#include "GzipFile.h"
+#include "InputFile.h"
+#include "ItemKey.h"
+#include "ToolError.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace cosmosbackup {
+namespace {
+
+constexpr long long kRangesAsJson = 1;
+// A key is an id of at most 1023 bytes and up to three key values.
+constexpr std::size_t kMaxKeyBytes = 64u << 10;
+
+std::string PathOf(const std::string& directory, const std::string& name) {
+    if (name != kKeysFileName && name != kDeletionsFileName) throw ToolError("\"" + name + "\" is not a key file of this tool");
+    return (std::filesystem::path(directory) / name).string();
+}
+
+std::vector<std::string> CurrentRanges(Connection& connection) {
+    std::vector<CloudSDKCppBridge::SString> texts;
+    connection.Require(connection.bridge().GetCosmosDBTokens(kRangesAsJson, texts), "cannot read the container's partition key ranges");
+    return Texts(texts);
+}
+
+}  // namespace
+
+std::string CanonicalKey(const std::string& text) {
+    const auto key = nlohmann::json::parse(text, nullptr, false);
+    if (key.is_discarded() || !key.is_array() || key.empty() || !key[0].is_string()) {
+        throw ToolError("a key is not [id, key values...]: " + text.substr(0, 200));
+    }
+    return key.dump();
+}
+
+void Normalise(KeySet& keys) {
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+}
+
+KeySet KeysOfItems(const std::string& directory, const Manifest& manifest) {
+    const ItemKeyMaker maker(manifest.partitionKey);
+    KeySet keys;
+    keys.reserve(static_cast<std::size_t>(manifest.itemCount));
+    ForEachItem(directory, manifest, [&](const std::string& text) {
+        const auto item = nlohmann::json::parse(text, nullptr, false);
+        if (item.is_discarded() || !item.is_object()) throw ToolError("an item of " + directory + " is not a JSON object");
+        keys.push_back(maker.KeyOf(item));
+    });
+    Normalise(keys);
+    return keys;
+}
+
+KeySet ReadLiveKeys(Connection& connection, long long pageSize) {
+    auto& bridge = connection.bridge();
+    KeySet keys;
+    std::vector<CloudSDKCppBridge::SString> page;
+    for (const auto& text : CurrentRanges(connection)) {
+        auto range = nlohmann::json::parse(text);
+        range["read"] = "keys";
+        std::string continuation = range.dump(), next;
+        bool more = true;
+        while (more) {
+            page.clear();
+            connection.Require(bridge.GetCosmosDBData(continuation, pageSize, next, more, page),
+                               "cannot read the keys of range " + range.value("id", std::string()));
+            for (const auto& key : page) keys.push_back(CanonicalKey(key.strValue));
+            continuation = next;
+        }
+    }
+    Normalise(keys);
+    return keys;
+}
+
+DataFile WriteKeyFile(const std::string& directory, const std::string& name, const KeySet& keys) {
+    const auto path = PathOf(directory, name);
+    {
+        GzipLineWriter writer(path);
+        chmod(path.c_str(), S_IRUSR | S_IWUSR);
+        for (const auto& key : keys) writer.WriteLine(key);
+        writer.Close();
+    }
+    SyncPath(path);
+    DataFile entry{name, static_cast<std::int64_t>(keys.size()), static_cast<std::int64_t>(std::filesystem::file_size(path)),
+                   FileCrc32(path)};
+    return entry;
+}
+
+void CheckKeyFile(const std::string& directory, const DataFile& entry) {
+    const auto path = PathOf(directory, entry.name);
+    off_t size = 0;
+    try {
+        const FileDescriptor fd = OpenRegularFile(path, size);
+        RequireGzipMagic(fd.get(), path);
+    } catch (const ToolError& e) {
+        throw ToolError("key file " + path + " is missing or unusable: " + e.what());
+    }
+    if (static_cast<std::int64_t>(size) != entry.bytes || FileCrc32(path) != entry.crc32) {
+        throw ToolError("key file " + path + " does not match its size or checksum in the manifest");
+    }
+}
+
+KeySet ReadKeyFile(const std::string& directory, const DataFile& entry) {
+    CheckKeyFile(directory, entry);
+    const auto path = PathOf(directory, entry.name);
+    GzipLineReader reader(path, kMaxKeyBytes);
+    KeySet keys;
+    keys.reserve(static_cast<std::size_t>(std::max<std::int64_t>(entry.items, 0)));
+    std::string line;
+    while (reader.ReadLine(line)) {
+        if (CanonicalKey(line) != line) throw ToolError(path + ": a key is not in its canonical form");
+        if (!keys.empty() && !(keys.back() < line)) throw ToolError(path + ": the keys are not in order");
+        keys.push_back(line);
+    }
+    if (static_cast<std::int64_t>(keys.size()) != entry.items) {
+        throw ToolError(path + " holds " + std::to_string(keys.size()) + " keys, the manifest says " + std::to_string(entry.items));
+    }
+    return keys;
+}
+
+}  // namespace cosmosbackup
