@@ -1,5 +1,6 @@
 #include "DurableFile.h"
 
+#include "InputFile.h"
 #include "ToolError.h"
 
 #include <fcntl.h>
@@ -16,37 +17,16 @@
 namespace cosmosbackup {
 namespace {
 
-// Closes the descriptor it holds.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 [[noreturn]] void Fail(const std::string& what, const std::string& path) {
     throw ToolError("cannot " + what + " " + path + ": " + std::strerror(errno));
 }
 
 }  // namespace
 
-void SyncPath(const std::string& path) {
-    Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("open", path);
-    if (fsync(fd.get()) != 0) Fail("flush", path);
-}
-
 void WriteFileDurably(const std::string& path, const std::string& content) {
     const std::string temporary = path + ".tmp";
     {
-        Descriptor fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR));
+        FileDescriptor fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR));
         if (fd.get() < 0) Fail("create", temporary);
         std::size_t done = 0;
         while (done < content.size()) {
@@ -59,7 +39,7 @@ void WriteFileDurably(const std::string& path, const std::string& content) {
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) Fail("rename into", path);
     const auto directory = std::filesystem::path(path).parent_path();
-    SyncPath(directory.empty() ? "." : directory.string());
+    SyncDirectory(directory.empty() ? "." : directory.string());
 }
 
 std::string ReadSmallFile(const std::string& path, std::size_t limit) {

@@ -9,9 +9,6 @@ namespace cosmosbackup {
 // flushed, so that after a crash either the old or the new content is there. Owner-only.
 void WriteFileDurably(const std::string& path, const std::string& content);
 
-// Flushes a written file's data, or a directory's entries, to disk; throws ToolError.
-void SyncPath(const std::string& path);
-
 // The whole content of a small file; throws ToolError when it cannot be read or exceeds `limit`.
 std::string ReadSmallFile(const std::string& path, std::size_t limit);
 

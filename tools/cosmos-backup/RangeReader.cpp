@@ -2,6 +2,7 @@
 
 #include "DurableFile.h"
 #include "GzipFile.h"
+#include "InputFile.h"
 #include "ToolError.h"
 
 #include <sys/stat.h>
@@ -98,7 +99,7 @@ void RangeReader::Seal(const std::string& continuation, bool last) {
         m_writer->Close();
         m_writer.reset();
         const auto path = PathOf(m_open.name);
-        SyncPath(path);
+        SyncFile(path);
         m_open.bytes = static_cast<std::int64_t>(std::filesystem::file_size(path));
         m_open.crc32 = FileCrc32(path);
         m_checkpoint.files.push_back(m_open);

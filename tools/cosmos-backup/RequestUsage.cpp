@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <vector>
 
 namespace cosmosbackup {
@@ -36,6 +37,14 @@ RequestUsage ReadUsage(Connection& connection) {
     } catch (const nlohmann::json::exception& e) {
         throw ToolError(std::string("the wrapper's usage record is not readable: ") + e.what());
     }
+}
+
+std::string DescribeUsage(const RequestUsage& usage, double seconds) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%.1f RU (%.0f RU/s), %lld throttled requests (%.1f s waited)", usage.requestCharge,
+                  seconds > 0 ? usage.requestCharge / seconds : 0.0, static_cast<long long>(usage.throttled),
+                  static_cast<double>(usage.throttleWaitMs) / 1000.0);
+    return text;
 }
 
 std::string ThrottlingOptions(long long maxRuPerSecond, long long maxRetryWaitSeconds) {

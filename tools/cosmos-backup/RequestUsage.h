@@ -3,6 +3,7 @@
 #include "Connection.h"
 
 #include <cstdint>
+#include <string>
 
 namespace cosmosbackup {
 
@@ -20,6 +21,9 @@ struct RequestUsage {
 
 // Throws ToolError when the wrapper cannot say.
 RequestUsage ReadUsage(Connection& connection);
+
+// "1234.5 RU (411 RU/s), 3 throttled requests (1.2 s waited)" over `seconds`.
+std::string DescribeUsage(const RequestUsage& usage, double seconds);
 
 // The wrapper's client options for an RU budget (0 = none) and the longest a request may wait
 // for throttling to pass, to append to ConnectionOptions::clientOptions.
