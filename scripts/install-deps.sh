@@ -10,7 +10,7 @@ packages=(
   libmono-2.0-dev libmono-2.0-1 mono-mcs
   libmono-system-net-http4.0-cil libmono-system-json4.0-cil libnewtonsoft-json5.0-cil
   # the backup tool: argument parsing, JSON, compression
-  libcli11-dev nlohmann-json3-dev zlib1g-dev
+  libcli11-dev nlohmann-json3-dev zlib1g-dev libssl-dev
   # tests and benchmarks
   libgtest-dev libbenchmark-dev valgrind python3
   # sanitizer and fuzzing builds

@@ -2,6 +2,7 @@
 
 #include "BackupDirectory.h"
 #include "BackupItems.h"
+#include "ChainRecord.h"
 #include "Manifest.h"
 #include "ToolError.h"
 
@@ -9,7 +10,6 @@
 #include <filesystem>
 
 namespace cosmosbackup {
-namespace {
 
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
@@ -19,6 +19,8 @@ std::string UtcNow() {
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return text;
 }
+
+namespace {
 
 nlohmann::json ParseServiceJson(const std::string& text, const std::string& what) {
     try {
@@ -39,8 +41,8 @@ void DescribeWhole(Connection& connection, Manifest& manifest) {
     }
 }
 
-// Describes the container into the manifest: partition key, indexing, throughput, TTL, the
-// whole definition, scripts.
+}  // namespace
+
 void Describe(Connection& connection, Manifest& manifest) {
     auto& bridge = connection.bridge();
     std::string partitionKey, indexing;
@@ -57,7 +59,6 @@ void Describe(Connection& connection, Manifest& manifest) {
     manifest.scriptCount = scriptCount;
 }
 
-// A new backup needs a new or empty directory; a resumed one the checkpoint of an unfinished one.
 void PrepareDirectory(const BackupOptions& options) {
     const auto manifest = std::filesystem::path(options.directory) / kManifestName;
     if (options.resume) {
@@ -74,8 +75,6 @@ void PrepareDirectory(const BackupOptions& options) {
     CreateBackupDirectory(options.directory);
 }
 
-}  // namespace
-
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options) {
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
@@ -87,6 +86,8 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
     Describe(connection, manifest);
+    // Before any item is read, so that the next increment reads every change after it.
+    const auto positions = RecordOrRecallPositions(connection, options.directory, options.resume);
 
     BackupSummary summary;
     connection.Require(bridge.CountItems(summary.countedBefore), "cannot count the container's items");
@@ -106,6 +107,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     for (const auto& f : manifest.files) manifest.itemCount += f.items;
+    RecordChainBase(options.directory, manifest, positions);
     WriteManifest(options.directory, manifest);
     RemoveBackupCheckpoints(options.directory);
 

@@ -17,6 +17,7 @@ struct BackupOptions {
     std::int64_t itemsPerFile = 100000;
     int parallelism = 4;  // ranges read at once
     bool resume = false;  // go on with the interrupted backup in `directory`
+    std::string since;    // an incremental backup: the chain's last backup before this one
 };
 
 struct BackupSummary {
@@ -35,5 +36,13 @@ struct BackupSummary {
 // checkpoint per range, and a manifest written last, so that an interrupted backup has none
 // and is never taken as whole; `resume` goes on with an interrupted one.
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options);
+
+// Shared with incremental backups (Increment.h).
+std::string UtcNow();
+// Describes the open container into the manifest: partition key, indexing, throughput, TTL,
+// the whole definition, scripts.
+void Describe(Connection& connection, Manifest& manifest);
+// A new backup needs a new or empty directory; a resumed one the checkpoint of an unfinished one.
+void PrepareDirectory(const BackupOptions& options);
 
 }  // namespace cosmosbackup

@@ -39,7 +39,7 @@ BackupCheckpoint StartOrResume(Connection& connection, const BackupItemsOptions&
     checkpoint.createdAt = o.createdAt;
     checkpoint.pageSize = o.pageSize;
     checkpoint.itemsPerFile = o.itemsPerFile;
-    checkpoint.ranges = CurrentRanges(connection);
+    checkpoint.ranges = o.ranges.empty() ? CurrentRanges(connection) : o.ranges;
     WriteBackupCheckpoint(o.directory, checkpoint);
     return checkpoint;
 }

@@ -21,6 +21,9 @@ struct BackupItemsOptions {
     std::int64_t itemsPerFile = 100000;
     int parallelism = 4;
     bool resume = false;
+    // What a new backup reads instead of the container's current ranges: an increment's
+    // change feed parts (ranges with the wrapper's "read":"changes" members).
+    std::vector<nlohmann::json> ranges;
 };
 
 struct BackupItems {

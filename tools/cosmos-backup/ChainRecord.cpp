@@ -3,6 +3,7 @@
 #include "Backup.h"
 #include "DurableFile.h"
 #include "InputFile.h"
+#include "KeySet.h"
 #include "ToolError.h"
 
 #include <openssl/evp.h>
@@ -13,19 +14,21 @@
 #include <memory>
 
 namespace cosmosbackup {
-namespace {
 
-constexpr long long kChangeFeedPositionsCode = -4;
-// Removed with the other checkpoints once the manifest holds the positions.
-constexpr const char* kPositionsName = "checkpoint-positions.json";
-constexpr std::size_t kPositionsLimit = 16u << 20;
-
+// Found by argument-dependent lookup: in the namespace of LinkReference.
 void to_json(nlohmann::json& j, const LinkReference& l) { j = {{"path", l.path}, {"manifestSha256", l.manifestSha256}}; }
 
 void from_json(const nlohmann::json& j, LinkReference& l) {
     j.at("path").get_to(l.path);
     j.at("manifestSha256").get_to(l.manifestSha256);
 }
+
+namespace {
+
+constexpr long long kChangeFeedPositionsCode = -4;
+// Removed with the other checkpoints once the manifest holds the positions.
+constexpr const char* kPositionsName = "checkpoint-positions.json";
+constexpr std::size_t kPositionsLimit = 16u << 20;
 
 nlohmann::json PositionsJson(const ChangeFeedPositions& p) { return {{"at", p.at}, {"ranges", p.ranges}}; }
 
@@ -112,6 +115,14 @@ ChangeFeedPositions RecordOrRecallPositions(Connection& connection, const std::s
     auto positions = ReadChangeFeedPositions(connection);
     WriteFileDurably(path, PositionsJson(positions).dump() + "\n");
     return positions;
+}
+
+void RecordChainBase(const std::string& directory, Manifest& manifest, const ChangeFeedPositions& positions) {
+    ChainRecord chain;
+    chain.kind = ChainRecord::kFull;
+    chain.changeFeed = positions;
+    chain.keys = WriteKeyFile(directory, kKeysFileName, KeysOfItems(directory, manifest));
+    SetChain(manifest, chain);
 }
 
 std::string ManifestSha256(const std::string& directory) {

@@ -58,6 +58,10 @@ ChangeFeedPositions ReadChangeFeedPositions(Connection& connection);
 // before its first read.
 ChangeFeedPositions RecordOrRecallPositions(Connection& connection, const std::string& directory, bool resume);
 
+// Makes a full backup the base of a chain: writes the key set of its items (keys.jsonl.gz)
+// and records it with the positions in the manifest.
+void RecordChainBase(const std::string& directory, Manifest& manifest, const ChangeFeedPositions& positions);
+
 // SHA-256 of a backup's manifest file, 64 lower-case hex digits.
 std::string ManifestSha256(const std::string& directory);
 

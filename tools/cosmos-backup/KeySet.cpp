@@ -1,6 +1,7 @@
 #include "KeySet.h"
 
 #include "BackupFiles.h"
+#include "ChainRecord.h"
 #include "DurableFile.h"
 #include "GzipFile.h"
 #include "InputFile.h"
@@ -87,7 +88,7 @@ DataFile WriteKeyFile(const std::string& directory, const std::string& name, con
         for (const auto& key : keys) writer.WriteLine(key);
         writer.Close();
     }
-    SyncPath(path);
+    SyncFile(path);
     DataFile entry{name, static_cast<std::int64_t>(keys.size()), static_cast<std::int64_t>(std::filesystem::file_size(path)),
                    FileCrc32(path)};
     return entry;

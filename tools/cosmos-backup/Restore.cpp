@@ -1,6 +1,8 @@
 #include "Restore.h"
 
 #include "BackupFiles.h"
+#include "ChainRecord.h"
+#include "ChainRestore.h"
 #include "ContainerDefinition.h"
 #include "RestoreItems.h"
 #include "ToolError.h"
@@ -134,6 +136,7 @@ ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& op
 RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options) {
     // The backup is checked whole before anything is created or written.
     const Manifest manifest = ReadManifest(options.directory);
+    if (ChainOf(manifest).IsIncrement()) return RunChainRestore(connection, options);
     CheckDataFiles(options.directory, manifest);
     CheckDataFileContents(options.directory, manifest);
 

@@ -36,6 +36,8 @@ struct RestoreSummary {
     std::int64_t failed = 0;   // refused by the service, listed in reportPath
     std::string reportPath;
     RequestUsage usage;
+    std::int64_t deleted = 0;  // a chain's deletions applied
+    int links = 1;             // backups of the chain restored
 };
 
 // The layout a restore gives the target: the backup's, unless the options override it.

@@ -1,5 +1,6 @@
 #include "Verify.h"
 
+#include "BackupChain.h"
 #include "BackupFiles.h"
 #include "ContainerDefinition.h"
 #include "ItemKey.h"
@@ -88,12 +89,26 @@ VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
     VerifySummary summary;
     const ItemKeyMaker keys(manifest.partitionKey);
     std::unordered_map<std::string, std::size_t> backup;
-    summary.backupItems = ForEachItem(options.directory, manifest, [&](const std::string& text) {
-        const auto item = ParseItem(text, "in the backup");
-        if (!backup.emplace(keys.KeyOf(item), ContentHash(item)).second) {
-            Note(summary, "item " + keys.KeyOf(item) + " appears twice in the backup");
-        }
-    });
+    if (ChainOf(manifest).IsIncrement()) {
+        // The state the chain describes: later versions replace earlier ones, deletions remove.
+        const auto chain = LoadChain(options.directory);
+        CheckChainFiles(chain);
+        ReplayChain(
+            chain,
+            [&](const std::string& text) {
+                const auto item = ParseItem(text, "in the backup");
+                backup[keys.KeyOf(item)] = ContentHash(item);
+            },
+            [&](const std::string& key) { backup.erase(key); });
+        summary.backupItems = static_cast<std::int64_t>(backup.size());
+    } else {
+        summary.backupItems = ForEachItem(options.directory, manifest, [&](const std::string& text) {
+            const auto item = ParseItem(text, "in the backup");
+            if (!backup.emplace(keys.KeyOf(item), ContentHash(item)).second) {
+                Note(summary, "item " + keys.KeyOf(item) + " appears twice in the backup");
+            }
+        });
+    }
     if (!options.offline) {
         if (connection == nullptr) throw ToolError("verifying against a live container needs a connection");
         CompareWithLive(*connection, options, manifest, backup, summary);

@@ -3,6 +3,7 @@
 #include "Backup.h"
 #include "Connection.h"
 #include "Credentials.h"
+#include "Increment.h"
 #include "Restore.h"
 #include "ToolError.h"
 #include "Verify.h"
@@ -73,6 +74,13 @@ void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
     }
 }
 
+void PrintIncrement(const IncrementSummary& s, const BackupOptions& o) {
+    PrintBackup(s.backup, o);
+    std::printf("increment %d of its chain: %lld changed items, %lld deleted, %lld items in all; key-only read: %lld requests, %.2f RU\n",
+                s.chainLength, static_cast<long long>(s.backup.items), static_cast<long long>(s.deletions),
+                static_cast<long long>(s.keys), static_cast<long long>(s.keyRead.requests), s.keyRead.requestCharge);
+}
+
 int PrintRestore(const RestoreSummary& s) {
     std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s); throughput: %s\n",
                 s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items),
@@ -80,6 +88,7 @@ int PrintRestore(const RestoreSummary& s) {
                 DescribeLayout(s.layout).c_str());
     std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
     if (s.skipped > 0) std::printf("resumed: %lld items had been written before\n", static_cast<long long>(s.skipped));
+    if (s.links > 1) std::printf("chain: %d backups restored, %lld deletions applied\n", s.links, static_cast<long long>(s.deleted));
     if (s.failed == 0) return 0;
     std::fprintf(stderr, "cosmos-backup: %lld items could not be written; they are listed with the reasons in %s\n",
                  static_cast<long long>(s.failed), s.reportPath.c_str());
@@ -131,6 +140,8 @@ int main(int argc, char** argv) {
     backupCmd->add_option("--items-per-file", backup.itemsPerFile)->check(CLI::Range(1, 100000000))->capture_default_str();
     backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once")->check(CLI::Range(1, 64))->capture_default_str();
     backupCmd->add_flag("--resume", backup.resume, "go on with the interrupted backup in --out");
+    backupCmd->add_option("--since", backup.since, "an incremental backup: what changed since this backup (the chain's last)")
+        ->check(CLI::ExistingDirectory);
     AddThrottlingOptions(backupCmd, global);
 
     RestoreOptions restore;
@@ -167,6 +178,7 @@ int main(int argc, char** argv) {
         auto connection = Connect(global);
         if (listDatabases->parsed()) PrintList(connection->Databases());
         else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase));
+        else if (backupCmd->parsed() && !backup.since.empty()) PrintIncrement(RunIncrementalBackup(*connection, global.connection, backup), backup);
         else if (backupCmd->parsed()) PrintBackup(RunBackup(*connection, global.connection, backup), backup);
         else if (restoreCmd->parsed()) return PrintRestore(RunRestore(*connection, restore));
         else if (verifyCmd->parsed()) return PrintVerify(RunVerify(connection.get(), verify), false);

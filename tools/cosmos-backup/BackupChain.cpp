@@ -1,0 +1,100 @@
+#include "BackupChain.h"
+
+#include "BackupFiles.h"
+#include "KeySet.h"
+#include "ToolError.h"
+
+#include <filesystem>
+#include <set>
+
+namespace cosmosbackup {
+namespace {
+
+// Far more than any schedule makes; a longer chain is taken as a loop.
+constexpr int kMaxChainLength = 100000;
+
+namespace fs = std::filesystem;
+
+std::string Resolve(const std::string& from, const std::string& relative) {
+    return (fs::path(from) / relative).lexically_normal().string();
+}
+
+ChainLink ReadLink(const std::string& directory) {
+    ChainLink link{directory, ReadManifest(directory), {}};
+    link.record = ChainOf(link.manifest);
+    return link;
+}
+
+bool SameContainer(const Manifest& a, const Manifest& b) {
+    return a.sourceEndpoint == b.sourceEndpoint && a.sourceDatabase == b.sourceDatabase && a.sourceContainer == b.sourceContainer &&
+           a.partitionKey == b.partitionKey && a.container == b.container;
+}
+
+// The parent `child` names, checked against what `child` recorded of it.
+ChainLink ParentOf(const ChainLink& child) {
+    const std::string directory = Resolve(child.directory, child.record.parent.path);
+    const std::string named = "chain link " + directory + " (the parent of " + child.directory + ")";
+    ChainLink parent;
+    try {
+        parent = ReadLink(directory);
+        if (ManifestSha256(directory) != child.record.parent.manifestSha256) {
+            throw ToolError("its manifest is not the one the increment was made from (SHA-256 differs)");
+        }
+    } catch (const ToolError& e) {
+        throw ToolError(named + " is missing or damaged: " + e.what());
+    }
+    if (parent.record.kind.empty()) throw ToolError(named + " is not part of a chain (made by an older tool)");
+    if (!SameContainer(parent.manifest, child.manifest)) {
+        throw ToolError(named + " is of another container or another container definition than " + child.directory);
+    }
+    if (parent.record.length != child.record.length - 1) throw ToolError(named + " does not have the chain length " + child.directory + " expects");
+    return parent;
+}
+
+}  // namespace
+
+std::string RelativePath(const std::string& to, const std::string& from) {
+    return fs::absolute(to).lexically_normal().lexically_relative(fs::absolute(from).lexically_normal()).string();
+}
+
+std::vector<ChainLink> LoadChain(const std::string& directory) {
+    std::vector<ChainLink> links{ReadLink(directory)};
+    const ChainLink last = links.front();  // a copy: the vector grows
+    while (links.back().record.IsIncrement()) {
+        if (static_cast<int>(links.size()) > kMaxChainLength) throw ToolError(directory + ": the chain is too long or loops");
+        links.push_back(ParentOf(links.back()));
+    }
+    if (last.record.IsIncrement()) {
+        const auto& base = links.back();
+        const std::string recorded = Resolve(last.directory, last.record.base.path);
+        if (fs::absolute(recorded).lexically_normal() != fs::absolute(base.directory).lexically_normal() ||
+            ManifestSha256(base.directory) != last.record.base.manifestSha256) {
+            throw ToolError("chain link " + base.directory + " is not the base " + last.directory + " names (" + recorded + ")");
+        }
+    }
+    return {links.rbegin(), links.rend()};
+}
+
+void CheckChainFiles(const std::vector<ChainLink>& chain) {
+    for (const auto& link : chain) {
+        try {
+            CheckDataFiles(link.directory, link.manifest);
+            CheckDataFileContents(link.directory, link.manifest);
+            if (!link.record.kind.empty()) CheckKeyFile(link.directory, link.record.keys);
+            if (link.record.IsIncrement()) ReadKeyFile(link.directory, link.record.deletions);
+        } catch (const ToolError& e) {
+            throw ToolError("chain link " + link.directory + " is damaged: " + e.what());
+        }
+    }
+}
+
+void ReplayChain(const std::vector<ChainLink>& chain, const std::function<void(const std::string& item)>& upsert,
+                 const std::function<void(const std::string& key)>& remove) {
+    for (const auto& link : chain) {
+        ForEachItem(link.directory, link.manifest, upsert);
+        if (!link.record.IsIncrement()) continue;
+        for (const auto& key : ReadKeyFile(link.directory, link.record.deletions)) remove(key);
+    }
+}
+
+}  // namespace cosmosbackup

@@ -1,0 +1,236 @@
+#include "Increment.h"
+
+#include "BackupChain.h"
+#include "BackupFiles.h"
+#include "BackupItems.h"
+#include "DurableFile.h"
+#include "GzipFile.h"
+#include "InputFile.h"
+#include "ItemKey.h"
+#include "KeySet.h"
+#include "ToolError.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
+#include <unordered_map>
+
+namespace cosmosbackup {
+namespace {
+
+// Keys are small: large pages keep the key-only read to few requests.
+constexpr long long kKeyPageSize = 10000;
+
+// The LSN of an etag such as "\"123\"".
+long long Lsn(const std::string& etag) {
+    std::string digits;
+    for (char c : etag) {
+        if (c >= '0' && c <= '9') digits += c;
+    }
+    return digits.empty() ? -1 : std::stoll(digits);
+}
+
+bool Overlaps(const nlohmann::json& a, const nlohmann::json& b) {
+    const auto min = [](const nlohmann::json& r) { return r.value("minInclusive", std::string()); };
+    const auto max = [](const nlohmann::json& r) { return r.value("maxExclusive", std::string("FF")); };
+    return min(a) < max(b) && min(b) < max(a);
+}
+
+// One change feed read per range the parent recorded, from the parent's position up to the
+// position recorded now (the highest of the ranges that cover it now): later changes belong
+// to the next increment, which starts from here.
+std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since, const ChangeFeedPositions& now) {
+    std::vector<nlohmann::json> parts;
+    for (const auto& range : since.ranges) {
+        nlohmann::json part = {{"id", range.at("id")},
+                               {"minInclusive", range.value("minInclusive", std::string())},
+                               {"maxExclusive", range.value("maxExclusive", std::string("FF"))},
+                               {"read", "changes"},
+                               {"since", range.at("etag")}};
+        long long until = -1;
+        for (const auto& current : now.ranges) {
+            if (!Overlaps(range, current) || Lsn(current.at("etag")) <= until) continue;
+            until = Lsn(current.at("etag"));
+            part["until"] = current.at("etag");
+        }
+        parts.push_back(std::move(part));
+    }
+    return parts;
+}
+
+// Rewrites a data file without the lines `superseded` names (line numbers from 0).
+void DropLines(const std::string& directory, DataFile& file, const std::vector<std::int64_t>& superseded) {
+    const auto path = DataFilePath(directory, file.name);
+    const auto temporary = path + ".tmp";
+    std::int64_t line = 0, kept = 0;
+    {
+        GzipLineReader reader(path);
+        GzipLineWriter writer(temporary);
+        chmod(temporary.c_str(), S_IRUSR | S_IWUSR);
+        std::string text;
+        for (; reader.ReadLine(text); ++line) {
+            if (std::binary_search(superseded.begin(), superseded.end(), line)) continue;
+            writer.WriteLine(text);
+            ++kept;
+        }
+        writer.Close();
+    }
+    SyncFile(temporary);
+    std::filesystem::rename(temporary, path);
+    SyncDirectory(directory);
+    file.items = kept;
+    file.bytes = static_cast<std::int64_t>(std::filesystem::file_size(path));
+    file.crc32 = FileCrc32(path);
+}
+
+// The keys of the changed items. An item that changed again while the feed was read comes
+// twice; only its last version is kept, so that writes in parallel cannot put an older one last.
+KeySet KeepLatestVersions(const std::string& directory, Manifest& manifest) {
+    const ItemKeyMaker maker(manifest.partitionKey);
+    struct Place {
+        std::size_t file;
+        std::int64_t line;
+    };
+    std::unordered_map<std::string, Place> latest;
+    std::vector<std::vector<std::int64_t>> superseded(manifest.files.size());
+    for (std::size_t f = 0; f < manifest.files.size(); ++f) {
+        Manifest one = manifest;
+        one.files = {manifest.files[f]};
+        std::int64_t line = 0;
+        ForEachItem(directory, one, [&](const std::string& text) {
+            const auto item = nlohmann::json::parse(text, nullptr, false);
+            if (item.is_discarded() || !item.is_object()) throw ToolError("a changed item is not a JSON object");
+            const auto found = latest.find(maker.KeyOf(item));
+            if (found != latest.end()) {
+                superseded[found->second.file].push_back(found->second.line);
+                found->second = Place{f, line};
+            } else {
+                latest.emplace(maker.KeyOf(item), Place{f, line});
+            }
+            ++line;
+        });
+    }
+    manifest.itemCount = 0;
+    for (std::size_t f = 0; f < manifest.files.size(); ++f) {
+        if (!superseded[f].empty()) {
+            std::sort(superseded[f].begin(), superseded[f].end());
+            DropLines(directory, manifest.files[f], superseded[f]);
+        }
+        manifest.itemCount += manifest.files[f].items;
+    }
+    KeySet keys;
+    keys.reserve(latest.size());
+    for (auto& entry : latest) keys.push_back(entry.first);
+    Normalise(keys);
+    return keys;
+}
+
+// The parent, which must be a link of a chain of this very container with the definition it has now.
+std::vector<ChainLink> CheckedParentChain(const BackupOptions& options, const std::string& endpoint, const Manifest& now) {
+    auto chain = LoadChain(options.since);
+    const auto& parent = chain.back();
+    if (parent.record.kind.empty()) {
+        throw ToolError(options.since + " was made by a tool that recorded no change feed positions; take a full backup to start a chain");
+    }
+    const auto& m = parent.manifest;
+    if (m.sourceEndpoint != endpoint || m.sourceDatabase != options.database || m.sourceContainer != options.container) {
+        throw ToolError(options.since + " is a backup of " + m.sourceDatabase + "/" + m.sourceContainer + " at " + m.sourceEndpoint +
+                        ", not of " + options.database + "/" + options.container + " at " + endpoint);
+    }
+    if (m.partitionKey != now.partitionKey || m.container != now.container) {
+        throw ToolError("the definition of " + options.database + "/" + options.container + " changed since " + options.since +
+                        "; take a full backup to start a new chain");
+    }
+    return chain;
+}
+
+struct KeyChanges {
+    KeySet keys;       // the state's keys now
+    KeySet deletions;  // keys gone since the parent
+};
+
+// Every key of the parent's state or changed now is either still there or deleted.
+KeyChanges CompareKeys(const KeySet& parent, const KeySet& changed, const KeySet& live) {
+    KeySet candidates;
+    std::set_union(parent.begin(), parent.end(), changed.begin(), changed.end(), std::back_inserter(candidates));
+    KeyChanges result;
+    std::set_difference(candidates.begin(), candidates.end(), live.begin(), live.end(), std::back_inserter(result.deletions));
+    std::set_intersection(candidates.begin(), candidates.end(), live.begin(), live.end(), std::back_inserter(result.keys));
+    return result;
+}
+
+}  // namespace
+
+IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
+                                      const BackupOptions& options) {
+    auto& bridge = connection.bridge();
+    connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
+                       "cannot open " + options.database + "/" + options.container);
+    Manifest manifest;
+    manifest.sourceEndpoint = connectionOptions.endpoint;
+    manifest.sourceDatabase = options.database;
+    manifest.sourceContainer = options.container;
+    Describe(connection, manifest);
+    const auto chain = CheckedParentChain(options, connectionOptions.endpoint, manifest);
+    const auto& parent = chain.back();
+    const KeySet parentKeys = ReadKeyFile(parent.directory, parent.record.keys);
+    PrepareDirectory(options);
+    const auto positions = RecordOrRecallPositions(connection, options.directory, options.resume);
+
+    BackupItemsOptions read;
+    read.connection = connectionOptions;
+    read.endpoint = connectionOptions.endpoint;
+    read.database = options.database;
+    read.container = options.container;
+    read.directory = options.directory;
+    read.createdAt = UtcNow();
+    read.pageSize = options.pageSize;
+    read.itemsPerFile = options.itemsPerFile;
+    read.parallelism = options.parallelism;
+    read.resume = options.resume;
+    read.ranges = ChangeFeedParts(parent.record.changeFeed, positions);
+    auto items = BackUpItems(connection, read, 0);
+    manifest.createdAt = items.createdAt;
+    manifest.files = std::move(items.files);
+    const KeySet changed = KeepLatestVersions(options.directory, manifest);
+
+    // The key set after the changes were read: what is gone since then is deleted.
+    const RequestUsage before = ReadUsage(connection);
+    const KeySet live = ReadLiveKeys(connection, kKeyPageSize);
+    IncrementSummary summary;
+    summary.keyRead = ReadUsage(connection);
+    summary.keyRead.requestCharge -= before.requestCharge;
+    summary.keyRead.requests -= before.requests;
+    const KeyChanges keys = CompareKeys(parentKeys, changed, live);
+
+    ChainRecord record;
+    record.kind = ChainRecord::kIncremental;
+    record.changeFeed = positions;
+    record.keys = WriteKeyFile(options.directory, kKeysFileName, keys.keys);
+    record.deletions = WriteKeyFile(options.directory, kDeletionsFileName, keys.deletions);
+    record.parent = LinkReference{RelativePath(parent.directory, options.directory), ManifestSha256(parent.directory)};
+    record.base = LinkReference{RelativePath(chain.front().directory, options.directory), ManifestSha256(chain.front().directory)};
+    record.length = parent.record.length + 1;
+    SetChain(manifest, record);
+    WriteManifest(options.directory, manifest);
+    RemoveBackupCheckpoints(options.directory);
+
+    auto& s = summary.backup;
+    s.seconds = items.seconds;
+    s.usage = items.usage;
+    s.usage += ReadUsage(connection);
+    s.items = manifest.itemCount;
+    s.countedBefore = manifest.itemCount;
+    s.layout = manifest.throughput;
+    s.scripts = manifest.scriptCount;
+    s.files = static_cast<int>(manifest.files.size());
+    for (const auto& f : manifest.files) s.bytes += f.bytes;
+    summary.deletions = static_cast<std::int64_t>(keys.deletions.size());
+    summary.keys = static_cast<std::int64_t>(keys.keys.size());
+    summary.chainLength = record.length;
+    return summary;
+}
+
+}  // namespace cosmosbackup

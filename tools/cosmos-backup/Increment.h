@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Backup.h"
+
+#include <cstdint>
+
+namespace cosmosbackup {
+
+struct IncrementSummary {
+    BackupSummary backup;      // items = the changed items written
+    std::int64_t deletions = 0;  // keys gone since the parent
+    std::int64_t keys = 0;       // items in the state the chain now describes
+    int chainLength = 0;
+    RequestUsage keyRead;      // the key-only read of the whole container
+};
+
+// An incremental backup into options.directory of what changed since the backup in
+// options.since (the chain's last link): for each partition key range, the latest version of
+// every item the change feed shows changed since the parent's position (ranges that split or
+// merged since go on from their ancestors' positions), and the keys deleted since, found by
+// comparing the container's current key set with the chain's. Reads ranges in parallel with
+// checkpoints, as a full backup does; `resume` goes on with an interrupted one.
+IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
+                                      const BackupOptions& options);
+
+}  // namespace cosmosbackup
