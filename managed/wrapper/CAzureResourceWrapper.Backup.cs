@@ -207,9 +207,10 @@ namespace CloudSDKWrapper
                 }
                 if (usage.ContainsKey("documentsSize")) size = usage["documentsSize"] * 1024;
                 int ranges = RangeIds(c).Count;
-                // The answer is the container itself, read afresh.
-                var definition = ContainerDefinition.WithoutSystemProperties(Json.ParseObject(response.Body, request.What + " answer"));
-                var layout = ThroughputLayout.Of(Service(), c);
+                // The answer is the container itself, read afresh (its _rid finds its offer).
+                var resource = Json.ParseObject(response.Body, request.What + " answer");
+                var definition = ContainerDefinition.WithoutSystemProperties(resource);
+                var layout = ThroughputLayout.Of(Service(), new ContainerRef(c.Database, c.Name, resource));
                 text = Json.Compact(new JObject
                 {
                     ["itemCount"] = count, ["sizeBytes"] = size, ["partitionKeyRanges"] = ranges, ["source"] = source,

@@ -94,6 +94,7 @@ namespace CloudSDKWrapper
                 string retryAfter;
                 if (IsThrottled(request, response, out retryAfter))
                 {
+                    if (request.ThrottledAttempts > 0 && throttled + 1 >= request.ThrottledAttempts) return response;
                     int wait = m_retry.ThrottleWait(++throttled, retryAfter, ref waitedMs);
                     if (wait < 0) return response;
                     m_usage.Waited(wait);

@@ -94,7 +94,7 @@ namespace CloudSDKWrapper
 
         public static RestRequest Copy(RestRequest r)
         {
-            var copy = new RestRequest { Method = r.Method, Path = r.Path, ResourceType = r.ResourceType, ResourceLink = r.ResourceLink, Body = r.Body, ContentType = r.ContentType, What = r.What, Operations = r.Operations };
+            var copy = new RestRequest { Method = r.Method, Path = r.Path, ResourceType = r.ResourceType, ResourceLink = r.ResourceLink, Body = r.Body, ContentType = r.ContentType, What = r.What, Operations = r.Operations, ThrottledAttempts = r.ThrottledAttempts };
             foreach (var h in r.Headers) copy.Headers[h.Key] = h.Value;
             return copy;
         }

@@ -42,6 +42,8 @@ namespace CloudSDKWrapper
         // Under an RU budget a batch costs at most this share of a second's budget, so that
         // spending stays even from second to second.
         private const double BatchShareOfBudget = 0.05;
+        // A batch throttled this many times in a row is split in two.
+        private const int BatchThrottledAttempts = 3;
         private readonly SemaphoreSlim m_slots;
         private readonly object m_lock = new object();
         private readonly Dictionary<string, Group> m_groups = new Dictionary<string, Group>();
@@ -231,11 +233,21 @@ namespace CloudSDKWrapper
                 .WithHeader("x-ms-cosmos-batch-atomic", "True")
                 .WithHeader("x-ms-documentdb-partitionkey", partitionKey);
             request.Operations = items.Count;
+            request.ThrottledAttempts = BatchThrottledAttempts;
             var response = await m_service.SendAsync(request).ConfigureAwait(false);
             int refused = response.Ok ? RefusedOperation(request, response, items.Count) : response.Status;
             if (refused == 0)
             {
                 Interlocked.Add(ref m_written, items.Count);
+                return;
+            }
+            if (refused == 429)
+            {
+                // Still throttled: a large batch may never fit what the partition has left in a
+                // second; its halves do, one after the other.
+                int half = items.Count / 2;
+                await WriteSmaller(partitionKey, items.GetRange(0, half)).ConfigureAwait(false);
+                await WriteSmaller(partitionKey, items.GetRange(half, items.Count - half)).ConfigureAwait(false);
                 return;
             }
             if (!m_reportItems || !IsItemsOwn(refused))
@@ -255,6 +267,11 @@ namespace CloudSDKWrapper
                     RecordItemFailure(partitionKey, item, e);
                 }
             }
+        }
+
+        private Task WriteSmaller(string partitionKey, List<string> items)
+        {
+            return items.Count == 1 ? Upsert(partitionKey, items[0]) : Batch(partitionKey, items);
         }
 
         // The status of the operation that failed the batch (not the 424s of the others), or 0.

@@ -5,6 +5,7 @@
 // and a policy the tool knows nothing of), seeded and compared with the official SDK.
 //   seed ENDPOINT DB CONTAINER LAYOUT   LAYOUT: shared (1000 RU/s on the database), own-autoscale
 //                                       (4000 on the container), none (serverless)
+//   count ENDPOINT DB CONTAINER          prints the number of items
 //   compare ENDPOINT DB1 C1 DB2 C2 [--ignore-throughput]
 //                                       the whole definitions (id aside), the throughput layouts
 //                                       and every item; exits 1 on any difference
@@ -111,6 +112,10 @@ async function main() {
   const client = makeClient(endpoint, requireKey());
   if (command === "seed") await seed(client, ...rest);
   else if (command === "compare") await compare(client, rest);
+  else if (command === "count") {
+    const { resources } = await client.database(rest[0]).container(rest[1]).items.readAll().fetchAll();
+    process.stdout.write(`${resources.length}\n`);
+  }
   else throw new Error("usage: definitions.js seed|compare ENDPOINT ...");
 }
 

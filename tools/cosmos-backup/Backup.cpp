@@ -59,6 +59,15 @@ void Describe(Connection& connection, Manifest& manifest) {
     manifest.scriptCount = scriptCount;
 }
 
+namespace {
+
+std::string ResumeCommand(const BackupOptions& options) {
+    return "cosmos-backup backup --database " + options.database + " --container " + options.container + " --out " +
+           options.directory + " --resume";
+}
+
+}  // namespace
+
 void PrepareDirectory(const BackupOptions& options) {
     const auto manifest = std::filesystem::path(options.directory) / kManifestName;
     if (options.resume) {
@@ -69,8 +78,7 @@ void PrepareDirectory(const BackupOptions& options) {
         return;
     }
     if (HasBackupCheckpoint(options.directory) && !std::filesystem::exists(manifest)) {
-        throw ToolError(options.directory + " holds an interrupted backup; continue it with: cosmos-backup backup --database " +
-                        options.database + " --container " + options.container + " --out " + options.directory + " --resume");
+        throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
     }
     CreateBackupDirectory(options.directory);
 }
@@ -103,7 +111,12 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     read.itemsPerFile = options.itemsPerFile;
     read.parallelism = options.parallelism;
     read.resume = options.resume;
-    auto items = BackUpItems(connection, read, summary.countedBefore);
+    BackupItems items;
+    try {
+        items = BackUpItems(connection, read, summary.countedBefore);
+    } catch (const ToolError& e) {
+        throw ToolError(std::string(e.what()) + "; what was read is kept: to continue, run: " + ResumeCommand(options));
+    }
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     for (const auto& f : manifest.files) manifest.itemCount += f.items;

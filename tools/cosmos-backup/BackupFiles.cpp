@@ -38,36 +38,17 @@ bool IsJsonObject(const std::string& line) {
     return !parsed.is_discarded() && parsed.is_object();
 }
 
-}  // namespace
-
-void CheckDataFileContents(const std::string& directory, const Manifest& manifest) {
-    std::string line;
-    for (const auto& file : manifest.files) {
-        const auto path = DataFilePath(directory, file.name);
-        GzipLineReader reader(path);
-        std::int64_t items = 0;
-        while (reader.ReadLine(line)) {
-            ++items;
-            if (!IsJsonObject(line)) throw ToolError(path + ": line " + std::to_string(items) + " is not a JSON object");
-        }
-        if (items != file.items) {
-            throw ToolError(path + " holds " + std::to_string(items) + " items, the manifest says " + std::to_string(file.items));
-        }
-    }
-}
-
-std::int64_t ForEachItem(const std::string& directory, const Manifest& manifest,
-                         const std::function<void(const std::string&)>& onItem) {
+// Every line of every data file, in order, with the file it is in and its number there;
+// checks each file's line count against its manifest entry.
+std::int64_t ForEachLine(const std::string& directory, const Manifest& manifest,
+                         const std::function<void(const std::string&, std::int64_t, const std::string&)>& onLine) {
     std::int64_t total = 0;
     std::string line;
     for (const auto& file : manifest.files) {
         const auto path = DataFilePath(directory, file.name);
         GzipLineReader reader(path);
         std::int64_t items = 0;
-        while (reader.ReadLine(line)) {
-            onItem(line);
-            ++items;
-        }
+        while (reader.ReadLine(line)) onLine(path, ++items, line);
         if (items != file.items) {
             throw ToolError(path + " holds " + std::to_string(items) + " items, the manifest says " +
                             std::to_string(file.items));
@@ -75,6 +56,19 @@ std::int64_t ForEachItem(const std::string& directory, const Manifest& manifest,
         total += items;
     }
     return total;
+}
+
+}  // namespace
+
+void CheckDataFileContents(const std::string& directory, const Manifest& manifest) {
+    ForEachLine(directory, manifest, [](const std::string& path, std::int64_t number, const std::string& line) {
+        if (!IsJsonObject(line)) throw ToolError(path + ": line " + std::to_string(number) + " is not a JSON object");
+    });
+}
+
+std::int64_t ForEachItem(const std::string& directory, const Manifest& manifest,
+                         const std::function<void(const std::string&)>& onItem) {
+    return ForEachLine(directory, manifest, [&](const std::string&, std::int64_t, const std::string& line) { onItem(line); });
 }
 
 }  // namespace cosmosbackup

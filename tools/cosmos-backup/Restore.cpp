@@ -61,6 +61,10 @@ void CheckCreated(const Manifest& manifest, const ThroughputLayout& wanted, cons
     if (wanted.scope == ThroughputLayout::kNone) {
         // A provisioned account gives every container some throughput.
         std::fprintf(stderr, "note: %s took %s from the account\n", target.c_str(), DescribeLayout(state.layout).c_str());
+    } else if (wanted.scope == ThroughputLayout::kShared && state.layout.scope == ThroughputLayout::kShared) {
+        // A database that existed already keeps its own shared throughput.
+        std::fprintf(stderr, "note: %s uses %s; the backup's database had %s\n", target.c_str(),
+                     DescribeLayout(state.layout).c_str(), DescribeLayout(wanted).c_str());
     } else {
         throw ToolError(target + " has " + DescribeLayout(state.layout) + ", the restore asked for " + DescribeLayout(wanted) +
                         " (an existing database keeps its own throughput: restore into a new database, or choose "

@@ -18,11 +18,14 @@ namespace {
 constexpr std::size_t kProblemsKept = 10;
 
 nlohmann::json ParseItem(const std::string& text, const std::string& where) {
+    nlohmann::json item;
     try {
-        return nlohmann::json::parse(text);
+        item = nlohmann::json::parse(text);
     } catch (const nlohmann::json::exception& e) {
         throw ToolError("an item " + where + " is not valid JSON: " + e.what());
     }
+    if (!item.is_object()) throw ToolError("an item " + where + " is not a JSON object");
+    return item;
 }
 
 // Items compare by content: nlohmann keeps object members sorted, so dump() is canonical.
