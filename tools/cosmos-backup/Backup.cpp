@@ -63,7 +63,7 @@ namespace {
 
 std::string ResumeCommand(const BackupOptions& options) {
     return "cosmos-backup backup --database " + options.database + " --container " + options.container + " --out " +
-           options.directory + " --resume";
+           options.directory + (options.since.empty() ? "" : " --since " + options.since) + " --resume";
 }
 
 }  // namespace
