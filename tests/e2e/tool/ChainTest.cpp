@@ -1,0 +1,140 @@
+// Backup chains without a server: key files and the checks that make a chain link that is
+// missing, replaced or edited an error before a restore writes anything.
+#include "BackupChain.h"
+#include "ChainRecord.h"
+#include "KeySet.h"
+#include "Manifest.h"
+#include "ToolError.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+using namespace cosmosbackup;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ChainDir {
+public:
+    ChainDir() {
+        char name[] = "/tmp/cosmos-chain-test-XXXXXX";
+        m_path = mkdtemp(name);
+    }
+    ~ChainDir() { fs::remove_all(m_path); }
+    std::string Sub(const std::string& name) const {
+        fs::create_directories(fs::path(m_path) / name);
+        return (fs::path(m_path) / name).string();
+    }
+
+private:
+    std::string m_path;
+};
+
+Manifest SourceManifest(const std::string& container = "orders") {
+    Manifest m;
+    m.createdAt = "2026-12-07T00:00:00Z";
+    m.sourceEndpoint = "https://example.test/";
+    m.sourceDatabase = "shop";
+    m.sourceContainer = container;
+    m.partitionKey = {{"paths", {"/tenant"}}, {"kind", "Hash"}, {"version", 2}};
+    m.container = {{"id", container}, {"partitionKey", m.partitionKey}};
+    return m;
+}
+
+void WriteBase(const std::string& dir, const KeySet& keys, const std::string& container = "orders") {
+    Manifest m = SourceManifest(container);
+    ChainRecord chain;
+    chain.kind = ChainRecord::kFull;
+    chain.changeFeed.ranges = {{{"id", "0"}, {"minInclusive", ""}, {"maxExclusive", "FF"}, {"etag", "\"7\""}}};
+    chain.keys = WriteKeyFile(dir, kKeysFileName, keys);
+    SetChain(m, chain);
+    WriteManifest(dir, m);
+}
+
+void WriteIncrement(const std::string& dir, const std::string& parent, const std::string& base, int length) {
+    Manifest m = SourceManifest();
+    ChainRecord chain;
+    chain.kind = ChainRecord::kIncremental;
+    chain.keys = WriteKeyFile(dir, kKeysFileName, {R"(["a","t1"])"});
+    chain.deletions = WriteKeyFile(dir, kDeletionsFileName, {R"(["b","t2"])"});
+    chain.parent = LinkReference{RelativePath(parent, dir), ManifestSha256(parent)};
+    chain.base = LinkReference{RelativePath(base, dir), ManifestSha256(base)};
+    chain.length = length;
+    SetChain(m, chain);
+    WriteManifest(dir, m);
+}
+
+}  // namespace
+
+TEST(KeyFiles, RoundTripAndRefuseDamage) {
+    ChainDir root;
+    const auto dir = root.Sub("b");
+    KeySet keys = {CanonicalKey(R"([ "z", 1.5 ])"), CanonicalKey(R"(["a",{}])"), CanonicalKey(R"(["a","t"])")};
+    Normalise(keys);
+    const DataFile entry = WriteKeyFile(dir, kKeysFileName, keys);
+    EXPECT_EQ(ReadKeyFile(dir, entry), keys);
+
+    DataFile wrongCount = entry;
+    wrongCount.items += 1;
+    EXPECT_THROW(ReadKeyFile(dir, wrongCount), ToolError);
+    // Keys out of order would make the set comparisons of an increment wrong.
+    const DataFile unsorted = WriteKeyFile(dir, kDeletionsFileName, {R"(["b","t"])", R"(["a","t"])"});
+    EXPECT_THROW(ReadKeyFile(dir, unsorted), ToolError);
+    std::ofstream(fs::path(dir) / kKeysFileName, std::ios::app) << "x";
+    try {
+        ReadKeyFile(dir, entry);
+        FAIL() << "a changed key file was read";
+    } catch (const ToolError& e) {
+        EXPECT_NE(std::string(e.what()).find(kKeysFileName), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(CanonicalKey(R"({"id":"a"})"), ToolError);
+    EXPECT_THROW(WriteKeyFile(dir, "../keys.jsonl.gz", keys), ToolError);
+}
+
+TEST(Chains, LinksAreCheckedFromTheLastToTheBase) {
+    ChainDir root;
+    const auto base = root.Sub("full"), first = root.Sub("inc1"), second = root.Sub("inc2");
+    WriteBase(base, {R"(["a","t1"])", R"(["b","t2"])"});
+    WriteIncrement(first, base, base, 2);
+    WriteIncrement(second, first, base, 3);
+    const auto chain = LoadChain(second);
+    ASSERT_EQ(chain.size(), 3u);
+    EXPECT_EQ(fs::path(chain[0].directory).filename(), "full");
+    EXPECT_EQ(fs::path(chain[1].directory).filename(), "inc1");
+    EXPECT_EQ(chain[1].record.parent.path, "../full");
+    CheckChainFiles(chain);
+
+    std::vector<std::string> replayed;
+    ReplayChain(chain, [&](const std::string& item) { replayed.push_back(item); },
+                [&](const std::string& key) { replayed.push_back("-" + key); });
+    EXPECT_EQ(replayed, (std::vector<std::string>{R"(-["b","t2"])", R"(-["b","t2"])"}));
+
+    // The base replaced by another full backup (of the same container): its hash no longer matches.
+    WriteBase(base, {R"(["a","t1"])"});
+    try {
+        LoadChain(second);
+        FAIL() << "a replaced link was accepted";
+    } catch (const ToolError& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find("chain link " + base), std::string::npos) << what;
+        EXPECT_NE(what.find("SHA-256"), std::string::npos) << what;
+    }
+    fs::remove_all(base);
+    EXPECT_THROW(LoadChain(second), ToolError);
+}
+
+TEST(Chains, AParentOfAnotherContainerIsRefused) {
+    ChainDir root;
+    const auto base = root.Sub("full"), increment = root.Sub("inc");
+    WriteBase(base, {}, "invoices");
+    WriteIncrement(increment, base, base, 2);
+    try {
+        LoadChain(increment);
+        FAIL() << "a chain across two containers was accepted";
+    } catch (const ToolError& e) {
+        EXPECT_NE(std::string(e.what()).find("another container"), std::string::npos) << e.what();
+    }
+}
