@@ -30,8 +30,9 @@ nlohmann::json ParseServiceJson(const std::string& text, const std::string& what
     }
 }
 
-// The whole container definition and its throughput layout.
-void DescribeWhole(Connection& connection, Manifest& manifest) {
+// The whole container definition and its throughput layout; returns the item count the
+// statistics give (from the service's quota figures, else counted).
+long long DescribeWhole(Connection& connection, Manifest& manifest) {
     const auto j = connection.ContainerInfo(manifest.sourceDatabase + "/" + manifest.sourceContainer);
     manifest.container = j["container"];
     try {
@@ -39,11 +40,12 @@ void DescribeWhole(Connection& connection, Manifest& manifest) {
     } catch (const nlohmann::json::exception& e) {
         throw ToolError(std::string("the wrapper's throughput layout is not readable: ") + e.what());
     }
+    return j.value("itemCount", 0LL);
 }
 
 }  // namespace
 
-void Describe(Connection& connection, Manifest& manifest) {
+long long Describe(Connection& connection, Manifest& manifest) {
     auto& bridge = connection.bridge();
     std::string partitionKey, indexing;
     CloudSDKCppBridge::CosmosDBThroughput throughput{};
@@ -51,12 +53,13 @@ void Describe(Connection& connection, Manifest& manifest) {
     manifest.partitionKey = ParseServiceJson(partitionKey, "partition key definition");
     manifest.indexingPolicy = ParseServiceJson(indexing, "indexing policy");
     manifest.defaultTtl = throughput.nValue2;
-    DescribeWhole(connection, manifest);
+    const long long count = DescribeWhole(connection, manifest);
     int scriptCount = 0;
     std::string scripts;
     connection.Require(bridge.BackupAttachedScripts(true, scriptCount, scripts), "cannot read the container's scripts");
     manifest.scripts = ParseServiceJson(scripts, "script list");
     manifest.scriptCount = scriptCount;
+    return count;
 }
 
 namespace {
@@ -93,12 +96,10 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     manifest.sourceEndpoint = connectionOptions.endpoint;
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
-    Describe(connection, manifest);
+    BackupSummary summary;
+    summary.countedBefore = Describe(connection, manifest);
     // Before any item is read, so that the next increment reads every change after it.
     const auto positions = RecordOrRecallPositions(connection, options.directory, options.resume);
-
-    BackupSummary summary;
-    connection.Require(bridge.CountItems(summary.countedBefore), "cannot count the container's items");
 
     BackupItemsOptions read;
     read.connection = connectionOptions;

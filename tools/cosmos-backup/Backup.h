@@ -40,8 +40,8 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
 // Shared with incremental backups (Increment.h).
 std::string UtcNow();
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,
-// the whole definition, scripts.
-void Describe(Connection& connection, Manifest& manifest);
+// the whole definition, scripts. Returns the container's item count.
+long long Describe(Connection& connection, Manifest& manifest);
 // A new backup needs a new or empty directory; a resumed one the checkpoint of an unfinished one.
 void PrepareDirectory(const BackupOptions& options);
 
