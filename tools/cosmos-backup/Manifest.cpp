@@ -151,6 +151,11 @@ Manifest ReadManifest(const std::string& directory) {
                             "; this tool reads versions " + std::to_string(Manifest::kOldestFormatVersion) + " to " +
                             std::to_string(Manifest::kChainFormatVersion));
         }
+        const bool increment = manifest.chain.is_object() && manifest.chain.value("kind", std::string()) == "incremental";
+        if ((manifest.formatVersion == Manifest::kChainFormatVersion) != increment) {
+            throw ToolError("format version " + std::to_string(manifest.formatVersion) + (increment ? " for an increment of a chain"
+                            : "; only increments of a chain have version " + std::to_string(Manifest::kChainFormatVersion)));
+        }
         CheckFileNames(manifest);
         return manifest;
     } catch (const nlohmann::json::exception& e) {
