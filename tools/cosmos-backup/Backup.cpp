@@ -86,6 +86,38 @@ void PrepareDirectory(const BackupOptions& options) {
     CreateBackupDirectory(options.directory);
 }
 
+BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
+                            std::int64_t expected, std::vector<nlohmann::json> ranges) {
+    BackupItemsOptions read;
+    read.connection = connectionOptions;
+    read.endpoint = connectionOptions.endpoint;
+    read.database = options.database;
+    read.container = options.container;
+    read.directory = options.directory;
+    read.createdAt = UtcNow();
+    read.pageSize = options.pageSize;
+    read.itemsPerFile = options.itemsPerFile;
+    read.parallelism = options.parallelism;
+    read.resume = options.resume;
+    read.ranges = std::move(ranges);
+    try {
+        return BackUpItems(connection, read, expected);
+    } catch (const ToolError& e) {
+        throw ToolError(std::string(e.what()) + "; what was read is kept: to continue, run: " + ResumeCommand(options));
+    }
+}
+
+void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
+    summary.seconds = items.seconds;
+    summary.usage = items.usage;
+    summary.usage += ReadUsage(connection);
+    summary.items = manifest.itemCount;
+    summary.layout = manifest.throughput;
+    summary.scripts = manifest.scriptCount;
+    summary.files = static_cast<int>(manifest.files.size());
+    for (const auto& f : manifest.files) summary.bytes += f.bytes;
+}
+
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options) {
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
@@ -101,23 +133,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     // Before any item is read, so that the next increment reads every change after it.
     const auto positions = RecordOrRecallPositions(connection, options.directory, options.resume);
 
-    BackupItemsOptions read;
-    read.connection = connectionOptions;
-    read.endpoint = connectionOptions.endpoint;
-    read.database = options.database;
-    read.container = options.container;
-    read.directory = options.directory;
-    read.createdAt = UtcNow();
-    read.pageSize = options.pageSize;
-    read.itemsPerFile = options.itemsPerFile;
-    read.parallelism = options.parallelism;
-    read.resume = options.resume;
-    BackupItems items;
-    try {
-        items = BackUpItems(connection, read, summary.countedBefore);
-    } catch (const ToolError& e) {
-        throw ToolError(std::string(e.what()) + "; what was read is kept: to continue, run: " + ResumeCommand(options));
-    }
+    BackupItems items = ReadBackupItems(connection, connectionOptions, options, summary.countedBefore);
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     for (const auto& f : manifest.files) manifest.itemCount += f.items;
@@ -125,14 +141,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     WriteManifest(options.directory, manifest);
     RemoveBackupCheckpoints(options.directory);
 
-    summary.seconds = items.seconds;
-    summary.usage = items.usage;
-    summary.usage += ReadUsage(connection);
-    summary.items = manifest.itemCount;
-    summary.layout = manifest.throughput;
-    summary.scripts = manifest.scriptCount;
-    summary.files = static_cast<int>(manifest.files.size());
-    for (const auto& f : manifest.files) summary.bytes += f.bytes;
+    Summarise(connection, manifest, items, summary);
     return summary;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BackupItems.h"
 #include "Connection.h"
 #include "Manifest.h"
 #include "RequestUsage.h"
@@ -44,5 +45,11 @@ std::string UtcNow();
 long long Describe(Connection& connection, Manifest& manifest);
 // A new backup needs a new or empty directory; a resumed one the checkpoint of an unfinished one.
 void PrepareDirectory(const BackupOptions& options);
+// Reads the items into per-range data files (BackUpItems) with the options' settings: the
+// container's current ranges, or `ranges` when given; a failure says how to continue.
+BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
+                            std::int64_t expected, std::vector<nlohmann::json> ranges = {});
+// The summary's figures of a written backup, its requests included.
+void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary);
 
 }  // namespace cosmosbackup

@@ -161,6 +161,19 @@ KeyChanges CompareKeys(const KeySet& parent, const KeySet& changed, const KeySet
     return result;
 }
 
+// An interrupted increment goes on only from the parent it began with: its change feed parts
+// came from that parent's positions. Removed with the other checkpoints.
+void RecordOrCheckParent(const std::string& directory, const std::string& parentSha256, bool resume) {
+    const auto path = (std::filesystem::path(directory) / "checkpoint-parent.json").string();
+    if (resume && std::filesystem::is_regular_file(path)) {
+        const auto recorded = nlohmann::json::parse(ReadSmallFile(path, 4096), nullptr, false);
+        if (recorded.is_object() && recorded.value("manifestSha256", std::string()) == parentSha256) return;
+        throw ToolError("the interrupted increment in " + directory + " was taken since another backup than --since names; "
+                        "resume it with the same --since");
+    }
+    WriteFileDurably(path, nlohmann::json{{"manifestSha256", parentSha256}}.dump() + "\n");
+}
+
 }  // namespace
 
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
@@ -177,21 +190,10 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     const auto& parent = chain.back();
     const KeySet parentKeys = ReadKeyFile(parent.directory, parent.record.keys);
     PrepareDirectory(options);
+    RecordOrCheckParent(options.directory, ManifestSha256(parent.directory), options.resume);
     const auto positions = RecordOrRecallPositions(connection, options.directory, options.resume);
 
-    BackupItemsOptions read;
-    read.connection = connectionOptions;
-    read.endpoint = connectionOptions.endpoint;
-    read.database = options.database;
-    read.container = options.container;
-    read.directory = options.directory;
-    read.createdAt = UtcNow();
-    read.pageSize = options.pageSize;
-    read.itemsPerFile = options.itemsPerFile;
-    read.parallelism = options.parallelism;
-    read.resume = options.resume;
-    read.ranges = ChangeFeedParts(parent.record.changeFeed, positions);
-    auto items = BackUpItems(connection, read, 0);
+    auto items = ReadBackupItems(connection, connectionOptions, options, 0, ChangeFeedParts(parent.record.changeFeed, positions));
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     const KeySet changed = KeepLatestVersions(options.directory, manifest);
@@ -217,16 +219,8 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     WriteManifest(options.directory, manifest);
     RemoveBackupCheckpoints(options.directory);
 
-    auto& s = summary.backup;
-    s.seconds = items.seconds;
-    s.usage = items.usage;
-    s.usage += ReadUsage(connection);
-    s.items = manifest.itemCount;
-    s.countedBefore = manifest.itemCount;
-    s.layout = manifest.throughput;
-    s.scripts = manifest.scriptCount;
-    s.files = static_cast<int>(manifest.files.size());
-    for (const auto& f : manifest.files) s.bytes += f.bytes;
+    Summarise(connection, manifest, items, summary.backup);
+    summary.backup.countedBefore = manifest.itemCount;
     summary.deletions = static_cast<std::int64_t>(keys.deletions.size());
     summary.keys = static_cast<std::int64_t>(keys.keys.size());
     summary.chainLength = record.length;
