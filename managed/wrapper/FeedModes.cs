@@ -116,12 +116,8 @@ namespace CloudSDKWrapper
         // [id, k0, k1, ...] of each row; a value the row lacks is {}.
         private static List<string> KeyTexts(string body, int keyCount)
         {
-            int start = RawJson.SkipSpace(body, 0);
-            int documents;
-            if (RawJson.Member(body, start, "Documents", out documents) == null || body[documents] != '[')
-                throw new CosmosException(0, "A page of keys has no [Documents] list.");
             var keys = new List<string>();
-            foreach (var element in RawJson.Elements(body, documents))
+            foreach (var element in ItemPage.Documents(body, "keys"))
             {
                 var values = new Dictionary<string, string>();
                 foreach (var m in RawJson.Members(body, element.Key))

@@ -13,17 +13,23 @@ namespace CloudSDKWrapper
         // `changeFeed`: the items come from the change feed, whose _lsn is no part of the item.
         public static List<string> Split(string body, bool keepSystemProperties, bool changeFeed = false)
         {
-            int start = RawJson.SkipSpace(body, 0);
-            int documents;
-            if (RawJson.Member(body, start, "Documents", out documents) == null || body[documents] != '[')
-                throw new CosmosException(0, "A page of items has no [Documents] list.");
             var items = new List<string>();
-            foreach (var element in RawJson.Elements(body, documents))
+            foreach (var element in Documents(body, "items"))
             {
                 if (changeFeed) items.Add(Without(body, element.Key, keepSystemProperties ? ChangeFeedOnly : ChangeFeedProperties));
                 else items.Add(keepSystemProperties ? body.Substring(element.Key, element.Value - element.Key) : Without(body, element.Key, SystemProperties));
             }
             return items;
+        }
+
+        // (start, end) of each element of the page's [Documents] list; `what` names them in the error.
+        public static List<KeyValuePair<int, int>> Documents(string body, string what)
+        {
+            int start = RawJson.SkipSpace(body, 0);
+            int documents;
+            if (RawJson.Member(body, start, "Documents", out documents) == null || body[documents] != '[')
+                throw new CosmosException(0, "A page of " + what + " has no [Documents] list.");
+            return RawJson.Elements(body, documents);
         }
 
         private static readonly HashSet<string> ChangeFeedOnly = new HashSet<string> { "_lsn" };

@@ -6,22 +6,24 @@
 
 namespace cosmosbackup {
 
+void CheckFileEntry(const std::string& path, const DataFile& file, const std::string& kind) {
+    off_t size = 0;
+    try {
+        const FileDescriptor fd = OpenRegularFile(path, size);
+        RequireGzipMagic(fd.get(), path);
+    } catch (const ToolError& e) {
+        throw ToolError(kind + " " + path + " is missing or unusable: " + e.what());
+    }
+    if (static_cast<std::int64_t>(size) != file.bytes) {
+        throw ToolError(kind + " " + path + " has " + std::to_string(size) + " bytes, the manifest says " + std::to_string(file.bytes));
+    }
+    if (FileCrc32(path) != file.crc32) throw ToolError(kind + " " + path + " does not match its checksum");
+}
+
 void CheckDataFiles(const std::string& directory, const Manifest& manifest) {
     std::int64_t items = 0;
     for (const auto& file : manifest.files) {
-        const auto path = DataFilePath(directory, file.name);
-        off_t size = 0;
-        try {
-            const FileDescriptor fd = OpenRegularFile(path, size);
-            RequireGzipMagic(fd.get(), path);
-        } catch (const ToolError& e) {
-            throw ToolError("data file " + path + " is missing or unusable: " + e.what());
-        }
-        if (static_cast<std::int64_t>(size) != file.bytes) {
-            throw ToolError("data file " + path + " has " + std::to_string(size) + " bytes, the manifest says " +
-                            std::to_string(file.bytes));
-        }
-        if (FileCrc32(path) != file.crc32) throw ToolError("data file " + path + " does not match its checksum");
+        CheckFileEntry(DataFilePath(directory, file.name), file, "data file");
         items += file.items;
     }
     if (items != manifest.itemCount) {

@@ -13,6 +13,10 @@ namespace cosmosbackup {
 // that does not match.
 void CheckDataFiles(const std::string& directory, const Manifest& manifest);
 
+// Checks one gzip file of a backup against its manifest entry (a regular file, the gzip magic,
+// size, CRC-32); `kind` names it in the error ("data file", "key file").
+void CheckFileEntry(const std::string& path, const DataFile& file, const std::string& kind);
+
 // Reads every data file whole and checks its content: as many lines as its manifest entry
 // says, each at most kMaxLineBytes and a JSON object. Together with CheckDataFiles, what a
 // restore runs before its first write, so that a bad backup writes nothing.

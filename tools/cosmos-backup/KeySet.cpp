@@ -95,17 +95,7 @@ DataFile WriteKeyFile(const std::string& directory, const std::string& name, con
 }
 
 void CheckKeyFile(const std::string& directory, const DataFile& entry) {
-    const auto path = PathOf(directory, entry.name);
-    off_t size = 0;
-    try {
-        const FileDescriptor fd = OpenRegularFile(path, size);
-        RequireGzipMagic(fd.get(), path);
-    } catch (const ToolError& e) {
-        throw ToolError("key file " + path + " is missing or unusable: " + e.what());
-    }
-    if (static_cast<std::int64_t>(size) != entry.bytes || FileCrc32(path) != entry.crc32) {
-        throw ToolError("key file " + path + " does not match its size or checksum in the manifest");
-    }
+    CheckFileEntry(PathOf(directory, entry.name), entry, "key file");
 }
 
 KeySet ReadKeyFile(const std::string& directory, const DataFile& entry) {
