@@ -87,12 +87,13 @@ namespace CloudSDKWrapper
 
         // The current part now lies in `served` (its children after a split): one part each,
         // all going on from the current token.
+        // A change feed part's "until" is an etag of the range it was given for; the ranges
+        // that serve it now count their own LSNs, so they read on to the feed's end.
         public void Replace(List<FeedRange> served)
         {
             string token = Current.Token;
-            string until = Current.Until;
             Parts.RemoveAt(0);
-            Parts.InsertRange(0, served.Select(r => new Part { Range = r, Token = token, Until = until }));
+            Parts.InsertRange(0, served.Select(r => new Part { Range = r, Token = token }));
         }
 
         public override string ToString()

@@ -23,24 +23,10 @@ namespace {
 // Keys are small: large pages keep the key-only read to few requests.
 constexpr long long kKeyPageSize = 10000;
 
-// The LSN of an etag such as "\"123\"".
-long long Lsn(const std::string& etag) {
-    std::string digits;
-    for (char c : etag) {
-        if (c >= '0' && c <= '9') digits += c;
-    }
-    return digits.empty() ? -1 : std::stoll(digits);
-}
-
-bool Overlaps(const nlohmann::json& a, const nlohmann::json& b) {
-    const auto min = [](const nlohmann::json& r) { return r.value("minInclusive", std::string()); };
-    const auto max = [](const nlohmann::json& r) { return r.value("maxExclusive", std::string("FF")); };
-    return min(a) < max(b) && min(b) < max(a);
-}
-
 // One change feed read per range the parent recorded, from the parent's position up to the
-// position recorded now (the highest of the ranges that cover it now): later changes belong
-// to the next increment, which starts from here.
+// position recorded now when the range is still there (later changes belong to the next
+// increment, which starts from here). A range that split or merged since has no such bound:
+// the ranges that serve it now count LSNs of their own, so it is read to the feed's end.
 std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since, const ChangeFeedPositions& now) {
     std::vector<nlohmann::json> parts;
     for (const auto& range : since.ranges) {
@@ -49,11 +35,11 @@ std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since, co
                                {"maxExclusive", range.value("maxExclusive", std::string("FF"))},
                                {"read", "changes"},
                                {"since", range.at("etag")}};
-        long long until = -1;
         for (const auto& current : now.ranges) {
-            if (!Overlaps(range, current) || Lsn(current.at("etag")) <= until) continue;
-            until = Lsn(current.at("etag"));
-            part["until"] = current.at("etag");
+            if (current.at("id") == range.at("id") && current.value("minInclusive", std::string()) == part["minInclusive"] &&
+                current.value("maxExclusive", std::string("FF")) == part["maxExclusive"]) {
+                part["until"] = current.at("etag");
+            }
         }
         parts.push_back(std::move(part));
     }
