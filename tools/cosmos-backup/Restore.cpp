@@ -161,7 +161,7 @@ RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options)
     auto& bridge = connection.bridge();
     const std::string target = summary.database + "/" + summary.container;
     const auto restored = RestoreItemsResumably(connection, manifest, items);
-    summary.items = restored.written;
+    summary.items = restored.written - restored.failed;
     summary.skipped = restored.skipped;
     summary.failed = restored.failed;
     summary.reportPath = restored.reportPath;
