@@ -6,6 +6,8 @@
 #include "RestoreProgress.h"
 #include "ToolError.h"
 
+#include <cstdio>
+
 namespace cosmosbackup {
 namespace {
 
@@ -59,7 +61,12 @@ std::int64_t ApplyDeletions(Connection& connection, const ChainLink& link, const
     done.backupCreatedAt = link.manifest.createdAt;
     done.itemsDone = static_cast<std::int64_t>(keys.size());
     done.finished = true;
-    WriteRestoreProgress(link.directory, done);
+    try {
+        WriteRestoreProgress(link.directory, done);
+    } catch (const ToolError& e) {
+        // A read-only backup directory: the restore goes on, a resumed one repeats these deletions.
+        std::fprintf(stderr, "note: the deletions of %s cannot be recorded as applied (%s)\n", link.directory.c_str(), e.what());
+    }
     return static_cast<std::int64_t>(keys.size());
 }
 
