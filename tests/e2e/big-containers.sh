@@ -67,7 +67,7 @@ export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_H
     if "${tool[@]}" backup --database big --container small --out killed --resume >other.out 2>other.err; then fail "resume of another container was accepted"
     elif grep -q "refusing to mix" other.err; then pass "resume refuses another container"; else fail "resume of another container: $(tail -1 other.err)"; fi
     ctl stats/reset >/dev/null
-    if "${tool[@]}" backup --database big --container src --out killed --resume --page-size 25 --items-per-file 50 >resumed.out 2>resumed.err; then
+    if "${tool[@]}" backup --out killed --resume --page-size 25 --items-per-file 50 >resumed.out 2>resumed.err; then
       read_again=$(ctl stats | field itemsRead)
       (( read_again < 2250 )) && pass "resumed backup read $read_again of 3000 items" || fail "resumed backup read $read_again of 3000 items"
       verify_exact "resumed backup is exact" killed big src 3000

@@ -116,9 +116,23 @@ void Summarise(Connection& connection, const Manifest& manifest, const BackupIte
     summary.scripts = manifest.scriptCount;
     summary.files = static_cast<int>(manifest.files.size());
     for (const auto& f : manifest.files) summary.bytes += f.bytes;
+    summary.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
 }
 
-BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options) {
+// The database and container a backup is of: as given, or for a resumed one its checkpoint's.
+BackupOptions WithSource(BackupOptions options) {
+    if (options.resume && HasBackupCheckpoint(options.directory)) {
+        const auto checkpoint = ReadBackupCheckpoint(options.directory);
+        if (options.database.empty()) options.database = checkpoint.database;
+        if (options.container.empty()) options.container = checkpoint.container;
+    }
+    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
+    return options;
+}
+
+
+BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
+    const BackupOptions options = WithSource(given);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
@@ -129,6 +143,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
     BackupSummary summary;
+    summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);
     // Before any item is read, so that the next increment reads every change after it.
     const auto positions = RecordOrRecallPositions(connection, options.directory, options.resume);

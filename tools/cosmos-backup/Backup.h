@@ -22,6 +22,7 @@ struct BackupOptions {
 };
 
 struct BackupSummary {
+    std::string source;  // database/container
     std::int64_t items = 0;
     int scripts = 0;
     int files = 0;
@@ -45,6 +46,8 @@ std::string UtcNow();
 long long Describe(Connection& connection, Manifest& manifest);
 // A new backup needs a new or empty directory; a resumed one the checkpoint of an unfinished one.
 void PrepareDirectory(const BackupOptions& options);
+// The database and container a backup is of: as given, or for a resumed one its checkpoint's.
+BackupOptions WithSource(BackupOptions options);
 // Reads the items into per-range data files (BackUpItems) with the options' settings: the
 // container's current ranges, or `ranges` when given; a failure says how to continue.
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,

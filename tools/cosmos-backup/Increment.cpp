@@ -163,7 +163,8 @@ void RecordOrCheckParent(const std::string& directory, const std::string& parent
 }  // namespace
 
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
-                                      const BackupOptions& options) {
+                                      const BackupOptions& given) {
+    const BackupOptions options = WithSource(given);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
