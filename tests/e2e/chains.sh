@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Backup chains on the scripted server (four ranges):
-#   - a full backup, inserts, updates and deletions, an increment; a split, a second round of
-#     changes and a second increment; the chain restored into a new database equals the source
+#   - a full backup, inserts, updates and deletions, a split, an increment; a second round of
+#     changes, a merge and a second increment; the chain restored into a new database equals the source
 #     exactly, and verify --from the last increment finds the source equal to the chain;
 #   - an increment reads exactly the changed items;
 #   - an incremental backup killed part-way and resumed gives the same chain result;
@@ -32,7 +32,7 @@ export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" C
   cli seed --db d --coll src --count 1500 >/dev/null || { echo "seeding failed"; exit 1; }
   "${tool[@]}" backup --database d --container src --out full >full.out 2>full.err || fail "full backup: $(tail -1 full.err)"
   cli mutate --db d --coll src --updates 60 --deletes 25 --inserts 40 --round 1 >/dev/null
-  cli split --db d --coll src --range 1 >/dev/null
+  cli split --db d --coll src --range 1 >/dev/null || fail "splitting range 1"
   if "${tool[@]}" backup --database d --container src --out inc1 --since full --parallel 2 >inc1.out 2>inc1.err; then
     grep -q "100 changed items, 25 deleted, 1515 items in all" inc1.out && pass "increment across a split reads the 100 changed items and finds the 25 deletions" \
       || fail "first increment: $(tail -1 inc1.out)"
@@ -40,9 +40,10 @@ export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" C
     fail "first increment: $(tail -2 inc1.err)"
   fi
   cli mutate --db d --coll src --updates 30 --deletes 10 --inserts 20 --round 2 >/dev/null
+  cli merge --db d --coll src --range 2 >/dev/null || fail "merging range 2"
   "${tool[@]}" backup --database d --container src --out inc2 --since inc1 --page-size 7 --items-per-file 10 >inc2.out 2>inc2.err \
     || fail "second increment: $(tail -2 inc2.err)"
-  grep -q "50 changed items, 10 deleted, 1525 items in all" inc2.out && pass "second increment: 50 changed, 10 deleted" || fail "second increment: $(tail -1 inc2.out)"
+  grep -q "50 changed items, 10 deleted, 1525 items in all" inc2.out && pass "second increment across a merge: 50 changed, 10 deleted" || fail "second increment: $(tail -1 inc2.out)"
   if "${tool[@]}" restore --from inc2 --database r1 --container src >restore.out 2>restore.err; then
     grep -q "chain: 3 backups restored, 35 deletions applied" restore.out && pass "chain of three restored with its deletions" || fail "chain restore: $(cat restore.out)"
     same "restored chain equals the source" r1
