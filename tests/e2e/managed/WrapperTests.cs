@@ -28,6 +28,7 @@ namespace CloudSDKWrapperTests
             runner.Add("restore and paged read give back every item", RestoreAndReadBack);
             runner.Add("numbers and texts pass through unchanged", NumbersPassThrough);
             runner.Add("restore reports refused and failed items", RestoreFailures);
+            runner.Add("key-only reads and restores that delete", KeysAndDeletions);
             runner.Add("scripts back up and restore", ScriptsRoundTrip);
             runner.Add("throughput changes", ThroughputChanges);
             RetryTests.Register(runner);
@@ -281,6 +282,58 @@ namespace CloudSDKWrapperTests
             Check.True(w.ObtainContainerStatistics(ref c1, ref size, ref stats), "statistics");
             Check.Equal((long)items.Count, c1, "statistics count");
             Check.Equal((long)items.Count, (long)JObject.Parse(stats)["itemCount"], "statistics text");
+        }
+
+        // Every key of the open container, read range by range with the "keys" read.
+        private static List<string> Keys(CAzureResourceWrapper w)
+        {
+            var keys = new List<string>();
+            foreach (var range in Texts(w.GetCosmosDBTokens(1)))
+            {
+                var start = JObject.Parse(range);
+                start["read"] = "keys";
+                bool more = true;
+                for (string at = start.ToString(Newtonsoft.Json.Formatting.None); more;)
+                {
+                    bool ok = false;
+                    string next = null;
+                    var page = w.GetCosmosDBData(at, 2, ref next, ref ok, ref more);
+                    Check.True(ok, "keys read: " + w.GetLastErrorString());
+                    Check.True(!more || next.Contains("\"read\":\"keys\""), "the continuation stays a keys read: " + next);
+                    keys.AddRange(Texts(page));
+                    at = next;
+                }
+            }
+            keys.Sort(StringComparer.Ordinal);
+            return keys;
+        }
+
+        // Keys come as [id, key value] with the value as written; "?delete" restores delete by
+        // them, an item already gone counting as deleted.
+        private static void KeysAndDeletions()
+        {
+            var w = Connected();
+            string db = Unique("keys");
+            MakeContainer(w, db, "c", 0);
+            Check.True(w.StartCosmosDBRestore(4, ""), "start: " + w.GetLastErrorString());
+            foreach (var item in new[] { "{\"id\":\"a\",\"pk\":\"x\"}", "{\"id\":\"b\",\"pk\":12.50}", "{\"id\":\"c\",\"pk\":\"\u00e9t\u00e9\"}", "{\"id\":\"d\"}" })
+                Check.True(w.AddCosmosDBRestoreItem(item), "add: " + w.GetLastErrorString());
+            Check.True(w.FlushCosmosDBRestore(), "flush: " + w.GetLastErrorString());
+            var keys = Keys(w);
+            Check.Equal(4, keys.Count, "one key per item: " + string.Join(" ", keys));
+            Check.True(keys.Contains("[\"a\",\"x\"]") && keys.Contains("[\"d\",{}]"), "keys as [id, value], {} for none: " + string.Join(" ", keys));
+            Check.True(keys.Any(k => k.StartsWith("[\"b\",12.5")), "a numeric key value: " + string.Join(" ", keys));
+
+            Check.True(w.StartCosmosDBRestore(4, db + "/c?delete"), "start deleting: " + w.GetLastErrorString());
+            var list = CCloudWrapperFactory.CreateSStringLibList();
+            foreach (var key in keys.Where(k => k.StartsWith("[\"c\"") || k.StartsWith("[\"d\"")).Concat(new[] { "[\"gone\",\"x\"]" }))
+                list.Add(new SStringLib { strValue = key });
+            Check.True(w.AddCosmosDBRestoreItems(list), "add keys: " + w.GetLastErrorString());
+            Check.True(w.FlushCosmosDBRestore(), "deletions flush, a missing item included: " + w.GetLastErrorString());
+            Check.Equal(2, Keys(w).Count, "two items left");
+            Check.True(w.StartCosmosDBRestore(4, db + "/c?delete"), "start deleting again");
+            Check.True(!w.AddCosmosDBRestoreItem("{\"id\":\"a\"}"), "an item is no key");
+            Check.True(!w.AddCosmosDBRestoreItem("[\"a\",\"x\",\"y\"]"), "a key with too many values is refused");
         }
 
         // The runtime's double parser is inexact, so the wrapper must never parse and print
