@@ -186,12 +186,9 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     const KeySet changed = KeepLatestVersions(options.directory, manifest);
 
     // The key set after the changes were read: what is gone since then is deleted.
-    const RequestUsage before = ReadUsage(connection);
-    const KeySet live = ReadLiveKeys(connection, kKeyPageSize);
     IncrementSummary summary;
-    summary.keyRead = ReadUsage(connection);
-    summary.keyRead.requestCharge -= before.requestCharge;
-    summary.keyRead.requests -= before.requests;
+    const KeySet live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
+                                                             options.parallelism, kKeyPageSize}, summary.keyRead);
     const KeyChanges keys = CompareKeys(parentKeys, changed, live);
 
     ChainRecord record;
@@ -207,6 +204,7 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     RemoveBackupCheckpoints(options.directory);
 
     Summarise(connection, manifest, items, summary.backup);
+    summary.backup.usage += summary.keyRead;
     summary.backup.countedBefore = manifest.itemCount;
     summary.deletions = static_cast<std::int64_t>(keys.deletions.size());
     summary.keys = static_cast<std::int64_t>(keys.keys.size());

@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <filesystem>
 
 namespace cosmosbackup {
@@ -59,23 +63,60 @@ KeySet KeysOfItems(const std::string& directory, const Manifest& manifest) {
     return keys;
 }
 
-KeySet ReadLiveKeys(Connection& connection, long long pageSize) {
+namespace {
+
+// The keys of one range, on a bridge object of its own.
+KeySet ReadRangeKeys(const LiveKeyRead& read, nlohmann::json range, RequestUsage& usage) {
+    Connection connection(read.connection);
     auto& bridge = connection.bridge();
+    connection.Require(bridge.OpenCosmosDBContainer("", read.database, false, read.container, ""),
+                       "cannot open " + read.database + "/" + read.container);
+    range["read"] = "keys";
     KeySet keys;
     std::vector<CloudSDKCppBridge::SString> page;
-    for (const auto& text : CurrentRanges(connection)) {
-        auto range = nlohmann::json::parse(text);
-        range["read"] = "keys";
-        std::string continuation = range.dump(), next;
-        bool more = true;
-        while (more) {
-            page.clear();
-            connection.Require(bridge.GetCosmosDBData(continuation, pageSize, next, more, page),
-                               "cannot read the keys of range " + range.value("id", std::string()));
-            for (const auto& key : page) keys.push_back(CanonicalKey(key.strValue));
-            continuation = next;
-        }
+    std::string continuation = range.dump(), next;
+    bool more = true;
+    while (more) {
+        page.clear();
+        connection.Require(bridge.GetCosmosDBData(continuation, read.pageSize, next, more, page),
+                           "cannot read the keys of range " + range.value("id", std::string()));
+        for (const auto& key : page) keys.push_back(CanonicalKey(key.strValue));
+        continuation = next;
     }
+    usage = ReadUsage(connection);
+    return keys;
+}
+
+}  // namespace
+
+KeySet ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsage& usage) {
+    const auto ranges = CurrentRanges(connection);
+    std::vector<KeySet> parts(ranges.size());
+    std::vector<RequestUsage> usages(ranges.size());
+    std::atomic<std::size_t> next{0};
+    std::mutex failureLock;
+    std::exception_ptr failure;
+    auto work = [&] {
+        for (std::size_t i = next++; i < ranges.size(); i = next++) {
+            try {
+                parts[i] = ReadRangeKeys(read, nlohmann::json::parse(ranges[i]), usages[i]);
+            } catch (...) {
+                std::lock_guard<std::mutex> hold(failureLock);
+                if (!failure) failure = std::current_exception();
+                next = ranges.size();
+            }
+        }
+    };
+    {
+        std::vector<std::thread> threads;
+        const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(read.parallelism, ranges.size()));
+        for (std::size_t w = 0; w < workers; ++w) threads.emplace_back(work);
+        for (auto& t : threads) t.join();
+    }
+    if (failure) std::rethrow_exception(failure);
+    KeySet keys;
+    for (auto& part : parts) keys.insert(keys.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+    for (const auto& u : usages) usage += u;
     Normalise(keys);
     return keys;
 }

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "Manifest.h"
+#include "RequestUsage.h"
 
 #include <string>
 #include <vector>
@@ -21,9 +22,18 @@ void Normalise(KeySet& keys);
 // The keys of every item in the backup's data files.
 KeySet KeysOfItems(const std::string& directory, const Manifest& manifest);
 
-// Every key the open container holds now, read range by range with a key-only query (the
-// wrapper's "keys" read), `pageSize` keys per request.
-KeySet ReadLiveKeys(Connection& connection, long long pageSize);
+struct LiveKeyRead {
+    ConnectionOptions connection;  // for the readers' own bridge objects
+    std::string database;
+    std::string container;
+    int parallelism = 4;           // ranges read at once
+    long long pageSize = 10000;    // keys per request
+};
+
+// Every key the container holds now, read with a key-only query (the wrapper's "keys" read)
+// per range of the open container on `connection`, `parallelism` ranges at once, each on a
+// bridge object of its own. `usage` receives what the readers' requests cost.
+KeySet ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsage& usage);
 
 // Key files of a backup (keys.jsonl.gz, deletions.jsonl.gz): one key per line, gzip, owner
 // only, made durable before the manifest that lists them. `name` is the file's plain name.
