@@ -5,30 +5,17 @@
 #include "DurableFile.h"
 #include "InputFile.h"
 #include "RestoreProgress.h"
+#include "TempDir.h"
 #include "ToolError.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 using namespace cosmosbackup;
 namespace fs = std::filesystem;
 
 namespace {
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        char name[] = "/tmp/cosmos-resume-test-XXXXXX";
-        m_path = mkdtemp(name);
-    }
-    ~ScratchDir() { fs::remove_all(m_path); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 BackupCheckpoint SampleCheckpoint() {
     BackupCheckpoint c;
@@ -46,7 +33,7 @@ BackupCheckpoint SampleCheckpoint() {
 }  // namespace
 
 TEST(BackupCheckpoint, RoundTripsAndRefusesAnotherSource) {
-    ScratchDir dir;
+    TempDir dir;
     WriteBackupCheckpoint(dir.path(), SampleCheckpoint());
     const auto read = ReadBackupCheckpoint(dir.path());
     EXPECT_EQ(read.ranges, SampleCheckpoint().ranges);
@@ -58,7 +45,7 @@ TEST(BackupCheckpoint, RoundTripsAndRefusesAnotherSource) {
 }
 
 TEST(BackupCheckpoint, ARangeKeepsItsSealedFilesAndContinuation) {
-    ScratchDir dir;
+    TempDir dir;
     EXPECT_TRUE(ReadRangeCheckpoint(dir.path(), 3).files.empty()) << "a range that sealed nothing starts afresh";
     RangeCheckpoint c;
     c.range = 3;
@@ -90,7 +77,7 @@ TEST(DataFileNames, PerRangeNamesAreTheToolsOwnAndStrict) {
 }
 
 TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
-    ScratchDir dir;
+    TempDir dir;
     EXPECT_FALSE(ReadRestoreProgress(dir.path(), "db/c").has_value());
     RestoreProgress p;
     p.target = "db/c";
