@@ -4,11 +4,11 @@
 #include "ChainRecord.h"
 #include "KeySet.h"
 #include "Manifest.h"
+#include "TempDir.h"
 #include "ToolError.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -17,21 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ChainDir {
-public:
-    ChainDir() {
-        char name[] = "/tmp/cosmos-chain-test-XXXXXX";
-        m_path = mkdtemp(name);
-    }
-    ~ChainDir() { fs::remove_all(m_path); }
-    std::string Sub(const std::string& name) const {
-        fs::create_directories(fs::path(m_path) / name);
-        return (fs::path(m_path) / name).string();
-    }
-
-private:
-    std::string m_path;
-};
+// A subdirectory of the test's directory, made on first use.
+std::string Sub(const TempDir& root, const std::string& name) {
+    fs::create_directories(root / name);
+    return root / name;
+}
 
 Manifest SourceManifest(const std::string& container = "orders") {
     Manifest m;
@@ -70,8 +60,8 @@ void WriteIncrement(const std::string& dir, const std::string& parent, const std
 }  // namespace
 
 TEST(KeyFiles, RoundTripAndRefuseDamage) {
-    ChainDir root;
-    const auto dir = root.Sub("b");
+    TempDir root;
+    const auto dir = Sub(root, "b");
     KeySet keys = {CanonicalKey(R"([ "z", 1.5 ])"), CanonicalKey(R"(["a",{}])"), CanonicalKey(R"(["a","t"])")};
     Normalise(keys);
     const DataFile entry = WriteKeyFile(dir, kKeysFileName, keys);
@@ -95,8 +85,8 @@ TEST(KeyFiles, RoundTripAndRefuseDamage) {
 }
 
 TEST(Chains, LinksAreCheckedFromTheLastToTheBase) {
-    ChainDir root;
-    const auto base = root.Sub("full"), first = root.Sub("inc1"), second = root.Sub("inc2");
+    TempDir root;
+    const auto base = Sub(root, "full"), first = Sub(root, "inc1"), second = Sub(root, "inc2");
     WriteBase(base, {R"(["a","t1"])", R"(["b","t2"])"});
     WriteIncrement(first, base, base, 2);
     WriteIncrement(second, first, base, 3);
@@ -127,8 +117,8 @@ TEST(Chains, LinksAreCheckedFromTheLastToTheBase) {
 }
 
 TEST(Chains, AParentOfAnotherContainerIsRefused) {
-    ChainDir root;
-    const auto base = root.Sub("full"), increment = root.Sub("inc");
+    TempDir root;
+    const auto base = Sub(root, "full"), increment = Sub(root, "inc");
     WriteBase(base, {}, "invoices");
     WriteIncrement(increment, base, base, 2);
     try {
