@@ -47,6 +47,13 @@ void Progress::Print(bool final) {
     } else if (m_expected > 0 && m_done >= m_expected) {
         std::snprintf(eta, sizeof eta, "0 s");
     }
+    if (m_expected <= 0) {
+        // An unknown total (an increment's changes): the count and the rate only.
+        std::fprintf(stderr, "%s%s: %lld items, %.0f items/s%s", m_terminal ? "\r" : "", m_what.c_str(),
+                     static_cast<long long>(m_done), rate, m_terminal && !final ? "   " : "\n");
+        std::fflush(stderr);
+        return;
+    }
     std::fprintf(stderr, "%s%s: %lld of %lld items, %.0f items/s, %s left%s", m_terminal ? "\r" : "", m_what.c_str(),
                  static_cast<long long>(m_done), static_cast<long long>(m_expected), rate, eta,
                  m_terminal && !final ? "   " : "\n");
