@@ -3,9 +3,8 @@
 
 #include "marshal/CloudSDKHelper.h"
 
-#include "host/ManagedCall.h"
+#include "host/ManagedInvoke.h"
 #include "marshal/ManagedObjectsInternal.h"
-#include "marshal/MethodLookup.h"
 #include "marshal/RecordConversionInternal.h"
 #include "platform/MonoAPI.h"
 
@@ -13,8 +12,9 @@ namespace {
 
 MonoMethod* FindAdd(MonoObject* list) {
     MonoClass* listClass = MonoAPI::mono_object_get_class_ptr(list);
-    MonoMethod* add = cloudsdk::marshal::FindMethod(listClass, "Add", 1, cloudsdk::marshal::Binding::Instance);
-    if (add == nullptr) {
+    MonoMethod* add = cloudsdk::FindMethod(listClass, "Add");
+    if (add == nullptr ||
+        !cloudsdk::SignatureFits(add, cloudsdk::Binding::Instance, cloudsdk::Arguments(static_cast<MonoObject*>(nullptr)))) {
         g_debug.error("Failed to get add method for class [%s]", MonoAPI::mono_class_get_name_ptr(listClass));
         DumpClassMethods(listClass);
     }
@@ -22,16 +22,10 @@ MonoMethod* FindAdd(MonoObject* list) {
 }
 
 bool AddElement(MonoMethod* add, MonoObject* list, MonoObject* element) {
-    void* args[] = {element};
-    MonoObject* exception = nullptr;
-    cloudsdk::InvokeManaged(add, list, args, exception);
-    if (exception != nullptr) {
-        g_debug.error("Add method of class [%s] raised %s",
-                      MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(list)),
-                      cloudsdk::ExceptionClassName(exception));
-        return false;
-    }
-    return true;
+    const cloudsdk::InvokeResult added = cloudsdk::InvokeFitted(add, list, cloudsdk::Arguments(element));
+    cloudsdk::ResultOrLogged(added, "Add method of class [%s]",
+                             MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(list)));
+    return added.ran && added.exception == nullptr;
 }
 
 }  // namespace
