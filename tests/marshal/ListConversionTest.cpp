@@ -131,6 +131,14 @@ TEST_F(ListConversionTest, MoveNextGivingNullOrNoBooleanEndsTheWalk) {
     EXPECT_EQ(Texts(out), stale);
 }
 
+TEST_F(ListConversionTest, EnumeratorOfAnotherClassIsNotStepped) {
+    EXPECT_FALSE(ConvertWith("EnumeratorGivingAnotherObject", List("texts:a")));
+    EXPECT_EQ(Logged("Managed method [EnumeratorGivingAnotherObject.MoveNext] is not run on an object of another "
+                     "class"),
+              1);
+    EXPECT_EQ(Texts(out), stale);
+}
+
 TEST_F(ListConversionTest, BridgeMethodReturnsTheTextsOfAScriptedList) {
     // The whole road: a bridge method whose managed result is converted here.
     testsupport::TestDouble::Script("ListCosmosDBDatabases", "result", "texts:a||a");

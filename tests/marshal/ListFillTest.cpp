@@ -173,6 +173,15 @@ TEST_F(ListFillTest, ElementClassWithoutUsableTextFieldIsAddedButReported) {
     EXPECT_EQ(Count(list), 3);
 }
 
+TEST_F(ListFillTest, AddTakingAnotherClassIsNotRun) {
+    MonoObject* list = NewManagedObjectAzure("ListWithTextAdd", true);
+    ASSERT_NE(list, nullptr);
+    EXPECT_FALSE(Fill(list, {{"a"}}, "SStringLib"));
+    EXPECT_EQ(Logged("Managed method [ListWithTextAdd.Add] is not run: argument 1 is a [SStringLib], not a [string]"),
+              1);
+    EXPECT_EQ(GetIntFieldValue(MonoAPI::mono_object_get_class_ptr(list), list, "nAdded"), 0);
+}
+
 TEST_F(ListFillTest, RestoreItemsReachTheManagedMethodAsOneList) {
     CloudSDKCppBridge::CCloudSDKCppBridge bridge;
     EXPECT_TRUE(bridge.AddCosmosDBRestoreItems({{"x"}, {""}, {"x"}}));
