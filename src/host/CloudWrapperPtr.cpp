@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace CloudSDKCppBridge {
 
@@ -89,10 +90,10 @@ bool CCloudWrapperPtr::CreateManagedObject() {
     // two attempts at once (Initialize on two threads) never free each other's handle.
     CGcHandle handle = CGcHandle::New(object, /*pinned=*/false);
 
-    MonoObject* exception = nullptr;
-    if (!cloudsdk::RunDefaultConstructor(derivedClass, object, exception)) {
+    const std::optional<cloudsdk::InvokeResult> constructed = cloudsdk::RunDefaultConstructor(derivedClass, object);
+    if (!constructed || !constructed->ran || constructed->exception != nullptr) {
         g_debug.error("Failed to construct mono object [%s]",
-                      exception == nullptr ? "no default constructor" : cloudsdk::ExceptionClassName(exception));
+                      constructed ? cloudsdk::ExceptionClassName(constructed->exception) : "no default constructor");
         return false;
     }
     m_objectHandle.InstallIfEmpty(handle);  // if another attempt finished first, its object stays

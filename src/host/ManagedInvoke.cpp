@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace cloudsdk {
@@ -113,70 +114,71 @@ bool InstanceFits(MonoMethod* method, MonoObject* instance, void*& self) {
     return true;
 }
 
-enum class Fit { Yes, Shape, Value };
-
-// Walks the declared parameters beside the argument slots: with `shapes` compares each
-// declaration with the slot's shape, with `values` checks what by-value references hold
-// (a text that could not be made, an object of another class than the parameter's).
-Fit CheckParameters(MonoMethod* method, MonoMethodSignature* signature, const ArgumentList& args, bool shapes,
-                    bool values) {
+// Compares the binding, the count and each parameter with the arguments' shapes; logs a
+// mismatch with both signatures.
+bool ShapeFits(MonoMethod* method, MonoMethodSignature* signature, Binding binding, const ArgumentList& args) {
+    bool fits = signature != nullptr && IsStatic(method) == (binding == Binding::Static) &&
+                MonoAPI::mono_signature_get_param_count_ptr(signature) == args.count;
     void* cursor = nullptr;
-    for (uint32_t i = 0; i < args.count; ++i) {
+    for (uint32_t i = 0; fits && i < args.count; ++i) {
         MonoType* type = MonoAPI::mono_signature_get_params_ptr(signature, &cursor);
-        const ParameterShape shape = args.shapes[i];
-        if (type == nullptr || (shapes && !Matches(type, shape))) {
-            return Fit::Shape;
-        }
-        if (!values || shape.byRef) {
-            continue;
-        }
-        if (shape.kind == ManagedKind::String && args.slots[i] == nullptr) {
-            g_debug.error("Managed method [%s.%s] is not run: text argument %u could not be made",
-                          ClassNameOf(method), MonoAPI::mono_method_get_name_ptr(method), i + 1);
-            return Fit::Value;
-        }
-        if (shape.kind == ManagedKind::Object && args.slots[i] != nullptr &&
-            MonoAPI::mono_type_get_type_ptr(type) != MONO_TYPE_OBJECT) {
-            auto* argument = static_cast<MonoObject*>(args.slots[i]);
-            MonoClass* expected = MonoAPI::mono_class_from_mono_type_ptr(type);
-            if (expected == nullptr || MonoAPI::mono_object_isinst_ptr(argument, expected) == nullptr) {
-                g_debug.error("Managed method [%s.%s] is not run: argument %u is a [%s], not a [%s]",
-                              ClassNameOf(method), MonoAPI::mono_method_get_name_ptr(method), i + 1,
-                              MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(argument)),
-                              TypeName(type).c_str());
-                return Fit::Value;
-            }
-        }
+        fits = type != nullptr && Matches(type, args.shapes[i]);
     }
-    return Fit::Yes;
-}
-
-bool HasReferenceValues(const ArgumentList& args) {
-    for (uint32_t i = 0; i < args.count; ++i) {
-        const ParameterShape shape = args.shapes[i];
-        if (!shape.byRef && (shape.kind == ManagedKind::String || shape.kind == ManagedKind::Object)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Compares the binding, the count and, with `shapes`, each parameter; logs a mismatch.
-Fit Check(MonoMethod* method, Binding binding, const ArgumentList& args, bool shapes, bool values) {
-    MonoMethodSignature* signature = MonoAPI::mono_method_signature_ptr(method);
-    Fit fit = Fit::Shape;
-    if (signature != nullptr && (!shapes || (IsStatic(method) == (binding == Binding::Static) &&
-                                             MonoAPI::mono_signature_get_param_count_ptr(signature) == args.count))) {
-        fit = (shapes || (values && HasReferenceValues(args)))
-                  ? CheckParameters(method, signature, args, shapes, values)
-                  : Fit::Yes;
-    }
-    if (fit == Fit::Shape) {
+    if (!fits) {
         g_debug.error("Managed method [%s.%s] does not fit the call: expected %s, found %s", ClassNameOf(method),
                       MonoAPI::mono_method_get_name_ptr(method), Describe(binding == Binding::Static, args).c_str(),
                       signature != nullptr ? Describe(method, signature).c_str() : "no signature");
     }
-    return fit;
+    return fits;
+}
+
+bool IsReferenceValue(ParameterShape shape) {
+    return !shape.byRef && (shape.kind == ManagedKind::String || shape.kind == ManagedKind::Object);
+}
+
+// What the by-value references hold: a text that could not be made, or an object of
+// another class than its parameter's, refuses the call (logged).
+bool ValueFits(MonoMethod* method, MonoType* type, const ArgumentList& args, uint32_t i) {
+    void* value = args.slots[i];
+    if (args.shapes[i].kind == ManagedKind::String) {
+        if (value == nullptr) {
+            g_debug.error("Managed method [%s.%s] is not run: text argument %u could not be made", ClassNameOf(method),
+                          MonoAPI::mono_method_get_name_ptr(method), i + 1);
+        }
+        return value != nullptr;
+    }
+    if (value == nullptr || MonoAPI::mono_type_get_type_ptr(type) == MONO_TYPE_OBJECT) {
+        return true;
+    }
+    auto* argument = static_cast<MonoObject*>(value);
+    MonoClass* expected = MonoAPI::mono_class_from_mono_type_ptr(type);
+    if (expected != nullptr && MonoAPI::mono_object_isinst_ptr(argument, expected) != nullptr) {
+        return true;
+    }
+    g_debug.error("Managed method [%s.%s] is not run: argument %u is a [%s], not a [%s]", ClassNameOf(method),
+                  MonoAPI::mono_method_get_name_ptr(method), i + 1,
+                  MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(argument)),
+                  TypeName(type).c_str());
+    return false;
+}
+
+bool ValuesFit(MonoMethod* method, const ArgumentList& args) {
+    bool anyReference = false;
+    for (uint32_t i = 0; i < args.count; ++i) {
+        anyReference = anyReference || IsReferenceValue(args.shapes[i]);
+    }
+    if (!anyReference) {
+        return true;  // nothing to look at: spare the walk
+    }
+    MonoMethodSignature* signature = MonoAPI::mono_method_signature_ptr(method);
+    void* cursor = nullptr;
+    for (uint32_t i = 0; i < args.count; ++i) {
+        MonoType* type = MonoAPI::mono_signature_get_params_ptr(signature, &cursor);
+        if (IsReferenceValue(args.shapes[i]) && (type == nullptr || !ValueFits(method, type, args, i))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 InvokeResult Run(MonoMethod* method, void* self, const ArgumentList& args) {
@@ -189,8 +191,6 @@ InvokeResult Run(MonoMethod* method, void* self, const ArgumentList& args) {
     return result;
 }
 
-Binding BindingOf(MonoObject* instance) { return instance == nullptr ? Binding::Static : Binding::Instance; }
-
 }  // namespace
 
 MonoMethod* FindMethod(MonoClass* klass, const char* name, int paramCount) {
@@ -199,25 +199,25 @@ MonoMethod* FindMethod(MonoClass* klass, const char* name, int paramCount) {
 }
 
 bool SignatureFits(MonoMethod* method, Binding binding, const ArgumentList& args) {
-    return Check(method, binding, args, /*shapes=*/true, /*values=*/false) == Fit::Yes;
+    return ShapeFits(method, MonoAPI::mono_method_signature_ptr(method), binding, args);
+}
+
+MonoMethod* FindFittingMethod(MonoClass* klass, const char* name, Binding binding, const ArgumentList& args) {
+    MonoMethod* method = FindMethod(klass, name);
+    return method != nullptr && SignatureFits(method, binding, args) ? method : nullptr;
 }
 
 InvokeResult InvokeFitted(MonoMethod* method, MonoObject* instance, const ArgumentList& args) {
     void* self = nullptr;
-    if (!InstanceFits(method, instance, self) ||
-        Check(method, BindingOf(instance), args, /*shapes=*/false, /*values=*/true) != Fit::Yes) {
+    if (!InstanceFits(method, instance, self) || !ValuesFit(method, args)) {
         return InvokeResult{};
     }
     return Run(method, self, args);
 }
 
 InvokeResult InvokeChecked(MonoMethod* method, MonoObject* instance, const ArgumentList& args) {
-    void* self = nullptr;
-    if (Check(method, BindingOf(instance), args, /*shapes=*/true, /*values=*/true) != Fit::Yes ||
-        !InstanceFits(method, instance, self)) {
-        return InvokeResult{};
-    }
-    return Run(method, self, args);
+    const Binding binding = instance == nullptr ? Binding::Static : Binding::Instance;
+    return SignatureFits(method, binding, args) ? InvokeFitted(method, instance, args) : InvokeResult{};
 }
 
 MonoObject* ResultOrLogged(const InvokeResult& result, const char* what, ...) {
@@ -232,15 +232,12 @@ MonoObject* ResultOrLogged(const InvokeResult& result, const char* what, ...) {
     return nullptr;
 }
 
-bool RunDefaultConstructor(MonoClass* klass, MonoObject* object, MonoObject*& exception) {
-    exception = nullptr;
+std::optional<InvokeResult> RunDefaultConstructor(MonoClass* klass, MonoObject* object) {
     MonoMethod* constructor = FindMethod(klass, ".ctor", 0);
     if (constructor == nullptr) {
-        return false;
+        return std::nullopt;
     }
-    const InvokeResult result = InvokeChecked(constructor, object, kNoArguments);
-    exception = result.exception;
-    return result.ran && exception == nullptr;
+    return InvokeChecked(constructor, object, kNoArguments);
 }
 
 const char* ExceptionClassName(MonoObject* exception) {

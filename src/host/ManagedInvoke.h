@@ -14,6 +14,8 @@
 
 #include "host/Arguments.h"
 
+#include <optional>
+
 namespace cloudsdk {
 
 enum class Binding { Static, Instance };
@@ -25,6 +27,9 @@ MonoMethod* FindMethod(MonoClass* klass, const char* name, int paramCount = -1);
 // Whether `method` is declared with `binding` and exactly the parameters `args` describes.
 // A mismatch is logged with the method, the expected and the found signature.
 bool SignatureFits(MonoMethod* method, Binding binding, const ArgumentList& args);
+
+// FindMethod, then SignatureFits: the method, or null when it is missing or does not fit.
+MonoMethod* FindFittingMethod(MonoClass* klass, const char* name, Binding binding, const ArgumentList& args);
 
 struct InvokeResult {
     MonoObject* value = nullptr;      // the result; null for a method returning nothing
@@ -46,9 +51,9 @@ InvokeResult InvokeChecked(MonoMethod* method, MonoObject* instance, const Argum
 MonoObject* ResultOrLogged(const InvokeResult& result, const char* what, ...) __attribute__((format(printf, 2, 3)));
 
 // Runs the parameterless constructor that `klass` declares on `object`, through the
-// invoker: the runtime's own object initialiser has no exception slot. False when the
-// class declares none, or when it raised (then `exception` is set).
-bool RunDefaultConstructor(MonoClass* klass, MonoObject* object, MonoObject*& exception);
+// invoker: the runtime's own object initialiser has no exception slot. Nothing when the
+// class declares none.
+std::optional<InvokeResult> RunDefaultConstructor(MonoClass* klass, MonoObject* object);
 
 // The managed class name of an exception object ("" for null).
 const char* ExceptionClassName(MonoObject* exception);

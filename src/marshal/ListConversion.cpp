@@ -25,12 +25,6 @@ struct Enumeration {
     MonoMethod* current;
 };
 
-// The method `name` of `klass` if it takes the arguments the walk passes, else null.
-MonoMethod* FitsOrNull(MonoClass* klass, const char* name, Binding binding, const cloudsdk::ArgumentList& shapes) {
-    MonoMethod* method = cloudsdk::FindMethod(klass, name);
-    return method != nullptr && cloudsdk::SignatureFits(method, binding, shapes) ? method : nullptr;
-}
-
 bool FindEnumeration(const char* className, Enumeration& protocol) {
     MonoClass* klass =
         MonoAPI::mono_class_from_name_ptr(g_image, cloudsdk::marshal::kWrapperNamespace, className);
@@ -39,9 +33,10 @@ bool FindEnumeration(const char* className, Enumeration& protocol) {
         return false;
     }
     protocol.className = className;
-    protocol.getEnumerator = FitsOrNull(klass, "GetEnumerator", Binding::Static, Arguments(static_cast<MonoObject*>(nullptr)));
-    protocol.moveNext = FitsOrNull(klass, "MoveNext", Binding::Instance, kNoArguments);
-    protocol.current = FitsOrNull(klass, "Current", Binding::Instance, kNoArguments);
+    protocol.getEnumerator = cloudsdk::FindFittingMethod(klass, "GetEnumerator", Binding::Static,
+                                                         Arguments(static_cast<MonoObject*>(nullptr)));
+    protocol.moveNext = cloudsdk::FindFittingMethod(klass, "MoveNext", Binding::Instance, kNoArguments);
+    protocol.current = cloudsdk::FindFittingMethod(klass, "Current", Binding::Instance, kNoArguments);
     if (protocol.getEnumerator == nullptr || protocol.moveNext == nullptr || protocol.current == nullptr) {
         g_debug.error("Failed to get enumerator method [%s]", className);
         return false;

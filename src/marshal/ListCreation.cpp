@@ -31,8 +31,9 @@ MonoObject* CCloudSDKHelper::CreateList(const char* kind) {
         return nullptr;
     }
     const std::string methodName = FactoryMethodName(kind);
-    MonoMethod* create = cloudsdk::FindMethod(factory, methodName.c_str());
-    if (create == nullptr || !cloudsdk::SignatureFits(create, cloudsdk::Binding::Static, cloudsdk::kNoArguments)) {
+    MonoMethod* create =
+        cloudsdk::FindFittingMethod(factory, methodName.c_str(), cloudsdk::Binding::Static, cloudsdk::kNoArguments);
+    if (create == nullptr) {
         g_debug.error("Failed to get create list method [%s]", methodName.c_str());
         return nullptr;
     }

@@ -12,9 +12,9 @@ namespace {
 
 MonoMethod* FindAdd(MonoObject* list) {
     MonoClass* listClass = MonoAPI::mono_object_get_class_ptr(list);
-    MonoMethod* add = cloudsdk::FindMethod(listClass, "Add");
-    if (add == nullptr ||
-        !cloudsdk::SignatureFits(add, cloudsdk::Binding::Instance, cloudsdk::Arguments(static_cast<MonoObject*>(nullptr)))) {
+    MonoMethod* add = cloudsdk::FindFittingMethod(listClass, "Add", cloudsdk::Binding::Instance,
+                                                  cloudsdk::Arguments(static_cast<MonoObject*>(nullptr)));
+    if (add == nullptr) {
         g_debug.error("Failed to get add method for class [%s]", MonoAPI::mono_class_get_name_ptr(listClass));
         DumpClassMethods(listClass);
     }

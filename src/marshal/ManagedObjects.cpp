@@ -15,14 +15,13 @@ namespace {
 
 bool ConstructObject(MonoClass* klass, MonoObject* object) {
     const char* className = MonoAPI::mono_class_get_name_ptr(klass);
-    MonoMethod* constructor = FindMethod(klass, ".ctor", 0);
-    if (constructor == nullptr) {
+    const std::optional<InvokeResult> constructed = RunDefaultConstructor(klass, object);
+    if (!constructed) {
         g_debug.error("Could not find default constructor of class [%s] in %s", className, kWrapperNamespace);
         return false;
     }
-    const InvokeResult constructed = InvokeChecked(constructor, object, kNoArguments);
-    ResultOrLogged(constructed, "Constructor of class [%s] in %s", className, kWrapperNamespace);
-    return constructed.ran && constructed.exception == nullptr;
+    ResultOrLogged(*constructed, "Constructor of class [%s] in %s", className, kWrapperNamespace);
+    return constructed->ran && constructed->exception == nullptr;
 }
 
 }  // namespace

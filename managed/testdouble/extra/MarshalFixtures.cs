@@ -128,10 +128,16 @@ namespace CloudSDKWrapper
         public object Current() { return null; }
     }
 
-    // A list whose Add takes texts, not elements.
+    // Lists whose Add takes texts or numbers, not elements.
     public class ListWithTextAdd
     {
         public int nAdded;
         public void Add(string item) { nAdded += item.Length; }
+    }
+
+    public class ListWithNumberAdd
+    {
+        public int nAdded;
+        public void Add(int item) { nAdded += item; }
     }
 }
