@@ -98,19 +98,19 @@ const char* ClassNameOf(MonoMethod* method) {
 }
 
 // The object the method runs on: a value type's method takes the value inside its box.
-bool InstanceFits(MonoMethod* method, MonoObject* instance, void*& self) {
+bool InstanceFits(const FittedMethod& fitted, MonoObject* instance, void*& self) {
     self = nullptr;
-    if (IsStatic(method)) {
+    if (fitted.IsStatic()) {
         return instance == nullptr;
     }
-    MonoClass* klass = MonoAPI::mono_method_get_class_ptr(method);
-    if (instance == nullptr || MonoAPI::mono_object_isinst_ptr(instance, klass) == nullptr) {
+    MonoMethod* method = fitted.Method();
+    if (instance == nullptr || !IsInstanceOf(instance, fitted.Class())) {
         g_debug.error("Managed method [%s.%s] is not run on %s", ClassNameOf(method),
                       MonoAPI::mono_method_get_name_ptr(method),
                       instance == nullptr ? "a null object" : "an object of another class");
         return false;
     }
-    self = MonoAPI::mono_class_is_valuetype_ptr(klass) != 0 ? MonoAPI::mono_object_unbox_ptr(instance) : instance;
+    self = fitted.IsValueType() ? MonoAPI::mono_object_unbox_ptr(instance) : instance;
     return true;
 }
 
@@ -152,7 +152,7 @@ bool ValueFits(MonoMethod* method, MonoType* type, const ArgumentList& args, uin
     }
     auto* argument = static_cast<MonoObject*>(value);
     MonoClass* expected = MonoAPI::mono_class_from_mono_type_ptr(type);
-    if (expected != nullptr && MonoAPI::mono_object_isinst_ptr(argument, expected) != nullptr) {
+    if (expected != nullptr && IsInstanceOf(argument, expected)) {
         return true;
     }
     g_debug.error("Managed method [%s.%s] is not run: argument %u is a [%s], not a [%s]", ClassNameOf(method),
@@ -198,26 +198,34 @@ MonoMethod* FindMethod(MonoClass* klass, const char* name, int paramCount) {
                                                : nullptr;
 }
 
-bool SignatureFits(MonoMethod* method, Binding binding, const ArgumentList& args) {
-    return ShapeFits(method, MonoAPI::mono_method_signature_ptr(method), binding, args);
+FittedMethod FitMethod(MonoMethod* method, Binding binding, const ArgumentList& args) {
+    FittedMethod fitted;
+    if (method == nullptr || !ShapeFits(method, MonoAPI::mono_method_signature_ptr(method), binding, args)) {
+        return fitted;
+    }
+    fitted.m_method = method;
+    fitted.m_class = MonoAPI::mono_method_get_class_ptr(method);
+    fitted.m_static = binding == Binding::Static;
+    fitted.m_valueType = MonoAPI::mono_class_is_valuetype_ptr(fitted.m_class) != 0;
+    return fitted;
 }
 
-MonoMethod* FindFittingMethod(MonoClass* klass, const char* name, Binding binding, const ArgumentList& args) {
+FittedMethod FindFittingMethod(MonoClass* klass, const char* name, Binding binding, const ArgumentList& args) {
     MonoMethod* method = FindMethod(klass, name);
-    return method != nullptr && SignatureFits(method, binding, args) ? method : nullptr;
+    return method != nullptr ? FitMethod(method, binding, args) : FittedMethod();
 }
 
-InvokeResult InvokeFitted(MonoMethod* method, MonoObject* instance, const ArgumentList& args) {
+InvokeResult InvokeFitted(const FittedMethod& method, MonoObject* instance, const ArgumentList& args) {
     void* self = nullptr;
-    if (!InstanceFits(method, instance, self) || !ValuesFit(method, args)) {
+    if (!method || !InstanceFits(method, instance, self) || !ValuesFit(method.Method(), args)) {
         return InvokeResult{};
     }
-    return Run(method, self, args);
+    return Run(method.Method(), self, args);
 }
 
 InvokeResult InvokeChecked(MonoMethod* method, MonoObject* instance, const ArgumentList& args) {
-    const Binding binding = instance == nullptr ? Binding::Static : Binding::Instance;
-    return SignatureFits(method, binding, args) ? InvokeFitted(method, instance, args) : InvokeResult{};
+    return InvokeFitted(FitMethod(method, instance == nullptr ? Binding::Static : Binding::Instance, args), instance,
+                        args);
 }
 
 MonoObject* ResultOrLogged(const InvokeResult& result, const char* what, ...) {
@@ -238,6 +246,12 @@ std::optional<InvokeResult> RunDefaultConstructor(MonoClass* klass, MonoObject* 
         return std::nullopt;
     }
     return InvokeChecked(constructor, object, kNoArguments);
+}
+
+bool IsInstanceOf(MonoObject* object, MonoClass* klass) {
+    // The runtime's test sets up a frame of handles on every call; the exact class, the
+    // common case on every step of a list walk, needs none.
+    return MonoAPI::mono_object_get_class_ptr(object) == klass || MonoAPI::mono_object_isinst_ptr(object, klass) != nullptr;
 }
 
 const char* ExceptionClassName(MonoObject* exception) {

@@ -24,12 +24,32 @@ enum class Binding { Static, Instance };
 // per name; `paramCount` >= 0 picks one of overloaded constructors), or null.
 MonoMethod* FindMethod(MonoClass* klass, const char* name, int paramCount = -1);
 
-// Whether `method` is declared with `binding` and exactly the parameters `args` describes.
-// A mismatch is logged with the method, the expected and the found signature.
-bool SignatureFits(MonoMethod* method, Binding binding, const ArgumentList& args);
+// A method whose declaration was found to fit a shape of arguments, with what each run
+// needs to know of it. Made only by FitMethod; empty when the method did not fit.
+class FittedMethod {
+public:
+    FittedMethod() = default;
+    MonoMethod* Method() const { return m_method; }
+    MonoClass* Class() const { return m_class; }
+    bool IsStatic() const { return m_static; }
+    bool IsValueType() const { return m_valueType; }
+    explicit operator bool() const { return m_method != nullptr; }
 
-// FindMethod, then SignatureFits: the method, or null when it is missing or does not fit.
-MonoMethod* FindFittingMethod(MonoClass* klass, const char* name, Binding binding, const ArgumentList& args);
+private:
+    friend FittedMethod FitMethod(MonoMethod* method, Binding binding, const ArgumentList& args);
+
+    MonoMethod* m_method = nullptr;
+    MonoClass* m_class = nullptr;
+    bool m_static = false;
+    bool m_valueType = false;
+};
+
+// `method` if it is declared with `binding` and exactly the parameters `args` describes;
+// else empty, with the method, the expected and the found signature logged.
+FittedMethod FitMethod(MonoMethod* method, Binding binding, const ArgumentList& args);
+
+// FindMethod, then FitMethod: empty when the method is missing or does not fit.
+FittedMethod FindFittingMethod(MonoClass* klass, const char* name, Binding binding, const ArgumentList& args);
 
 struct InvokeResult {
     MonoObject* value = nullptr;      // the result; null for a method returning nothing
@@ -40,10 +60,10 @@ struct InvokeResult {
 // Runs `method` on `instance` (null for a static method; a boxed value for a method of a
 // value type) after the checks that need the values: the instance is of the method's
 // class, each object argument of its parameter's class, no text argument is missing.
-// REQUIRES: SignatureFits(method, ...) for these arguments' shapes.
-InvokeResult InvokeFitted(MonoMethod* method, MonoObject* instance, const ArgumentList& args);
+// REQUIRES: `method` was fitted to arguments of these shapes.
+InvokeResult InvokeFitted(const FittedMethod& method, MonoObject* instance, const ArgumentList& args);
 
-// SignatureFits, then InvokeFitted.
+// FitMethod, then InvokeFitted.
 InvokeResult InvokeChecked(MonoMethod* method, MonoObject* instance, const ArgumentList& args);
 
 // The result of a run, or null with "<what> raised <exception class>" logged through
@@ -54,6 +74,9 @@ MonoObject* ResultOrLogged(const InvokeResult& result, const char* what, ...) __
 // invoker: the runtime's own object initialiser has no exception slot. Nothing when the
 // class declares none.
 std::optional<InvokeResult> RunDefaultConstructor(MonoClass* klass, MonoObject* object);
+
+// Whether `object` is of `klass` or of a class derived from it.
+bool IsInstanceOf(MonoObject* object, MonoClass* klass);
 
 // The managed class name of an exception object ("" for null).
 const char* ExceptionClassName(MonoObject* exception);

@@ -6,6 +6,7 @@
 
 #include <CloudSDKCppBridge.h>
 
+#include "host/ManagedInvoke.h"
 #include "host/RuntimeEntry.h"
 #include "host/TextCrossing.h"
 #include "marshal/FieldAccessInternal.h"
@@ -124,15 +125,12 @@ bool TakesValue(MonoClassField* field, void* value) {
         return true;
     }
     MonoClass* fieldClass = MonoAPI::mono_class_from_mono_type_ptr(type);
-    return fieldClass != nullptr &&
-           MonoAPI::mono_object_isinst_ptr(static_cast<MonoObject*>(value), fieldClass) != nullptr;
+    return fieldClass != nullptr && cloudsdk::IsInstanceOf(static_cast<MonoObject*>(value), fieldClass);
 }
 
 }  // namespace
 
-bool BelongsTo(MonoObject* object, MonoClass* klass) {
-    return MonoAPI::mono_object_isinst_ptr(object, klass) != nullptr;
-}
+bool BelongsTo(MonoObject* object, MonoClass* klass) { return cloudsdk::IsInstanceOf(object, klass); }
 
 bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out) {
     out.clear();

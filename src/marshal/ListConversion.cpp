@@ -20,9 +20,9 @@ using cloudsdk::kNoArguments;
 // The enumeration protocol of one enumerator class, looked up afresh for every walk.
 struct Enumeration {
     const char* className;
-    MonoMethod* getEnumerator;
-    MonoMethod* moveNext;
-    MonoMethod* current;
+    cloudsdk::FittedMethod getEnumerator;
+    cloudsdk::FittedMethod moveNext;
+    cloudsdk::FittedMethod current;
 };
 
 bool FindEnumeration(const char* className, Enumeration& protocol) {
@@ -37,7 +37,7 @@ bool FindEnumeration(const char* className, Enumeration& protocol) {
                                                          Arguments(static_cast<MonoObject*>(nullptr)));
     protocol.moveNext = cloudsdk::FindFittingMethod(klass, "MoveNext", Binding::Instance, kNoArguments);
     protocol.current = cloudsdk::FindFittingMethod(klass, "Current", Binding::Instance, kNoArguments);
-    if (protocol.getEnumerator == nullptr || protocol.moveNext == nullptr || protocol.current == nullptr) {
+    if (!protocol.getEnumerator || !protocol.moveNext || !protocol.current) {
         g_debug.error("Failed to get enumerator method [%s]", className);
         return false;
     }
@@ -45,12 +45,12 @@ bool FindEnumeration(const char* className, Enumeration& protocol) {
 }
 
 // Invokes one step of the protocol; null for an exception or a null result, both logged.
-MonoObject* Step(const Enumeration& protocol, MonoMethod* method, MonoObject* enumerator) {
+MonoObject* Step(const Enumeration& protocol, const cloudsdk::FittedMethod& method, MonoObject* enumerator) {
     const cloudsdk::InvokeResult step = cloudsdk::InvokeFitted(method, enumerator, kNoArguments);
     MonoObject* result = cloudsdk::ResultOrLogged(step, "Enumerator method [%s] of [%s]",
-                                                  MonoAPI::mono_method_get_name_ptr(method), protocol.className);
+                                                  MonoAPI::mono_method_get_name_ptr(method.Method()), protocol.className);
     if (result == nullptr && step.ran && step.exception == nullptr) {
-        g_debug.error("Enumerator method [%s] of [%s] returned null", MonoAPI::mono_method_get_name_ptr(method),
+        g_debug.error("Enumerator method [%s] of [%s] returned null", MonoAPI::mono_method_get_name_ptr(method.Method()),
                       protocol.className);
     }
     return result;

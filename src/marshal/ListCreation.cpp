@@ -31,9 +31,9 @@ MonoObject* CCloudSDKHelper::CreateList(const char* kind) {
         return nullptr;
     }
     const std::string methodName = FactoryMethodName(kind);
-    MonoMethod* create =
+    const cloudsdk::FittedMethod create =
         cloudsdk::FindFittingMethod(factory, methodName.c_str(), cloudsdk::Binding::Static, cloudsdk::kNoArguments);
-    if (create == nullptr) {
+    if (!create) {
         g_debug.error("Failed to get create list method [%s]", methodName.c_str());
         return nullptr;
     }
