@@ -76,8 +76,8 @@ bool CCloudWrapperPtr::CreateManagedObject() {
     // object's class; for a class of another lineage the runtime has no override to find
     // and aborts the process.
     if (MonoAPI::mono_class_is_subclass_of_ptr(derivedClass, baseClass, /*check_interfaces=*/false) == 0) {
-        g_debug.error("Mono derived class [%s] does not derive from [%s]", MonoAPI::mono_class_get_name_ptr(derivedClass),
-                      MonoAPI::mono_class_get_name_ptr(baseClass));
+        g_debug.error("Mono derived class [%s] does not derive from [%s]",
+                      MonoAPI::mono_class_get_name_ptr(derivedClass), MonoAPI::mono_class_get_name_ptr(baseClass));
         return false;
     }
     MonoObject* object = MonoAPI::mono_object_new_ptr(g_domain, derivedClass);
