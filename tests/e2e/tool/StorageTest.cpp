@@ -8,9 +8,15 @@
 #include "SharedKey.h"
 #include "ToolError.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -157,10 +163,83 @@ TEST(DirectoryStore, KeepsTheStoreContractAndRefusesLinksAndOddFiles) {
     EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(path + "/items-00000.jsonl.gz").permissions());
 }
 
+// A local HTTP server that answers each request, on a connection of its own, with the next
+// of its scripted answers (the last one repeats).
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::vector<std::string> answers) : m_answers(std::move(answers)) {
+        m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(m_socket, 8);
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~ScriptedServer() {
+        ::shutdown(m_socket, SHUT_RDWR);
+        ::close(m_socket);
+        m_thread.join();
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/acct/ccc/p"; }
+    int requests() const { return m_requests; }
+
+private:
+    void Serve() {
+        while (true) {
+            const int connection = ::accept(m_socket, nullptr, nullptr);
+            if (connection < 0) return;
+            std::string request;
+            char buffer[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                const auto got = ::recv(connection, buffer, sizeof buffer, 0);
+                if (got <= 0) break;
+                request.append(buffer, static_cast<std::size_t>(got));
+            }
+            const auto& answer = m_answers[std::min<std::size_t>(m_requests++, m_answers.size() - 1)];
+            const std::string text = answer + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            ::send(connection, text.data(), text.size(), MSG_NOSIGNAL);
+            ::close(connection);
+        }
+    }
+
+    std::vector<std::string> m_answers;
+    int m_socket;
+    int m_port = 0;
+    std::atomic<int> m_requests{0};
+    std::thread m_thread;
+};
+
+TEST(BlobClient, RetriesWhileTheServiceIsBusyAndGivesUpOnARefusalAtOnce) {
+    const RetryPolicy quick{4, std::chrono::milliseconds(1), std::chrono::milliseconds(5)};
+    const BlobCredentials credentials{"acct", "key", ""};
+    const BlobCall list{"GET", "/acct/ccc", {{"restype", "container"}}, {}, {}};
+    {
+        ScriptedServer server({"HTTP/1.1 503 Server Busy", "HTTP/1.1 500 Internal Error", "HTTP/1.1 200 OK"});
+        EXPECT_EQ(200, BlobClient(ParseBlobLocation(server.Url()), credentials, quick).Call(list, "list").status);
+        EXPECT_EQ(3, server.requests());
+    }
+    {
+        ScriptedServer server({"HTTP/1.1 503 Server Busy\r\nx-ms-error-code: ServerBusy"});
+        const auto message = ErrorOf([&] { BlobClient(ParseBlobLocation(server.Url()), credentials, quick).Call(list, "list"); });
+        EXPECT_NE(std::string::npos, message.find("after 4 attempts: HTTP 503 ServerBusy")) << message;
+        EXPECT_EQ(4, server.requests());
+    }
+    {
+        ScriptedServer server({"HTTP/1.1 403 Forbidden\r\nx-ms-error-code: AuthenticationFailed"});
+        const auto message = ErrorOf([&] { BlobClient(ParseBlobLocation(server.Url()), credentials, quick).Call(list, "list"); });
+        EXPECT_NE(std::string::npos, message.find("refused the credentials (AuthenticationFailed)")) << message;
+        EXPECT_EQ(1, server.requests());
+    }
+}
+
 class BlobStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (Env("STORAGE_ENDPOINT").empty()) GTEST_SKIP() << "run under with-azurite.sh";
+        if (Env("STORAGE_ENDPOINT").empty()) FAIL() << "run under tests/e2e/with-azurite.sh";
         m_base = Env("STORAGE_ENDPOINT") + "/" + Env("STORAGE_ACCOUNT") + "/";
         static int tests = 0;
         m_container = "c" + std::to_string(::getpid()) + "-" + std::to_string(++tests);
@@ -241,10 +320,12 @@ TEST_F(BlobStoreTest, ASasTokenComesFromAnOwnerOnlyFileOrTheEnvironment) {
     const std::string file = temp.path() + "/sas";
     const std::string url = m_base + m_container + "/p";
     { std::ofstream(file) << "?" << AccountSas(Env("STORAGE_ACCOUNT"), Credentials().key) << "\n"; }
+    setenv("AZURE_STORAGE_SAS_FILE", file.c_str(), 1);
     chmod(file.c_str(), 0644);
-    EXPECT_NE(std::string::npos, ErrorOf([&] { OpenBackupStore(url, StoreSettings{file}); }).find("chmod 600"));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { OpenBackupStore(url); }).find("chmod 600"));
     chmod(file.c_str(), 0600);
-    auto store = OpenBackupStore(url, StoreSettings{file});
+    auto store = OpenBackupStore(url);
+    unsetenv("AZURE_STORAGE_SAS_FILE");
     WriteFile(*store, "f", "content");
     EXPECT_EQ("content", ReadFile(*OpenBackupStore(url), "f"));  // the key from AZURE_STORAGE_KEY
 

@@ -21,8 +21,9 @@ std::string WithoutQuestionMark(std::string token) {
 
 }  // namespace
 
-BlobCredentials ReadBlobCredentials(const std::string& account, const std::string& sasFile) {
+BlobCredentials ReadBlobCredentials(const std::string& account) {
     BlobCredentials credentials;
+    const std::string sasFile = Environment("AZURE_STORAGE_SAS_FILE");
     credentials.account = account;
     if (!sasFile.empty()) {
         credentials.sasToken = WithoutQuestionMark(ReadAccountKey(KeySource{"", sasFile}));
@@ -33,7 +34,7 @@ BlobCredentials ReadBlobCredentials(const std::string& account, const std::strin
     const std::string key = Environment("AZURE_STORAGE_KEY");
     if (key.empty()) {
         throw ToolError("no storage credentials for account " + account +
-                        ": set AZURE_STORAGE_KEY or AZURE_STORAGE_SAS_TOKEN, or pass --sas-file");
+                        ": set AZURE_STORAGE_KEY, AZURE_STORAGE_SAS_TOKEN or AZURE_STORAGE_SAS_FILE");
     }
     if (!DecodeBase64(key, credentials.key) || credentials.key.empty()) {
         throw ToolError("AZURE_STORAGE_KEY is not a base64 account key");

@@ -12,9 +12,10 @@ struct BlobCredentials {
     std::string sasToken;
 };
 
-// Reads the credentials from the environment only: a SAS token from the owner-only file
-// `sasFile` when given, else from AZURE_STORAGE_SAS_TOKEN, else the account key from
-// AZURE_STORAGE_KEY. Throws ToolError naming where it looked, never a value.
-BlobCredentials ReadBlobCredentials(const std::string& account, const std::string& sasFile);
+// Reads the credentials from the environment only, never from the command line: a SAS token
+// from the owner-only file named by AZURE_STORAGE_SAS_FILE, else from AZURE_STORAGE_SAS_TOKEN,
+// else the account key from AZURE_STORAGE_KEY. Throws ToolError naming where it looked, never
+// a value.
+BlobCredentials ReadBlobCredentials(const std::string& account);
 
 }  // namespace cosmosbackup
