@@ -3,13 +3,11 @@
 #include "BackupDirectory.h"
 #include "GzipFile.h"
 #include "Manifest.h"
+#include "OpenBackupStore.h"
 #include "Progress.h"
 #include "ToolError.h"
 
-#include <sys/stat.h>
-
 #include <ctime>
-#include <filesystem>
 #include <memory>
 
 namespace cosmosbackup {
@@ -53,8 +51,8 @@ void Describe(Connection& connection, Manifest& manifest) {
 // Writes data files of at most `itemsPerFile` items each, recording each in the manifest.
 class DataFileSink {
 public:
-    DataFileSink(std::string directory, std::int64_t itemsPerFile, Manifest& manifest)
-        : m_directory(std::move(directory)), m_itemsPerFile(itemsPerFile), m_manifest(manifest) {}
+    DataFileSink(BackupStore& store, std::int64_t itemsPerFile, Manifest& manifest)
+        : m_store(store), m_itemsPerFile(itemsPerFile), m_manifest(manifest) {}
 
     void Write(const std::string& item) {
         if (!m_writer || m_current.items >= m_itemsPerFile) Rotate();
@@ -71,22 +69,19 @@ private:
     void Rotate() {
         if (m_writer) Seal();
         m_current = DataFile{DataFileName(static_cast<int>(m_manifest.files.size())), 0, 0, {}};
-        m_writer = std::make_unique<GzipLineWriter>(Path());
-        chmod(Path().c_str(), S_IRUSR | S_IWUSR);
+        m_writer = std::make_unique<GzipLineWriter>(m_store, m_current.name);
     }
 
     void Seal() {
-        m_writer->Close();
+        const StoredBytes stored = m_writer->Close();
         m_writer.reset();
-        m_current.bytes = static_cast<std::int64_t>(std::filesystem::file_size(Path()));
-        m_current.crc32 = FileCrc32(Path());
+        m_current.bytes = stored.bytes;
+        m_current.crc32 = stored.crc32;
         m_manifest.files.push_back(m_current);
         m_manifest.itemCount += m_current.items;
     }
 
-    std::string Path() const { return (std::filesystem::path(m_directory) / m_current.name).string(); }
-
-    std::string m_directory;
+    BackupStore& m_store;
     std::int64_t m_itemsPerFile;
     Manifest& m_manifest;
     DataFile m_current;
@@ -99,7 +94,8 @@ BackupSummary RunBackup(Connection& connection, const std::string& endpoint, con
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
-    CreateBackupDirectory(options.directory);
+    const auto store = OpenBackupStore(options.directory);
+    store->CreateNew();
 
     Manifest manifest;
     manifest.createdAt = UtcNow();
@@ -111,7 +107,7 @@ BackupSummary RunBackup(Connection& connection, const std::string& endpoint, con
     BackupSummary summary;
     connection.Require(bridge.CountItems(summary.countedBefore), "cannot count the container's items");
 
-    DataFileSink sink(options.directory, options.itemsPerFile, manifest);
+    DataFileSink sink(*store, options.itemsPerFile, manifest);
     Progress progress("backup", summary.countedBefore);
     // Range by range: each partition key range is a token that the wrapper reads on its own.
     std::vector<CloudSDKCppBridge::SString> tokens;
@@ -134,7 +130,7 @@ BackupSummary RunBackup(Connection& connection, const std::string& endpoint, con
     }
     sink.Finish();
     summary.seconds = progress.Finish();
-    WriteManifest(options.directory, manifest);
+    WriteManifest(*store, manifest);
 
     summary.items = manifest.itemCount;
     summary.scripts = manifest.scriptCount;

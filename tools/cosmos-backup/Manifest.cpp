@@ -1,12 +1,9 @@
 #include "Manifest.h"
 
+#include "OpenBackupStore.h"
 #include "ToolError.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 
 namespace cosmosbackup {
 
@@ -55,39 +52,45 @@ void from_json(const nlohmann::json& j, Manifest& m) {
     j.at("files").get_to(m.files);
 }
 
-void WriteManifest(const std::string& directory, const Manifest& manifest) {
-    const auto final = std::filesystem::path(directory) / kManifestName;
-    const auto temporary = std::filesystem::path(directory) / (std::string(kManifestName) + ".tmp");
-    {
-        std::ofstream out(temporary);
-        if (!out) throw ToolError("cannot write " + temporary.string());
-        out << nlohmann::json(manifest).dump(2) << '\n';
-        out.flush();
-        if (!out) throw ToolError("cannot write " + temporary.string());
-    }
-    chmod(temporary.c_str(), S_IRUSR | S_IWUSR);
-    std::error_code error;
-    std::filesystem::rename(temporary, final, error);
-    if (error) throw ToolError("cannot write " + final.string() + ": " + error.message());
+void WriteManifest(BackupStore& store, const Manifest& manifest) {
+    const std::string text = nlohmann::json(manifest).dump(2) + "\n";
+    auto writer = store.OpenWrite(kManifestName);
+    writer->Write(text.data(), text.size());
+    writer->Commit();
 }
 
-Manifest ReadManifest(const std::string& directory) {
-    const auto path = std::filesystem::path(directory) / kManifestName;
-    std::ifstream in(path);
-    if (!in) {
-        throw ToolError(directory + " has no " + kManifestName + ": the backup is incomplete or not a backup");
+void WriteManifest(const std::string& location, const Manifest& manifest) {
+    WriteManifest(*OpenBackupStore(location), manifest);
+}
+
+Manifest ReadManifest(const BackupStore& store) {
+    const auto where = store.Describe() + "/" + kManifestName;
+    const auto files = store.List();
+    const auto found = std::find_if(files.begin(), files.end(), [](const StoredFile& f) { return f.name == kManifestName; });
+    if (found == files.end()) {
+        throw ToolError(store.Describe() + " has no " + kManifestName + ": the backup is incomplete or not a backup");
+    }
+    if (!found->plain) throw ToolError(where + " is not a regular file");
+    if (found->size > kMaxManifestBytes) throw ToolError(where + " is larger than a manifest can be");
+    std::string text;
+    auto reader = store.OpenRead(kManifestName);
+    char chunk[1 << 16];
+    while (const auto got = reader->Read(chunk, sizeof chunk)) {
+        text.append(chunk, got);
+        if (text.size() > kMaxManifestBytes) throw ToolError(where + " is larger than a manifest can be");
     }
     try {
-        const auto j = nlohmann::json::parse(in);
-        Manifest manifest = j.get<Manifest>();
+        Manifest manifest = nlohmann::json::parse(text).get<Manifest>();
         if (manifest.formatVersion != Manifest::kFormatVersion) {
-            throw ToolError(path.string() + " has format version " + std::to_string(manifest.formatVersion) +
+            throw ToolError(where + " has format version " + std::to_string(manifest.formatVersion) +
                             "; this tool reads version " + std::to_string(Manifest::kFormatVersion));
         }
         return manifest;
     } catch (const nlohmann::json::exception& e) {
-        throw ToolError(path.string() + " is not a valid manifest: " + e.what());
+        throw ToolError(where + " is not a valid manifest: " + e.what());
     }
 }
+
+Manifest ReadManifest(const std::string& location) { return ReadManifest(*OpenBackupStore(location)); }
 
 }  // namespace cosmosbackup

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BackupStore.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -43,11 +45,14 @@ void to_json(nlohmann::json& j, const Manifest& m);
 void from_json(const nlohmann::json& j, Manifest& m);
 
 inline constexpr const char* kManifestName = "manifest.json";
+inline constexpr std::int64_t kMaxManifestBytes = 64 << 20;  // scripts and file list included
 
-// Writes the manifest atomically (a temporary file renamed into place), owner-only.
-void WriteManifest(const std::string& directory, const Manifest& manifest);
-// Reads and checks the manifest; throws ToolError when it is missing, unreadable or of an
-// unknown format version.
-Manifest ReadManifest(const std::string& directory);
+// Writes the manifest whole at once (the store's commit), owner-only.
+void WriteManifest(BackupStore& store, const Manifest& manifest);
+void WriteManifest(const std::string& location, const Manifest& manifest);
+// Reads and checks the manifest; throws ToolError when it is missing, not a plain file, too
+// large, unreadable or of an unknown format version.
+Manifest ReadManifest(const BackupStore& store);
+Manifest ReadManifest(const std::string& location);
 
 }  // namespace cosmosbackup
