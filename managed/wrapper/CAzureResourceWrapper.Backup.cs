@@ -67,19 +67,20 @@ namespace CloudSDKWrapper
         public override bool DescribeCosmosDBContainer(ref string strOut1, ref int nValue1, ref int nValue2, ref int nValue3, ref int nValue4, ref string strOut2)
         {
             ContainerRef fresh = null;
-            ThroughputInfo throughput = new ThroughputInfo();
+            ThroughputLayout layout = null;
             bool ok = Run(() =>
             {
                 var open = Open();
                 fresh = ReadContainerRef(open.Database, open.Name);
-                throughput = ThroughputInfo.Of(Service().FindOffer(fresh.Rid));
+                layout = ThroughputLayout.Of(Service(), fresh);
                 return true;
             });
             if (!ok) return false;
             var ttl = fresh.Properties["defaultTtl"];
-            nValue1 = throughput.Manual;
+            bool own = layout.Scope == ThroughputLayout.OwnOffer;
+            nValue1 = own ? layout.Offer.Manual : 0;
             nValue2 = ttl != null && ttl.Type == JTokenType.Integer ? (int)ttl : 0;
-            nValue3 = throughput.AutoscaleMax;
+            nValue3 = own ? layout.Offer.AutoscaleMax : 0;
             nValue4 = fresh.PartitionKey.Version;
             strOut1 = Json.Compact(fresh.PartitionKey.Definition);
             strOut2 = Json.Compact(fresh.Properties["indexingPolicy"] ?? new JObject());
@@ -130,8 +131,10 @@ namespace CloudSDKWrapper
         }
 
         // llOut1: item count; llOut2: stored size of the items in bytes (-1 when the service
-        // does not report it); strOut: both as JSON with the number of partition key ranges
-        // ({"itemCount","sizeBytes","partitionKeyRanges","source"}); "" on failure.
+        // does not report it); strOut: both as JSON with the number of partition key ranges,
+        // the whole container definition (minus system properties) and where its throughput
+        // comes from ({"itemCount","sizeBytes","partitionKeyRanges","source","container",
+        // "throughput":{"layout","serverless","manual","autoscaleMax"}}); "" on failure.
         public override bool ObtainContainerStatistics(ref long llOut1, ref long llOut2, ref string strOut)
         {
             long count = 0, size = -1;
@@ -152,7 +155,15 @@ namespace CloudSDKWrapper
                 }
                 if (usage.ContainsKey("documentsSize")) size = usage["documentsSize"] * 1024;
                 int ranges = RangeIds(c).Count;
-                text = Json.Compact(new JObject { ["itemCount"] = count, ["sizeBytes"] = size, ["partitionKeyRanges"] = ranges, ["source"] = source });
+                // The answer is the container itself, read afresh (its _rid finds its offer).
+                var resource = Json.ParseObject(response.Body, request.What + " answer");
+                var definition = ContainerDefinition.WithoutSystemProperties(resource);
+                var layout = ThroughputLayout.Of(Service(), new ContainerRef(c.Database, c.Name, resource));
+                text = Json.Compact(new JObject
+                {
+                    ["itemCount"] = count, ["sizeBytes"] = size, ["partitionKeyRanges"] = ranges, ["source"] = source,
+                    ["container"] = definition, ["throughput"] = layout.ToJson(),
+                });
                 return true;
             });
             if (ok)

@@ -53,20 +53,22 @@ namespace CloudSDKWrapper
 
         // strIn1: account; strIn2: database; bOption1: fail when it exists already; strIn3:
         // container; strIn4: partition key definition (JSON, e.g. {"paths":["/k"],"kind":"Hash",
-        // "version":2}); strIn5: indexing policy (JSON, "" for the service's default);
-        // nValue1: in, fixed RU/s (> 0), an autoscale maximum as a negative number, or 0 for
-        // none; out, the throughput in effect in the same form; nValue2: in and out, the
-        // default time to live (0 off, -1 on without default, else seconds); bOption2: open
-        // the container afterwards (it becomes the current container).
+        // "version":2}; "" to take the one of a whole definition in strIn5); strIn5: indexing
+        // policy (JSON, "" for the service's default), or a whole container definition (a JSON
+        // object with a "partitionKey", as ObtainContainerStatistics gives it), created as it
+        // is with its id replaced by strIn3; nValue1: in, fixed RU/s (> 0), an autoscale
+        // maximum as a negative number, or 0 for none; out, the container's own throughput in
+        // effect in the same form (0 when it has none); nValue2: in and out, the default time
+        // to live (0 off, or with a whole definition: as the definition says; -1 on without
+        // default, else seconds); bOption2: open the container afterwards (it becomes the
+        // current container).
         public override bool CreateCosmosDBContainer(string strIn1, string strIn2, bool bOption1, string strIn3, string strIn4, string strIn5, ref int nValue1, ref int nValue2, bool bOption2)
         {
             int throughput = nValue1, ttl = nValue2;
             bool ok = Run(() =>
             {
                 CheckAccount(strIn1);
-                var body = new JObject { ["id"] = strIn3 };
-                body["partitionKey"] = Json.ParseObject(strIn4, "The partition key definition");
-                if (!string.IsNullOrEmpty(strIn5)) body["indexingPolicy"] = Json.ParseObject(strIn5, "The indexing policy");
+                var body = ContainerBody(strIn3, strIn4, strIn5);
                 if (ttl != 0) body["defaultTtl"] = ttl;
                 var request = ResourcePath.Database(strIn2).Feed("POST", "colls", "create container [" + strIn2 + "/" + strIn3 + "]")
                     .WithJson(Json.Compact(body));
@@ -74,8 +76,7 @@ namespace CloudSDKWrapper
                 var response = Service().Send(request);
                 if (!(response.Status == 409 && !bOption1) && !response.Ok) throw CosmosService.Failure(request, response);
                 var c = ReadContainerRef(strIn2, strIn3);
-                var info = ThroughputInfo.Of(Service().FindOffer(c.Rid));
-                throughput = info.AutoscaleMax > 0 ? -info.AutoscaleMax : info.Manual;
+                throughput = ThroughputLayout.Of(Service(), c).OwnSigned;
                 var t = c.Properties["defaultTtl"];
                 ttl = t != null && t.Type == JTokenType.Integer ? (int)t : 0;
                 if (bOption2)
@@ -95,6 +96,21 @@ namespace CloudSDKWrapper
                 nValue2 = ttl;
             }
             return ok;
+        }
+
+        private static JObject ContainerBody(string id, string partitionKey, string policyOrDefinition)
+        {
+            var given = string.IsNullOrEmpty(policyOrDefinition) ? null : Json.ParseObject(policyOrDefinition, "The indexing policy or container definition");
+            JObject body;
+            if (given != null && ContainerDefinition.IsWhole(given)) body = ContainerDefinition.ForCreate(given, id);
+            else
+            {
+                body = new JObject { ["id"] = id };
+                if (given != null) body["indexingPolicy"] = given;
+            }
+            if (!string.IsNullOrEmpty(partitionKey) || body["partitionKey"] == null)
+                body["partitionKey"] = Json.ParseObject(partitionKey ?? "", "The partition key definition");
+            return body;
         }
 
         // strIn1: account; strIn2: database; bOption: a missing container counts as removed;

@@ -188,7 +188,9 @@ namespace CloudSDKWrapper
         }
 
         // strIn1: proxy URL ("" for none); strIn2, strIn3: user and password ("" for none).
-        // A live connection is rebuilt to go through the new proxy.
+        // A live connection is rebuilt to go through the new proxy. A URL that cannot be used
+        // is a failure (GetLastErrorString), not silently ignored; the URL is not echoed, as
+        // it may carry credentials.
         public override void SetWebProxy(string strIn1, string strIn2, string strIn3)
         {
             RunVoid(() =>
@@ -196,7 +198,10 @@ namespace CloudSDKWrapper
                 IWebProxy proxy = null;
                 if (!string.IsNullOrEmpty(strIn1))
                 {
-                    var web = new WebProxy(new Uri(strIn1));
+                    Uri address;
+                    if (!Uri.TryCreate(strIn1, UriKind.Absolute, out address) || (address.Scheme != "http" && address.Scheme != "https") || address.Host.Length == 0)
+                        throw new CosmosException(0, "The proxy is not an absolute http or https URL; the proxy is unchanged.");
+                    var web = new WebProxy(address);
                     if (!string.IsNullOrEmpty(strIn2)) web.Credentials = new NetworkCredential(strIn2, strIn3 ?? "");
                     proxy = web;
                 }

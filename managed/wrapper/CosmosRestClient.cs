@@ -11,7 +11,9 @@ namespace CloudSDKWrapper
 {
     internal sealed class CosmosRestClient : IDisposable
     {
-        public const string ApiVersion = "2018-12-31";
+        // The oldest version that takes hierarchical partition keys ("MultiHash"); the service
+        // refuses them under 2018-12-31.
+        public const string ApiVersion = "2020-07-15";
 
         private readonly Uri m_endpoint;
         private readonly MasterKeyAuth m_auth;

@@ -150,6 +150,29 @@ namespace CloudSDKWrapper
             return offers.Count > 0 ? offers[0] : null;
         }
 
+        // Like FindOffer, but the refusal of a serverless account gives null with `serverless`
+        // set instead of an error.
+        public JObject FindOfferUnlessServerless(string resourceRid, out bool serverless)
+        {
+            serverless = false;
+            try
+            {
+                return FindOffer(resourceRid);
+            }
+            catch (CosmosException e) when (IsServerlessRefusal(e))
+            {
+                serverless = true;
+                return null;
+            }
+        }
+
+        // The service's answer to any offers call, and to a throughput on create, on a
+        // serverless account: 400 "... not supported for serverless accounts."
+        public static bool IsServerlessRefusal(CosmosException e)
+        {
+            return e.StatusCode == 400 && e.Message.IndexOf("serverless accounts", StringComparison.OrdinalIgnoreCase) >= 0;
+        }
+
         public JObject ReplaceOffer(JObject offer)
         {
             string id = (string)offer["id"];

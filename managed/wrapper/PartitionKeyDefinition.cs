@@ -43,6 +43,9 @@ namespace CloudSDKWrapper
         // are, so a numeric key keeps every digit.
         public string HeaderFor(string item, int objectStart)
         {
+            // A container made before partitioning existed (its key is the service's own) takes [].
+            var systemKey = Definition["systemKey"];
+            if (systemKey != null && systemKey.Type == JTokenType.Boolean && (bool)systemKey) return "[]";
             var values = new List<string>();
             foreach (var segments in m_paths) values.Add(ValueAt(item, objectStart, segments));
             if (m_paths.Count == 0) values.Add("{}");

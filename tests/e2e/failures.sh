@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Failure cases of cosmos-backup against a local test server: a wrong key and a wrong endpoint
 # fail fast with a clear message; a server stopped in the middle of a backup makes the tool
-# fail and leaves a partial backup that verify rejects; a damaged backup is refused before
-# anything is written; a restored count that differs from the backup fails the restore.
+# fail and leaves a partial backup that verify rejects; a damaged backup, and a crafted one for
+# each rule a backup directory is held to, is refused before anything is written; a restored
+# count that differs from the backup fails the restore; an unusable proxy is an error and the
+# runtime's records stay off the terminal.
 # Prints one line per case and "N passed, N failed".
 # Usage: failures.sh BUILD_DIR
 set -uo pipefail
@@ -45,6 +47,26 @@ export CLOUDSDK_LOG="$work/bridge.log" FAILURES_BUILD="$build" FAILURES_WORK="$w
   printf "\x00" | dd of="$FAILURES_WORK/damaged/items-00000.jsonl.gz" bs=1 seek=100 conv=notrunc status=none
   expect_failure "damaged backup is refused" "does not match its checksum" "${tool[@]}" restore --from "$FAILURES_WORK/damaged" --database other --container c
   if "${tool[@]}" list-databases 2>/dev/null | grep -qx other; then fail "refused restore wrote nothing"; else pass "refused restore wrote nothing"; fi
+
+  # Crafted backups: each must be refused naming its file, before a database is created.
+  "${tool[@]}" backup --database shop --container orders --out "$FAILURES_WORK/two-files" --items-per-file 2000 >/dev/null 2>&1 ||
+    fail "backup in two files"
+  for rule in parent-name:outside- absolute-name:absolute- symlink:symbolic not-gzip:"not a gzip file" \
+              long-line:"longer than 4194304" not-object:"is not a JSON object" file-counts:"the manifest says 2001" \
+              huge-manifest:"more than a manifest may have"; do
+    name=${rule%%:*} text=${rule#*:}
+    node "$FAILURES_HERE/craft-backup.js" "$FAILURES_WORK/two-files" "$FAILURES_WORK/crafted-$name" "$name"
+    expect_failure "crafted backup ($name) is refused" "$text" \
+      "${tool[@]}" restore --from "$FAILURES_WORK/crafted-$name" --database "crafted-$name" --container c
+    if "${tool[@]}" list-databases 2>/dev/null | grep -qx "crafted-$name"; then fail "crafted backup ($name) wrote nothing"; fi
+    expect_failure "crafted backup ($name) fails verify" "$text" "${tool[@]}" verify --offline --from "$FAILURES_WORK/crafted-$name"
+  done
+
+  expect_failure "an unusable proxy is an error" "cannot use the proxy" "${tool[@]}" --proxy "ftp://proxy.invalid" list-databases
+  env -u CLOUDSDK_LOG CLOUDSDK_LOG_LEVEL=2 "${tool[@]}" list-databases >/dev/null 2>"$FAILURES_WORK/quiet.err"
+  env -u CLOUDSDK_LOG CLOUDSDK_LOG_LEVEL=2 "${tool[@]}" --verbose list-databases >/dev/null 2>"$FAILURES_WORK/verbose.err"
+  if [[ ! -s "$FAILURES_WORK/quiet.err" && -s "$FAILURES_WORK/verbose.err" ]]; then pass "runtime records only with --verbose"
+  else fail "runtime records: quiet run said [$(head -c 300 "$FAILURES_WORK/quiet.err")]"; fi
 
   "${tool[@]}" restore --from "$FAILURES_WORK/good" --database twice --container c >/dev/null 2>&1 || fail "first restore"
   node -e "

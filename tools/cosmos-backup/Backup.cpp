@@ -30,7 +30,19 @@ nlohmann::json ParseServiceJson(const std::string& text, const std::string& what
     }
 }
 
-// Describes the container into the manifest: partition key, indexing, throughput, TTL, scripts.
+// The whole container definition and its throughput layout.
+void DescribeWhole(Connection& connection, Manifest& manifest) {
+    const auto j = connection.ContainerInfo(manifest.sourceDatabase + "/" + manifest.sourceContainer);
+    manifest.container = j["container"];
+    try {
+        j["throughput"].get_to(manifest.throughput);
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError(std::string("the wrapper's throughput layout is not readable: ") + e.what());
+    }
+}
+
+// Describes the container into the manifest: partition key, indexing, throughput, TTL, the
+// whole definition, scripts.
 void Describe(Connection& connection, Manifest& manifest) {
     auto& bridge = connection.bridge();
     std::string partitionKey, indexing;
@@ -38,9 +50,8 @@ void Describe(Connection& connection, Manifest& manifest) {
     connection.Require(bridge.DescribeCosmosDBContainer(partitionKey, throughput, indexing), "cannot describe the container");
     manifest.partitionKey = ParseServiceJson(partitionKey, "partition key definition");
     manifest.indexingPolicy = ParseServiceJson(indexing, "indexing policy");
-    manifest.throughput = throughput.nValue1;
     manifest.defaultTtl = throughput.nValue2;
-    manifest.autoscaleMaxThroughput = throughput.nValue3;
+    DescribeWhole(connection, manifest);
     int scriptCount = 0;
     std::string scripts;
     connection.Require(bridge.BackupAttachedScripts(true, scriptCount, scripts), "cannot read the container's scripts");
@@ -75,7 +86,7 @@ private:
     void Seal() {
         const StoredBytes stored = m_writer->Close();
         m_writer.reset();
-        m_current.bytes = stored.bytes;
+        m_current.bytes = stored.bytes;  // committed, so durable before the manifest that vouches for it
         m_current.crc32 = stored.crc32;
         m_manifest.files.push_back(m_current);
         m_manifest.itemCount += m_current.items;
@@ -133,6 +144,7 @@ BackupSummary RunBackup(Connection& connection, const std::string& endpoint, con
     WriteManifest(*store, manifest);
 
     summary.items = manifest.itemCount;
+    summary.layout = manifest.throughput;
     summary.scripts = manifest.scriptCount;
     summary.files = static_cast<int>(manifest.files.size());
     for (const auto& f : manifest.files) summary.bytes += f.bytes;

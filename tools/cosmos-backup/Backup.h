@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Connection.h"
+#include "Manifest.h"
 
 #include <cstdint>
 #include <string>
@@ -22,6 +23,7 @@ struct BackupSummary {
     std::int64_t bytes = 0;
     double seconds = 0;
     long long countedBefore = 0;  // the container's count when the backup began
+    ThroughputLayout layout;      // where the container's throughput came from
 };
 
 // Backs up one container into a new directory: the items as gzip-compressed JSON Lines and a

@@ -7,7 +7,12 @@ namespace cosmosbackup {
 Connection::Connection(const ConnectionOptions& options) {
     Require(m_bridge.Initialize("cosmos-backup", options.clientOptions, options.requestTimeoutMs, 0),
             "cannot set up the managed wrapper");
-    if (!options.proxy.empty()) m_bridge.SetWebProxy(options.proxy, "", "");
+    if (!options.proxy.empty()) {
+        // SetWebProxy returns nothing: a proxy it cannot use shows as the first failure.
+        m_bridge.SetWebProxy(options.proxy, "", "");
+        const std::string why = m_bridge.GetLastErrorString();
+        if (!why.empty()) throw ToolError("cannot use the proxy: " + why);
+    }
     Require(m_bridge.Connect(options.endpoint, options.key, options.verifyTls ? "" : "verifyTls=false"),
             "cannot connect to " + options.endpoint);
 }
@@ -25,6 +30,17 @@ std::vector<std::string> Texts(const std::vector<CloudSDKCppBridge::SString>& li
     texts.reserve(list.size());
     for (const auto& s : list) texts.push_back(s.strValue);
     return texts;
+}
+
+nlohmann::json Connection::ContainerInfo(const std::string& name) {
+    long long count = 0, size = 0;
+    std::string statistics;
+    Require(m_bridge.ObtainContainerStatistics(count, size, statistics), "cannot read the definition of " + name);
+    auto info = nlohmann::json::parse(statistics, nullptr, false);
+    if (info.is_discarded() || !info.contains("container") || !info["container"].is_object() || !info.contains("throughput")) {
+        throw ToolError("the managed wrapper does not give the definition of " + name + "; it is older than this tool");
+    }
+    return info;
 }
 
 std::vector<std::string> Connection::Databases() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <CloudSDKCppBridge.h>
+#include <nlohmann/json.hpp>
 
 #include <string>
 #include <vector>
@@ -12,7 +13,7 @@ struct ConnectionOptions {
     std::string endpoint;
     std::string key;            // never printed
     bool verifyTls = true;      // off only for a local test server with a self-signed certificate
-    std::string proxy;          // "" for none
+    std::string proxy;          // "" for none; one the wrapper cannot use is an error
     std::string clientOptions;  // passed to Initialize
     unsigned long long requestTimeoutMs = 60000;
 };
@@ -30,6 +31,10 @@ public:
 
     // Throws ToolError("<what>: <last error>") unless ok.
     void Require(bool ok, const std::string& what);
+
+    // The open container's whole definition ("container") and throughput layout
+    // ("throughput"), as the wrapper gives them beside the container's statistics.
+    nlohmann::json ContainerInfo(const std::string& name);
 
     std::vector<std::string> Databases();
     std::vector<std::string> Containers(const std::string& database);

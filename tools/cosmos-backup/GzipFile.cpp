@@ -36,10 +36,13 @@ void GzipLineWriter::WriteLine(const std::string& line) {
 
 StoredBytes GzipLineWriter::Close() { return m_out->Finish(); }
 
-GzipLineReader::GzipLineReader(const BackupStore& store, const std::string& name)
-    : m_where(Where(store, name)), m_in(std::make_unique<GzipInput>(store.OpenRead(name), m_where)) {}
+GzipLineReader::GzipLineReader(const BackupStore& store, const std::string& name, std::size_t maxLineBytes)
+    : m_where(Where(store, name)),
+      m_maxLineBytes(maxLineBytes),
+      m_in(std::make_unique<GzipInput>(store.OpenRead(name), m_where)) {}
 
-GzipLineReader::GzipLineReader(const std::string& path) : m_where(path) {
+GzipLineReader::GzipLineReader(const std::string& path, std::size_t maxLineBytes)
+    : m_where(path), m_maxLineBytes(maxLineBytes) {
     m_in = std::make_unique<GzipInput>(StoreOf(path).OpenRead(NameOf(path)), path);
 }
 
@@ -60,10 +63,14 @@ bool GzipLineReader::Fill() {
 bool GzipLineReader::ReadLine(std::string& line) {
     while (true) {
         const auto end = m_buffer.find('\n', m_pos);
-        if (end != std::string::npos) {
+        if (end != std::string::npos && end - m_pos <= m_maxLineBytes) {
             line.assign(m_buffer, m_pos, end - m_pos);
             m_pos = end + 1;
             return true;
+        }
+        // Checked before reading more, so a crafted endless line costs at most the limit.
+        if (m_buffer.size() - m_pos > m_maxLineBytes) {
+            throw ToolError(m_where + " has a line longer than " + std::to_string(m_maxLineBytes) + " bytes");
         }
         if (!Fill()) {
             if (m_pos < m_buffer.size()) throw ToolError(m_where + " ends inside a line");

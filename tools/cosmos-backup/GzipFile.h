@@ -2,6 +2,7 @@
 
 #include "BackupStore.h"
 #include "GzipStream.h"
+#include "InputFile.h"
 
 #include <cstdint>
 #include <memory>
@@ -24,12 +25,14 @@ private:
     std::unique_ptr<GzipOutput> m_out;
 };
 
-// A gzip-compressed JSON Lines file of a backup being read, line by line, lines of any length.
+// A gzip-compressed JSON Lines file of a backup being read, line by line. The file must be a
+// plain file of its location (in a directory: a regular file, never through a symbolic link),
+// start with the gzip magic, and hold no line longer than `maxLineBytes`.
 class GzipLineReader {
 public:
-    GzipLineReader(const BackupStore& store, const std::string& name);
+    GzipLineReader(const BackupStore& store, const std::string& name, std::size_t maxLineBytes = kMaxLineBytes);
     // A file in a local directory.
-    explicit GzipLineReader(const std::string& path);
+    explicit GzipLineReader(const std::string& path, std::size_t maxLineBytes = kMaxLineBytes);
 
     // False at the end of the file; throws ToolError on a damaged file.
     bool ReadLine(std::string& line);
@@ -38,13 +41,15 @@ private:
     bool Fill();
 
     std::string m_where;
+    std::size_t m_maxLineBytes;
     std::unique_ptr<GzipInput> m_in;
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_eof = false;
 };
 
-// CRC-32 of a stored file's bytes, as eight lower-case hex digits.
+// CRC-32 of a stored file's bytes (in a directory: a regular file, never through a symbolic
+// link), as eight lower-case hex digits.
 std::string FileCrc32(const BackupStore& store, const std::string& name);
 std::string FileCrc32(const std::string& path);
 

@@ -1,9 +1,11 @@
 #include "Manifest.h"
 
+#include "InputFile.h"
 #include "OpenBackupStore.h"
 #include "ToolError.h"
 
 #include <algorithm>
+#include <set>
 
 namespace cosmosbackup {
 
@@ -18,6 +20,28 @@ void from_json(const nlohmann::json& j, DataFile& f) {
     j.at("crc32").get_to(f.crc32);
 }
 
+void to_json(nlohmann::json& j, const ThroughputLayout& t) {
+    j = {{"layout", t.scope}, {"serverless", t.serverless}, {"manual", t.manual}, {"autoscaleMax", t.autoscaleMax}};
+}
+
+void from_json(const nlohmann::json& j, ThroughputLayout& t) {
+    j.at("manual").get_to(t.manual);
+    j.at("autoscaleMax").get_to(t.autoscaleMax);
+    // Version 1 knew only the container's own offer.
+    t.scope = j.value("layout", std::string(t.manual > 0 || t.autoscaleMax > 0 ? ThroughputLayout::kOwn : ThroughputLayout::kNone));
+    t.serverless = j.value("serverless", false);
+    if (t.scope != ThroughputLayout::kOwn && t.scope != ThroughputLayout::kShared && t.scope != ThroughputLayout::kNone) {
+        throw ToolError("unknown throughput layout \"" + t.scope + "\"");
+    }
+}
+
+std::string DescribeLayout(const ThroughputLayout& layout) {
+    if (layout.scope == ThroughputLayout::kNone) return layout.serverless ? "no throughput (serverless)" : "no throughput";
+    const std::string amount = layout.autoscaleMax > 0 ? "autoscale up to " + std::to_string(layout.autoscaleMax) + " RU/s"
+                                                       : std::to_string(layout.manual) + " RU/s";
+    return (layout.scope == ThroughputLayout::kShared ? "the database's shared " : "its own ") + amount;
+}
+
 void to_json(nlohmann::json& j, const Manifest& m) {
     j = {
         {"formatVersion", m.formatVersion},
@@ -25,7 +49,8 @@ void to_json(nlohmann::json& j, const Manifest& m) {
         {"source", {{"endpoint", m.sourceEndpoint}, {"database", m.sourceDatabase}, {"container", m.sourceContainer}}},
         {"partitionKey", m.partitionKey},
         {"indexingPolicy", m.indexingPolicy},
-        {"throughput", {{"manual", m.throughput}, {"autoscaleMax", m.autoscaleMaxThroughput}}},
+        {"container", m.container},
+        {"throughput", m.throughput},
         {"defaultTtl", m.defaultTtl},
         {"scripts", m.scripts},
         {"scriptCount", m.scriptCount},
@@ -43,8 +68,9 @@ void from_json(const nlohmann::json& j, Manifest& m) {
     source.at("container").get_to(m.sourceContainer);
     m.partitionKey = j.at("partitionKey");
     m.indexingPolicy = j.at("indexingPolicy");
-    j.at("throughput").at("manual").get_to(m.throughput);
-    j.at("throughput").at("autoscaleMax").get_to(m.autoscaleMaxThroughput);
+    m.container = j.value("container", nlohmann::json());
+    if (!m.container.is_null() && !m.container.is_object()) throw ToolError("the container definition is not an object");
+    j.at("throughput").get_to(m.throughput);
     j.at("defaultTtl").get_to(m.defaultTtl);
     m.scripts = j.at("scripts");
     j.at("scriptCount").get_to(m.scriptCount);
@@ -53,6 +79,8 @@ void from_json(const nlohmann::json& j, Manifest& m) {
 }
 
 void WriteManifest(BackupStore& store, const Manifest& manifest) {
+    // The store's commit makes the manifest appear whole and durable; the data files it vouches
+    // for were committed (and made durable) before.
     const std::string text = nlohmann::json(manifest).dump(2) + "\n";
     auto writer = store.OpenWrite(kManifestName);
     writer->Write(text.data(), text.size());
@@ -63,31 +91,57 @@ void WriteManifest(const std::string& location, const Manifest& manifest) {
     WriteManifest(*OpenBackupStore(location), manifest);
 }
 
-Manifest ReadManifest(const BackupStore& store) {
-    const auto where = store.Describe() + "/" + kManifestName;
+namespace {
+
+std::string ReadManifestText(const BackupStore& store, const std::string& where) {
     const auto files = store.List();
     const auto found = std::find_if(files.begin(), files.end(), [](const StoredFile& f) { return f.name == kManifestName; });
     if (found == files.end()) {
         throw ToolError(store.Describe() + " has no " + kManifestName + ": the backup is incomplete or not a backup");
     }
     if (!found->plain) throw ToolError(where + " is not a regular file");
-    if (found->size > kMaxManifestBytes) throw ToolError(where + " is larger than a manifest can be");
+    const auto tooLarge = [&](std::uint64_t size) {
+        return ToolError(where + " has " + std::to_string(size) + " bytes, more than a manifest may have (" +
+                         std::to_string(kMaxManifestBytes) + ")");
+    };
+    if (static_cast<std::uint64_t>(found->size) > kMaxManifestBytes) throw tooLarge(found->size);
     std::string text;
     auto reader = store.OpenRead(kManifestName);
     char chunk[1 << 16];
     while (const auto got = reader->Read(chunk, sizeof chunk)) {
         text.append(chunk, got);
-        if (text.size() > kMaxManifestBytes) throw ToolError(where + " is larger than a manifest can be");
+        if (text.size() > kMaxManifestBytes) throw tooLarge(text.size());  // grew since it was listed
     }
+    return text;
+}
+
+void CheckFileNames(const Manifest& manifest) {
+    std::set<std::string> seen;
+    for (const auto& file : manifest.files) {
+        DataFilePath("", file.name);  // throws for a name that is not the tool's own
+        if (!seen.insert(file.name).second) throw ToolError("it names the data file " + file.name + " twice");
+        if (file.items < 0 || file.bytes < 0) throw ToolError("it gives " + file.name + " a negative size or count");
+    }
+}
+
+}  // namespace
+
+Manifest ReadManifest(const BackupStore& store) {
+    const auto path = store.Describe() + "/" + kManifestName;
+    const std::string text = ReadManifestText(store, path);
     try {
         Manifest manifest = nlohmann::json::parse(text).get<Manifest>();
-        if (manifest.formatVersion != Manifest::kFormatVersion) {
-            throw ToolError(where + " has format version " + std::to_string(manifest.formatVersion) +
-                            "; this tool reads version " + std::to_string(Manifest::kFormatVersion));
+        if (manifest.formatVersion < Manifest::kOldestFormatVersion || manifest.formatVersion > Manifest::kFormatVersion) {
+            throw ToolError("format version " + std::to_string(manifest.formatVersion) +
+                            "; this tool reads versions " + std::to_string(Manifest::kOldestFormatVersion) + " to " +
+                            std::to_string(Manifest::kFormatVersion));
         }
+        CheckFileNames(manifest);
         return manifest;
     } catch (const nlohmann::json::exception& e) {
-        throw ToolError(where + " is not a valid manifest: " + e.what());
+        throw ToolError(path + " is not a valid manifest: " + e.what());
+    } catch (const ToolError& e) {
+        throw ToolError(path + ": " + e.what());
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Connection.h"
+#include "Manifest.h"
 
 #include <cstdint>
 #include <string>
@@ -14,6 +15,11 @@ struct RestoreOptions {
     int parallelism = 16;
     bool intoExisting = false;
     std::size_t itemsPerCall = 500;
+    // Overrides of the recorded throughput layout, at most one given: the container's own
+    // fixed RU/s, its own autoscale maximum, or no throughput at all (a serverless target).
+    int throughput = 0;
+    int autoscaleMax = 0;
+    bool noThroughput = false;
 };
 
 struct RestoreSummary {
@@ -23,12 +29,17 @@ struct RestoreSummary {
     long long counted = 0;  // items in the target after the restore
     int scripts = 0;
     double seconds = 0;
+    ThroughputLayout layout;  // what the target container took
 };
 
-// Restores a backup into a container created with the backup's settings (partition key,
-// indexing policy, throughput, TTL), then its scripts, then counts the target. Throws
-// ToolError for a damaged or incomplete backup (before anything is written) and when the
-// target's count differs from the backup's.
+// The layout a restore gives the target: the backup's, unless the options override it.
+ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& options);
+
+// Restores a backup into a container created from the backup's whole definition with the
+// backup's throughput layout (or the one the options give), then its scripts, then counts the
+// target. Throws ToolError, before anything is written, for a damaged, crafted or incomplete
+// backup, for a created container that lacks a property of the backup, and for an existing
+// container keyed differently; and when the target's count afterwards differs from the backup's.
 RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options);
 
 }  // namespace cosmosbackup

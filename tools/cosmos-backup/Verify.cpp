@@ -1,6 +1,7 @@
 #include "Verify.h"
 
 #include "BackupFiles.h"
+#include "ContainerDefinition.h"
 #include "ItemKey.h"
 #include "Manifest.h"
 #include "Progress.h"
@@ -15,11 +16,14 @@ namespace {
 constexpr std::size_t kProblemsKept = 10;
 
 nlohmann::json ParseItem(const std::string& text, const std::string& where) {
+    nlohmann::json item;
     try {
-        return nlohmann::json::parse(text);
+        item = nlohmann::json::parse(text);
     } catch (const nlohmann::json::exception& e) {
         throw ToolError("an item " + where + " is not valid JSON: " + e.what());
     }
+    if (!item.is_object()) throw ToolError("an item " + where + " is not a JSON object");
+    return item;
 }
 
 // Items compare by content: nlohmann keeps object members sorted, so dump() is canonical.
@@ -30,6 +34,13 @@ void Note(VerifySummary& summary, const std::string& problem) {
     ++summary.problemCount;
 }
 
+// The live container must have every property of the backed-up definition.
+void CompareDefinition(Connection& connection, const Manifest& manifest, const std::string& name, VerifySummary& summary) {
+    if (!manifest.container.is_object()) return;  // a version 1 backup has no whole definition
+    const auto live = connection.ContainerInfo(name)["container"];
+    for (const auto& lost : LostProperties(manifest.container, live)) Note(summary, "container " + name + ": " + lost);
+}
+
 void CompareWithLive(Connection& connection, const VerifyOptions& options, const Manifest& manifest,
                      std::unordered_map<std::string, std::size_t>& backup, VerifySummary& summary) {
     auto& bridge = connection.bridge();
@@ -37,6 +48,7 @@ void CompareWithLive(Connection& connection, const VerifyOptions& options, const
     const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
     connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, ""),
                        "cannot open " + database + "/" + container);
+    CompareDefinition(connection, manifest, database + "/" + container, summary);
     const ItemKeyMaker keys(manifest.partitionKey);
     Progress progress("verify", manifest.itemCount);
     std::string continuation, next;

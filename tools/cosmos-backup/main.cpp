@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -22,7 +23,18 @@ struct GlobalOptions {
     ConnectionOptions connection;
     KeySource key;
     bool insecure = false;
+    std::string logFile;
+    bool verbose = false;
 };
+
+// The library writes its records where CLOUDSDK_LOG names, read at its first record: a file
+// the user names, standard error when verbose, else a file already set in the environment,
+// else nowhere - never onto the terminal unasked.
+void RouteRuntimeRecords(const GlobalOptions& global) {
+    if (!global.logFile.empty()) setenv("CLOUDSDK_LOG", global.logFile.c_str(), 1);
+    else if (global.verbose) setenv("CLOUDSDK_LOG", "", 1);
+    else setenv("CLOUDSDK_LOG", "/dev/null", 0);
+}
 
 std::unique_ptr<Connection> Connect(GlobalOptions& global) {
     if (global.connection.endpoint.empty()) throw ToolError("no endpoint: pass --endpoint or set COSMOS_ENDPOINT");
@@ -36,10 +48,10 @@ void PrintList(const std::vector<std::string>& names) {
 }
 
 void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
-    std::printf("backup of %s/%s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s) -> %s\n",
+    std::printf("backup of %s/%s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s); throughput: %s -> %s\n",
                 o.database.c_str(), o.container.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
                 static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
-                o.directory.c_str());
+                DescribeLayout(s.layout).c_str(), o.directory.c_str());
     if (s.items != s.countedBefore) {
         std::fprintf(stderr, "note: the container held %lld items when the backup began; it changed meanwhile\n",
                      static_cast<long long>(s.countedBefore));
@@ -47,9 +59,10 @@ void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
 }
 
 void PrintRestore(const RestoreSummary& s) {
-    std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s)\n",
+    std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s); throughput: %s\n",
                 s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items),
-                static_cast<long long>(s.counted), s.scripts, s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0);
+                static_cast<long long>(s.counted), s.scripts, s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
+                DescribeLayout(s.layout).c_str());
 }
 
 int PrintVerify(const VerifySummary& s, bool offline) {
@@ -83,7 +96,9 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingFile);
     app.add_flag("--insecure-skip-tls-verify", global.insecure,
                  "accept any server certificate (only for a local test server)");
-    app.add_option("--proxy", global.connection.proxy, "HTTP proxy URL");
+    app.add_option("--proxy", global.connection.proxy, "HTTP proxy URL (http:// or https://)");
+    app.add_option("--log", global.logFile, "file for the runtime's records (default: none unless --verbose)");
+    app.add_flag("--verbose", global.verbose, "the runtime's records on standard error");
     app.add_option("--timeout-ms", global.connection.requestTimeoutMs, "timeout of one request")->capture_default_str();
 
     auto* listDatabases = app.add_subcommand("list-databases", "list the account's databases");
@@ -106,6 +121,13 @@ int main(int argc, char** argv) {
     restoreCmd->add_option("--container", restore.container, "target container (default: the source's)");
     restoreCmd->add_option("--parallel", restore.parallelism, "write requests in flight")->check(CLI::Range(1, 64))->capture_default_str();
     restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into a container that exists already");
+    auto* manual = restoreCmd->add_option("--throughput", restore.throughput, "give the container its own fixed RU/s")
+                       ->check(CLI::Range(400, 1000000000));
+    auto* autoscale = restoreCmd->add_option("--autoscale-max", restore.autoscaleMax, "give the container its own autoscale maximum RU/s")
+                          ->check(CLI::Range(1000, 1000000000));
+    auto* none = restoreCmd->add_flag("--no-throughput", restore.noThroughput, "no throughput for database or container (serverless)");
+    manual->excludes(autoscale)->excludes(none);
+    autoscale->excludes(none);
 
     VerifyOptions verify;
     auto* verifyCmd = app.add_subcommand("verify", "check a backup's files and compare it with a live container");
@@ -117,6 +139,7 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     try {
+        RouteRuntimeRecords(global);
         if (verifyCmd->parsed() && verify.offline) return PrintVerify(RunVerify(nullptr, verify), true);
         auto connection = Connect(global);
         if (listDatabases->parsed()) PrintList(connection->Databases());

@@ -2,6 +2,7 @@
 // item identity and key files. These are what make a damaged or partial backup detectable.
 #include "BackupDirectory.h"
 #include "BackupFiles.h"
+#include "ContainerDefinition.h"
 #include "Credentials.h"
 #include "GzipFile.h"
 #include "ItemKey.h"
@@ -78,8 +79,9 @@ TEST(Manifest, RoundTripsEveryField) {
     m.sourceContainer = "c";
     m.partitionKey = {{"paths", {"/k"}}, {"kind", "Hash"}};
     m.indexingPolicy = {{"indexingMode", "consistent"}};
-    m.throughput = 400;
-    m.autoscaleMaxThroughput = 0;
+    m.container = {{"id", "c"}, {"uniqueKeyPolicy", {{"uniqueKeys", {{{"paths", {"/u"}}}}}}}};
+    m.throughput.scope = ThroughputLayout::kShared;
+    m.throughput.manual = 400;
     m.defaultTtl = -1;
     m.scripts = {{"triggers", nlohmann::json::array()}};
     m.scriptCount = 0;
@@ -97,20 +99,31 @@ TEST(Manifest, AMissingOrForeignManifestIsRefused) {
     TempDir dir;
     EXPECT_THROW(ReadManifest(dir.path()), ToolError);
     Manifest m;
-    m.formatVersion = 2;
+    m.formatVersion = 3;
     WriteManifest(dir.path(), m);
     try {
         ReadManifest(dir.path());
-        FAIL() << "format version 2 was accepted";
+        FAIL() << "format version 3 was accepted";
     } catch (const ToolError& e) {
-        EXPECT_NE(std::string(e.what()).find("format version 2"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("format version 3"), std::string::npos);
     }
+}
+
+TEST(Manifest, AVersionOneBackupReadsAsTheContainersOwnThroughput) {
+    TempDir dir;
+    std::ofstream(dir / kManifestName) << R"({"formatVersion":1,"createdAt":"t","source":{"endpoint":"e","database":"d","container":"c"},
+        "partitionKey":{"paths":["/k"]},"indexingPolicy":{},"throughput":{"manual":0,"autoscaleMax":4000},"defaultTtl":0,
+        "scripts":{},"scriptCount":0,"itemCount":0,"files":[]})";
+    const Manifest m = ReadManifest(dir.path());
+    EXPECT_EQ(ThroughputLayout::kOwn, m.throughput.scope);
+    EXPECT_EQ(4000, m.throughput.autoscaleMax);
+    EXPECT_TRUE(m.container.is_null());
 }
 
 TEST(DataFiles, ChecksSizeChecksumAndCounts) {
     TempDir dir;
     Manifest m;
-    m.files.push_back(WriteData(dir, "a.gz", {"{\"id\":\"1\"}", "{\"id\":\"2\"}"}));
+    m.files.push_back(WriteData(dir, DataFileName(0), {"{\"id\":\"1\"}", "{\"id\":\"2\"}"}));
     m.itemCount = 2;
     EXPECT_NO_THROW(CheckDataFiles(dir.path(), m));
     std::vector<std::string> seen;
@@ -126,13 +139,92 @@ TEST(DataFiles, ChecksSizeChecksumAndCounts) {
     EXPECT_THROW(ForEachItem(dir.path(), wrongFileCount, [](const std::string&) {}), ToolError);
 
     {
-        std::fstream f(dir / "a.gz", std::ios::in | std::ios::out | std::ios::binary);
+        std::fstream f(dir / DataFileName(0), std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(12);
         f.put('\x7f');
     }
     EXPECT_THROW(CheckDataFiles(dir.path(), m), ToolError);
-    fs::remove(dir / "a.gz");
+    fs::remove(dir / DataFileName(0));
     EXPECT_THROW(CheckDataFiles(dir.path(), m), ToolError);
+}
+
+// A backup directory is untrusted: names, links, file kinds, line lengths and sizes.
+TEST(UntrustedBackup, ManifestNamesOnlyTheToolsOwnFiles) {
+    TempDir dir;
+    for (const std::string name : {"../items-00000.jsonl.gz", "/etc/passwd", "items-00000.jsonl.gz/..", "sub/items-00000.jsonl.gz",
+                                   "items-0.jsonl.gz", ".."}) {
+        Manifest m;
+        m.files = {DataFile{name, 0, 0, "00000000"}};
+        WriteManifest(dir.path(), m);
+        EXPECT_THROW(ReadManifest(dir.path()), ToolError) << name;
+    }
+    Manifest twice;
+    twice.files = {DataFile{DataFileName(0), 0, 0, "0"}, DataFile{DataFileName(0), 0, 0, "0"}};
+    WriteManifest(dir.path(), twice);
+    EXPECT_THROW(ReadManifest(dir.path()), ToolError);
+}
+
+TEST(UntrustedBackup, LinksNonGzipFilesAndOversizedManifestsAreRefused) {
+    TempDir dir, outside;
+    Manifest m;
+    m.files.push_back(WriteData(outside, DataFileName(0), {"{\"id\":\"secret\"}"}));
+    m.itemCount = 1;
+    fs::create_symlink(outside / DataFileName(0), dir / DataFileName(0));
+    EXPECT_THROW(CheckDataFiles(dir.path(), m), ToolError);
+    EXPECT_THROW(GzipLineReader(dir / DataFileName(0)), ToolError);
+    EXPECT_THROW(FileCrc32(dir / DataFileName(0)), ToolError);
+
+    fs::remove(dir / DataFileName(0));
+    std::ofstream(dir / DataFileName(0)) << "{\"id\":\"plain\"}\n";
+    m.files[0] = DataFile{DataFileName(0), 1, static_cast<std::int64_t>(fs::file_size(dir / DataFileName(0))), FileCrc32(dir / DataFileName(0))};
+    EXPECT_THROW(CheckDataFiles(dir.path(), m), ToolError);
+
+    fs::remove(dir / DataFileName(0));
+    fs::create_symlink(outside / "elsewhere.json", dir / kManifestName);
+    EXPECT_THROW(ReadManifest(dir.path()), ToolError);
+    fs::remove(dir / kManifestName);
+    std::ofstream(dir / kManifestName).close();
+    fs::resize_file(dir / kManifestName, kMaxManifestBytes + 1);  // sparse: costs nothing to make
+    EXPECT_THROW(ReadManifest(dir.path()), ToolError);
+}
+
+TEST(UntrustedBackup, ContentIsCheckedWholeLinesAreBounded) {
+    TempDir dir;
+    Manifest m;
+    m.files.push_back(WriteData(dir, DataFileName(0), {"{\"id\":\"1\"}", "[1,2]"}));
+    m.itemCount = 2;
+    EXPECT_NO_THROW(CheckDataFiles(dir.path(), m));
+    EXPECT_THROW(CheckDataFileContents(dir.path(), m), ToolError);  // a line that is no object
+
+    m.files[0] = WriteData(dir, DataFileName(0), {"{\"id\":\"1\"}", "{\"id\":\"2\"}", "{\"id\":\"3\"}"});
+    m.files[0].items = 2;
+    EXPECT_THROW(CheckDataFileContents(dir.path(), m), ToolError);  // more items than the manifest says
+
+    const std::string longest(kMaxLineBytes, 'x');
+    WriteData(dir, DataFileName(1), {longest, longest + "y"});
+    GzipLineReader reader(dir / DataFileName(1));
+    std::string line;
+    EXPECT_TRUE(reader.ReadLine(line));
+    EXPECT_EQ(kMaxLineBytes, line.size());
+    EXPECT_THROW(reader.ReadLine(line), ToolError);
+}
+
+TEST(ContainerDefinition, ACreatedContainerMayAddButNotLose) {
+    const auto backup = nlohmann::json::parse(R"({"id":"a","partitionKey":{"paths":["/t","/u"],"kind":"MultiHash","version":2},
+        "uniqueKeyPolicy":{"uniqueKeys":[{"paths":["/e"]}]},"indexingPolicy":{"excludedPaths":[{"path":"/x/?"}]},"analyticalStorageTtl":-1})");
+    auto created = backup;
+    created["id"] = "b";
+    created["geospatialConfig"] = {{"type", "Geography"}};
+    created["indexingPolicy"]["excludedPaths"].push_back({{"path", "/\"_etag\"/?"}});
+    EXPECT_TRUE(LostProperties(backup, created).empty());
+    created.erase("uniqueKeyPolicy");
+    created["analyticalStorageTtl"] = 0;
+    created["indexingPolicy"]["excludedPaths"].erase(0);
+    EXPECT_EQ(3u, LostProperties(backup, created).size());
+
+    EXPECT_TRUE(SamePartitionKey(nlohmann::json::parse(R"({"paths":["/t"]})"), nlohmann::json::parse(R"({"paths":["/t"],"kind":"Hash","version":1})")));
+    EXPECT_FALSE(SamePartitionKey(nlohmann::json::parse(R"({"paths":["/t"]})"), nlohmann::json::parse(R"({"paths":["/other"]})")));
+    EXPECT_FALSE(SamePartitionKey(backup["partitionKey"], nlohmann::json::parse(R"({"paths":["/t","/u"],"kind":"Hash","version":2})")));
 }
 
 TEST(ItemKey, UsesIdAndEveryPartitionKeyPath) {

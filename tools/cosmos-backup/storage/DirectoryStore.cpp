@@ -1,6 +1,7 @@
 #include "DirectoryStore.h"
 
 #include "BackupDirectory.h"
+#include "InputFile.h"
 #include "ToolError.h"
 
 #include <dirent.h>
@@ -16,40 +17,13 @@
 namespace cosmosbackup {
 namespace {
 
-// An open file descriptor, closed when it goes out of scope.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { Close(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return m_fd; }
-    int Close() {
-        const int result = m_fd >= 0 ? ::close(m_fd) : 0;
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
-
 std::string Why() { return std::strerror(errno); }
-
-void SyncDirectory(const std::string& path) {
-    UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0 || ::fsync(dir.get()) != 0) throw ToolError("cannot flush " + path + ": " + Why());
-}
 
 class DirectoryFileReader : public StoredFileReader {
 public:
-    explicit DirectoryFileReader(const std::string& path)
-        : m_path(path), m_fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {
-        if (m_fd.get() < 0) {
-            throw ToolError(errno == ELOOP ? path + " is a symbolic link" : "cannot open " + path + ": " + Why());
-        }
-        struct stat info {};
-        if (::fstat(m_fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) throw ToolError(path + " is not a regular file");
+    explicit DirectoryFileReader(const std::string& path) : m_path(path) {
+        off_t size = 0;
+        m_fd = OpenRegularFile(path, size);
     }
 
     std::size_t Read(char* buffer, std::size_t capacity) override {
@@ -62,7 +36,7 @@ public:
 
 private:
     std::string m_path;
-    UniqueFd m_fd;
+    FileDescriptor m_fd;
 };
 
 class DirectoryFileWriter : public StoredFileWriter {
@@ -90,7 +64,7 @@ public:
     }
 
     void Commit() override {
-        if (::fsync(m_fd.get()) != 0 || m_fd.Close() != 0) throw ToolError("cannot write " + m_path + ": " + Why());
+        if (::fsync(m_fd.get()) != 0 || ::close(m_fd.Release()) != 0) throw ToolError("cannot write " + m_path + ": " + Why());
         if (::rename(m_temporary.c_str(), m_path.c_str()) != 0) throw ToolError("cannot create " + m_path + ": " + Why());
         m_committed = true;
         SyncDirectory(m_directory);
@@ -100,7 +74,7 @@ private:
     std::string m_directory;
     std::string m_path;
     std::string m_temporary;
-    UniqueFd m_fd;
+    FileDescriptor m_fd;
     bool m_committed = false;
 };
 
