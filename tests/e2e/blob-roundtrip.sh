@@ -2,8 +2,9 @@
 # Backups in blob storage, on a local test server and a local storage server (azurite): a
 # backup to a blob prefix holds the same files as one to a directory (data files byte for
 # byte, the manifest but for its time), restores and verifies like it; a damaged blob, a wrong
-# key and a missing container are refused with clear messages before anything is written; a
-# backup killed mid-upload leaves no manifest and is refused; the storage key is in no output.
+# key, a missing container and crafted backups (the untrusted-input rules) are refused with clear
+# messages before anything is written; a backup killed mid-upload leaves no manifest and is
+# refused; the storage key is in no output.
 # Prints one line per case and "N passed, N failed".
 # Usage: blob-roundtrip.sh BUILD_DIR [ITEM_COUNT]
 set -uo pipefail
@@ -60,6 +61,16 @@ export CLOUDSDK_LOG="$work/bridge.log" BLOB_BUILD="$build" BLOB_WORK="$work" BLO
   expect_failure "a damaged blob is refused" "does not match its checksum" \
     "${tool[@]}" restore --from "$base/damaged" --database damaged --container c
   no_database damaged && pass "the refused restore wrote nothing" || fail "the refused restore wrote something"
+
+  # The rules for untrusted backups hold for blobs too: crafted copies of a good backup.
+  for rule in not-gzip:"not a gzip file" long-line:"longer than 4194304" file-counts:"the manifest says"; do
+    name=${rule%%:*} text=${rule#*:}
+    node "$BLOB_HERE/craft-backup.js" "$BLOB_WORK/local" "$BLOB_WORK/crafted-$name" "$name" &&
+      blob upload "$BLOB_WORK/crafted-$name" backups "crafted-$name"
+    expect_failure "crafted blob backup ($name) is refused" "$text" \
+      "${tool[@]}" restore --from "$base/crafted-$name" --database "crafted-$name" --container c
+    no_database "crafted-$name" || fail "crafted blob backup ($name) wrote something"
+  done
 
   expect_failure "a wrong storage key is refused clearly" "refused the credentials" \
     env AZURE_STORAGE_KEY="$(head -c 32 /dev/urandom | base64 -w0)" "${tool[@]}" verify --offline --from "$base/shop/orders"

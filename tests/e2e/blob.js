@@ -1,9 +1,11 @@
 // A few direct Blob service calls the storage tests need besides the tool, signed with the
-// shared key: create a container, download every blob under a prefix, overwrite one blob.
+// shared key: create a container, download every blob under a prefix, upload a directory's
+// files under one, overwrite one blob.
 // Environment: STORAGE_ENDPOINT (path-style, http://127.0.0.1:PORT), STORAGE_ACCOUNT,
 // AZURE_STORAGE_KEY (as with-azurite.sh exports them).
 // Usage: node blob.js create-container CONTAINER
 //        node blob.js download CONTAINER PREFIX DIR
+//        node blob.js upload DIR CONTAINER PREFIX
 //        node blob.js flip-byte CONTAINER BLOB
 'use strict';
 const crypto = require('crypto');
@@ -39,6 +41,11 @@ async function main() {
     const list = (await call('GET', container, { comp: 'list', prefix: prefix + '/', restype: 'container' })).toString();
     for (const [, name] of list.matchAll(/<Name>([^<]*)<\/Name>/g)) {
       fs.writeFileSync(path.join(dir, name.slice(prefix.length + 1)), await call('GET', `${container}/${name}`));
+    }
+  } else if (command === 'upload') {
+    const [dir, target, prefix] = [container, ...rest];
+    for (const name of fs.readdirSync(dir)) {
+      await call('PUT', `${target}/${prefix}/${name}`, {}, fs.readFileSync(path.join(dir, name)), { 'x-ms-blob-type': 'BlockBlob' });
     }
   } else if (command === 'flip-byte') {
     const data = await call('GET', `${container}/${rest[0]}`);
