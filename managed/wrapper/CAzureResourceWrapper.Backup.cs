@@ -16,7 +16,12 @@ namespace CloudSDKWrapper
         private ContainerRef m_open;
         private bool m_keepSystemProperties;
         private string m_consistency = "";
-        private List<string> m_ranges = new List<string>();
+        private List<FeedRange> m_ranges = new List<FeedRange>();
+        // Every range of the open container seen so far, split and merged ones included, so
+        // that a range id handed out before a split still names its key interval.
+        private Dictionary<string, FeedRange> m_seenRanges = new Dictionary<string, FeedRange>();
+        // A read goes on after this many 410 answers in a row (splits, merges, ranges moving).
+        private const int MaxGoneRetries = 5;
 
         private ContainerRef Open()
         {
@@ -36,25 +41,55 @@ namespace CloudSDKWrapper
 
         private List<string> RangeIds(ContainerRef c)
         {
-            return Service().ReadPartitionKeyRanges(c).Select(r => (string)r["id"]).ToList();
+            return ReadRanges(c).Select(r => r.Id).ToList();
+        }
+
+        // The open container's ranges as just read; `fresh` when another container was opened.
+        private void SetRanges(List<FeedRange> ranges, bool fresh)
+        {
+            if (fresh) m_seenRanges = new Dictionary<string, FeedRange>();
+            m_ranges = ranges;
+            foreach (var r in ranges) m_seenRanges[r.Id] = r;
+        }
+
+        private List<FeedRange> ReadRanges(ContainerRef c)
+        {
+            return Service().ReadPartitionKeyRanges(c).Select(FeedRange.OfService).ToList();
+        }
+
+        // strIn4 of OpenCosmosDBContainer: a consistency level, optionally followed by
+        // ";sessionToken=TOKEN" (the session token of earlier writes, for reads that must see them).
+        private static string SplitSessionToken(string text, out string sessionToken)
+        {
+            sessionToken = null;
+            text = text ?? "";
+            const string marker = ";sessionToken=";
+            int at = text.IndexOf(marker, StringComparison.OrdinalIgnoreCase);
+            if (at < 0) return text.Trim();
+            sessionToken = text.Substring(at + marker.Length).Trim();
+            return text.Substring(0, at).Trim();
         }
 
         // strIn1: account; strIn2: database; bOption: keep the service's system properties
         // (_rid, _self, _etag, _attachments, _ts) in the items read; strIn3: container;
-        // strIn4: consistency level for the reads ("" for the account's default).
+        // strIn4: consistency level for the reads ("" for the account's default), optionally
+        // followed by ";sessionToken=TOKEN".
         public override bool OpenCosmosDBContainer(string strIn1, string strIn2, bool bOption, string strIn3, string strIn4)
         {
             return Run(() =>
             {
                 CheckAccount(strIn1);
+                string sessionToken;
+                string consistency = SplitSessionToken(strIn4, out sessionToken);
                 var c = ReadContainerRef(strIn2, strIn3);
-                var ranges = RangeIds(c);
+                var ranges = ReadRanges(c);
+                if (!string.IsNullOrEmpty(sessionToken)) Service().Sessions.Merge(SessionTokens.ContainerLink(c.Path.Link), sessionToken);
                 lock (m_lock)
                 {
                     m_open = c;
-                    m_ranges = ranges;
+                    SetRanges(ranges, true);
                     m_keepSystemProperties = bOption;
-                    m_consistency = strIn4 ?? "";
+                    m_consistency = consistency;
                 }
                 return true;
             });
@@ -100,7 +135,24 @@ namespace CloudSDKWrapper
             return ok;
         }
 
+        // A range that splits while it is counted answers 410: the count starts again over the
+        // new ranges, a bounded number of times.
         private long Count(ContainerRef c)
+        {
+            for (int attempt = 1; ; attempt++)
+            {
+                try
+                {
+                    return CountOnce(c);
+                }
+                catch (CosmosException e) when (e.StatusCode == 410 && attempt < MaxGoneRetries)
+                {
+                    m_trace("counting again after: " + e.Message);
+                }
+            }
+        }
+
+        private long CountOnce(ContainerRef c)
         {
             long total = 0;
             foreach (var range in RangeIds(c))
@@ -195,14 +247,10 @@ namespace CloudSDKWrapper
             bool ok = Run(() =>
             {
                 var c = Open();
-                foreach (var range in RangeIds(c))
+                var cursor = new FeedCursor(ReadRanges(c));
+                while (!cursor.Done && empty)
                 {
-                    var cursor = new FeedCursor(new[] { range }, null);
-                    while (!cursor.Done && empty)
-                    {
-                        if (ReadPage(c, cursor, 1).Count > 0) empty = false;
-                    }
-                    if (!empty) break;
+                    if (ReadPage(c, cursor, 1).Count > 0) empty = false;
                 }
                 return true;
             });
@@ -210,25 +258,41 @@ namespace CloudSDKWrapper
             return ok;
         }
 
-        // llIn: 0 gives the partition key range ids; any other value gives each range as JSON
-        // ({"id","minInclusive","maxExclusive"}). Read afresh, so a split range shows.
+        public const long UsageCode = -1;
+        public const long FailedItemsCode = -2;
+        public const long SessionTokenCode = -3;
+
+        // llIn: 0 gives the partition key range ids; a positive value gives each range as JSON
+        // ({"id","minInclusive","maxExclusive"}), read afresh, so a split range shows.
+        // Negative codes ask for this object's own records, without a request:
+        // -1: one text, what its requests cost ({"requestCharge","requests","throttled",
+        //     "throttleWaitMs","ruBudget"}); -2: the items the current restore could not write,
+        //     one {"id","partitionKey","status","reason"} each; -3: one text, the session token
+        //     of the current container ("" when none).
         public override object GetCosmosDBTokens(long llIn)
         {
             return RunList(() =>
             {
-                var c = Open();
-                var ranges = Service().ReadPartitionKeyRanges(c);
-                lock (m_lock) m_ranges = ranges.Select(r => (string)r["id"]).ToList();
-                if (llIn == 0) return SStringLibList.Of(ranges.Select(r => (string)r["id"]));
-                return SStringLibList.Of(ranges.Select(r => Json.Compact(new JObject
+                if (llIn == UsageCode)
                 {
-                    ["id"] = r["id"], ["minInclusive"] = r["minInclusive"], ["maxExclusive"] = r["maxExclusive"],
-                })));
+                    var usage = Service().Usage.ToJson();
+                    usage["ruBudget"] = RuBudget.Shared.Limit;
+                    return SStringLibList.Of(new[] { Json.Compact(usage) });
+                }
+                if (llIn == FailedItemsCode) return SStringLibList.Of(Restore().FailedItems().Select(Json.Compact));
+                if (llIn == SessionTokenCode) return SStringLibList.Of(new[] { Service().Sessions.For(SessionTokens.ContainerLink(Current().Path.Link)) ?? "" });
+                if (llIn < 0) throw new CosmosException(0, "GetCosmosDBTokens takes 0, a positive number, -1, -2 or -3, not " + llIn + ".");
+                var c = Open();
+                var ranges = ReadRanges(c);
+                lock (m_lock) SetRanges(ranges, false);
+                if (llIn == 0) return SStringLibList.Of(ranges.Select(r => r.Id));
+                return SStringLibList.Of(ranges.Select(r => Json.Compact(r.ToJson())));
             });
         }
 
-        // strIn: "" to read the whole container, a token (range id) to read that range only,
-        // or the continuation of the previous page; llIn: page size (items, <= 0 for 1000).
+        // strIn: "" to read the whole container, a token (range id, or a range as JSON from
+        // GetCosmosDBTokens) to read that range only, or the continuation of the previous page;
+        // llIn: page size (items, <= 0 for 1000).
         // Returns the page's items as JSON texts; strOut: the continuation for the next page
         // ("" at the end); bSuccess: whether the page was read; bOut: more pages follow.
         public override object GetCosmosDBData(string strIn, long llIn, ref string strOut, ref bool bSuccess, ref bool bOut)
@@ -238,9 +302,9 @@ namespace CloudSDKWrapper
             object list = RunList(() =>
             {
                 var c = Open();
-                List<string> ranges;
-                lock (m_lock) ranges = m_ranges;
-                cursor = FeedCursor.Parse(strIn, ranges);
+                List<FeedRange> known;
+                lock (m_lock) known = m_ranges.Concat(m_seenRanges.Values.Where(r => !m_ranges.Any(l => l.Id == r.Id))).ToList();
+                cursor = FeedCursor.Parse(strIn, known);
                 int pageSize = llIn <= 0 ? DefaultPageSize : (int)Math.Min(llIn, int.MaxValue);
                 items = cursor.Done ? new List<string>() : ReadPage(c, cursor, pageSize);
                 return SStringLibList.Of(items);
@@ -254,26 +318,67 @@ namespace CloudSDKWrapper
             return list;
         }
 
-        // Reads one page of the cursor's current range and moves the cursor past it.
+        // Reads one page of the cursor's current part and moves the cursor past it. A range
+        // that split or merged (410) is looked up again by its key interval and the part is
+        // replaced by the ranges that serve it now, each going on from the same token.
         private List<string> ReadPage(ContainerRef c, FeedCursor cursor, int pageSize)
+        {
+            for (int gone = 0; ; gone++)
+            {
+                var request = PageRequest(c, cursor.Current, pageSize);
+                var response = Service().Send(request);
+                if (response.Status == 410 && gone < MaxGoneRetries)
+                {
+                    FollowMovedRange(c, cursor, response);
+                    continue;
+                }
+                if (!response.Ok) throw CosmosService.Failure(request, response);
+                bool keep;
+                lock (m_lock) keep = m_keepSystemProperties;
+                var items = ItemPage.Split(response.Body, keep);
+                cursor.Advance(response.Header("x-ms-continuation"));
+                return items;
+            }
+        }
+
+        private RestRequest PageRequest(ContainerRef c, FeedCursor.Part part, int pageSize)
         {
             var request = c.Path.Feed("GET", "docs", "read the items of [" + c + "]")
                 .WithHeader("x-ms-max-item-count", pageSize.ToString(CultureInfo.InvariantCulture))
-                .WithHeader("x-ms-documentdb-partitionkeyrangeid", cursor.Ranges[0]);
-            if (cursor.Token != null) request.Headers["x-ms-continuation"] = cursor.Token;
+                .WithHeader("x-ms-documentdb-partitionkeyrangeid", part.Range.Id);
+            if (part.Token != null) request.Headers["x-ms-continuation"] = part.Token;
             string consistency;
-            bool keep;
+            List<FeedRange> ranges;
             lock (m_lock)
             {
                 consistency = m_consistency;
-                keep = m_keepSystemProperties;
+                ranges = m_ranges;
             }
             if (consistency.Length > 0) request.Headers["x-ms-consistency-level"] = consistency;
-            var response = Service().Send(request);
-            if (!response.Ok) throw CosmosService.Failure(request, response);
-            var items = ItemPage.Split(response.Body, keep);
-            cursor.Advance(response.Header("x-ms-continuation"));
-            return items;
+            // A part narrower than the range that serves it (after a merge) is read within its
+            // own effective keys, so that the rest of that range is not read twice.
+            var served = ranges.FirstOrDefault(r => r.Id == part.Range.Id);
+            if (served == null || !part.Range.Covers(served))
+            {
+                request.Headers["x-ms-read-key-type"] = "EffectivePartitionKeyRange";
+                request.Headers["x-ms-start-epk"] = part.Range.Min;
+                request.Headers["x-ms-end-epk"] = part.Range.Max;
+            }
+            return request;
+        }
+
+        private void FollowMovedRange(ContainerRef c, FeedCursor cursor, RestResponse response)
+        {
+            var ranges = ReadRanges(c);
+            lock (m_lock)
+            {
+                if (m_open == c) SetRanges(ranges, false);
+            }
+            var served = cursor.Current.Range.ServedBy(ranges);
+            if (served.Count == 0) throw new CosmosException(410, "No partition key range of [" + c + "] covers " + cursor.Current.Range + " any more.");
+            m_trace("range " + cursor.Current.Range + " answered 410/" + (response.Header("x-ms-substatus") ?? "") +
+                    "; reading on in " + string.Join(", ", served.Select(r => r.ToString())));
+            cursor.Replace(served);
         }
 
         // bOption: include user-defined functions; nOut: number of scripts; strOut: the

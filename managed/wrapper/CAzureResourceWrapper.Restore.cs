@@ -81,11 +81,11 @@ namespace CloudSDKWrapper
                 ttl = t != null && t.Type == JTokenType.Integer ? (int)t : 0;
                 if (bOption2)
                 {
-                    var ranges = RangeIds(c);
+                    var ranges = ReadRanges(c);
                     lock (m_lock)
                     {
                         m_open = c;
-                        m_ranges = ranges;
+                        SetRanges(ranges, true);
                     }
                 }
                 return true;
@@ -150,9 +150,13 @@ namespace CloudSDKWrapper
                     if (slash <= 0 || slash == strIn.Length - 1) throw new CosmosException(0, "The restore target [" + strIn + "] is not database/container.");
                     target = ReadContainerRef(strIn.Substring(0, slash), strIn.Substring(slash + 1));
                 }
-                bool batches;
-                lock (m_lock) batches = m_connected.RestoreBatches;
-                var session = new RestoreSession(Service(), target, nIn == 0 ? DefaultRestoreParallelism : nIn, batches);
+                bool batches, reportItems;
+                lock (m_lock)
+                {
+                    batches = m_connected.RestoreBatches;
+                    reportItems = m_connected.ReportItemFailures;
+                }
+                var session = new RestoreSession(Service(), target, nIn == 0 ? DefaultRestoreParallelism : nIn, batches, reportItems);
                 lock (m_lock) m_restore = session;
                 return true;
             });

@@ -161,6 +161,7 @@ namespace CloudSDKWrapper
                     throw;
                 }
                 Disconnect();
+                if (connected.MaxRuPerSecond.HasValue) RuBudget.Shared.Configure(connected.MaxRuPerSecond.Value);
                 lock (m_lock)
                 {
                     m_service = service;
@@ -179,6 +180,7 @@ namespace CloudSDKWrapper
             {
                 UserAgent = s.UserAgent, RequestTimeoutMs = s.RequestTimeoutMs, VerifyTls = s.VerifyTls,
                 RestoreBatches = s.RestoreBatches, Proxy = s.Proxy,
+                MaxRuPerSecond = s.MaxRuPerSecond, ReportItemFailures = s.ReportItemFailures,
                 Retry = new RetryPolicy
                 {
                     MaxThrottleRetries = s.Retry.MaxThrottleRetries, MaxThrottleWaitMs = s.Retry.MaxThrottleWaitMs,
@@ -229,7 +231,7 @@ namespace CloudSDKWrapper
             {
                 m_restore = null;
                 m_open = null;
-                m_ranges = new List<string>();
+                SetRanges(new List<FeedRange>(), true);
                 if (m_service != null) m_service.Dispose();
                 if (m_auth != null) m_auth.Dispose();
                 m_service = null;

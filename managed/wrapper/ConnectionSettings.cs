@@ -13,6 +13,11 @@ namespace CloudSDKWrapper
         public bool VerifyTls = true;
         public bool RestoreBatches = true;
         public IWebProxy Proxy;
+        // RU/s for the whole process (RuBudget.Shared), set at Connect; null leaves it as it is.
+        public int? MaxRuPerSecond;
+        // A restore goes on past items the service refuses and lists them (GetCosmosDBTokens(-2))
+        // instead of stopping at the first.
+        public bool ReportItemFailures;
         public RetryPolicy Retry = new RetryPolicy();
 
         public static Dictionary<string, string> ParseOptions(string text)
@@ -39,8 +44,10 @@ namespace CloudSDKWrapper
                 string value = option.Value;
                 if (transport && name == "verifytls") VerifyTls = ParseBool(name, value);
                 else if (!transport && name == "restorebatches") RestoreBatches = ParseBool(name, value);
-                else if (!transport && name == "maxretries") Retry.MaxThrottleRetries = ParseInt(name, value, 0, 100);
-                else if (!transport && name == "maxretrywaitms") Retry.MaxThrottleWaitMs = ParseInt(name, value, 0, 600000);
+                else if (!transport && name == "maxretries") Retry.MaxThrottleRetries = ParseInt(name, value, 0, 1000000);
+                else if (!transport && name == "maxretrywaitms") Retry.MaxThrottleWaitMs = ParseInt(name, value, 0, 86400000);
+                else if (!transport && name == "maxru") MaxRuPerSecond = ParseInt(name, value, 0, 100000000);
+                else if (!transport && name == "itemfailures") ReportItemFailures = ParseChoice(name, value, "stop", "report");
                 else if (!transport && name == "transientretries") Retry.MaxTransientRetries = ParseInt(name, value, 0, 20);
                 else throw new ArgumentException("Unknown option [" + option.Key + "].");
             }
@@ -54,6 +61,14 @@ namespace CloudSDKWrapper
                 case "0": case "false": case "off": case "no": return false;
             }
             throw new ArgumentException("Option [" + name + "] takes true or false, not [" + value + "].");
+        }
+
+        // False for `first`, true for `second`.
+        private static bool ParseChoice(string name, string value, string first, string second)
+        {
+            if (string.Equals(value, first, StringComparison.OrdinalIgnoreCase)) return false;
+            if (string.Equals(value, second, StringComparison.OrdinalIgnoreCase)) return true;
+            throw new ArgumentException("Option [" + name + "] takes " + first + " or " + second + ", not [" + value + "].");
         }
 
         private static int ParseInt(string name, string value, int min, int max)

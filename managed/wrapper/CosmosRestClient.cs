@@ -21,8 +21,12 @@ namespace CloudSDKWrapper
         private readonly RetryPolicy m_retry;
         private readonly Action<string> m_trace;
         private readonly string m_userAgent;
+        private readonly RequestUsage m_usage = new RequestUsage();
+        private readonly SessionTokens m_sessions = new SessionTokens();
 
         public Uri Endpoint { get { return m_endpoint; } }
+        public RequestUsage Usage { get { return m_usage; } }
+        public SessionTokens Sessions { get { return m_sessions; } }
 
         public CosmosRestClient(Uri endpoint, MasterKeyAuth auth, ConnectionSettings settings, Action<string> trace)
         {
@@ -63,15 +67,17 @@ namespace CloudSDKWrapper
 
         // Sends until success, a final failure or the retry budget is spent; returns the last
         // answer (which may be a failure status) or throws CosmosException when none came.
+        // Every attempt draws on the process's RU budget and is counted in Usage.
         public async Task<RestResponse> SendAsync(RestRequest request)
         {
             int throttled = 0, transient = 0, waitedMs = 0;
+            string container = request.ResourceType == "docs" ? SessionTokens.ContainerLink(request.ResourceLink) : null;
             while (true)
             {
                 RestResponse response;
                 try
                 {
-                    response = await SendOnceAsync(request).ConfigureAwait(false);
+                    response = await SendCountedAsync(request, container).ConfigureAwait(false);
                 }
                 catch (Exception e) when (IsTransientFailure(e))
                 {
@@ -85,10 +91,13 @@ namespace CloudSDKWrapper
                 {
                     throw new CosmosException(0, Describe(request) + " failed: " + FailureText(e));
                 }
-                if (response.Status == 429)
+                string retryAfter;
+                if (IsThrottled(request, response, out retryAfter))
                 {
-                    int wait = m_retry.ThrottleWait(++throttled, response.Header("x-ms-retry-after-ms"), ref waitedMs);
+                    if (request.ThrottledAttempts > 0 && throttled + 1 >= request.ThrottledAttempts) return response;
+                    int wait = m_retry.ThrottleWait(++throttled, retryAfter, ref waitedMs);
                     if (wait < 0) return response;
+                    m_usage.Waited(wait);
                     m_trace("throttled on " + request.What + ", waiting " + wait + " ms");
                     await Task.Delay(wait).ConfigureAwait(false);
                     continue;
@@ -105,19 +114,66 @@ namespace CloudSDKWrapper
             }
         }
 
-        private async Task<RestResponse> SendOnceAsync(RestRequest request)
+        // One attempt: waits for the RU budget, sends (with the container's session token on
+        // reads), then books the charge and keeps the session token of the answer.
+        private async Task<RestResponse> SendCountedAsync(RestRequest request, string container)
+        {
+            var budget = RuBudget.Shared;
+            string kind = request.ChargeKind;
+            double reserved = await budget.AcquireAsync(kind, request.Operations).ConfigureAwait(false);
+            RestResponse response;
+            try
+            {
+                string session = container != null && !request.Headers.ContainsKey("x-ms-session-token") ? m_sessions.For(container) : null;
+                response = await SendOnceAsync(request, session).ConfigureAwait(false);
+            }
+            catch (Exception)
+            {
+                budget.Settle(reserved, 0, kind, request.Operations, false);
+                throw;
+            }
+            double charge = Charge(response.Header("x-ms-request-charge"));
+            budget.Settle(reserved, charge, kind, request.Operations, true);
+            string retryAfter;
+            bool throttled = IsThrottled(request, response, out retryAfter);
+            if (throttled) budget.OnThrottled();
+            m_usage.Answered(charge, throttled);
+            if (container != null) m_sessions.Merge(container, response.Header("x-ms-session-token"));
+            return response;
+        }
+
+        private static double Charge(string header)
+        {
+            double charge;
+            return double.TryParse(header, System.Globalization.NumberStyles.Float, System.Globalization.CultureInfo.InvariantCulture, out charge) && charge > 0 ? charge : 0;
+        }
+
+        // A 429, or a transactional batch that answers 207 because an operation was throttled
+        // (the batch wrote nothing then, so it is sent again whole).
+        private static bool IsThrottled(RestRequest request, RestResponse response, out string retryAfterMs)
+        {
+            retryAfterMs = response.Header("x-ms-retry-after-ms");
+            if (response.Status == 429) return true;
+            if (response.Status != 207 || !request.Headers.ContainsKey("x-ms-cosmos-is-batch-request")) return false;
+            return BatchResult.Throttled(response.Body, ref retryAfterMs);
+        }
+
+        private async Task<RestResponse> SendOnceAsync(RestRequest request, string session)
         {
             using (var message = BuildMessage(request))
-            using (var answer = await m_http.SendAsync(message, HttpCompletionOption.ResponseContentRead).ConfigureAwait(false))
             {
-                var response = new RestResponse { Status = (int)answer.StatusCode };
-                foreach (var h in answer.Headers) response.Headers[h.Key] = string.Join(",", h.Value);
-                if (answer.Content != null)
+                if (session != null) message.Headers.TryAddWithoutValidation("x-ms-session-token", session);
+                using (var answer = await m_http.SendAsync(message, HttpCompletionOption.ResponseContentRead).ConfigureAwait(false))
                 {
-                    foreach (var h in answer.Content.Headers) response.Headers[h.Key] = string.Join(",", h.Value);
-                    response.Body = await answer.Content.ReadAsStringAsync().ConfigureAwait(false);
+                    var response = new RestResponse { Status = (int)answer.StatusCode };
+                    foreach (var h in answer.Headers) response.Headers[h.Key] = string.Join(",", h.Value);
+                    if (answer.Content != null)
+                    {
+                        foreach (var h in answer.Content.Headers) response.Headers[h.Key] = string.Join(",", h.Value);
+                        response.Body = await answer.Content.ReadAsStringAsync().ConfigureAwait(false);
+                    }
+                    return response;
                 }
-                return response;
             }
         }
 

@@ -15,6 +15,8 @@ namespace CloudSDKWrapper
         public CosmosService(CosmosRestClient client) { m_client = client; }
 
         public Uri Endpoint { get { return m_client.Endpoint; } }
+        public RequestUsage Usage { get { return m_client.Usage; } }
+        public SessionTokens Sessions { get { return m_client.Sessions; } }
 
         public RestResponse Send(RestRequest request) { return m_client.Send(request); }
         public Task<RestResponse> SendAsync(RestRequest request) { return m_client.SendAsync(request); }
@@ -92,7 +94,7 @@ namespace CloudSDKWrapper
 
         public static RestRequest Copy(RestRequest r)
         {
-            var copy = new RestRequest { Method = r.Method, Path = r.Path, ResourceType = r.ResourceType, ResourceLink = r.ResourceLink, Body = r.Body, ContentType = r.ContentType, What = r.What };
+            var copy = new RestRequest { Method = r.Method, Path = r.Path, ResourceType = r.ResourceType, ResourceLink = r.ResourceLink, Body = r.Body, ContentType = r.ContentType, What = r.What, Operations = r.Operations, ThrottledAttempts = r.ThrottledAttempts };
             foreach (var h in r.Headers) copy.Headers[h.Key] = h.Value;
             return copy;
         }

@@ -1,6 +1,10 @@
-// Where a container read stands: the partition key ranges still to read and the service's
-// continuation within the current one. It travels through the host as the continuation text
-// of GetCosmosDBData, so it is plain JSON: {"ranges":["0","1"],"token":"..."}.
+// Where a container read stands: the parts of the key space still to read, each with the
+// service's continuation within it. It travels through the host as the continuation text of
+// GetCosmosDBData, so it is plain JSON:
+//   {"ranges":[{"id":"1","minInclusive":"","maxExclusive":"7F","token":"..."},...]}
+// The earlier form {"ranges":["0","1"],"token":"..."} (ids, one token for the first) is still
+// read. When a range splits, its entry is replaced by one entry per child, each with the
+// parent's token, which the children accept; a merged range is read within the old interval.
 using System.Collections.Generic;
 using System.Linq;
 using Newtonsoft.Json.Linq;
@@ -9,51 +13,92 @@ namespace CloudSDKWrapper
 {
     internal sealed class FeedCursor
     {
-        public readonly List<string> Ranges;
-        public string Token; // the service's continuation in Ranges[0], or null at its start
-
-        public FeedCursor(IEnumerable<string> ranges, string token)
+        internal sealed class Part
         {
-            Ranges = ranges.ToList();
-            Token = token;
+            public FeedRange Range;
+            public string Token; // the service's continuation in Range, or null at its start
         }
 
-        public bool Done { get { return Ranges.Count == 0; } }
+        public readonly List<Part> Parts;
 
-        // "" reads every range; a range id reads that range; a JSON text goes on from a cursor.
-        public static FeedCursor Parse(string text, IList<string> allRanges)
+        public FeedCursor(IEnumerable<FeedRange> ranges)
         {
-            if (string.IsNullOrEmpty(text)) return new FeedCursor(allRanges, null);
-            if (!text.StartsWith("{"))
-            {
-                if (!allRanges.Contains(text)) throw new CosmosException(0, "[" + text + "] is not a partition key range of the open container.");
-                return new FeedCursor(new[] { text }, null);
-            }
+            Parts = ranges.Select(r => new Part { Range = r }).ToList();
+        }
+
+        public bool Done { get { return Parts.Count == 0; } }
+        public Part Current { get { return Parts[0]; } }
+
+        // "" reads every range; a range id, or a range as GetCosmosDBTokens gives it in JSON,
+        // reads that range only; a continuation goes on where it stopped. `known` are the
+        // container's ranges, to give an id its interval.
+        public static FeedCursor Parse(string text, IList<FeedRange> known)
+        {
+            if (string.IsNullOrEmpty(text)) return new FeedCursor(known);
+            if (!text.StartsWith("{")) return new FeedCursor(new[] { ById(text, known) });
             var obj = Json.ParseObject(text, "The continuation");
             var ranges = obj["ranges"] as JArray;
-            if (ranges == null) throw new CosmosException(0, "The continuation has no [ranges] list.");
-            var token = obj["token"];
-            return new FeedCursor(ranges.Select(r => (string)r), token == null || token.Type == JTokenType.Null ? null : (string)token);
+            if (ranges == null)
+            {
+                if (obj["id"] != null) return new FeedCursor(new[] { FeedRange.Parse(obj, "The range") });
+                throw new CosmosException(0, "The continuation has no [ranges] list.");
+            }
+            var cursor = new FeedCursor(new FeedRange[0]);
+            foreach (var entry in ranges)
+            {
+                var part = entry as JObject;
+                if (part == null)
+                {
+                    cursor.Parts.Add(new Part { Range = ById((string)entry, known) });
+                    continue;
+                }
+                cursor.Parts.Add(new Part { Range = FeedRange.Parse(part, "A range of the continuation"), Token = TextOrNull(part["token"]) });
+            }
+            // The earlier form's token belongs to its first range.
+            var token = TextOrNull(obj["token"]);
+            if (token != null && cursor.Parts.Count > 0 && cursor.Parts[0].Token == null) cursor.Parts[0].Token = token;
+            return cursor;
         }
 
-        // Moves on after a page that ended with `nextToken` (null: the range is finished).
+        private static FeedRange ById(string id, IList<FeedRange> known)
+        {
+            var range = known.FirstOrDefault(r => r.Id == id);
+            if (range == null) throw new CosmosException(0, "[" + id + "] is not a partition key range of the open container.");
+            return range;
+        }
+
+        private static string TextOrNull(JToken token)
+        {
+            return token == null || token.Type == JTokenType.Null ? null : (string)token;
+        }
+
+        // Moves on after a page that ended with `nextToken` (null: the part is finished).
         public void Advance(string nextToken)
         {
-            if (string.IsNullOrEmpty(nextToken))
-            {
-                Ranges.RemoveAt(0);
-                Token = null;
-            }
-            else
-            {
-                Token = nextToken;
-            }
+            if (string.IsNullOrEmpty(nextToken)) Parts.RemoveAt(0);
+            else Current.Token = nextToken;
+        }
+
+        // The current part now lies in `served` (its children after a split): one part each,
+        // all going on from the current token.
+        public void Replace(List<FeedRange> served)
+        {
+            string token = Current.Token;
+            Parts.RemoveAt(0);
+            Parts.InsertRange(0, served.Select(r => new Part { Range = r, Token = token }));
         }
 
         public override string ToString()
         {
             if (Done) return "";
-            return Json.Compact(new JObject { ["ranges"] = new JArray(Ranges), ["token"] = Token });
+            var ranges = new JArray();
+            foreach (var p in Parts)
+            {
+                var entry = p.Range.ToJson();
+                entry["token"] = p.Token;
+                ranges.Add(entry);
+            }
+            return Json.Compact(new JObject { ["ranges"] = ranges });
         }
     }
 }

@@ -17,6 +17,17 @@ namespace CloudSDKWrapper
         public readonly Dictionary<string, string> Headers = new Dictionary<string, string>();
         // What the request does, for error texts ("read container [c]").
         public string What = "";
+        // Operations it carries (a batch carries several), to estimate its charge per operation.
+        public int Operations = 1;
+        // When > 0, a throttled answer is handed back after this many throttled attempts, for a
+        // caller that can make the request smaller (0: retry as the policy allows).
+        public int ThrottledAttempts;
+
+        // Requests of one kind cost alike per operation: the RU budget estimates by kind.
+        public string ChargeKind
+        {
+            get { return Method + " " + ResourceType + (Headers.ContainsKey("x-ms-cosmos-is-batch-request") ? " batch" : ""); }
+        }
 
         public RestRequest WithJson(string json)
         {

@@ -3,6 +3,12 @@
 // 100 operations and well under the 2 MB request limit), which the service takes far faster
 // than single writes; a lone or very large item goes as a single upsert. Flush sends what is
 // gathered, waits for every request, and reports whether any item failed.
+//
+// Failures are of two kinds. An item the service refuses (400, 409, 412, 413) is the item's
+// own; when items are reported rather than stopped at (itemFailures=report), a refused batch
+// is written again item by item so that each refused item is listed with its reason and the
+// others are written. Anything else (no connection, 401/403/404, throttling past the wait
+// limit, server errors past their retries) stops the restore: Add refuses further items.
 using System;
 using System.Collections.Generic;
 using System.Text;
@@ -28,6 +34,16 @@ namespace CloudSDKWrapper
         private readonly CosmosService m_service;
         private readonly ContainerRef m_container;
         private readonly bool m_batches;
+        private readonly bool m_reportItems;
+        private readonly List<JObject> m_failedItems = new List<JObject>();
+        private string m_fatal;
+        // Failed items listed at most; more are only counted.
+        private const int MaxListedFailures = 100000;
+        // Under an RU budget a batch costs at most this share of a second's budget, so that
+        // spending stays even from second to second.
+        private const double BatchShareOfBudget = 0.05;
+        // A batch throttled this many times in a row is split in two.
+        private const int BatchThrottledAttempts = 3;
         private readonly SemaphoreSlim m_slots;
         private readonly object m_lock = new object();
         private readonly Dictionary<string, Group> m_groups = new Dictionary<string, Group>();
@@ -36,11 +52,12 @@ namespace CloudSDKWrapper
         private long m_added, m_written, m_failed;
         private string m_firstFailure;
 
-        public RestoreSession(CosmosService service, ContainerRef container, int parallelism, bool batches)
+        public RestoreSession(CosmosService service, ContainerRef container, int parallelism, bool batches, bool reportItems)
         {
             m_service = service;
             m_container = container;
             m_batches = batches;
+            m_reportItems = reportItems;
             m_slots = new SemaphoreSlim(Math.Max(1, parallelism));
         }
 
@@ -54,9 +71,10 @@ namespace CloudSDKWrapper
         public bool Add(string text, out string error)
         {
             error = null;
-            if (FirstFailure() != null)
+            string stop = m_reportItems ? Fatal() : FirstFailure();
+            if (stop != null)
             {
-                error = "The restore has already failed: " + FirstFailure();
+                error = "The restore has already failed: " + stop;
                 return false;
             }
             string key;
@@ -90,7 +108,7 @@ namespace CloudSDKWrapper
                 group.Items.Add(text);
                 group.Bytes += bytes;
                 m_gatheredBytes += bytes;
-                if (ready == null && group.Items.Count >= MaxBatchItems) ready = TakeGroup(key);
+                if (ready == null && group.Items.Count >= BatchItemLimit()) ready = TakeGroup(key);
                 sendAll = m_gatheredBytes > MaxGatheredBytes;
             }
             if (ready != null) Start(key, ready);
@@ -109,6 +127,15 @@ namespace CloudSDKWrapper
             string id = RawJson.Member(text, start, "id", out at);
             if (id == null || id.Length < 3 || id[0] != '"') throw new CosmosException(0, "it has no text [id].");
             return m_container.PartitionKey.HeaderFor(text, start);
+        }
+
+        private static int BatchItemLimit()
+        {
+            var budget = RuBudget.Shared;
+            double rate = budget.Rate;
+            if (budget.Limit <= 0 || rate <= 0) return MaxBatchItems;
+            double perItem = budget.EstimatePerOperation("POST docs batch");
+            return (int)Math.Max(1, Math.Min(MaxBatchItems, Math.Floor(rate * BatchShareOfBudget / perItem)));
         }
 
         private List<string> TakeGroup(string key)
@@ -159,12 +186,20 @@ namespace CloudSDKWrapper
             }
             catch (Exception e)
             {
-                RecordFailure(items.Count, e.Message);
+                var failure = e as CosmosException;
+                if (failure != null && m_reportItems && IsItemsOwn(failure.StatusCode) && items.Count == 1) RecordItemFailure(partitionKey, items[0], failure);
+                else RecordFailure(items.Count, e.Message, true);
             }
             finally
             {
                 m_slots.Release();
             }
+        }
+
+        // Statuses that refuse this item only; another item may well be written.
+        private static bool IsItemsOwn(int status)
+        {
+            return status == 400 || status == 409 || status == 412 || status == 413;
         }
 
         private async Task Upsert(string partitionKey, string item)
@@ -195,25 +230,97 @@ namespace CloudSDKWrapper
                 .WithHeader("x-ms-cosmos-is-batch-request", "True")
                 .WithHeader("x-ms-cosmos-batch-atomic", "True")
                 .WithHeader("x-ms-documentdb-partitionkey", partitionKey);
+            request.Operations = items.Count;
+            request.ThrottledAttempts = BatchThrottledAttempts;
             var response = await m_service.SendAsync(request).ConfigureAwait(false);
-            if (!response.Ok) throw CosmosService.Failure(request, response);
-            var results = Newtonsoft.Json.Linq.JToken.Parse(response.Body) as JArray;
-            if (results == null || results.Count != items.Count) throw new CosmosException(response.Status, request.What + ": the answer does not list every operation.");
-            foreach (var r in results)
+            int refused = response.Ok ? RefusedOperation(request, response, items.Count) : response.Status;
+            if (refused == 0)
             {
-                int status = (int?)r["statusCode"] ?? 0;
-                if (status < 200 || status >= 300) throw new CosmosException(status, request.What + " failed: an operation answered " + status + ".");
+                Interlocked.Add(ref m_written, items.Count);
+                return;
             }
-            Interlocked.Add(ref m_written, items.Count);
+            if (refused == 429)
+            {
+                // Still throttled: a large batch may never fit what the partition has left in a
+                // second; its halves do, one after the other.
+                int half = items.Count / 2;
+                await WriteSmaller(partitionKey, items.GetRange(0, half)).ConfigureAwait(false);
+                await WriteSmaller(partitionKey, items.GetRange(half, items.Count - half)).ConfigureAwait(false);
+                return;
+            }
+            if (!m_reportItems || !IsItemsOwn(refused))
+            {
+                if (!response.Ok) throw CosmosService.Failure(request, response);
+                throw new CosmosException(refused, request.What + " failed: an operation answered " + refused + ".");
+            }
+            // The batch wrote nothing: each item goes again on its own, to name those refused.
+            foreach (var item in items)
+            {
+                try
+                {
+                    await Upsert(partitionKey, item).ConfigureAwait(false);
+                }
+                catch (CosmosException e) when (IsItemsOwn(e.StatusCode))
+                {
+                    RecordItemFailure(partitionKey, item, e);
+                }
+            }
         }
 
-        private void RecordFailure(int count, string message)
+        private Task WriteSmaller(string partitionKey, List<string> items)
+        {
+            return items.Count == 1 ? Upsert(partitionKey, items[0]) : Batch(partitionKey, items);
+        }
+
+        // The status of the operation that failed the batch (not the 424s of the others), or 0.
+        private static int RefusedOperation(RestRequest request, RestResponse response, int count)
+        {
+            var statuses = BatchResult.Statuses(response.Body);
+            if (statuses == null || statuses.Count != count) throw new CosmosException(response.Status, request.What + ": the answer does not list every operation.");
+            int refused = 0;
+            foreach (int status in statuses)
+            {
+                if (status >= 200 && status < 300) continue;
+                if (status != 424 || refused == 0) refused = status;
+            }
+            return refused;
+        }
+
+        private void RecordFailure(int count, string message, bool fatal)
         {
             Interlocked.Add(ref m_failed, count);
             lock (m_lock)
             {
                 if (m_firstFailure == null) m_firstFailure = message;
+                if (fatal && m_fatal == null) m_fatal = message;
             }
+        }
+
+        private void RecordItemFailure(string partitionKey, string item, CosmosException e)
+        {
+            RecordFailure(1, e.Message, false);
+            int at;
+            string id = RawJson.Member(item, RawJson.SkipSpace(item, 0), "id", out at);
+            var entry = new JObject
+            {
+                ["id"] = id != null ? Json.Parse(id) : null, ["partitionKey"] = Json.Parse(partitionKey),
+                ["status"] = e.StatusCode, ["reason"] = e.Message,
+            };
+            lock (m_lock)
+            {
+                if (m_failedItems.Count < MaxListedFailures) m_failedItems.Add(entry);
+            }
+        }
+
+        // The items refused so far, each as {"id","partitionKey","status","reason"}.
+        public List<JObject> FailedItems()
+        {
+            lock (m_lock) return new List<JObject>(m_failedItems);
+        }
+
+        private string Fatal()
+        {
+            lock (m_lock) return m_fatal;
         }
 
         private string FirstFailure()
@@ -229,7 +336,8 @@ namespace CloudSDKWrapper
             lock (m_lock) pending = m_inFlight.ToArray();
             Task.WaitAll(pending);
             lock (m_lock) m_inFlight.RemoveAll(t => t.IsCompleted);
-            string failure = FirstFailure();
+            // Reported items are listed, not failed: only a stopped restore fails the flush then.
+            string failure = m_reportItems ? Fatal() : FirstFailure();
             if (failure == null) return null;
             return Failed + " of " + Added + " items were not written; first failure: " + failure;
         }

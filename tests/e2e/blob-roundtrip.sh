@@ -3,8 +3,8 @@
 # backup to a blob prefix holds the same files as one to a directory (data files byte for
 # byte, the manifest but for its time), restores and verifies like it; a damaged blob, a wrong
 # key, a missing container and crafted backups (the untrusted-input rules) are refused with clear
-# messages before anything is written; a backup killed mid-upload leaves no manifest and is
-# refused; the storage key is in no output.
+# messages before anything is written; a backup killed mid-upload leaves no manifest, is
+# refused, and resumes to an exact backup; the storage key is in no output.
 # Prints one line per case and "N passed, N failed".
 # Usage: blob-roundtrip.sh BUILD_DIR [ITEM_COUNT]
 set -uo pipefail
@@ -57,7 +57,7 @@ export CLOUDSDK_LOG="$work/bridge.log" BLOB_BUILD="$build" BLOB_WORK="$work" BLO
   expect_failure "a backup never goes into a used prefix" "is not empty" \
     "${tool[@]}" backup --database shop --container orders --out "$base/shop/orders"
   run "copy the backup for damaging" "${tool[@]}" backup --database shop --container orders --out "$base/damaged"
-  blob flip-byte backups damaged/items-00000.jsonl.gz
+  blob flip-byte backups "damaged/$(cd "$BLOB_WORK/local" && ls items-*.jsonl.gz | head -1)"
   expect_failure "a damaged blob is refused" "does not match its checksum" \
     "${tool[@]}" restore --from "$base/damaged" --database damaged --container c
   no_database damaged && pass "the refused restore wrote nothing" || fail "the refused restore wrote something"
@@ -87,6 +87,9 @@ export CLOUDSDK_LOG="$work/bridge.log" BLOB_BUILD="$build" BLOB_WORK="$work" BLO
   kill -9 "$backup_pid"; wait "$backup_pid" 2>/dev/null
   expect_failure "a backup killed mid-upload is refused" "the backup is incomplete" \
     "${tool[@]}" verify --offline --from "$base/killed"
+  run "the killed backup resumes" "${tool[@]}" backup --database shop --container orders --out "$base/killed" --resume \
+    --page-size 20 --items-per-file 200
+  run "the resumed backup equals the container" "${tool[@]}" verify --from "$base/killed"
 
   if grep -qF -- "$AZURE_STORAGE_KEY" "$BLOB_WORK"/*.out "$BLOB_WORK"/*.err "$CLOUDSDK_LOG" 2>/dev/null; then
     fail "the storage key was printed"

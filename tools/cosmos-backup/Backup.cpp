@@ -1,14 +1,11 @@
 #include "Backup.h"
 
-#include "BackupDirectory.h"
-#include "GzipFile.h"
+#include "BackupItems.h"
 #include "Manifest.h"
 #include "OpenBackupStore.h"
-#include "Progress.h"
 #include "ToolError.h"
 
 #include <ctime>
-#include <memory>
 
 namespace cosmosbackup {
 namespace {
@@ -59,58 +56,35 @@ void Describe(Connection& connection, Manifest& manifest) {
     manifest.scriptCount = scriptCount;
 }
 
-// Writes data files of at most `itemsPerFile` items each, recording each in the manifest.
-class DataFileSink {
-public:
-    DataFileSink(BackupStore& store, std::int64_t itemsPerFile, Manifest& manifest)
-        : m_store(store), m_itemsPerFile(itemsPerFile), m_manifest(manifest) {}
-
-    void Write(const std::string& item) {
-        if (!m_writer || m_current.items >= m_itemsPerFile) Rotate();
-        m_writer->WriteLine(item);
-        ++m_current.items;
+// A new backup needs a new or empty location; a resumed one the checkpoint of an unfinished one.
+void PrepareDirectory(const BackupOptions& options) {
+    const auto store = OpenBackupStore(options.directory);
+    bool complete = false;
+    for (const auto& file : store->List()) complete = complete || file.name == kManifestName;
+    if (options.resume) {
+        if (complete) throw ToolError(options.directory + " holds a complete backup; there is nothing to resume");
+        if (!HasBackupCheckpoint(options.directory)) {
+            throw ToolError(options.directory + " holds no interrupted backup; run the backup without --resume");
+        }
+        return;
     }
-
-    void Finish() {
-        if (!m_writer) Rotate();  // an empty container still gets one (empty) data file
-        Seal();
+    if (!complete && HasBackupCheckpoint(options.directory)) {
+        throw ToolError(options.directory + " holds an interrupted backup; continue it with: cosmos-backup backup --database " +
+                        options.database + " --container " + options.container + " --out " + options.directory + " --resume");
     }
-
-private:
-    void Rotate() {
-        if (m_writer) Seal();
-        m_current = DataFile{DataFileName(static_cast<int>(m_manifest.files.size())), 0, 0, {}};
-        m_writer = std::make_unique<GzipLineWriter>(m_store, m_current.name);
-    }
-
-    void Seal() {
-        const StoredBytes stored = m_writer->Close();
-        m_writer.reset();
-        m_current.bytes = stored.bytes;  // committed, so durable before the manifest that vouches for it
-        m_current.crc32 = stored.crc32;
-        m_manifest.files.push_back(m_current);
-        m_manifest.itemCount += m_current.items;
-    }
-
-    BackupStore& m_store;
-    std::int64_t m_itemsPerFile;
-    Manifest& m_manifest;
-    DataFile m_current;
-    std::unique_ptr<GzipLineWriter> m_writer;
-};
+    store->CreateNew();
+}
 
 }  // namespace
 
-BackupSummary RunBackup(Connection& connection, const std::string& endpoint, const BackupOptions& options) {
+BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options) {
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
-    const auto store = OpenBackupStore(options.directory);
-    store->CreateNew();
+    PrepareDirectory(options);
 
     Manifest manifest;
-    manifest.createdAt = UtcNow();
-    manifest.sourceEndpoint = endpoint;
+    manifest.sourceEndpoint = connectionOptions.endpoint;
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
     Describe(connection, manifest);
@@ -118,31 +92,27 @@ BackupSummary RunBackup(Connection& connection, const std::string& endpoint, con
     BackupSummary summary;
     connection.Require(bridge.CountItems(summary.countedBefore), "cannot count the container's items");
 
-    DataFileSink sink(*store, options.itemsPerFile, manifest);
-    Progress progress("backup", summary.countedBefore);
-    // Range by range: each partition key range is a token that the wrapper reads on its own.
-    std::vector<CloudSDKCppBridge::SString> tokens;
-    connection.Require(bridge.GetCosmosDBTokens(0, tokens), "cannot read the container's partition key ranges");
-    std::vector<CloudSDKCppBridge::SString> page;
-    std::int64_t read = 0;
-    for (const auto& token : tokens) {
-        std::string continuation = token.strValue, next;
-        bool more = true;
-        while (more) {
-            page.clear();
-            if (!bridge.GetCosmosDBData(continuation, options.pageSize, next, more, page)) {
-                connection.Require(false, "cannot read the items after " + std::to_string(read) + " of them");
-            }
-            for (const auto& item : page) sink.Write(item.strValue);
-            read += static_cast<std::int64_t>(page.size());
-            progress.Add(static_cast<std::int64_t>(page.size()));
-            continuation = next;
-        }
-    }
-    sink.Finish();
-    summary.seconds = progress.Finish();
-    WriteManifest(*store, manifest);
+    BackupItemsOptions read;
+    read.connection = connectionOptions;
+    read.endpoint = connectionOptions.endpoint;
+    read.database = options.database;
+    read.container = options.container;
+    read.directory = options.directory;
+    read.createdAt = UtcNow();
+    read.pageSize = options.pageSize;
+    read.itemsPerFile = options.itemsPerFile;
+    read.parallelism = options.parallelism;
+    read.resume = options.resume;
+    auto items = BackUpItems(connection, read, summary.countedBefore);
+    manifest.createdAt = items.createdAt;
+    manifest.files = std::move(items.files);
+    for (const auto& f : manifest.files) manifest.itemCount += f.items;
+    WriteManifest(options.directory, manifest);
+    RemoveBackupCheckpoints(options.directory);
 
+    summary.seconds = items.seconds;
+    summary.usage = items.usage;
+    summary.usage += ReadUsage(connection);
     summary.items = manifest.itemCount;
     summary.layout = manifest.throughput;
     summary.scripts = manifest.scriptCount;

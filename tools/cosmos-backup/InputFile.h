@@ -31,7 +31,8 @@ private:
     int m_fd;
 };
 
-// True for the names the tool gives its data files (items-00000.jsonl.gz, ...): no separator,
+// True for the names the tool gives its data files (items-00000.jsonl.gz, ..., and per key range
+// items-r0000-00000.jsonl.gz, ...): no separator,
 // no "..", nothing absolute.
 bool IsDataFileName(const std::string& name);
 

@@ -2,7 +2,7 @@
 
 #include "BackupFiles.h"
 #include "ContainerDefinition.h"
-#include "Progress.h"
+#include "RestoreItems.h"
 #include "ToolError.h"
 
 #include <algorithm>
@@ -144,28 +144,29 @@ RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options)
     RestoreSummary summary;
     summary.database = options.database.empty() ? manifest.sourceDatabase : options.database;
     summary.container = options.container.empty() ? manifest.sourceContainer : options.container;
-    summary.layout = CreateTarget(connection, manifest, options, summary);
+    RestoreItemsOptions items;
+    items.directory = options.directory;
+    items.database = summary.database;
+    items.container = summary.container;
+    items.parallelism = options.parallelism;
+    items.itemsPerCall = options.itemsPerCall;
+    items.resume = options.resume;
+    items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
+                          " --container " + summary.container + " --resume";
+    if (!options.resume) RefuseInterruptedTarget(manifest, items);
+    RestoreOptions create = options;
+    create.intoExisting = options.intoExisting || options.resume;  // a resumed restore goes on in the container it made
+    summary.layout = CreateTarget(connection, manifest, create, summary);
 
     auto& bridge = connection.bridge();
     const std::string target = summary.database + "/" + summary.container;
-    connection.Require(bridge.StartCosmosDBRestore(options.parallelism, target), "cannot start restoring into " + target);
-    Progress progress("restore", manifest.itemCount);
-    std::vector<CloudSDKCppBridge::SString> chunk;
-    chunk.reserve(options.itemsPerCall);
-    auto send = [&] {
-        connection.Require(bridge.AddCosmosDBRestoreItems(chunk),
-                           "restore into " + target + " failed after " + std::to_string(summary.items) + " items");
-        summary.items += static_cast<std::int64_t>(chunk.size());
-        progress.Add(static_cast<std::int64_t>(chunk.size()));
-        chunk.clear();
-    };
-    ForEachItem(options.directory, manifest, [&](const std::string& item) {
-        chunk.push_back(CloudSDKCppBridge::SString{item});
-        if (chunk.size() >= options.itemsPerCall) send();
-    });
-    if (!chunk.empty()) send();
-    connection.Require(bridge.FlushCosmosDBRestore(), "restore into " + target + " failed");
-    summary.seconds = progress.Finish();
+    const auto restored = RestoreItemsResumably(connection, manifest, items);
+    summary.items = restored.written;
+    summary.skipped = restored.skipped;
+    summary.failed = restored.failed;
+    summary.reportPath = restored.reportPath;
+    summary.usage = restored.usage;
+    summary.seconds = restored.seconds;
 
     if (manifest.scriptCount > 0) {
         connection.Require(bridge.RestoreAttachedScripts(manifest.scripts.dump(), true),
@@ -175,7 +176,8 @@ RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options)
     connection.Require(bridge.OpenCosmosDBContainer("", summary.database, false, summary.container, ""),
                        "cannot open " + target + " to count it");
     connection.Require(bridge.CountItems(summary.counted), "cannot count the items of " + target);
-    if (summary.counted != manifest.itemCount) {
+    // Items that could not be written are in the report; the count is then short by them.
+    if (summary.counted != manifest.itemCount && summary.failed == 0) {
         throw ToolError(target + " holds " + std::to_string(summary.counted) + " items after the restore; the backup has " +
                         std::to_string(manifest.itemCount));
     }

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "Manifest.h"
+#include "RequestUsage.h"
 
 #include <cstdint>
 #include <string>
@@ -20,6 +21,7 @@ struct RestoreOptions {
     int throughput = 0;
     int autoscaleMax = 0;
     bool noThroughput = false;
+    bool resume = false;  // go on with an interrupted restore into the same target
 };
 
 struct RestoreSummary {
@@ -30,6 +32,10 @@ struct RestoreSummary {
     int scripts = 0;
     double seconds = 0;
     ThroughputLayout layout;  // what the target container took
+    std::int64_t skipped = 0;  // written by an interrupted run before this one
+    std::int64_t failed = 0;   // refused by the service, listed in reportPath
+    std::string reportPath;
+    RequestUsage usage;
 };
 
 // The layout a restore gives the target: the backup's, unless the options override it.

@@ -5,6 +5,7 @@
 #include "ItemKey.h"
 #include "Manifest.h"
 #include "Progress.h"
+#include "RestoreItems.h"
 #include "ToolError.h"
 
 #include <functional>
@@ -46,7 +47,10 @@ void CompareWithLive(Connection& connection, const VerifyOptions& options, const
     auto& bridge = connection.bridge();
     const std::string database = options.database.empty() ? manifest.sourceDatabase : options.database;
     const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
-    connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, ""),
+    // After a restore, reads must see its writes (on a session-consistency account they need
+    // the session token the restore recorded).
+    const std::string session = RecordedSessionToken(options.directory, database, container);
+    connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, session.empty() ? "" : ";sessionToken=" + session),
                        "cannot open " + database + "/" + container);
     CompareDefinition(connection, manifest, database + "/" + container, summary);
     const ItemKeyMaker keys(manifest.partitionKey);

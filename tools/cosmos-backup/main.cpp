@@ -25,7 +25,20 @@ struct GlobalOptions {
     bool insecure = false;
     std::string logFile;
     bool verbose = false;
+    long long maxRu = 0;           // RU/s for the whole run, 0 = no budget
+    long long maxRetryWait = 120;  // seconds one request may wait for throttling to pass
 };
+
+// Exit status of a restore that wrote everything but the items in its failure report.
+constexpr int kSomeItemsFailed = 3;
+
+// --max-ru and --max-retry-wait, on the commands that move items.
+void AddThrottlingOptions(CLI::App* command, GlobalOptions& global) {
+    command->add_option("--max-ru", global.maxRu, "request units per second the run may use (0 = no limit)")
+        ->check(CLI::Range(0LL, 100000000LL))->capture_default_str();
+    command->add_option("--max-retry-wait", global.maxRetryWait, "seconds a request may wait for throttling to pass")
+        ->check(CLI::Range(1LL, 86400LL))->capture_default_str();
+}
 
 // The library writes its records where CLOUDSDK_LOG names, read at its first record: a file
 // the user names, standard error when verbose, else a file already set in the environment,
@@ -40,6 +53,8 @@ std::unique_ptr<Connection> Connect(GlobalOptions& global) {
     if (global.connection.endpoint.empty()) throw ToolError("no endpoint: pass --endpoint or set COSMOS_ENDPOINT");
     global.connection.key = ReadAccountKey(global.key);
     global.connection.verifyTls = !global.insecure;
+    global.connection.clientOptions = ThrottlingOptions(global.maxRu, global.maxRetryWait) +
+                                      (global.connection.clientOptions.empty() ? "" : ";" + global.connection.clientOptions);
     return std::make_unique<Connection>(global.connection);
 }
 
@@ -52,17 +67,24 @@ void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
                 o.database.c_str(), o.container.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
                 static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
                 DescribeLayout(s.layout).c_str(), o.directory.c_str());
+    std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
     if (s.items != s.countedBefore) {
         std::fprintf(stderr, "note: the container held %lld items when the backup began; it changed meanwhile\n",
                      static_cast<long long>(s.countedBefore));
     }
 }
 
-void PrintRestore(const RestoreSummary& s) {
+int PrintRestore(const RestoreSummary& s) {
     std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s); throughput: %s\n",
                 s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items),
                 static_cast<long long>(s.counted), s.scripts, s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
                 DescribeLayout(s.layout).c_str());
+    std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
+    if (s.skipped > 0) std::printf("resumed: %lld items had been written before\n", static_cast<long long>(s.skipped));
+    if (s.failed == 0) return 0;
+    std::fprintf(stderr, "cosmos-backup: %lld items could not be written; they are listed with the reasons in %s\n",
+                 static_cast<long long>(s.failed), s.reportPath.c_str());
+    return kSomeItemsFailed;
 }
 
 int PrintVerify(const VerifySummary& s, bool offline) {
@@ -113,6 +135,9 @@ int main(int argc, char** argv) {
     backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL")->required();
     backupCmd->add_option("--page-size", backup.pageSize, "items per read")->check(CLI::Range(1, 100000))->capture_default_str();
     backupCmd->add_option("--items-per-file", backup.itemsPerFile)->check(CLI::Range(1, 100000000))->capture_default_str();
+    backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once")->check(CLI::Range(1, 64))->capture_default_str();
+    backupCmd->add_flag("--resume", backup.resume, "go on with the interrupted backup in --out");
+    AddThrottlingOptions(backupCmd, global);
 
     RestoreOptions restore;
     auto* restoreCmd = app.add_subcommand("restore", "restore a backup into a new container");
@@ -121,6 +146,8 @@ int main(int argc, char** argv) {
     restoreCmd->add_option("--container", restore.container, "target container (default: the source's)");
     restoreCmd->add_option("--parallel", restore.parallelism, "write requests in flight")->check(CLI::Range(1, 64))->capture_default_str();
     restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into a container that exists already");
+    restoreCmd->add_flag("--resume", restore.resume, "go on with the interrupted restore of this backup into this target");
+    AddThrottlingOptions(restoreCmd, global);
     auto* manual = restoreCmd->add_option("--throughput", restore.throughput, "give the container its own fixed RU/s")
                        ->check(CLI::Range(400, 1000000000));
     auto* autoscale = restoreCmd->add_option("--autoscale-max", restore.autoscaleMax, "give the container its own autoscale maximum RU/s")
@@ -141,11 +168,13 @@ int main(int argc, char** argv) {
     try {
         RouteRuntimeRecords(global);
         if (verifyCmd->parsed() && verify.offline) return PrintVerify(RunVerify(nullptr, verify), true);
+        // A restore lists the items the service refuses instead of stopping at the first.
+        if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";
         auto connection = Connect(global);
         if (listDatabases->parsed()) PrintList(connection->Databases());
         else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase));
-        else if (backupCmd->parsed()) PrintBackup(RunBackup(*connection, global.connection.endpoint, backup), backup);
-        else if (restoreCmd->parsed()) PrintRestore(RunRestore(*connection, restore));
+        else if (backupCmd->parsed()) PrintBackup(RunBackup(*connection, global.connection, backup), backup);
+        else if (restoreCmd->parsed()) return PrintRestore(RunRestore(*connection, restore));
         else if (verifyCmd->parsed()) return PrintVerify(RunVerify(connection.get(), verify), false);
         return 0;
     } catch (const ToolError& e) {

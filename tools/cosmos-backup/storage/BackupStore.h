@@ -53,7 +53,7 @@ public:
     // Makes the location ready for a new backup; refuses one that holds anything already, so
     // that a backup never mixes with another.
     virtual void CreateNew() = 0;
-    // The entries of the location, in name order. Throws when the location does not exist.
+    // The entries of the location, in name order; none when the location does not exist.
     virtual std::vector<StoredFile> List() const = 0;
     virtual std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const = 0;
     virtual std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) = 0;

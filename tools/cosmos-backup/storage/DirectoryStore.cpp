@@ -91,6 +91,7 @@ void DirectoryStore::CreateNew() { CreateBackupDirectory(m_path); }
 
 std::vector<StoredFile> DirectoryStore::List() const {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(m_path.c_str()), ::closedir);
+    if (!dir && errno == ENOENT) return {};  // like an empty blob prefix: no backup there
     if (!dir) throw ToolError("cannot open the backup directory " + m_path + ": " + Why());
     std::vector<StoredFile> files;
     while (const dirent* entry = ::readdir(dir.get())) {

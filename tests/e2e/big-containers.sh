@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# cosmos-backup on a container of several partition key ranges (the scripted server):
+#   - a split and a merge in the middle of a parallel backup: every item exactly once;
+#   - a backup and a restore killed at 40% and resumed: an exact result, the second run
+#     reading or writing well under the whole;
+#   - a restore under a tight RU/s limit of the server finishes with every item.
+# Prints one line per case and "N passed, N failed".
+# Usage: big-containers.sh BUILD_DIR
+set -uo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="$(cd "${1:?usage: big-containers.sh BUILD_DIR}" && pwd)"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_HERE="$here"
+
+"$here/scripted/with-scripted-server.sh" --ranges 4 -- bash -c '
+  set -uo pipefail
+  cd "$BIG_WORK"
+  tool=("$BIG_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
+  passed=0 failed=0
+  pass() { echo "PASS $1"; passed=$((passed + 1)); }
+  fail() { echo "FAIL $1"; failed=$((failed + 1)); }
+  # ctl ACTION [JSON]: a control call to the scripted server; prints its JSON answer.
+  ctl() {
+    node -e "require(process.argv[1]).control(process.env.COSMOS_ENDPOINT, process.argv[2], process.argv[3] && JSON.parse(process.argv[3]))
+      .then((r) => console.log(JSON.stringify(r)), (e) => { console.error(e.message); process.exit(1); })" \
+      "$BIG_HERE/scripted/client.js" "$@"
+  }
+  field() { node -e "let s=\"\";process.stdin.on(\"data\",d=>s+=d).on(\"end\",()=>console.log(JSON.parse(s)[process.argv[1]]))" "$1"; }
+  # verify_exact NAME DIR DB C: the backup holds each of N items once and equals the container.
+  verify_exact() {
+    local out
+    out=$("${tool[@]}" verify --from "$2" --database "$3" --container "$4" 2>"$BIG_WORK/verify.err")
+    if [[ $out == "verify: $5 items in the backup, $5 in the container, $5 equal, 0 problems" ]]; then pass "$1"
+    else fail "$1: $out $(head -3 "$BIG_WORK/verify.err")"; fi
+  }
+  # run_killed PID_FILE ITEMS COUNT CMD...: runs CMD, has the server kill it after ITEMS items.
+  run_killed() {
+    local items=$1 count=$2; shift 2
+    "$@" >"$BIG_WORK/killed.out" 2>"$BIG_WORK/killed.err" &
+    local pid=$!
+    ctl kill "{\"pid\":$pid,\"items\":$items,\"count\":\"$count\"}" >/dev/null
+    if wait "$pid"; then return 1; fi
+    return 0
+  }
+
+  ctl seed "{\"db\":\"big\",\"coll\":\"src\",\"count\":3000}" >/dev/null || { echo "seeding failed"; exit 1; }
+  ctl seed "{\"db\":\"big\",\"coll\":\"small\",\"count\":600}" >/dev/null || { echo "seeding failed"; exit 1; }
+
+  # A split of range 1 and a merge of ranges 2 and 3, both while the four ranges are being read.
+  ctl split "{\"db\":\"big\",\"coll\":\"src\",\"range\":\"1\",\"afterRequests\":25}" >/dev/null
+  ctl merge "{\"db\":\"big\",\"coll\":\"src\",\"range\":\"2\",\"afterRequests\":40}" >/dev/null
+  ctl stats/reset >/dev/null
+  if "${tool[@]}" backup --database big --container src --out split --page-size 40 --parallel 4 >split.out 2>split.err; then
+    gone=$(ctl stats | field gone)
+    (( gone >= 2 )) && pass "split and merge happened during the backup ($gone answers 410)" || fail "no 410 during the backup: $gone"
+    verify_exact "backup through a split and a merge holds every item once" split big src 3000
+  else
+    fail "backup through a split and a merge: $(tail -2 split.err)"
+  fi
+
+  if run_killed 1200 read "${tool[@]}" backup --database big --container src --out killed --page-size 50 --items-per-file 100 --parallel 2; then
+    [[ -e killed/manifest.json ]] && fail "killed backup left a manifest" || pass "backup killed at 40% left no manifest"
+    if "${tool[@]}" backup --database big --container small --out killed --resume >other.out 2>other.err; then fail "resume of another container was accepted"
+    elif grep -q "refusing to mix" other.err; then pass "resume refuses another container"; else fail "resume of another container: $(tail -1 other.err)"; fi
+    ctl stats/reset >/dev/null
+    if "${tool[@]}" backup --database big --container src --out killed --resume --page-size 50 --items-per-file 100 >resumed.out 2>resumed.err; then
+      read_again=$(ctl stats | field itemsRead)
+      (( read_again < 2100 )) && pass "resumed backup read $read_again of 3000 items" || fail "resumed backup read $read_again of 3000 items"
+      verify_exact "resumed backup is exact" killed big src 3000
+    else
+      fail "resumed backup: $(tail -2 resumed.err)"
+    fi
+  else
+    fail "backup was not killed"
+  fi
+
+  if run_killed 1200 written "${tool[@]}" restore --from killed --database big --container dst --parallel 4; then
+    if "${tool[@]}" restore --from killed --database big --container dst >again.out 2>again.err; then fail "restore into the half-restored container without --resume succeeded"
+    elif grep -q -- "--resume" again.err; then pass "restore without --resume says what to run"; else fail "restore without --resume: $(tail -1 again.err)"; fi
+    ctl stats/reset >/dev/null
+    if "${tool[@]}" restore --from killed --database big --container dst --resume >resumed.out 2>resumed.err; then
+      written=$(ctl stats | field itemsWritten)
+      (( written < 2100 )) && pass "resumed restore wrote $written of 3000 items" || fail "resumed restore wrote $written of 3000 items"
+      verify_exact "resumed restore is exact" killed big dst 3000
+    else
+      fail "resumed restore: $(tail -2 resumed.err)"
+    fi
+  else
+    fail "restore was not killed"
+  fi
+
+  "${tool[@]}" backup --database big --container small --out small >/dev/null 2>&1 || fail "backup of the small container"
+  ctl config "{\"ruPerSecond\":1000}" >/dev/null
+  if "${tool[@]}" restore --from small --database big --container throttled --parallel 8 >throttled.out 2>throttled.err; then
+    grep -Eq "[1-9][0-9]* throttled" throttled.out && pass "restore under a tight RU limit finishes: $(grep -o "[0-9]* throttled" throttled.out)" \
+      || fail "restore under an RU limit was never throttled: $(cat throttled.out)"
+  else
+    fail "restore under a tight RU limit: $(tail -2 throttled.err)"
+  fi
+  ctl config "{\"ruPerSecond\":0}" >/dev/null
+  echo "$passed passed, $failed failed"
+  (( failed == 0 ))
+'

@@ -1,0 +1,208 @@
+"use strict";
+// Control endpoints under /_control (unsigned, never charged or counted) that let a test
+// script the service: splits and merges after a number of requests, injected failures,
+// killing a client after it has read or written a number of items, the RU budget, latency,
+// counters, and seeding, changing and dumping containers.
+const pk = require("./partition-key");
+const { RangeTable } = require("./ranges");
+const { RuBudget } = require("./charges");
+const { seedItems, updated } = require("./seed-items");
+
+const { BadRequest } = pk;
+const SYSTEM = new Set(["_rid", "_self", "_etag", "_attachments", "_ts"]);
+
+// JSON with object keys sorted, so equal states print equal.
+function canonical(value) {
+  if (Array.isArray(value)) return value.map(canonical);
+  if (value === null || typeof value !== "object") return value;
+  const out = {};
+  for (const k of Object.keys(value).sort()) out[k] = canonical(value[k]);
+  return out;
+}
+
+function splitBoundary(container, range) {
+  const keys = [...new Set([...container.items.slice(range.minInclusive, range.maxExclusive)].map((r) => r.epk))];
+  return keys.length >= 2 ? keys[keys.length >> 1] : RangeTable.midpoint(range);
+}
+
+class Control {
+  constructor(state) {
+    this.state = state; // { options, account, budget, counters }
+    this.scheduled = []; // { left, run }
+    this.faults = []; // { left, times, range, status, substatus, retryAfterMs }
+    this.killers = []; // { pid, items, counted, count, signal }
+  }
+
+  // Called once per signed request before it is served: runs what has come due.
+  onRequest() {
+    for (const job of [...this.scheduled]) {
+      if (job.left-- > 0) continue;
+      this.scheduled.splice(this.scheduled.indexOf(job), 1);
+      job.run();
+    }
+  }
+
+  // An injected answer for a request naming `rangeId` (undefined: no range), or null.
+  injected(rangeId) {
+    for (const f of this.faults) {
+      if (f.range !== undefined && f.range !== rangeId) continue;
+      if (f.left > 0) {
+        f.left -= 1;
+        continue;
+      }
+      if (--f.times <= 0) this.faults.splice(this.faults.indexOf(f), 1);
+      const headers = {};
+      if (f.substatus !== undefined) headers["x-ms-substatus"] = String(f.substatus);
+      if (f.status === 429) headers["x-ms-retry-after-ms"] = String(f.retryAfterMs || 100);
+      return { status: f.status, body: { code: String(f.status), message: "Injected by the test server." }, headers, ru: 0 };
+    }
+    return null;
+  }
+
+  // Called with each answer before it is sent.
+  onAnswer(answer) {
+    for (const k of [...this.killers]) {
+      if (k.count !== "written") k.counted += answer.itemsRead || 0;
+      if (k.count !== "read") k.counted += answer.itemsWritten || 0;
+      if (k.counted < k.items) continue;
+      this.killers.splice(this.killers.indexOf(k), 1);
+      try {
+        process.kill(k.pid, k.signal);
+        k.killed = true;
+      } catch (err) {
+        process.stderr.write(`could not kill ${k.pid}: ${err.message}\n`);
+      }
+    }
+  }
+
+  later(afterRequests, run) {
+    const left = Number(afterRequests || 0);
+    if (left <= 0) return run();
+    this.scheduled.push({ left: left - 1, run });
+    return { scheduled: true, afterRequests: left };
+  }
+
+  split({ db, coll, range, afterRequests, boundary }) {
+    const container = this.state.account.container(db, coll);
+    return this.later(afterRequests, () => {
+      const old = container.table.byId(String(range));
+      const children = container.table.split(old.id, boundary || splitBoundary(container, old));
+      return { children: children.map((r) => container.table.describe(r, container.self)) };
+    });
+  }
+
+  merge({ db, coll, range, afterRequests }) {
+    const container = this.state.account.container(db, coll);
+    return this.later(afterRequests, () => ({ child: container.table.describe(container.table.merge(String(range)), container.self) }));
+  }
+
+  fail({ status = 410, substatus, times = 1, afterRequests = 0, range, retryAfterMs }) {
+    this.faults.push({ status, substatus, times, left: afterRequests, range: range === undefined ? undefined : String(range), retryAfterMs });
+    return { injected: true };
+  }
+
+  kill({ pid, items, count = "any", signal = "SIGKILL" }) {
+    if (!Number.isInteger(pid) || pid <= 1 || pid === process.pid) throw new BadRequest("pid must be another process's id.");
+    if (!Number.isInteger(items) || items < 0) throw new BadRequest("items must be a count.");
+    if (!["any", "read", "written"].includes(count)) throw new BadRequest("count must be any, read or written.");
+    this.killers.push({ pid, items, counted: 0, count, signal });
+    return { armed: true };
+  }
+
+  config(changes) {
+    const { options } = this.state;
+    for (const k of ["ruPerSecond", "latencyMs", "laggingReads", "lagMs", "ranges", "serverless"]) {
+      if (changes[k] !== undefined) options[k] = changes[k];
+    }
+    if (changes.ruPerSecond !== undefined) this.state.budget = new RuBudget(options.ruPerSecond);
+    return { options };
+  }
+
+  ranges({ db, coll }) {
+    const container = this.state.account.container(db, coll);
+    const { table } = container;
+    const count = (r) => [...container.items.slice(r.minInclusive, r.maxExclusive)].length;
+    return {
+      live: table.ranges.map((r) => ({ ...table.describe(r, container.self), lsn: r.lsn, items: count(r) })),
+      retired: [...table.retired.entries()].map(([id, v]) => ({ id, substatus: v.substatus, minInclusive: v.range.minInclusive, maxExclusive: v.range.maxExclusive })),
+    };
+  }
+
+  ensureContainer({ db, coll, partitionKey, version }) {
+    const { account } = this.state;
+    if (!account.databases.has(db)) account.createDatabase({ id: db }, {});
+    if (!account.databases.get(db).containers.has(coll)) {
+      const definition = partitionKey || { paths: ["/tenant"], kind: "Hash", version: 2 };
+      account.createContainer(db, { id: coll, partitionKey: definition }, { "x-ms-version": version || "2020-07-15" });
+    }
+    return account.container(db, coll);
+  }
+
+  upsertAll(container, docs) {
+    const { items } = container;
+    for (const doc of docs) {
+      const values = pk.valuesOf(container.paths, doc);
+      const plan = items.plan({ type: "Upsert", body: doc }, values);
+      items.apply([plan], container.table.forKey(pk.effectiveKey(values)));
+    }
+  }
+
+  seed(args) {
+    const container = this.ensureContainer(args);
+    const docs = seedItems({ count: args.count, start: args.start || 0, paths: container.resource.partitionKey.paths, keyCount: args.keyCount });
+    this.upsertAll(container, docs);
+    return { seeded: docs.length, total: container.items.count };
+  }
+
+  // Deterministic changes: every `every`-th item (by position in key order, from `offset`) is
+  // updated or deleted, and `inserts` new items are added after `insertFrom`.
+  mutate({ db, coll, updates = 0, deletes = 0, inserts = 0, insertFrom, round = 1 }) {
+    const container = this.state.account.container(db, coll);
+    const all = [...container.items.order];
+    const pick = (n, phase) => all.filter((_, i) => i % Math.max(1, Math.floor(all.length / Math.max(n, 1))) === phase).slice(0, n);
+    const toUpdate = pick(updates, 0);
+    const toDelete = pick(deletes, 1).filter((r) => !toUpdate.includes(r));
+    this.upsertAll(container, toUpdate.map((r) => updated(stripSystem(r.doc), round)));
+    for (const r of toDelete) {
+      const plan = container.items.plan({ type: "Delete", id: r.id }, r.values);
+      container.items.apply([plan], container.table.forKey(r.epk));
+    }
+    const from = insertFrom !== undefined ? insertFrom : 1000000 * round;
+    this.upsertAll(container, seedItems({ count: inserts, start: from, paths: container.resource.partitionKey.paths }));
+    return { updated: toUpdate.map((r) => r.id), deleted: toDelete.map((r) => r.id), inserted: inserts, total: container.items.count };
+  }
+
+  dump({ db, coll }) {
+    const container = this.state.account.container(db, coll);
+    const definition = {};
+    for (const [k, v] of Object.entries(container.resource)) if (!k.startsWith("_")) definition[k] = v;
+    const items = [...container.items.order]
+      .map((r) => ({ key: JSON.stringify([r.id, pk.keyText(r.values)]), doc: canonical(stripSystem(r.doc)) }))
+      .sort((a, b) => (a.key < b.key ? -1 : 1))
+      .map((e) => e.doc);
+    const offer = [...this.state.account.offers.offers.values()].find((o) => o.offerResourceId === container.rid);
+    const scripts = {};
+    for (const [kind, map] of Object.entries(container.scripts)) {
+      scripts[kind] = [...map.values()].map((s) => canonical(stripSystem(s))).sort((a, b) => (a.id < b.id ? -1 : 1));
+    }
+    return canonical({ container: definition, throughput: offer ? offer.content : null, items, scripts });
+  }
+
+  reset() {
+    this.state.account.databases.clear();
+    this.state.account.offers.offers.clear();
+    this.state.counters.reset();
+    this.scheduled = [];
+    this.faults = [];
+    this.killers = [];
+    return { reset: true };
+  }
+}
+
+function stripSystem(doc) {
+  const out = {};
+  for (const [k, v] of Object.entries(doc)) if (!SYSTEM.has(k)) out[k] = v;
+  return out;
+}
+
+module.exports = { Control, canonical };

@@ -1,0 +1,202 @@
+#!/usr/bin/env node
+"use strict";
+// A scripted, in-memory Cosmos DB-compatible server for the tools' end-to-end tests and
+// benchmarks. It speaks the REST subset the wrapper uses, strictly (signatures, partition key
+// headers, item limits), and adds what the wrapped fixture cannot: several partition key
+// ranges, splits and merges on command, a change feed per range, request charges with a
+// per-second budget, latency, session tokens with stale reads, and control endpoints under
+// /_control (see README.md).
+//
+// Usage: node server.js [--port N] [--no-ssl] [--ranges N] [--ru-per-second N]
+//          [--latency-ms N] [--lagging-reads] [--lag-ms N] [--serverless]
+// The key comes from COSMOS_KEY (default: the public emulator key). Binds 127.0.0.1 only and
+// prints "listening <port>" once ready.
+const fs = require("fs");
+const http = require("http");
+const https = require("https");
+const path = require("path");
+const crypto = require("crypto");
+const { checkSignature } = require("../fixture/signature");
+const { EMULATOR_KEY } = require("./client");
+const { Account } = require("./account");
+const { RuBudget, Counters } = require("./charges");
+const { Control } = require("./control");
+const { route } = require("./routes");
+
+const MAX_REQUEST_BYTES = 4 * 1024 * 1024;
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+function readBody(req) {
+  return new Promise((resolve, reject) => {
+    const chunks = [];
+    let size = 0;
+    req.on("data", (c) => {
+      size += c.length;
+      if (size <= MAX_REQUEST_BYTES) chunks.push(c);
+    });
+    req.on("end", () => resolve(size > MAX_REQUEST_BYTES ? null : Buffer.concat(chunks)));
+    req.on("error", reject);
+  });
+}
+
+function parseJson(bytes) {
+  if (bytes.length === 0) return undefined;
+  try {
+    return JSON.parse(bytes.toString("utf8"));
+  } catch (err) {
+    const e = new Error(`The request body is not valid JSON: ${err.message}`);
+    e.status = 400;
+    e.code = "BadRequest";
+    throw e;
+  }
+}
+
+function errorAnswer(err) {
+  if (!err.status) {
+    process.stderr.write(`${err.stack}\n`);
+    return { status: 500, body: { code: "InternalServerError", message: err.message }, ru: 0 };
+  }
+  const headers = err.substatus !== undefined ? { "x-ms-substatus": String(err.substatus) } : {};
+  return { status: err.status, body: { code: err.code || String(err.status), message: err.message }, headers, ru: err.status === 410 ? 0 : 1 };
+}
+
+function send(res, answer) {
+  res.statusCode = answer.status;
+  res.setHeader("content-type", "application/json");
+  res.setHeader("x-ms-activity-id", crypto.randomUUID());
+  res.setHeader("x-ms-request-charge", String(answer.ru || 0));
+  for (const [k, v] of Object.entries(answer.headers || {})) res.setHeader(k, v);
+  if (answer.body === undefined || answer.status === 204 || answer.status === 304) return res.end();
+  return res.end(typeof answer.body === "string" ? answer.body : JSON.stringify(answer.body));
+}
+
+function defaultOptions() {
+  return { ranges: 1, ruPerSecond: 0, latencyMs: 0, laggingReads: false, lagMs: 3000, serverless: false, key: EMULATOR_KEY, ssl: true };
+}
+
+function createScriptedServer(given = {}) {
+  const options = { ...defaultOptions(), ...given };
+  const state = { options, account: new Account(options), budget: new RuBudget(options.ruPerSecond), counters: new Counters() };
+  const control = new Control(state);
+  const server = options.ssl
+    ? https.createServer(tlsFiles())
+    : http.createServer();
+
+  const serveControl = async (req, res, segments, url) => {
+    const args = { ...Object.fromEntries(url.searchParams), ...(parseJson(await readBody(req)) || {}) };
+    const action = segments[1];
+    const actions = {
+      stats: () => (segments[2] === "reset" ? (state.counters.reset(), { reset: true }) : state.counters.snapshot()),
+      config: () => control.config(args),
+      ranges: () => control.ranges(args),
+      split: () => control.split(args),
+      merge: () => control.merge(args),
+      fail: () => control.fail(args),
+      kill: () => control.kill(args),
+      killPidAfterItems: () => control.kill(args),
+      seed: () => control.seed(args),
+      mutate: () => control.mutate(args),
+      dump: () => control.dump(args),
+      reset: () => control.reset(),
+    };
+    if (!actions[action]) return send(res, { status: 404, body: { message: `No control action ${action}.` } });
+    return send(res, { status: 200, body: actions[action]() });
+  };
+
+  const serveSigned = async (req, res, url, segments) => {
+    const reason = checkSignature(options.key, req, url.pathname);
+    if (reason) return { status: 401, body: { code: "Unauthorized", message: reason }, ru: 0 };
+    control.onRequest();
+    const rangeId = req.headers["x-ms-documentdb-partitionkeyrangeid"];
+    const injected = control.injected(rangeId === undefined ? undefined : String(rangeId));
+    if (options.latencyMs > 0) await sleep(options.latencyMs);
+    if (injected) return injected;
+    if (!state.budget.admits()) {
+      const wait = Math.max(1, state.budget.waitFor(1));
+      return { status: 429, body: { code: "429", message: "Message: {\"Errors\":[\"Request rate is large.\"]}" }, headers: { "x-ms-retry-after-ms": String(wait), "x-ms-substatus": "3200" }, ru: 0 };
+    }
+    if (segments[0] === "offers") {
+      if (options.serverless) return { status: 400, body: { code: "BadRequest", message: "Reading or replacing offers is not supported for serverless accounts." }, ru: 1 };
+      return { raw: true };
+    }
+    const body = await readBody(req);
+    if (body === null) return { status: 413, body: { code: "RequestEntityTooLarge", message: "Request size is too large" }, ru: 0 };
+    const address = server.address();
+    return route({
+      method: req.method, segments, headers: req.headers, body: parseJson(body), options, account: state.account, budget: state.budget,
+      scheme: options.ssl ? "https" : "http", host: address.address, port: address.port,
+    });
+  };
+
+  server.on("request", async (req, res) => {
+    const url = new URL(req.url, "http://localhost");
+    let segments;
+    try {
+      segments = url.pathname.split("/").filter((s) => s.length > 0).map(decodeURIComponent);
+      if (segments[0] === "_control") return await serveControl(req, res, segments, url);
+    } catch (err) {
+      return send(res, errorAnswer(err));
+    }
+    let answer;
+    try {
+      answer = await serveSigned(req, res, url, segments);
+    } catch (err) {
+      answer = errorAnswer(err);
+    }
+    if (answer.raw) {
+      // Offers: the fixture's store answers itself, at 1 RU.
+      state.budget.spend(1);
+      state.counters.add({ status: 200, ru: 1 });
+      return state.account.offers.serve(req, res, segments).catch((err) => send(res, errorAnswer(Object.assign(err, { status: 400 }))));
+    }
+    state.budget.spend(answer.ru || 0);
+    state.counters.add({ ...answer, ru: answer.ru || 0 });
+    control.onAnswer(answer);
+    return send(res, answer);
+  });
+  return { server, state, control };
+}
+
+// The self-signed certificate that ships with the wrapped fixture's package (CN cosmosdb):
+// clients switch verification off for both servers alike.
+function tlsFiles() {
+  const dir = path.dirname(require.resolve("@vercel/cosmosdb-server/package.json"));
+  return { cert: fs.readFileSync(path.join(dir, "cert.pem")), key: fs.readFileSync(path.join(dir, "key.pem")) };
+}
+
+function parseArgs(argv) {
+  const options = { port: 0, key: process.env.COSMOS_KEY || EMULATOR_KEY };
+  const numbers = { "--port": "port", "--ranges": "ranges", "--ru-per-second": "ruPerSecond", "--latency-ms": "latencyMs", "--lag-ms": "lagMs" };
+  const flags = { "--lagging-reads": ["laggingReads", true], "--serverless": ["serverless", true], "--no-ssl": ["ssl", false] };
+  for (let i = 0; i < argv.length; i += 1) {
+    const a = argv[i];
+    if (numbers[a]) {
+      const n = Number(argv[++i]);
+      if (!Number.isFinite(n) || n < 0) throw new Error(`${a} needs a number`);
+      options[numbers[a]] = n;
+    } else if (flags[a]) {
+      options[flags[a][0]] = flags[a][1];
+    } else {
+      throw new Error(`unknown option ${a}`);
+    }
+  }
+  if (options.ranges !== undefined && (!Number.isInteger(options.ranges) || options.ranges < 1)) throw new Error("--ranges needs a positive whole number");
+  return options;
+}
+
+module.exports = { createScriptedServer };
+
+if (require.main === module) {
+  let options;
+  try {
+    options = parseArgs(process.argv.slice(2));
+  } catch (err) {
+    process.stderr.write(`${err.message}\n`);
+    process.exit(2);
+  }
+  const { server } = createScriptedServer(options);
+  server.listen(options.port, "127.0.0.1", () => process.stdout.write(`listening ${server.address().port}\n`));
+  const stop = () => server.close(() => process.exit(0));
+  process.on("SIGTERM", stop);
+  process.on("SIGINT", stop);
+}

@@ -1,0 +1,32 @@
+"use strict";
+// Session tokens and the stale reads of a session-consistency account. A write answers
+// "<range id>:-1#<range LSN>". With lagging reads switched on, a read sees an item created in
+// the last `lagMs` milliseconds only when it sends a session token for the item's range (or an
+// ancestor of it) at least as new as the item's creation; otherwise the count comes up short.
+function tokenFor(range) {
+  return `${range.id}:-1#${range.lsn}`;
+}
+
+// "0:-1#12,3:-1#40" -> [{ id: "0", lsn: 12 }, { id: "3", lsn: 40 }]; unreadable parts are ignored.
+function parseTokens(header) {
+  const tokens = [];
+  for (const part of String(header || "").split(",")) {
+    const m = /^\s*([^:\s]+):(?:-?\d+#)?(\d+)/.exec(part);
+    if (m) tokens.push({ id: m[1], lsn: Number(m[2]) });
+  }
+  return tokens;
+}
+
+// A predicate telling whether a record is visible to a read with these headers.
+function visibility(options, table, headers, at = Date.now()) {
+  if (!options.laggingReads) return () => true;
+  const cutoff = at - options.lagMs;
+  const tokens = parseTokens(headers["x-ms-session-token"]);
+  return (record) => {
+    if (record.createdAt <= cutoff) return true;
+    const range = table.forKey(record.epk);
+    return tokens.some((t) => t.lsn >= record.createdLsn && table.descendsFrom(range, t.id));
+  };
+}
+
+module.exports = { tokenFor, parseTokens, visibility };
