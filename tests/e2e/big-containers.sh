@@ -59,14 +59,14 @@ export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_H
     fail "backup through a split and a merge: $(tail -2 split.err)"
   fi
 
-  if run_killed 1200 read "${tool[@]}" backup --database big --container src --out killed --page-size 50 --items-per-file 100 --parallel 2; then
+  if run_killed 1200 read "${tool[@]}" backup --database big --container src --out killed --page-size 25 --items-per-file 50 --parallel 2; then
     [[ -e killed/manifest.json ]] && fail "killed backup left a manifest" || pass "backup killed at 40% left no manifest"
     if "${tool[@]}" backup --database big --container small --out killed --resume >other.out 2>other.err; then fail "resume of another container was accepted"
     elif grep -q "refusing to mix" other.err; then pass "resume refuses another container"; else fail "resume of another container: $(tail -1 other.err)"; fi
     ctl stats/reset >/dev/null
-    if "${tool[@]}" backup --database big --container src --out killed --resume --page-size 50 --items-per-file 100 >resumed.out 2>resumed.err; then
+    if "${tool[@]}" backup --database big --container src --out killed --resume --page-size 25 --items-per-file 50 >resumed.out 2>resumed.err; then
       read_again=$(ctl stats | field itemsRead)
-      (( read_again < 2100 )) && pass "resumed backup read $read_again of 3000 items" || fail "resumed backup read $read_again of 3000 items"
+      (( read_again < 2250 )) && pass "resumed backup read $read_again of 3000 items" || fail "resumed backup read $read_again of 3000 items"
       verify_exact "resumed backup is exact" killed big src 3000
     else
       fail "resumed backup: $(tail -2 resumed.err)"

@@ -44,7 +44,8 @@ export CLOUDSDK_LOG="$work/bridge.log" FAILURES_BUILD="$build" FAILURES_WORK="$w
   [[ $mode == 700 ]] && pass "backup directory is owner-only" || fail "backup directory mode $mode"
 
   cp -r "$FAILURES_WORK/good" "$FAILURES_WORK/damaged"
-  printf "\x00" | dd of="$FAILURES_WORK/damaged/items-00000.jsonl.gz" bs=1 seek=100 conv=notrunc status=none
+  first_file=$(ls "$FAILURES_WORK/damaged"/items-*.jsonl.gz | head -1)
+  printf "\x00" | dd of="$first_file" bs=1 seek=100 conv=notrunc status=none
   expect_failure "damaged backup is refused" "does not match its checksum" "${tool[@]}" restore --from "$FAILURES_WORK/damaged" --database other --container c
   if "${tool[@]}" list-databases 2>/dev/null | grep -qx other; then fail "refused restore wrote nothing"; else pass "refused restore wrote nothing"; fi
 

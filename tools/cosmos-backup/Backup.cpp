@@ -27,8 +27,9 @@ nlohmann::json ParseServiceJson(const std::string& text, const std::string& what
     }
 }
 
-// The whole container definition and its throughput layout.
-void DescribeWhole(Connection& connection, Manifest& manifest) {
+// The whole container definition and its throughput layout; returns the item count the
+// statistics give (from the service's quota figures, else counted).
+long long DescribeWhole(Connection& connection, Manifest& manifest) {
     const auto j = connection.ContainerInfo(manifest.sourceDatabase + "/" + manifest.sourceContainer);
     manifest.container = j["container"];
     try {
@@ -36,11 +37,12 @@ void DescribeWhole(Connection& connection, Manifest& manifest) {
     } catch (const nlohmann::json::exception& e) {
         throw ToolError(std::string("the wrapper's throughput layout is not readable: ") + e.what());
     }
+    return j.value("itemCount", 0LL);
 }
 
 // Describes the container into the manifest: partition key, indexing, throughput, TTL, the
-// whole definition, scripts.
-void Describe(Connection& connection, Manifest& manifest) {
+// whole definition, scripts. Returns the container's item count.
+long long Describe(Connection& connection, Manifest& manifest) {
     auto& bridge = connection.bridge();
     std::string partitionKey, indexing;
     CloudSDKCppBridge::CosmosDBThroughput throughput{};
@@ -48,12 +50,18 @@ void Describe(Connection& connection, Manifest& manifest) {
     manifest.partitionKey = ParseServiceJson(partitionKey, "partition key definition");
     manifest.indexingPolicy = ParseServiceJson(indexing, "indexing policy");
     manifest.defaultTtl = throughput.nValue2;
-    DescribeWhole(connection, manifest);
+    const long long count = DescribeWhole(connection, manifest);
     int scriptCount = 0;
     std::string scripts;
     connection.Require(bridge.BackupAttachedScripts(true, scriptCount, scripts), "cannot read the container's scripts");
     manifest.scripts = ParseServiceJson(scripts, "script list");
     manifest.scriptCount = scriptCount;
+    return count;
+}
+
+std::string ResumeCommand(const BackupOptions& options) {
+    return "cosmos-backup backup --database " + options.database + " --container " + options.container + " --out " +
+           options.directory + " --resume";
 }
 
 // A new backup needs a new or empty location; a resumed one the checkpoint of an unfinished one.
@@ -69,8 +77,7 @@ void PrepareDirectory(const BackupOptions& options) {
         return;
     }
     if (!complete && HasBackupCheckpoint(options.directory)) {
-        throw ToolError(options.directory + " holds an interrupted backup; continue it with: cosmos-backup backup --database " +
-                        options.database + " --container " + options.container + " --out " + options.directory + " --resume");
+        throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
     }
     store->CreateNew();
 }
@@ -87,10 +94,8 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     manifest.sourceEndpoint = connectionOptions.endpoint;
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
-    Describe(connection, manifest);
-
     BackupSummary summary;
-    connection.Require(bridge.CountItems(summary.countedBefore), "cannot count the container's items");
+    summary.countedBefore = Describe(connection, manifest);
 
     BackupItemsOptions read;
     read.connection = connectionOptions;
@@ -103,7 +108,12 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     read.itemsPerFile = options.itemsPerFile;
     read.parallelism = options.parallelism;
     read.resume = options.resume;
-    auto items = BackUpItems(connection, read, summary.countedBefore);
+    BackupItems items;
+    try {
+        items = BackUpItems(connection, read, summary.countedBefore);
+    } catch (const ToolError& e) {
+        throw ToolError(std::string(e.what()) + "; what was read is kept: to continue, run: " + ResumeCommand(options));
+    }
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     for (const auto& f : manifest.files) manifest.itemCount += f.items;

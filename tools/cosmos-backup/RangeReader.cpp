@@ -60,7 +60,8 @@ void RangeReader::Run(std::atomic<std::int64_t>& itemsRead, const std::atomic<bo
     while (more && !stop) {
         auto page = std::make_shared<Page>();
         if (!bridge.GetCosmosDBData(continuation, m_settings.pageSize, page->continuation, more, page->items)) {
-            connection.Require(false, "cannot read the items of range " + m_range.value("id", std::string()));
+            connection.Require(false, "cannot read the items after " + std::to_string(m_itemsRead) + " of them in range " +
+                                          m_range.value("id", std::string()));
         }
         page->last = !more;
         if (writing.valid()) writing.get();
@@ -82,6 +83,7 @@ void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRe
         ++m_open.items;
     }
     itemsRead += static_cast<std::int64_t>(page.items.size());
+    m_itemsRead += static_cast<std::int64_t>(page.items.size());
     const bool full = m_writer && (m_open.items >= m_settings.itemsPerFile || NowSeconds() - m_openedAt >= kSealAfterSeconds);
     if (full || page.last) Seal(page.continuation, page.last);
 }

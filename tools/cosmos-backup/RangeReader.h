@@ -56,6 +56,7 @@ private:
     std::unique_ptr<GzipLineWriter> m_writer;
     DataFile m_open;
     std::int64_t m_openedAt = 0;
+    std::atomic<std::int64_t> m_itemsRead{0};  // by this run, for error texts
 };
 
 }  // namespace cosmosbackup
