@@ -4,7 +4,6 @@
 #include "ToolError.h"
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <random>
 #include <thread>
@@ -26,19 +25,11 @@ std::string HttpDate() {
     return text;
 }
 
-std::string EncodeQueryValue(const std::string& value) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string encoded;
-    for (const unsigned char c : value) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            encoded += static_cast<char>(c);
-        } else {
-            encoded += '%';
-            encoded += hex[c >> 4];
-            encoded += hex[c & 15];
-        }
-    }
-    return encoded;
+// One for the process: stores are opened per operation, and their requests should still find
+// the connections (and TLS sessions) that earlier ones left open.
+const HttpClient& SharedHttp() {
+    static const HttpClient http;
+    return http;
 }
 
 bool IsTransient(long status) {
@@ -66,7 +57,7 @@ std::string BlobClient::Url(const BlobCall& call) const {
     std::string url = m_location.endpoint + call.path;
     char separator = '?';
     for (const auto& [name, value] : call.query) {
-        url += separator + name + "=" + EncodeQueryValue(value);
+        url += separator + name + "=" + PercentEncode(value, false);
         separator = '&';
     }
     if (!m_credentials.sasToken.empty()) url += separator + m_credentials.sasToken;
@@ -82,7 +73,7 @@ HttpResponse BlobClient::SendOnce(const BlobCall& call) const {
     if (m_credentials.sasToken.empty()) {
         headers.push_back("Authorization: " + SharedKeyAuthorization(m_credentials.account, m_credentials.key, request));
     }
-    return m_http.Send(call.method, Url(call), headers, call.body, call.maxAnswer);
+    return SharedHttp().Send(call.method, Url(call), headers, call.body, call.maxAnswer);
 }
 
 HttpResponse BlobClient::Call(const BlobCall& call, const std::string& what, std::initializer_list<long> accepted) const {

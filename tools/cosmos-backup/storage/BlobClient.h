@@ -32,7 +32,7 @@ struct RetryPolicy {
 // (or appends the SAS token), retries with exponential back-off and jitter when the service is
 // busy or failing (408, 429, 500, 502, 503, 504) or the request timed out or lost its
 // connection, and turns a refusal into a message that names the account, container or blob
-// concerned and never a credential.
+// concerned and never a credential. All clients of a process share one pool of connections.
 class BlobClient {
 public:
     BlobClient(BlobLocation location, BlobCredentials credentials, RetryPolicy retry = {});
@@ -50,7 +50,6 @@ private:
     BlobLocation m_location;
     BlobCredentials m_credentials;
     RetryPolicy m_retry;
-    HttpClient m_http;
 };
 
 }  // namespace cosmosbackup

@@ -60,6 +60,15 @@ void BlobFileWriter::WaitForAll() {
 }
 
 void BlobFileWriter::Commit() {
+    const std::string wholeMd5 = m_md5.FinishBase64();
+    if (m_blockIds.empty()) {
+        // A file of one block at most goes up in one request.
+        BlobCall call{"PUT", m_client->location().PathOf(m_name), {}, {{"x-ms-blob-type", "BlockBlob"}}, std::move(m_block)};
+        call.headers["content-md5"] = wholeMd5;
+        call.headers["x-ms-blob-content-md5"] = wholeMd5;
+        m_client->Call(call, "upload " + m_name);
+        return;
+    }
     if (!m_block.empty()) StageBlock();
     WaitForAll();
     BlobCall call{"PUT", m_client->location().PathOf(m_name), {{"comp", "blocklist"}}, {}, {}};
@@ -67,7 +76,7 @@ void BlobFileWriter::Commit() {
     for (const auto& id : m_blockIds) call.body += "<Latest>" + id + "</Latest>";
     call.body += "</BlockList>";
     call.headers["content-md5"] = Md5::OfBase64(call.body.data(), call.body.size());
-    call.headers["x-ms-blob-content-md5"] = m_md5.FinishBase64();
+    call.headers["x-ms-blob-content-md5"] = wholeMd5;
     m_client->Call(call, "upload " + m_name);
 }
 

@@ -13,7 +13,8 @@ namespace cosmosbackup {
 // Uploads a block blob while it is written: every full block goes up (Put Block, with its
 // Content-MD5) on a thread of its own, at most kBlocksInFlight at a time, so that memory stays
 // under (kBlocksInFlight + 1) blocks whatever the file's size. Commit puts the block list with
-// the MD5 of the whole file; until then the blob is not there (or keeps its previous content).
+// the MD5 of the whole file (a file of one block goes up whole, in one request); until then the
+// blob is not there (or keeps its previous content).
 class BlobFileWriter : public StoredFileWriter {
 public:
     static constexpr std::size_t kBlocksInFlight = 3;

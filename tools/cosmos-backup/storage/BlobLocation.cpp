@@ -37,11 +37,11 @@ bool IsContainerName(const std::string& name) {
 
 }  // namespace
 
-std::string EncodePath(const std::string& path) {
+std::string PercentEncode(const std::string& text, bool keepSlashes) {
     static const char* hex = "0123456789ABCDEF";
     std::string encoded;
-    for (const unsigned char c : path) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || (keepSlashes && c == '/')) {
             encoded += static_cast<char>(c);
         } else {
             encoded += '%';

@@ -26,7 +26,8 @@ struct BlobLocation {
 // credentials never go on the command line.
 BlobLocation ParseBlobLocation(const std::string& url);
 
-// Percent-encodes everything but unreserved characters and '/'.
-std::string EncodePath(const std::string& path);
+// Percent-encodes everything but unreserved characters (and '/' when `keepSlashes`).
+std::string PercentEncode(const std::string& text, bool keepSlashes);
+inline std::string EncodePath(const std::string& path) { return PercentEncode(path, true); }
 
 }  // namespace cosmosbackup

@@ -7,6 +7,7 @@
 #include <libxml/parser.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace cosmosbackup {
 namespace {
@@ -26,11 +27,23 @@ std::string Text(const xmlNode* node) {
     return text ? reinterpret_cast<const char*>(text.get()) : "";
 }
 
+std::int64_t SizeOf(const xmlNode* blob, const std::string& where) {
+    const std::string text = Text(Child(Child(blob, "Properties"), "Content-Length"));
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 18) {
+        throw ToolError("the blob list of " + where + " gives a blob no valid size");
+    }
+    return std::stoll(text);
+}
+
 }  // namespace
 
 BlobStore::BlobStore(BlobLocation location, BlobCredentials credentials, std::size_t blockSize, RetryPolicy retry)
     : m_client(std::make_shared<const BlobClient>(std::move(location), std::move(credentials), retry)),
-      m_blockSize(blockSize) {}
+      m_blockSize(blockSize) {
+    // libxml2 wants its set-up done once, before threads parse at the same time.
+    static std::once_flag once;
+    std::call_once(once, xmlInitParser);
+}
 
 std::string BlobStore::Describe() const { return m_client->location().url; }
 
@@ -55,10 +68,13 @@ std::vector<StoredFile> BlobStore::ListPage(bool deep, std::size_t pageSize, std
     for (const xmlNode* node = blobs ? blobs->children : nullptr; node != nullptr; node = node->next) {
         if (node->type != XML_ELEMENT_NODE) continue;
         const bool isBlob = xmlStrcmp(node->name, BAD_CAST "Blob") == 0;
-        std::string name = Text(Child(node, "Name")).substr(location.prefix.size());
+        std::string name = Text(Child(node, "Name"));
+        if (name.compare(0, location.prefix.size(), location.prefix) != 0) {
+            throw ToolError("the blob list of " + Describe() + " names a blob outside it");
+        }
+        name.erase(0, location.prefix.size());
         if (!isBlob && !name.empty() && name.back() == '/') name.pop_back();
-        const std::string size = Text(Child(Child(node, "Properties"), "Content-Length"));
-        files.push_back(StoredFile{name, isBlob && !size.empty() ? std::stoll(size) : 0, isBlob && name.find('/') == std::string::npos});
+        files.push_back(StoredFile{name, isBlob ? SizeOf(node, Describe()) : 0, isBlob && name.find('/') == std::string::npos});
     }
     marker = Text(Child(root, "NextMarker"));
     return files;
