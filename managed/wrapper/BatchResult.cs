@@ -10,17 +10,22 @@ namespace CloudSDKWrapper
 {
     internal static class BatchResult
     {
-        public static List<int> Statuses(string body)
+        // The answer's list of results, or null when it is not one.
+        private static JArray Results(string body)
         {
-            JArray results;
             try
             {
-                results = Json.Parse(body) as JArray;
+                return Json.Parse(body) as JArray;
             }
             catch (Exception)
             {
                 return null;
             }
+        }
+
+        public static List<int> Statuses(string body)
+        {
+            var results = Results(body);
             if (results == null) return null;
             var statuses = new List<int>();
             foreach (var r in results) statuses.Add(r is JObject ? ((int?)r["statusCode"] ?? 0) : 0);
@@ -31,15 +36,7 @@ namespace CloudSDKWrapper
         // operations ask for, when the answer's header named none.
         public static bool Throttled(string body, ref string retryAfterMs)
         {
-            JArray results;
-            try
-            {
-                results = Json.Parse(body) as JArray;
-            }
-            catch (Exception)
-            {
-                return false;
-            }
+            var results = Results(body);
             if (results == null) return false;
             bool throttled = false;
             int longest = -1;

@@ -3,7 +3,10 @@
 #   - a split and a merge in the middle of a parallel backup: every item exactly once;
 #   - a backup and a restore killed at 40% and resumed: an exact result, the second run
 #     reading or writing well under the whole;
-#   - a restore under a tight RU/s limit of the server finishes with every item.
+#   - a restore under a tight RU/s limit of the server finishes with every item;
+#   - on a session-consistency account (reads lag behind unless they send the writes' session
+#     token) the restore's count and verify see every item;
+#   - items the service refuses go to the failure report (exit status 3), the others are written.
 # Prints one line per case and "N passed, N failed".
 # Usage: big-containers.sh BUILD_DIR
 set -uo pipefail
@@ -64,7 +67,7 @@ export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_H
     if "${tool[@]}" backup --database big --container small --out killed --resume >other.out 2>other.err; then fail "resume of another container was accepted"
     elif grep -q "refusing to mix" other.err; then pass "resume refuses another container"; else fail "resume of another container: $(tail -1 other.err)"; fi
     ctl stats/reset >/dev/null
-    if "${tool[@]}" backup --database big --container src --out killed --resume --page-size 25 --items-per-file 50 >resumed.out 2>resumed.err; then
+    if "${tool[@]}" backup --out killed --resume --page-size 25 --items-per-file 50 >resumed.out 2>resumed.err; then
       read_again=$(ctl stats | field itemsRead)
       (( read_again < 2250 )) && pass "resumed backup read $read_again of 3000 items" || fail "resumed backup read $read_again of 3000 items"
       verify_exact "resumed backup is exact" killed big src 3000
@@ -99,6 +102,40 @@ export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_H
     fail "restore under a tight RU limit: $(tail -2 throttled.err)"
   fi
   ctl config "{\"ruPerSecond\":0}" >/dev/null
+
+  # Reads that lag behind writes unless they send the writes session token: the count after the
+  # restore and verify must still see every item.
+  ctl config "{\"laggingReads\":true,\"lagMs\":60000}" >/dev/null
+  if "${tool[@]}" restore --from small --database big --container session >session.out 2>session.err; then
+    pass "restore counts its own writes on a session-consistency account"
+    verify_exact "verify sees the restore'"'"'s writes" small big session 600
+  else
+    fail "restore on a session-consistency account: $(tail -1 session.err)"
+  fi
+  ctl config "{\"laggingReads\":false}" >/dev/null
+
+  # Two items the service refuses (ids with "/" and "?"): listed in the report, the rest written.
+  cp -r small refused
+  node -e "
+    const fs = require(\"fs\"), zlib = require(\"zlib\"), path = require(\"path\");
+    const dir = process.argv[1], manifest = JSON.parse(fs.readFileSync(path.join(dir, \"manifest.json\")));
+    const file = manifest.files[0], where = path.join(dir, file.name);
+    const lines = zlib.gunzipSync(fs.readFileSync(where)).toString().split(\"\n\").slice(0, -1);
+    const first = JSON.parse(lines[0]);
+    for (const id of [\"bad/1\", \"bad?2\"]) lines.push(JSON.stringify({ ...first, id }));
+    const bytes = zlib.gzipSync(lines.map((l) => l + \"\n\").join(\"\"));
+    fs.writeFileSync(where, bytes);
+    Object.assign(file, { items: lines.length, bytes: bytes.length, crc32: zlib.crc32(bytes).toString(16).padStart(8, \"0\") });
+    manifest.itemCount += 2;
+    fs.writeFileSync(path.join(dir, \"manifest.json\"), JSON.stringify(manifest));" refused
+  "${tool[@]}" restore --from refused --database big --container refused >refused.out 2>refused.err
+  status=$?
+  report=$(ls cosmos-backup-failed-big_refused-*.jsonl 2>/dev/null | head -1)
+  if [[ $status == 3 && -n $report && $(grep -c "\"status\":400" "$report") == 2 ]] && grep -q "600 counted" refused.out; then
+    pass "refused items are reported, the others written"
+  else
+    fail "refused items: status $status, report [$report], $(cat refused.out refused.err | tail -2)"
+  fi
   echo "$passed passed, $failed failed"
   (( failed == 0 ))
 '

@@ -82,9 +82,21 @@ void PrepareDirectory(const BackupOptions& options) {
     store->CreateNew();
 }
 
+// The database and container a backup is of: as given, or for a resumed one its checkpoint's.
+BackupOptions WithSource(BackupOptions options) {
+    if (options.resume && HasBackupCheckpoint(options.directory)) {
+        const auto checkpoint = ReadBackupCheckpoint(options.directory);
+        if (options.database.empty()) options.database = checkpoint.database;
+        if (options.container.empty()) options.container = checkpoint.container;
+    }
+    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
+    return options;
+}
+
 }  // namespace
 
-BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options) {
+BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
+    const BackupOptions options = WithSource(given);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
@@ -95,6 +107,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
     BackupSummary summary;
+    summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);
 
     BackupItemsOptions read;

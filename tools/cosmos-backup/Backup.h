@@ -20,6 +20,7 @@ struct BackupOptions {
 };
 
 struct BackupSummary {
+    std::string source;  // database/container
     std::int64_t items = 0;
     int scripts = 0;
     int files = 0;

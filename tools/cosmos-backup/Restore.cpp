@@ -153,7 +153,8 @@ RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options)
     items.resume = options.resume;
     items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
                           " --container " + summary.container + " --resume";
-    if (!options.resume) RefuseInterruptedTarget(manifest, items);
+    // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
+    if (!options.resume && !options.intoExisting) RefuseInterruptedTarget(manifest, items);
     RestoreOptions create = options;
     create.intoExisting = options.intoExisting || options.resume;  // a resumed restore goes on in the container it made
     summary.layout = CreateTarget(connection, manifest, create, summary);
@@ -161,7 +162,7 @@ RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options)
     auto& bridge = connection.bridge();
     const std::string target = summary.database + "/" + summary.container;
     const auto restored = RestoreItemsResumably(connection, manifest, items);
-    summary.items = restored.written;
+    summary.items = restored.written - restored.failed;
     summary.skipped = restored.skipped;
     summary.failed = restored.failed;
     summary.reportPath = restored.reportPath;

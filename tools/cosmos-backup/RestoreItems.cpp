@@ -6,6 +6,7 @@
 #include "RestoreProgress.h"
 #include "ToolError.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace cosmosbackup {
@@ -22,6 +23,27 @@ std::string SessionToken(Connection& connection) {
     connection.Require(connection.bridge().GetCosmosDBTokens(kSessionTokenCode, texts), "cannot read the session token");
     return texts.empty() ? std::string() : texts[0].strValue;
 }
+
+// Records the position; a backup directory that cannot take the record (read-only media) does
+// not stop the restore, which then cannot be resumed: the user is told once.
+class ProgressRecorder {
+public:
+    explicit ProgressRecorder(std::string directory) : m_directory(std::move(directory)) {}
+
+    void Write(const RestoreProgress& progress) {
+        if (!m_working) return;
+        try {
+            WriteRestoreProgress(m_directory, progress);
+        } catch (const ToolError& e) {
+            m_working = false;
+            std::fprintf(stderr, "note: the restore's progress cannot be recorded (%s); an interrupted restore will not resume\n", e.what());
+        }
+    }
+
+private:
+    std::string m_directory;
+    bool m_working = true;
+};
 
 RestoreProgress StartOrResume(const Manifest& manifest, const RestoreItemsOptions& o) {
     if (!o.resume) {
@@ -43,8 +65,9 @@ RestoreProgress StartOrResume(const Manifest& manifest, const RestoreItemsOption
 // were confirmed by a flush.
 class ResumableWriter {
 public:
-    ResumableWriter(Connection& connection, const RestoreItemsOptions& options, RestoreProgress& progress, Progress& display)
-        : m_connection(connection), m_options(options), m_progress(progress), m_display(display) {
+    ResumableWriter(Connection& connection, const RestoreItemsOptions& options, RestoreProgress& progress, Progress& display,
+                    ProgressRecorder& recorder)
+        : m_connection(connection), m_options(options), m_progress(progress), m_display(display), m_recorder(recorder) {
         m_chunk.reserve(options.itemsPerCall);
     }
 
@@ -67,7 +90,7 @@ public:
             m_progress.itemsInFile = 0;
         }
         m_progress.sessionToken = SessionToken(m_connection);
-        WriteRestoreProgress(m_options.directory, m_progress);
+        m_recorder.Write(m_progress);
     }
 
     std::int64_t written() const { return m_written; }
@@ -91,6 +114,7 @@ private:
     const RestoreItemsOptions& m_options;
     RestoreProgress& m_progress;
     Progress& m_display;
+    ProgressRecorder& m_recorder;
     std::vector<CloudSDKCppBridge::SString> m_chunk;
     std::int64_t m_sinceRecord = 0;
     std::int64_t m_written = 0;
@@ -121,11 +145,12 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
                                                     progress.sessionToken.empty() ? "" : ";sessionToken=" + progress.sessionToken),
                        "cannot open " + Target(o));
     connection.Require(bridge.StartCosmosDBRestore(o.parallelism, Target(o)), "cannot start restoring into " + Target(o));
-    WriteRestoreProgress(o.directory, progress);
+    ProgressRecorder recorder(o.directory);
+    recorder.Write(progress);
 
     Progress display("restore", manifest.itemCount);
     display.Add(progress.itemsDone);
-    ResumableWriter writer(connection, o, progress, display);
+    ResumableWriter writer(connection, o, progress, display, recorder);
     for (std::size_t i = progress.filesDone; i < manifest.files.size(); ++i) {
         Manifest one = manifest;
         one.files = {manifest.files[i]};
@@ -144,7 +169,7 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
     result.written = writer.written();
     result.failed = WriteFailureReport(connection, Target(o), result.reportPath);
     progress.finished = true;
-    WriteRestoreProgress(o.directory, progress);
+    recorder.Write(progress);
     result.usage = ReadUsage(connection);
     return result;
 }

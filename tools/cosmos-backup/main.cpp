@@ -63,8 +63,8 @@ void PrintList(const std::vector<std::string>& names) {
 }
 
 void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
-    std::printf("backup of %s/%s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s); throughput: %s -> %s\n",
-                o.database.c_str(), o.container.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
+    std::printf("backup of %s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s); throughput: %s -> %s\n",
+                s.source.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
                 static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
                 DescribeLayout(s.layout).c_str(), o.directory.c_str());
     std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
@@ -130,8 +130,9 @@ int main(int argc, char** argv) {
 
     BackupOptions backup;
     auto* backupCmd = app.add_subcommand("backup", "back up a container into a new directory");
-    backupCmd->add_option("--database", backup.database)->required();
-    backupCmd->add_option("--container", backup.container)->required();
+    // With --resume, database and container default to the interrupted backup's.
+    backupCmd->add_option("--database", backup.database);
+    backupCmd->add_option("--container", backup.container);
     backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL")->required();
     backupCmd->add_option("--page-size", backup.pageSize, "items per read")->check(CLI::Range(1, 100000))->capture_default_str();
     backupCmd->add_option("--items-per-file", backup.itemsPerFile)->check(CLI::Range(1, 100000000))->capture_default_str();

@@ -108,6 +108,10 @@ namespace CloudSDKWrapperTests
                 Check.True(w.Connect(server.Url, Key, ""), "connects after throttling: " + w.GetLastErrorString());
                 Check.Equal(4, server.Requests, "three throttled attempts and one served");
                 Check.True(watch.ElapsedMilliseconds >= 60, "waited the retry-after of each 429: " + watch.ElapsedMilliseconds + " ms");
+                var e = SStringListEnumerator.GetEnumerator(w.GetCosmosDBTokens(-1));
+                Check.True(e.MoveNext(), "a usage record: " + w.GetLastErrorString());
+                var usage = Newtonsoft.Json.Linq.JObject.Parse(e.Current().strValue);
+                Check.True((long)usage["requests"] == 4 && (long)usage["throttled"] == 3 && (long)usage["throttleWaitMs"] >= 60, "usage: " + usage);
             }
         }
 
@@ -120,6 +124,10 @@ namespace CloudSDKWrapperTests
                 Check.Equal(4, server.Requests, "one attempt and three retries");
                 Check.True(w.GetLastErrorString().Contains("429") && w.GetLastErrorString().Contains("throttled"), "says so: " + w.GetLastErrorString());
             }
+            var checker = new CAzureResourceWrapper();
+            foreach (var bad in new[] { "maxRu=-1", "maxRu=lots", "itemFailures=maybe", "maxRetryWaitMs=86400001" })
+                Check.True(!checker.Initialize("", bad, 0), "refuses " + bad);
+            Check.True(checker.Initialize("", "maxRu=0;itemFailures=report;maxRetries=1000000;maxRetryWaitMs=86400000", 0), "takes the limits: " + checker.GetLastErrorString());
         }
 
         private static void TransientThenServed()

@@ -57,6 +57,23 @@ namespace CloudSDKWrapperTests
             return JObject.Load(reader);
         }
 
+        // Items read from `start` to the end, 100 a page.
+        private static int CountFrom(CAzureResourceWrapper w, string start)
+        {
+            int count = 0;
+            bool more = true;
+            for (string at = start; more;)
+            {
+                bool ok = false;
+                string next = null;
+                var page = w.GetCosmosDBData(at, 100, ref next, ref ok, ref more);
+                Check.True(ok, "read from " + start + ": " + w.GetLastErrorString());
+                count += Texts(page).Count;
+                at = next;
+            }
+            return count;
+        }
+
         private static string Unique(string prefix) { return prefix + "-" + Guid.NewGuid().ToString("N").Substring(0, 8); }
 
         private static void MakeContainer(CAzureResourceWrapper w, string db, string container, int throughput)
@@ -251,6 +268,13 @@ namespace CloudSDKWrapperTests
             string none = null;
             Check.True(w.GetCosmosDBData("{\"ranges\":[]}", 10, ref none, ref ok, ref more2) != null && ok && !more2, "a finished cursor reads nothing");
             Check.True(w.GetCosmosDBData("no-such-range", 10, ref none, ref ok, ref more2) == null && !ok, "an unknown token fails");
+            // Where a read may start: a range as JSON, and a continuation of the earlier form.
+            int inRanges = Texts(w.GetCosmosDBTokens(1)).Sum(range => CountFrom(w, range));
+            Check.Equal(items.Count, inRanges, "items read range by range, each range named by its JSON");
+            Check.Equal(items.Count, tokens.Sum(id => CountFrom(w, "{\"ranges\":[\"" + id + "\"],\"token\":null}")), "earlier continuation form");
+            var usage = JObject.Parse(Texts(w.GetCosmosDBTokens(-1)).Single());
+            Check.True((long)usage["requests"] > pages && (long)usage["throttled"] == 0, "usage counts the requests: " + usage);
+            Check.True(w.GetCosmosDBTokens(-9) == null, "an unknown code fails");
 
             string stats = null;
             long c1 = 0, size = 0;

@@ -38,14 +38,20 @@ class Control {
     for (const job of [...this.scheduled]) {
       if (job.left-- > 0) continue;
       this.scheduled.splice(this.scheduled.indexOf(job), 1);
-      job.run();
+      try {
+        job.run();
+      } catch (err) {
+        // The request that happens to come next is not to blame: the scripted change is dropped.
+        process.stderr.write(`scheduled change failed: ${err.message}\n`);
+      }
     }
   }
 
   // An injected answer for a request naming `rangeId` (undefined: no range), or null.
-  injected(rangeId) {
+  injected(rangeId, pathname) {
     for (const f of this.faults) {
       if (f.range !== undefined && f.range !== rangeId) continue;
+      if (f.pathContains !== undefined && !pathname.includes(f.pathContains)) continue;
       if (f.left > 0) {
         f.left -= 1;
         continue;
@@ -96,8 +102,8 @@ class Control {
     return this.later(afterRequests, () => ({ child: container.table.describe(container.table.merge(String(range)), container.self) }));
   }
 
-  fail({ status = 410, substatus, times = 1, afterRequests = 0, range, retryAfterMs }) {
-    this.faults.push({ status, substatus, times, left: afterRequests, range: range === undefined ? undefined : String(range), retryAfterMs });
+  fail({ status = 410, substatus, times = 1, afterRequests = 0, range, pathContains, retryAfterMs }) {
+    this.faults.push({ status, substatus, times, left: afterRequests, range: range === undefined ? undefined : String(range), pathContains, retryAfterMs });
     return { injected: true };
   }
 
@@ -154,14 +160,18 @@ class Control {
     return { seeded: docs.length, total: container.items.count };
   }
 
-  // Deterministic changes: every `every`-th item (by position in key order, from `offset`) is
-  // updated or deleted, and `inserts` new items are added after `insertFrom`.
+  // Deterministic changes: `updates` items spread evenly over the key order are updated,
+  // `deletes` others spread over the rest are deleted, and `inserts` new items are added
+  // (ids from `insertFrom`, by default a million times the round).
   mutate({ db, coll, updates = 0, deletes = 0, inserts = 0, insertFrom, round = 1 }) {
     const container = this.state.account.container(db, coll);
-    const all = [...container.items.order];
-    const pick = (n, phase) => all.filter((_, i) => i % Math.max(1, Math.floor(all.length / Math.max(n, 1))) === phase).slice(0, n);
-    const toUpdate = pick(updates, 0);
-    const toDelete = pick(deletes, 1).filter((r) => !toUpdate.includes(r));
+    const spread = (list, n) => {
+      const step = Math.max(1, Math.floor(list.length / Math.max(n, 1)));
+      return list.filter((_, i) => i % step === 0).slice(0, n);
+    };
+    const toUpdate = spread(container.items.order, updates);
+    const updatedSet = new Set(toUpdate);
+    const toDelete = spread(container.items.order.filter((r) => !updatedSet.has(r)), deletes);
     this.upsertAll(container, toUpdate.map((r) => updated(stripSystem(r.doc), round)));
     for (const r of toDelete) {
       const plan = container.items.plan({ type: "Delete", id: r.id }, r.values);

@@ -73,10 +73,12 @@ function operationOf(raw) {
 function costOf(plan) {
   if (plan.read) return charge.pointRead(plan.read.bytes);
   if (plan.remove) return charge.remove();
-  return charge.write(Buffer.byteLength(JSON.stringify(plan.doc)));
+  return charge.write(Buffer.byteLength(plan.text));
 }
 
-// Plans every operation; stops at the first that fails or that the RU budget cannot pay.
+// Plans every operation; stops at the first that fails. Then, when the RU budget cannot pay
+// the whole batch, the operation at which it runs out is answered 429, with the time after
+// which the budget holds the whole batch (or a full second's worth).
 function planBatch(ctx, container, operations, values) {
   const pending = new Map();
   const plans = [];
@@ -90,16 +92,18 @@ function planBatch(ctx, container, operations, values) {
       return { plans, spent: spent + 1, failure: { statusCode: err.status, requestCharge: 1, message: err.message } };
     }
     const cost = costOf(plan);
-    if (!ctx.budget.affords(spent + cost)) {
-      const wait = ctx.budget.waitFor(spent + cost);
-      return { plans, spent, failure: { statusCode: 429, subStatusCode: 3200, requestCharge: 0, retryAfterMilliseconds: wait }, wait };
-    }
     spent += cost;
     plans.push({ plan, cost });
     if (plan.doc) pending.set(plan.key, { doc: plan.doc });
     if (plan.remove) pending.set(plan.key, null);
   }
-  return { plans, spent };
+  if (ctx.budget.affords(spent)) return { plans, spent };
+  const wait = ctx.budget.waitFor(spent);
+  const available = ctx.budget.refill();
+  let at = 0;
+  for (let paid = 0; at < plans.length - 1 && paid + plans[at].cost <= available; at += 1) paid += plans[at].cost;
+  // Throttled before anything ran: like a 429 answer, it costs nothing.
+  return { plans: plans.slice(0, at), spent: 0, failure: { statusCode: 429, subStatusCode: 3200, requestCharge: 0, retryAfterMilliseconds: wait }, wait };
 }
 
 function batch(ctx, container, raw) {
@@ -134,12 +138,24 @@ function batch(ctx, container, raw) {
 
 // ---- reads: feed, queries, change feed ----
 
+// What a read covers: the named range (or the container), narrowed by its token, and by the
+// partition key header when one is given (a single-partition read); and what it may see.
 function readSpan(ctx, container) {
   const range = namedRange(container, ctx.headers);
   const continuation = ctx.headers["x-ms-continuation"];
   const token = continuation ? feed.decodeToken(continuation) : null;
   const span = feed.interval(range, ctx.headers, token);
-  const visible = visibility(ctx.options, container.table, ctx.headers);
+  const fresh = visibility(ctx.options, container.table, ctx.headers);
+  let visible = fresh;
+  const keyHeader = ctx.headers["x-ms-documentdb-partitionkey"];
+  if (keyHeader !== undefined) {
+    const values = container.items.headerValues(keyHeader);
+    const key = pk.keyText(values);
+    const epk = pk.effectiveKey(values);
+    if (epk > span.min) span.min = epk;
+    if (`${epk}0` < span.max) span.max = `${epk}0`;
+    visible = (r) => pk.keyText(r.values) === key && fresh(r);
+  }
   const source = (min, max, from) => container.items.slice(min, max, from);
   const headers = range ? { "x-ms-session-token": tokenFor(range) } : {};
   return { range, token, span, visible, source, headers };
@@ -151,7 +167,7 @@ function pageAnswer(container, read, size, toText, ruOf) {
   const texts = records.map(toText);
   const headers = { ...read.headers, "x-ms-item-count": String(texts.length) };
   if (continuation) headers["x-ms-continuation"] = continuation;
-  const bytes = texts.reduce((n, t) => n + t.length, 0);
+  const bytes = texts.reduce((n, t) => n + Buffer.byteLength(t), 0);
   return { status: 200, body: feedBody(container, texts), headers, ru: ruOf(bytes, texts.length), itemsRead: texts.length };
 }
 
@@ -197,7 +213,7 @@ function changeFeed(ctx, container) {
   const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range) };
   if (records.length === 0) return { status: 304, headers, ru: charge.notModified() };
   const texts = records.map((r) => `${r.text.slice(0, -1)},"_lsn":${r.lsn}}`);
-  const bytes = texts.reduce((n, t) => n + t.length, 0);
+  const bytes = texts.reduce((n, t) => n + Buffer.byteLength(t), 0);
   return {
     status: 200, body: feedBody(container, texts), ru: charge.changeFeed(bytes), itemsRead: texts.length,
     headers: { ...headers, "x-ms-item-count": String(texts.length) },

@@ -8,6 +8,7 @@ const pk = require("./partition-key");
 
 const { BadRequest } = pk;
 const MAX_ITEM_BYTES = 2 * 1024 * 1024;
+const MAX_ID_BYTES = 1023;
 const SYSTEM = ["_rid", "_self", "_etag", "_attachments", "_ts", "_lsn"];
 const FORBIDDEN_ID = /[/\\?#]/;
 
@@ -20,21 +21,33 @@ class ItemStore {
   constructor(container) {
     this.container = container; // { paths, table, self, rid }
     this.byKey = new Map(); // pk text + id -> record
-    this.order = []; // records sorted by (epk, id)
+    this.ordered = []; // records sorted by (epk, id) once `sorted` says so
+    this.sorted = true;
     this.nextRid = 1;
   }
 
+  // New items are appended and sorted in when next needed: a restore then costs one sort
+  // rather than an insertion into the middle per item.
+  get order() {
+    if (!this.sorted) {
+      this.ordered.sort(compareKeys);
+      this.sorted = true;
+    }
+    return this.ordered;
+  }
+
   get count() {
-    return this.order.length;
+    return this.ordered.length;
   }
 
   // First position whose record is at or after `key` ({epk, id}); strictly after when `after`.
   position(key, after = false) {
+    const { order } = this;
     let lo = 0;
-    let hi = this.order.length;
+    let hi = order.length;
     while (lo < hi) {
       const mid = (lo + hi) >> 1;
-      const c = compareKeys(this.order[mid], key);
+      const c = compareKeys(order[mid], key);
       if (c < 0 || (after && c === 0)) lo = mid + 1;
       else hi = mid;
     }
@@ -63,16 +76,16 @@ class ItemStore {
   checkBody(body, headerValues) {
     if (body === null || typeof body !== "object" || Array.isArray(body)) throw new BadRequest("The item must be a JSON object.");
     if (typeof body.id !== "string" || body.id.length === 0) throw new BadRequest("The input content is invalid because the required properties - 'id; ' - are missing");
-    if (body.id.length > 255 || FORBIDDEN_ID.test(body.id)) throw new BadRequest(`The id ${JSON.stringify(body.id)} contains an invalid character or is too long.`);
+    if (Buffer.byteLength(body.id) > MAX_ID_BYTES || FORBIDDEN_ID.test(body.id)) throw new BadRequest(`The id ${JSON.stringify(body.id)} contains an invalid character or is too long.`);
     const values = pk.valuesOf(this.container.paths, body);
     if (!pk.sameValues(values, headerValues)) {
       throw new BadRequest("PartitionKey extracted from document doesn't match the one specified in the header.");
     }
     const doc = {};
     for (const [k, v] of Object.entries(body)) if (!SYSTEM.includes(k)) doc[k] = v;
-    const bytes = Buffer.byteLength(JSON.stringify(doc));
-    if (bytes > MAX_ITEM_BYTES) throw new BadRequest("Request size is too large", 413, "RequestEntityTooLarge");
-    return { doc, values };
+    const text = JSON.stringify(doc);
+    if (Buffer.byteLength(text) > MAX_ITEM_BYTES) throw new BadRequest("Request size is too large", 413, "RequestEntityTooLarge");
+    return { doc, values, text };
   }
 
   // Looks an item up through a batch's pending changes.
@@ -89,14 +102,14 @@ class ItemStore {
       }
     };
     if (op.type === "Create" || op.type === "Upsert" || op.type === "Replace") {
-      const { doc, values } = this.checkBody(op.body, headerValues);
+      const { doc, values, text } = this.checkBody(op.body, headerValues);
       if (op.type === "Replace" && op.id !== undefined && op.id !== doc.id) throw new BadRequest("The id in the body must match the one in the path.");
       const key = this.keyOf(values, doc.id);
       const existing = this.current(key, pending);
       if (op.type === "Create" && existing) throw new BadRequest("Entity with the specified id already exists in the system.", 409, "Conflict");
       if (op.type === "Replace" && !existing) throw new BadRequest("Entity with the specified id does not exist in the system.", 404, "NotFound");
       ifMatch(existing);
-      return { status: existing ? 200 : 201, key, values, doc, previous: existing };
+      return { status: existing ? 200 : 201, key, values, doc, text };
     }
     if (op.type === "Read" || op.type === "Delete") {
       const key = this.keyOf(headerValues, op.id);
@@ -120,14 +133,20 @@ class ItemStore {
     const old = this.byKey.get(p.key);
     const { self } = this.container;
     const rid = old ? old.doc._rid : `${this.container.rid}${(this.nextRid++).toString(16).padStart(8, "0")}`;
-    const doc = { ...p.doc, _rid: rid, _self: `${self}docs/${rid}/`, _etag: `"${crypto.randomUUID()}"`, _attachments: "attachments/", _ts: Math.floor(now / 1000) };
-    const text = JSON.stringify(doc);
+    const system = { _rid: rid, _self: `${self}docs/${rid}/`, _etag: `"${crypto.randomUUID()}"`, _attachments: "attachments/", _ts: Math.floor(now / 1000) };
+    const doc = { ...p.doc, ...system };
+    const text = `${p.text.slice(0, -1)},${JSON.stringify(system).slice(1)}`;
     const record = {
       id: doc.id, values: p.values, epk: pk.effectiveKey(p.values), doc, text, bytes: Buffer.byteLength(text),
       lsn: range.lsn, createdAt: old ? old.createdAt : now, createdLsn: old ? old.createdLsn : range.lsn,
     };
-    if (old) this.order[this.position(old)] = record;
-    else this.order.splice(this.position(record), 0, record);
+    if (old) {
+      this.order[this.position(old)] = record;
+    } else {
+      this.ordered.push(record);
+      const n = this.ordered.length;
+      if (n > 1 && compareKeys(this.ordered[n - 2], record) > 0) this.sorted = false;
+    }
     this.byKey.set(p.key, record);
     return record;
   }

@@ -6,6 +6,7 @@ const { BadRequest } = require("./partition-key");
 const { charge } = require("./charges");
 const { serveDocs } = require("./docs");
 const { serveScripts, isScriptKind } = require("./scripts");
+const { ACCOUNT_LEVEL } = require("./session");
 const { equalityFilters } = require("../fixture/http-util");
 
 const isQuery = (headers) => String(headers["x-ms-documentdb-isquery"] || "").toLowerCase() === "true" ||
@@ -24,7 +25,7 @@ function accountAnswer(ctx) {
     body: {
       _self: "", id: ctx.host, _rid: ctx.host, media: "//media/", addresses: "//addresses/", _dbs: "//dbs/",
       writableLocations: [location], readableLocations: [location], enableMultipleWriteLocations: false,
-      userConsistencyPolicy: { defaultConsistencyLevel: ctx.options.laggingReads ? "Session" : "Strong" },
+      userConsistencyPolicy: { defaultConsistencyLevel: ACCOUNT_LEVEL },
       systemReplicationPolicy: { minReplicaSetSize: 1, maxReplicasetSize: 4 },
     },
   };

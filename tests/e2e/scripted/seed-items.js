@@ -9,12 +9,13 @@ function partitionValue(i, keyCount) {
 }
 
 // Items `start` .. `start + count - 1`; `paths` are the container's key paths ("/tenant",
-// "/a/b"): each path gets a value, hierarchical keys one level of the value each.
+// "/a/b"): each path gets a value, hierarchical keys one level of the value each. The shapes
+// are those of the first `count` test items (without the 1 MB one), whatever `start` is.
 function seedItems({ count, start = 0, paths = ["/tenant"], keyCount = 97 }) {
-  const shapes = makeItems(start + count + 1).slice(start, start + count); // drops the 1 MB item
+  const shapes = makeItems(count + 1).slice(0, count);
   return shapes.map((shape, k) => {
     const i = start + k;
-    const item = { ...shape, id: `item-${String(i).padStart(7, "0")}` };
+    const item = { ...shape, id: `item-${String(i).padStart(7, "0")}`, seq: i };
     delete item.tenant;
     paths.forEach((path, level) => {
       const segments = path.split("/").filter(Boolean);

@@ -24,6 +24,9 @@ const { Control } = require("./control");
 const { route } = require("./routes");
 
 const MAX_REQUEST_BYTES = 4 * 1024 * 1024;
+// Control arguments that are counts, when given as query parameters.
+const NUMERIC_ARGS = new Set(["count", "start", "keyCount", "afterRequests", "items", "pid", "times", "status", "substatus",
+  "updates", "deletes", "inserts", "round", "insertFrom", "retryAfterMs", "ruPerSecond", "latencyMs", "lagMs", "ranges"]);
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 function readBody(req) {
@@ -78,15 +81,21 @@ function createScriptedServer(given = {}) {
   const options = { ...defaultOptions(), ...given };
   const state = { options, account: new Account(options), budget: new RuBudget(options.ruPerSecond), counters: new Counters() };
   const control = new Control(state);
-  const server = options.ssl
-    ? https.createServer(tlsFiles())
-    : http.createServer();
+  const server = options.ssl ? https.createServer(tlsFiles()) : http.createServer();
+  // Connections stay open between requests, as the service keeps them (Node's default of
+  // 5 s would make clients meet closed connections after every pause).
+  server.keepAliveTimeout = 120 * 1000;
 
   const serveControl = async (req, res, segments, url) => {
-    const args = { ...Object.fromEntries(url.searchParams), ...(parseJson(await readBody(req)) || {}) };
-    const action = segments[1];
+    const query = Object.fromEntries([...url.searchParams].map(([k, v]) => [k, NUMERIC_ARGS.has(k) && /^\d+$/.test(v) ? Number(v) : v]));
+    const args = { ...query, ...(parseJson(await readBody(req)) || {}) };
+    const action = segments.slice(1).join("/");
     const actions = {
-      stats: () => (segments[2] === "reset" ? (state.counters.reset(), { reset: true }) : state.counters.snapshot()),
+      stats: () => state.counters.snapshot(),
+      "stats/reset": () => {
+        state.counters.reset();
+        return { reset: true };
+      },
       config: () => control.config(args),
       ranges: () => control.ranges(args),
       split: () => control.split(args),
@@ -108,7 +117,7 @@ function createScriptedServer(given = {}) {
     if (reason) return { status: 401, body: { code: "Unauthorized", message: reason }, ru: 0 };
     control.onRequest();
     const rangeId = req.headers["x-ms-documentdb-partitionkeyrangeid"];
-    const injected = control.injected(rangeId === undefined ? undefined : String(rangeId));
+    const injected = control.injected(rangeId === undefined ? undefined : String(rangeId).split(",").pop().trim(), url.pathname);
     if (options.latencyMs > 0) await sleep(options.latencyMs);
     if (injected) return injected;
     if (!state.budget.admits()) {
@@ -196,7 +205,10 @@ if (require.main === module) {
   }
   const { server } = createScriptedServer(options);
   server.listen(options.port, "127.0.0.1", () => process.stdout.write(`listening ${server.address().port}\n`));
-  const stop = () => server.close(() => process.exit(0));
+  const stop = () => {
+    server.close(() => process.exit(0));
+    server.closeAllConnections();
+  };
   process.on("SIGTERM", stop);
   process.on("SIGINT", stop);
 }

@@ -3,6 +3,8 @@
 // "<range id>:-1#<range LSN>". With lagging reads switched on, a read sees an item created in
 // the last `lagMs` milliseconds only when it sends a session token for the item's range (or an
 // ancestor of it) at least as new as the item's creation; otherwise the count comes up short.
+const { BadRequest } = require("./partition-key");
+
 function tokenFor(range) {
   return `${range.id}:-1#${range.lsn}`;
 }
@@ -17,11 +19,26 @@ function parseTokens(header) {
   return tokens;
 }
 
+// The account is a session-consistency account: a request may ask for a weaker level (and
+// then gets no read-your-writes), not for a stronger one.
+const LEVELS = ["Eventual", "ConsistentPrefix", "Session", "BoundedStaleness", "Strong"];
+const ACCOUNT_LEVEL = "Session";
+
+function requestedLevel(headers) {
+  const level = headers["x-ms-consistency-level"];
+  if (level === undefined) return ACCOUNT_LEVEL;
+  if (!LEVELS.includes(level) || LEVELS.indexOf(level) > LEVELS.indexOf(ACCOUNT_LEVEL)) {
+    throw new BadRequest(`Invalid Consistency Level ${level}: the account's default is ${ACCOUNT_LEVEL}, and a request may only weaken it.`);
+  }
+  return level;
+}
+
 // A predicate telling whether a record is visible to a read with these headers.
 function visibility(options, table, headers, at = Date.now()) {
+  const level = requestedLevel(headers);
   if (!options.laggingReads) return () => true;
   const cutoff = at - options.lagMs;
-  const tokens = parseTokens(headers["x-ms-session-token"]);
+  const tokens = level === ACCOUNT_LEVEL ? parseTokens(headers["x-ms-session-token"]) : [];
   return (record) => {
     if (record.createdAt <= cutoff) return true;
     const range = table.forKey(record.epk);
@@ -29,4 +46,4 @@ function visibility(options, table, headers, at = Date.now()) {
   };
 }
 
-module.exports = { tokenFor, parseTokens, visibility };
+module.exports = { tokenFor, parseTokens, visibility, ACCOUNT_LEVEL };

@@ -7,6 +7,7 @@
 #include "GzipFile.h"
 #include "ItemKey.h"
 #include "Manifest.h"
+#include "TempDir.h"
 #include "ToolError.h"
 
 #include <gtest/gtest.h>
@@ -20,20 +21,6 @@ using namespace cosmosbackup;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/cosmos-backup-test-XXXXXX";
-        m_path = mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (fs::path(m_path) / name).string(); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 // Writes `lines` into a data file and returns its manifest entry.
 DataFile WriteData(const TempDir& dir, const std::string& name, const std::vector<std::string>& lines) {

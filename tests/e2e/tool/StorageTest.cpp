@@ -6,6 +6,7 @@
 #include "DirectoryStore.h"
 #include "OpenBackupStore.h"
 #include "SharedKey.h"
+#include "TempDir.h"
 #include "ToolError.h"
 
 #include <arpa/inet.h>
@@ -97,19 +98,6 @@ void ExerciseStore(BackupStore& store, const std::function<void()>& addOddEntrie
     store.Remove("empty");  // gone already: not an error
     EXPECT_EQ("items-00000.jsonl.gz:300000 " + oddNames, Names(store.List()));
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/cosmos-backup-store-XXXXXX";
-        m_path = mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 }  // namespace
 

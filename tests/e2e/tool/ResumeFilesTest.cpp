@@ -1,0 +1,101 @@
+// What an interrupted backup or restore leaves behind to go on from: backup checkpoints (per
+// range), restore progress records, and the names of per-range data files. A resume trusts
+// these files, so they must round-trip exactly and refuse what is not theirs.
+#include "BackupCheckpoint.h"
+#include "DurableFile.h"
+#include "InputFile.h"
+#include "RestoreProgress.h"
+#include "TempDir.h"
+#include "ToolError.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace cosmosbackup;
+namespace fs = std::filesystem;
+
+namespace {
+
+BackupCheckpoint SampleCheckpoint() {
+    BackupCheckpoint c;
+    c.endpoint = "https://a.example/";
+    c.database = "shop";
+    c.container = "orders";
+    c.createdAt = "2026-12-08T00:00:00Z";
+    c.pageSize = 100;
+    c.itemsPerFile = 500;
+    c.ranges = {{{"id", "0"}, {"minInclusive", ""}, {"maxExclusive", "7F"}},
+                {{"id", "1"}, {"minInclusive", "7F"}, {"maxExclusive", "FF"}}};
+    return c;
+}
+
+}  // namespace
+
+TEST(BackupCheckpoint, RoundTripsAndRefusesAnotherSource) {
+    TempDir dir;
+    WriteBackupCheckpoint(dir.path(), SampleCheckpoint());
+    const auto read = ReadBackupCheckpoint(dir.path());
+    EXPECT_EQ(read.ranges, SampleCheckpoint().ranges);
+    EXPECT_EQ(read.createdAt, "2026-12-08T00:00:00Z");
+    EXPECT_NO_THROW(CheckSameSource(read, "https://a.example/", "shop", "orders"));
+    EXPECT_THROW(CheckSameSource(read, "https://a.example/", "shop", "invoices"), ToolError);
+    EXPECT_THROW(CheckSameSource(read, "https://b.example/", "shop", "orders"), ToolError);
+    EXPECT_FALSE(fs::exists(dir.path() + "/checkpoint.json.tmp"));
+}
+
+TEST(BackupCheckpoint, ARangeKeepsItsSealedFilesAndContinuation) {
+    TempDir dir;
+    EXPECT_TRUE(ReadRangeCheckpoint(dir.path(), 3).files.empty()) << "a range that sealed nothing starts afresh";
+    RangeCheckpoint c;
+    c.range = 3;
+    c.continuation = R"({"ranges":[{"id":"5","minInclusive":"","maxExclusive":"3F","token":"+RID:~abc"}]})";
+    c.files = {DataFile{RangeDataFileName(3, 0), 50, 1234, "0badf00d"}, DataFile{RangeDataFileName(3, 1), 50, 1200, "deadbeef"}};
+    WriteRangeCheckpoint(dir.path(), c);
+    const auto read = ReadRangeCheckpoint(dir.path(), 3);
+    EXPECT_EQ(read.continuation, c.continuation);
+    EXPECT_FALSE(read.done);
+    ASSERT_EQ(read.files.size(), 2u);
+    EXPECT_EQ(read.files[1].name, "items-r0003-00001.jsonl.gz");
+    EXPECT_EQ(read.files[1].crc32, "deadbeef");
+
+    // A checkpoint that names another range's file (or any other file) is not trusted.
+    c.files.push_back(DataFile{RangeDataFileName(4, 0), 1, 1, "00000000"});
+    WriteRangeCheckpoint(dir.path(), c);
+    EXPECT_THROW(ReadRangeCheckpoint(dir.path(), 3), ToolError);
+}
+
+TEST(DataFileNames, PerRangeNamesAreTheToolsOwnAndStrict) {
+    EXPECT_TRUE(IsDataFileName(RangeDataFileName(12, 345)));
+    EXPECT_TRUE(IsRangeDataFileOf("items-r0012-00345.jsonl.gz", 12));
+    EXPECT_FALSE(IsRangeDataFileOf("items-r0012-00345.jsonl.gz", 1));
+    for (const std::string name : {"items-r12-00345.jsonl.gz", "items-r0012-00345.jsonl.gz.tmp", "../items-r0012-00345.jsonl.gz",
+                                   "items-r0012-.jsonl.gz"}) {
+        EXPECT_FALSE(IsRangeDataFileOf(name, 12)) << name;
+        EXPECT_FALSE(IsDataFileName(name)) << name;
+    }
+}
+
+TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
+    TempDir dir;
+    EXPECT_FALSE(ReadRestoreProgress(dir.path(), "db/c").has_value());
+    RestoreProgress p;
+    p.target = "db/c";
+    p.backupCreatedAt = "2026-12-08T00:00:00Z";
+    p.filesDone = 4;
+    p.itemsInFile = 120;
+    p.itemsDone = 2120;
+    p.sessionToken = "0:-1#12,3:-1#40";
+    WriteRestoreProgress(dir.path(), p);
+    const auto read = ReadRestoreProgress(dir.path(), "db/c");
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->filesDone, 4u);
+    EXPECT_EQ(read->itemsInFile, 120);
+    EXPECT_EQ(read->itemsDone, 2120);
+    EXPECT_EQ(read->sessionToken, p.sessionToken);
+    EXPECT_FALSE(read->finished);
+    EXPECT_FALSE(ReadRestoreProgress(dir.path(), "db/other").has_value()) << "each target has its own record";
+
+    for (const auto& entry : fs::directory_iterator(dir.path())) WriteFileDurably(entry.path().string(), "{\"target\":");
+    EXPECT_THROW(ReadRestoreProgress(dir.path(), "db/c"), ToolError);
+}
