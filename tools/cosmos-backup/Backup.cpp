@@ -1,12 +1,11 @@
 #include "Backup.h"
 
-#include "BackupDirectory.h"
 #include "BackupItems.h"
 #include "Manifest.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
 
 #include <ctime>
-#include <filesystem>
 
 namespace cosmosbackup {
 namespace {
@@ -65,20 +64,22 @@ std::string ResumeCommand(const BackupOptions& options) {
            options.directory + " --resume";
 }
 
-// A new backup needs a new or empty directory; a resumed one the checkpoint of an unfinished one.
+// A new backup needs a new or empty location; a resumed one the checkpoint of an unfinished one.
 void PrepareDirectory(const BackupOptions& options) {
-    const auto manifest = std::filesystem::path(options.directory) / kManifestName;
+    const auto store = OpenBackupStore(options.directory);
+    bool complete = false;
+    for (const auto& file : store->List()) complete = complete || file.name == kManifestName;
     if (options.resume) {
-        if (std::filesystem::exists(manifest)) throw ToolError(options.directory + " holds a complete backup; there is nothing to resume");
+        if (complete) throw ToolError(options.directory + " holds a complete backup; there is nothing to resume");
         if (!HasBackupCheckpoint(options.directory)) {
             throw ToolError(options.directory + " holds no interrupted backup; run the backup without --resume");
         }
         return;
     }
-    if (HasBackupCheckpoint(options.directory) && !std::filesystem::exists(manifest)) {
+    if (!complete && HasBackupCheckpoint(options.directory)) {
         throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
     }
-    CreateBackupDirectory(options.directory);
+    store->CreateNew();
 }
 
 // The database and container a backup is of: as given, or for a resumed one its checkpoint's.

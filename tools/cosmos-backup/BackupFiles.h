@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BackupStore.h"
 #include "Manifest.h"
 
 #include <cstdint>
@@ -8,19 +9,26 @@
 
 namespace cosmosbackup {
 
+// The functions below take the backup's store, or its location (a directory or a blob URL),
+// which they open.
+
 // Checks every data file of a backup against its manifest entry (a plain name of the tool's
-// own, a regular file, the gzip magic, size, CRC-32), throwing ToolError naming the first
-// that does not match.
-void CheckDataFiles(const std::string& directory, const Manifest& manifest);
+// own, a plain file of the location, the gzip magic, size, CRC-32), throwing ToolError naming
+// the first that does not match.
+void CheckDataFiles(const BackupStore& store, const Manifest& manifest);
+void CheckDataFiles(const std::string& location, const Manifest& manifest);
 
 // Reads every data file whole and checks its content: as many lines as its manifest entry
 // says, each at most kMaxLineBytes and a JSON object. Together with CheckDataFiles, what a
 // restore runs before its first write, so that a bad backup writes nothing.
-void CheckDataFileContents(const std::string& directory, const Manifest& manifest);
+void CheckDataFileContents(const BackupStore& store, const Manifest& manifest);
+void CheckDataFileContents(const std::string& location, const Manifest& manifest);
 
 // Calls `onItem` for every item line of every data file in order, and checks that each file
 // holds as many items as its manifest entry says. Returns the number of items.
-std::int64_t ForEachItem(const std::string& directory, const Manifest& manifest,
+std::int64_t ForEachItem(const BackupStore& store, const Manifest& manifest,
+                         const std::function<void(const std::string&)>& onItem);
+std::int64_t ForEachItem(const std::string& location, const Manifest& manifest,
                          const std::function<void(const std::string&)>& onItem);
 
 }  // namespace cosmosbackup
