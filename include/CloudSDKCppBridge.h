@@ -98,8 +98,12 @@ extern CLOUDSDK_API MonoImage* g_image;
 extern CLOUDSDK_API std::string g_AzuremonoVersion;
 extern CLOUDSDK_API EvDebug g_debug;
 
+// The exported helpers below attach the calling thread to the runtime themselves; before
+// the runtime is up (no bridge constructed yet, or its start failed) each gives its failure
+// value: null, 0, false, true for IsStringFieldEmpty, or an empty text.
+
 // Text crossing (UTF-8 native, UTF-16 managed). Invalid sequences become U+FFFD; a zero
-// byte ends the native text. Both need the runtime up and the calling thread attached.
+// byte ends the native text.
 CLOUDSDK_API MonoString* std2gc(const std::string& s);
 CLOUDSDK_API std::string gc2std(MonoString* s);
 
@@ -107,7 +111,8 @@ CLOUDSDK_API std::string gc2std(MonoString* s);
 CLOUDSDK_API void LogException(const char* where, MonoObject* exception);
 
 // Managed objects and fields. Classes are looked up in namespace "CloudSDKWrapper" of the
-// wrapper assembly. REQUIRES: the runtime up and the calling thread attached.
+// wrapper assembly. A field of reference type is written only with null or an object of
+// its type; a field of value type takes the address of a native value of its width.
 CLOUDSDK_API MonoObject* NewManagedObjectAzure(const char* className, bool runConstructor);
 CLOUDSDK_API MonoObject* NewManagedDateTime();
 CLOUDSDK_API MonoArray* NewManagedArray(const char* className, int length);

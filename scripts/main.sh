@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is needed, builds, runs the example host against the test
-# double, then backs up and restores a container on a local Cosmos DB-compatible server.
+# double, then backs up and restores a container on a local Cosmos DB-compatible server, to and
+# from a local directory and a local blob storage server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,4 +11,8 @@ CLOUDSDK_HOME="$PWD/build/worlds/normal" CLOUDSDK_LOG="$PWD/build/example-host.l
 if [ -x tests/e2e/roundtrip.sh ]; then
   echo "== backup and restore round trip on the local server"
   tests/e2e/roundtrip.sh "$PWD/build"
+fi
+if [ -x tests/e2e/blob-roundtrip.sh ]; then
+  echo "== backup to and restore from blob storage on a local storage server"
+  tests/e2e/blob-roundtrip.sh "$PWD/build"
 fi

@@ -9,7 +9,6 @@
 
 #include <CloudSDKCppBridge.h>
 
-#include "host/ManagedCall.h"
 #include "platform/MonoAPI.h"
 
 #include <benchmark/benchmark.h>
@@ -55,7 +54,7 @@ MonoObject* CallStatic(const char* className, const char* method, void** args, i
     MonoClass* klass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, className);
     MonoMethod* m = klass != nullptr ? MonoAPI::mono_class_get_method_from_name_ptr(klass, method, argCount) : nullptr;
     MonoObject* exception = nullptr;
-    MonoObject* result = m != nullptr ? cloudsdk::InvokeManaged(m, nullptr, args, exception) : nullptr;
+    MonoObject* result = m != nullptr ? MonoAPI::mono_runtime_invoke_ptr(m, nullptr, args, &exception) : nullptr;
     if (m == nullptr || exception != nullptr) {
         std::fprintf(stderr, "%s.%s could not be called\n", className, method);
         std::exit(1);
@@ -108,7 +107,7 @@ DirectCall Resolve(const char* name, int argCount) {
 
 MonoObject* Invoke(const DirectCall& call, void** args, benchmark::State& state) {
     MonoObject* exception = nullptr;
-    MonoObject* result = cloudsdk::InvokeManaged(call.method, call.target, args, exception);
+    MonoObject* result = MonoAPI::mono_runtime_invoke_ptr(call.method, call.target, args, &exception);
     if (exception != nullptr) state.SkipWithError("the managed method raised");
     return result;
 }

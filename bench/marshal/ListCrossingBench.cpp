@@ -8,11 +8,11 @@
 
 #include <CloudSDKCppBridge.h>
 
-#include "host/ManagedCall.h"
 #include "marshal/CloudSDKHelper.h"
 #include "platform/MonoAPI.h"
 
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +35,12 @@ constexpr const char* kNamespace = "CloudSDKWrapper";
 uint32_t g_managedTexts = 0;
 uint32_t g_managedUtf8 = 0;
 
+// The runtime's own text converters, which the library does not use, for the naive walks.
+template <class Function>
+Function Runtime(Function, const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+}
+
 MonoObject* CallTestLists(const char* method, void** args, int argCount) {
     MonoClass* klass = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "TestLists");
     MonoMethod* m = klass != nullptr ? MonoAPI::mono_class_get_method_from_name_ptr(klass, method, argCount) : nullptr;
@@ -42,7 +48,7 @@ MonoObject* CallTestLists(const char* method, void** args, int argCount) {
         return nullptr;
     }
     MonoObject* exception = nullptr;
-    return cloudsdk::InvokeManaged(m, nullptr, args, exception);
+    return MonoAPI::mono_runtime_invoke_ptr(m, nullptr, args, &exception);
 }
 
 MonoObject* ManagedTexts() { return MonoAPI::mono_gchandle_get_target_ptr(g_managedTexts); }
@@ -82,7 +88,8 @@ void NaiveManagedToNative(std::vector<SString>& out, MonoObject* list) {
         MonoString* text = nullptr;
         MonoAPI::mono_field_get_value_ptr(element, field, &text);
         SString record;
-        char* utf8 = MonoAPI::mono_string_to_utf8_ptr(text);
+        static const auto toUtf8 = Runtime(&mono_string_to_utf8, "mono_string_to_utf8");
+        char* utf8 = toUtf8(text);
         record.strValue = utf8;
         MonoAPI::mono_free_ptr(utf8);
         out.push_back(record);
@@ -105,7 +112,8 @@ MonoObject* NaiveNativeToManaged(const std::vector<SString>& in) {
         MonoObject* element = MonoAPI::mono_object_new_ptr(g_domain, realClass);
         MonoAPI::mono_runtime_invoke_ptr(Method(elementClass, ".ctor"), element, nullptr, &exception);
         MonoClassField* field = MonoAPI::mono_class_get_field_from_name_ptr(elementClass, "strValue");
-        MonoString* text = MonoAPI::mono_string_new_ptr(g_domain, record.strValue.c_str());
+        static const auto newString = Runtime(&mono_string_new, "mono_string_new");
+        MonoString* text = newString(g_domain, record.strValue.c_str());
         MonoAPI::mono_field_set_value_ptr(element, field, text);
         void* args[] = {element};
         MonoAPI::mono_runtime_invoke_ptr(add, list, args, &exception);

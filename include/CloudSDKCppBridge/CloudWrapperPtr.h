@@ -1,11 +1,15 @@
 #pragma once
 
 #include <CloudSDKCppBridge/Export.h>
+#include <CloudSDKCppBridge/GcHandle.h>
 #include <CloudSDKCppBridge/MonoTypes.h>
 #include <CloudSDKCppBridge/Utility.h>
 
-#include <cstdint>
 #include <string>
+
+namespace cloudsdk {
+struct ArgumentList;  // an argument array with the shape of each slot (library internal)
+}
 
 namespace CloudSDKCppBridge {
 
@@ -24,13 +28,14 @@ public:
     // Attaches the calling thread to the domain; false when the runtime is not up.
     bool ThreadAttach();
 
-    // Calls the managed method `name` on the wrapper object. Returns the result object or
-    // null; throws the managed exception (as MonoObject*) if the method raised one.
-    MonoObject* Invoke(const char* name, void** args);
+    // Calls the managed method `name` on the wrapper object, if its declaration fits
+    // `args`. Returns the result object or null; throws the managed exception (as
+    // MonoObject*) if the method raised one.
+    MonoObject* Invoke(const char* name, const cloudsdk::ArgumentList& args);
     // The same, reading the result as a managed Boolean (defaultResult when null).
-    bool Invoke(bool defaultResult, const char* name, void** args);
+    bool Invoke(bool defaultResult, const char* name, const cloudsdk::ArgumentList& args);
     // The same, reading the result as a managed string into `out` (unchanged when null).
-    std::string Invoke(std::string& out, const char* name, void** args);
+    std::string Invoke(std::string& out, const char* name, const cloudsdk::ArgumentList& args);
 
     static CLOUDSDK_API bool c_AzuremonoInitStatus;
     static CLOUDSDK_API bool c_AzuremonoThreadRunning;
@@ -39,13 +44,13 @@ public:
 
 private:
     bool StartMonoThread();
-    static void* MonoThread(void* arg);
-    static bool InitMono();
+    static void* MonoThread(void* home);
+    static bool InitMono(const std::string& home);
     bool CreateManagedObject();
 
     MonoClass* m_baseClass;
     MonoClass* m_derivedClass;
-    uint32_t m_objectHandle;
+    CGcHandle m_objectHandle;
     bool m_initialized;
 };
 

@@ -1,6 +1,7 @@
 // The test double of the managed wrapper: every method records its arguments and behaves
 // as TestControl scripts it. Build variants leave out the base class (NO_BASE_CLASS) or
-// the derived class (NO_DERIVED_CLASS), or make the constructor throw (CTOR_THROWS).
+// the derived class (NO_DERIVED_CLASS), make the constructor throw (CTOR_THROWS), or make
+// the wrapper a class of its own with the contract's method names (FOREIGN_WRAPPER).
 using System;
 using System.Threading;
 
@@ -8,6 +9,13 @@ namespace CloudSDKWrapper
 {
 #if NO_BASE_CLASS
     public class CAzureResourceWrapper { }
+#elif FOREIGN_WRAPPER
+    public class CAzureResourceWrapper
+    {
+        public bool Connect(string strIn1, string strIn2, string strIn3) { return true; }
+        public bool CheckConnection() { return true; }
+        public string GetLastErrorString() { return "foreign"; }
+    }
 #elif !NO_DERIVED_CLASS
     public class CAzureResourceWrapper : CCloudWrapper
     {

@@ -6,7 +6,10 @@
 
 #include <CloudSDKCppBridge.h>
 
-#include "host/ManagedCall.h"
+#include "host/Arguments.h"
+#include "host/TextCrossing.h"
+#include "host/ThrownException.h"
+#include "platform/MonoAPI.h"  // the complete MonoObject, which a handler needs
 
 #include <string>
 #include <utility>
@@ -21,8 +24,8 @@ auto Call(CCloudWrapperPtr& wrapper, const char* signature, Body&& body, OnExcep
     try {
         return std::forward<Body>(body)(wrapper.ThreadAttach());
     } catch (MonoObject* exception) {
+        const CGcHandle held = cloudsdk::TakeThrownException();  // freed whatever the logging does
         LogException(signature, exception);
-        cloudsdk::ReleaseThrownException();
         return std::forward<OnException>(onException)();
     }
 }
@@ -35,7 +38,13 @@ auto Call(CCloudWrapperPtr& wrapper, const char* signature, Body&& body) -> decl
 }
 
 // A text argument: a new managed string, or null while the runtime is down (no managed
-// value may be made then).
-inline MonoString* Text(bool runtimeUp, const std::string& text) { return runtimeUp ? std2gc(text) : nullptr; }
+// value may be made then) or when it could not be made (the invoker then refuses the call).
+inline MonoString* Text(bool runtimeUp, const std::string& text) {
+    return runtimeUp ? cloudsdk::NewManagedText(text) : nullptr;
+}
+
+using cloudsdk::Arguments;
+using cloudsdk::ByRef;
+using cloudsdk::kNoArguments;
 
 }  // namespace CloudSDKCppBridge::bridge

@@ -15,7 +15,10 @@
 
 namespace CloudSDKCppBridge {
 
+using bridge::Arguments;
+using bridge::ByRef;
 using bridge::Call;
+using bridge::kNoArguments;
 using bridge::Text;
 using bridge::ReadAccounts;
 using bridge::ReadTexts;
@@ -57,15 +60,14 @@ bool CCloudSDKCppBridge::Initialize(const std::string& strIn1, const std::string
         return false;
     }
     return Call(*m_wrapper, signature::Initialize, [&](bool up) {
-        uint64_t value = ullIn;
-        void* args[] = {Text(up, strIn1), Text(up, strIn2), &value};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), uint64_t{ullIn});
         return m_wrapper->Invoke(false, "Initialize", args);
     });
 }
 
 bool CCloudSDKCppBridge::Connect(const std::string& strIn1, const std::string& strIn2, const std::string& strIn3) {
     return Call(*m_wrapper, signature::Connect, [&](bool up) {
-        void* args[] = {Text(up, strIn1), Text(up, strIn2), Text(up, strIn3)};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), Text(up, strIn3));
         return m_wrapper->Invoke(false, "Connect", args);
     });
 }
@@ -73,29 +75,26 @@ bool CCloudSDKCppBridge::Connect(const std::string& strIn1, const std::string& s
 void CCloudSDKCppBridge::SetWebProxy(const std::string& strIn1, const std::string& strIn2,
                                      const std::string& strIn3) {
     Call(*m_wrapper, signature::SetWebProxy, [&](bool up) {
-        void* args[] = {Text(up, strIn1), Text(up, strIn2), Text(up, strIn3)};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), Text(up, strIn3));
         m_wrapper->Invoke("SetWebProxy", args);
     });
 }
 
 void CCloudSDKCppBridge::UseStdout() {
     Call(*m_wrapper, signature::UseStdout, [&](bool) {
-        void* none[1] = {nullptr};
-        m_wrapper->Invoke("UseStdout", none);
+        m_wrapper->Invoke("UseStdout", kNoArguments);
     });
 }
 
 void CCloudSDKCppBridge::Disconnect() {
     Call(*m_wrapper, signature::Disconnect, [&](bool) {
-        void* none[1] = {nullptr};
-        m_wrapper->Invoke("Disconnect", none);
+        m_wrapper->Invoke("Disconnect", kNoArguments);
     });
 }
 
 bool CCloudSDKCppBridge::CheckConnection() {
     return Call(*m_wrapper, signature::CheckConnection, [&](bool) {
-        void* none[1] = {nullptr};
-        return m_wrapper->Invoke(false, "CheckConnection", none);
+        return m_wrapper->Invoke(false, "CheckConnection", kNoArguments);
     });
 }
 
@@ -105,24 +104,21 @@ std::string CCloudSDKCppBridge::GetLastErrorString() {
             return std::string("Mono framework is not initialized");
         }
         std::string text;
-        void* none[1] = {nullptr};
-        m_wrapper->Invoke(text, "GetLastErrorString", none);
+        m_wrapper->Invoke(text, "GetLastErrorString", kNoArguments);
         return text;
     });
 }
 
 void CCloudSDKCppBridge::SetAssemblyResolverDisabled(bool bDisabled) {
     Call(*m_wrapper, signature::SetAssemblyResolverDisabled, [&](bool) {
-        bool flag = bDisabled;
-        void* args[] = {&flag};
+        Arguments args(bDisabled);
         m_wrapper->Invoke("setAssemblyResolverDisabled", args);
     });
 }
 
 bool CCloudSDKCppBridge::GetAssemblyResolverDisabled() {
     return Call(*m_wrapper, signature::GetAssemblyResolverDisabled, [&](bool) {
-        void* none[1] = {nullptr};
-        return m_wrapper->Invoke(false, "getAssemblyResolverDisabled", none);
+        return m_wrapper->Invoke(false, "getAssemblyResolverDisabled", kNoArguments);
     });
 }
 
@@ -132,9 +128,7 @@ bool CCloudSDKCppBridge::GetDatabaseAccountInfoList(const std::string& strIn, Co
                                                     std::vector<SStorageAccountInfo>& vecAccounts) {
     WaitWhileHoldFileExists();
     return Call(*m_wrapper, signature::GetDatabaseAccountInfoList, [&](bool up) {
-        int64_t browseCode = cosmosBrowseType(eBrowseType);
-        int32_t reserved = 0;
-        void* args[] = {Text(up, strIn), &browseCode, &reserved};
+        Arguments args(Text(up, strIn), cosmosBrowseType(eBrowseType), int32_t{0});
         return ReadAccounts(m_wrapper->Invoke("GetDatabaseAccountInfoList", args), vecAccounts);
     });
 }
@@ -143,9 +137,7 @@ bool CCloudSDKCppBridge::GetDatabaseAccountInfoListForRegion(const std::string& 
                                                              CosmosDBAccountBrowseType eBrowseType,
                                                              std::vector<SStorageAccountInfo>& vecAccounts) {
     return Call(*m_wrapper, signature::GetDatabaseAccountInfoListForRegion, [&](bool up) {
-        int64_t browseCode = cosmosBrowseType(eBrowseType);
-        int32_t reserved = 0;
-        void* args[] = {Text(up, strIn), &browseCode, &reserved};
+        Arguments args(Text(up, strIn), cosmosBrowseType(eBrowseType), int32_t{0});
         return ReadAccounts(m_wrapper->Invoke("GetDatabaseAccountInfoListForRegion", args), vecAccounts);
     });
 }
@@ -155,12 +147,12 @@ bool CCloudSDKCppBridge::GetCosmosDBAuthenticationInfo(const std::string& strIn,
     return Call(*m_wrapper, signature::GetCosmosDBAuthenticationInfo, [&](bool up) {
         MonoString* slotA = nullptr;
         MonoString* slotB = nullptr;
-        void* args[] = {Text(up, strIn), &slotA, &slotB};
+        Arguments args(Text(up, strIn), ByRef(slotA), ByRef(slotB));
         if (!m_wrapper->Invoke(false, "GetCosmosDBAuthenticationInfo", args)) {
             return false;
         }
-        strOut1 = gc2std(slotA);
-        strOut2 = gc2std(slotB);
+        strOut1 = cloudsdk::NativeText(slotA);
+        strOut2 = cloudsdk::NativeText(slotB);
         return true;
     });
 }
@@ -168,8 +160,7 @@ bool CCloudSDKCppBridge::GetCosmosDBAuthenticationInfo(const std::string& strIn,
 bool CCloudSDKCppBridge::ListCosmosDBDatabases(const std::string& strIn1, const std::string& strIn2, bool bOption,
                                                std::vector<SString>& vecDatabases) {
     return Call(*m_wrapper, signature::ListCosmosDBDatabases, [&](bool up) {
-        bool option = bOption;
-        void* args[] = {Text(up, strIn1), Text(up, strIn2), &option};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), bOption);
         return ReadTexts(m_wrapper->Invoke("ListCosmosDBDatabases", args), vecDatabases);
     });
 }
@@ -178,8 +169,7 @@ bool CCloudSDKCppBridge::ListCosmosDBContainers(const std::string& strIn1, const
                                                 const std::string& strIn3, bool bOption,
                                                 std::vector<SString>& vecContainers) {
     return Call(*m_wrapper, signature::ListCosmosDBContainers, [&](bool up) {
-        bool option = bOption;
-        void* args[] = {Text(up, strIn1), Text(up, strIn2), Text(up, strIn3), &option};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), Text(up, strIn3), bOption);
         return ReadTexts(m_wrapper->Invoke("ListCosmosDBContainers", args), vecContainers);
     });
 }

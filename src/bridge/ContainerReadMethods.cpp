@@ -10,6 +10,8 @@
 
 namespace CloudSDKCppBridge {
 
+using bridge::Arguments;
+using bridge::ByRef;
 using bridge::Call;
 using bridge::ReadTexts;
 using bridge::Text;
@@ -17,8 +19,7 @@ using bridge::Text;
 bool CCloudSDKCppBridge::OpenCosmosDBContainer(const std::string& strIn1, const std::string& strIn2, bool bOption,
                                                const std::string& strIn3, const std::string& strIn4) {
     return Call(*m_wrapper, signature::OpenCosmosDBContainer, [&](bool up) {
-        bool option = bOption;
-        void* args[] = {Text(up, strIn1), Text(up, strIn2), &option, Text(up, strIn3), Text(up, strIn4)};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), bOption, Text(up, strIn3), Text(up, strIn4));
         return m_wrapper->Invoke(false, "OpenCosmosDBContainer", args);
     });
 }
@@ -28,20 +29,20 @@ bool CCloudSDKCppBridge::DescribeCosmosDBContainer(std::string& strOut1, CosmosD
     return Call(*m_wrapper, signature::DescribeCosmosDBContainer, [&](bool) {
         MonoString* slotA = nullptr;
         MonoString* slotB = nullptr;
-        void* args[] = {&slotA, &throughput.nValue1, &throughput.nValue2, &throughput.nValue3, &throughput.nValue4,
-                        &slotB};
+        Arguments args(ByRef(slotA), ByRef(throughput.nValue1), ByRef(throughput.nValue2), ByRef(throughput.nValue3),
+                       ByRef(throughput.nValue4), ByRef(slotB));
         if (!m_wrapper->Invoke(false, "DescribeCosmosDBContainer", args)) {
             return false;
         }
-        strOut1 = gc2std(slotA);
-        strOut2 = gc2std(slotB);
+        strOut1 = cloudsdk::NativeText(slotA);
+        strOut2 = cloudsdk::NativeText(slotB);
         return true;
     });
 }
 
 bool CCloudSDKCppBridge::CountItems(long long& llCount) {
     return Call(*m_wrapper, signature::CountItems, [&](bool) {
-        void* args[] = {&llCount};
+        Arguments args(ByRef(llCount));
         return m_wrapper->Invoke(false, "CountItems", args);
     });
 }
@@ -49,24 +50,23 @@ bool CCloudSDKCppBridge::CountItems(long long& llCount) {
 bool CCloudSDKCppBridge::ObtainContainerStatistics(long long& llOut1, long long& llOut2, std::string& strOut) {
     return Call(*m_wrapper, signature::ObtainContainerStatistics, [&](bool) {
         MonoString* slot = nullptr;
-        void* args[] = {&llOut1, &llOut2, &slot};
+        Arguments args(ByRef(llOut1), ByRef(llOut2), ByRef(slot));
         const bool result = m_wrapper->Invoke(false, "ObtainContainerStatistics", args);
-        strOut = gc2std(slot);  // whatever the result
+        strOut = cloudsdk::NativeText(slot);  // whatever the result
         return result;
     });
 }
 
 bool CCloudSDKCppBridge::IsEmpty(bool& bEmpty) {
     return Call(*m_wrapper, signature::IsEmpty, [&](bool) {
-        void* args[] = {&bEmpty};
+        Arguments args(ByRef(bEmpty));
         return m_wrapper->Invoke(false, "IsEmpty", args);
     });
 }
 
 bool CCloudSDKCppBridge::GetCosmosDBTokens(long long llIn, std::vector<SString>& vecTokens) {
     return Call(*m_wrapper, signature::GetCosmosDBTokens, [&](bool) {
-        int64_t index = llIn;
-        void* args[] = {&index};
+        Arguments args(int64_t{llIn});
         return ReadTexts(m_wrapper->Invoke("GetCosmosDBTokens", args), vecTokens);
     });
 }
@@ -79,9 +79,8 @@ bool CCloudSDKCppBridge::GetCosmosDBData(const std::string& strIn, long long llI
     return Call(
         *m_wrapper, signature::GetCosmosDBData,
         [&](bool up) {
-            int64_t value = llIn;
             MonoString* slot = nullptr;
-            void* args[] = {Text(up, strIn), &value, &slot, &success, &bOut};
+            Arguments args(Text(up, strIn), int64_t{llIn}, ByRef(slot), ByRef(success), ByRef(bOut));
             MonoObject* list = m_wrapper->Invoke("GetCosmosDBData", args);
             if (list == nullptr || !success) {
                 return success;
@@ -91,7 +90,7 @@ bool CCloudSDKCppBridge::GetCosmosDBData(const std::string& strIn, long long llI
             if (!ReadTexts(list, vecData)) {
                 return false;
             }
-            strOut = gc2std(slot);
+            strOut = cloudsdk::NativeText(slot);
             return true;
         },
         // An exception means the page was not delivered, whatever the flag held then.
@@ -100,11 +99,10 @@ bool CCloudSDKCppBridge::GetCosmosDBData(const std::string& strIn, long long llI
 
 bool CCloudSDKCppBridge::BackupAttachedScripts(bool bOption, int& nOut, std::string& strOut) {
     return Call(*m_wrapper, signature::BackupAttachedScripts, [&](bool) {
-        bool option = bOption;
         MonoString* slot = nullptr;
-        void* args[] = {&option, &nOut, &slot};
+        Arguments args(bOption, ByRef(nOut), ByRef(slot));
         const bool result = m_wrapper->Invoke(false, "BackupAttachedScripts", args);
-        strOut = gc2std(slot);  // whatever the result
+        strOut = cloudsdk::NativeText(slot);  // whatever the result
         return result;
     });
 }

@@ -1,8 +1,11 @@
 #include <CloudSDKCppBridge.h>
 
-#include "host/ManagedCall.h"
+#include "host/ManagedInvoke.h"
+#include "host/RuntimeEntry.h"
 
 void LogException(const char* where, MonoObject* exception) {
     EvDebug logger(nullptr);  // one logger per record
-    logger.Error(where, "Exception caught in bridge - %s\n", cloudsdk::ExceptionClassName(exception));
+    // Without the runtime there is no class to name (and no exception to have come from it).
+    const char* className = cloudsdk::EnterRuntime() ? cloudsdk::ExceptionClassName(exception) : "";
+    logger.Error(where, "Exception caught in bridge - %s\n", className);
 }

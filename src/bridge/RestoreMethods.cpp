@@ -11,17 +11,17 @@
 
 namespace CloudSDKCppBridge {
 
+using bridge::Arguments;
+using bridge::ByRef;
 using bridge::Call;
+using bridge::kNoArguments;
 using bridge::Text;
 
 bool CCloudSDKCppBridge::CreateCosmosDBDatabase(const std::string& strIn1, const std::string& strIn2, bool bOption1,
                                                 const std::string& strIn3, int nIn1, int nIn2, bool bOption2) {
     return Call(*m_wrapper, signature::CreateCosmosDBDatabase, [&](bool up) {
-        bool option1 = bOption1;
-        int32_t value1 = nIn1;
-        int32_t value2 = nIn2;
-        bool option2 = bOption2;
-        void* args[] = {Text(up, strIn1), Text(up, strIn2), &option1, Text(up, strIn3), &value1, &value2, &option2};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), bOption1, Text(up, strIn3), int32_t{nIn1}, int32_t{nIn2},
+                       bOption2);
         return m_wrapper->Invoke(false, "CreateCosmosDBDatabase", args);
     });
 }
@@ -31,11 +31,8 @@ bool CCloudSDKCppBridge::CreateCosmosDBContainer(const std::string& strIn1, cons
                                                  const std::string& strIn5, CosmosDBThroughput& throughput,
                                                  bool bOption2) {
     return Call(*m_wrapper, signature::CreateCosmosDBContainer, [&](bool up) {
-        bool option1 = bOption1;
-        bool option2 = bOption2;
-        void* args[] = {Text(up, strIn1),    Text(up, strIn2),      &option1,
-                        Text(up, strIn3),    Text(up, strIn4),      Text(up, strIn5),
-                        &throughput.nValue1, &throughput.nValue2,   &option2};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), bOption1, Text(up, strIn3), Text(up, strIn4),
+                       Text(up, strIn5), ByRef(throughput.nValue1), ByRef(throughput.nValue2), bOption2);
         return m_wrapper->Invoke(false, "CreateCosmosDBContainer", args);
     });
 }
@@ -43,16 +40,14 @@ bool CCloudSDKCppBridge::CreateCosmosDBContainer(const std::string& strIn1, cons
 bool CCloudSDKCppBridge::RemoveCosmosDBContainer(const std::string& strIn1, const std::string& strIn2, bool bOption,
                                                  const std::string& strIn3, const std::string& strIn4) {
     return Call(*m_wrapper, signature::RemoveCosmosDBContainer, [&](bool up) {
-        bool option = bOption;
-        void* args[] = {Text(up, strIn1), Text(up, strIn2), &option, Text(up, strIn3), Text(up, strIn4)};
+        Arguments args(Text(up, strIn1), Text(up, strIn2), bOption, Text(up, strIn3), Text(up, strIn4));
         return m_wrapper->Invoke(false, "RemoveCosmosDBContainer", args);
     });
 }
 
 bool CCloudSDKCppBridge::StartCosmosDBRestore(int nIn, const std::string& strIn) {
     return Call(*m_wrapper, signature::StartCosmosDBRestore, [&](bool up) {
-        int32_t value = nIn;
-        void* args[] = {&value, Text(up, strIn)};
+        Arguments args(int32_t{nIn}, Text(up, strIn));
         return m_wrapper->Invoke(false, "StartCosmosDBRestore", args);
     });
 }
@@ -66,37 +61,34 @@ bool CCloudSDKCppBridge::AddCosmosDBRestoreItems(const std::vector<SString>& vec
             g_debug.error("Restore items not added: the managed list could not be built");
             return false;
         }
-        void* args[] = {items};
+        Arguments args(items);
         return m_wrapper->Invoke(false, "AddCosmosDBRestoreItems", args);
     });
 }
 
 bool CCloudSDKCppBridge::AddCosmosDBRestoreItem(const std::string& strItem) {
     return Call(*m_wrapper, signature::AddCosmosDBRestoreItem, [&](bool up) {
-        void* args[] = {Text(up, strItem)};
+        Arguments args(Text(up, strItem));
         return m_wrapper->Invoke(false, "AddCosmosDBRestoreItem", args);
     });
 }
 
 bool CCloudSDKCppBridge::FlushCosmosDBRestore() {
     return Call(*m_wrapper, signature::FlushCosmosDBRestore, [&](bool) {
-        void* none[1] = {nullptr};
-        return m_wrapper->Invoke(false, "FlushCosmosDBRestore", none);
+        return m_wrapper->Invoke(false, "FlushCosmosDBRestore", kNoArguments);
     });
 }
 
 bool CCloudSDKCppBridge::RestoreAttachedScripts(const std::string& strIn, bool bOption) {
     return Call(*m_wrapper, signature::RestoreAttachedScripts, [&](bool up) {
-        bool option = bOption;
-        void* args[] = {Text(up, strIn), &option};
+        Arguments args(Text(up, strIn), bOption);
         return m_wrapper->Invoke(false, "RestoreAttachedScripts", args);
     });
 }
 
 bool CCloudSDKCppBridge::RemoveAllTriggers() {
     return Call(*m_wrapper, signature::RemoveAllTriggers, [&](bool) {
-        void* none[1] = {nullptr};
-        return m_wrapper->Invoke(false, "RemoveAllTriggers", none);
+        return m_wrapper->Invoke(false, "RemoveAllTriggers", kNoArguments);
     });
 }
 
@@ -104,9 +96,7 @@ bool CCloudSDKCppBridge::ChangeCosmosDBThroughput(int nIn1, int nIn2, int& nOut)
     return Call(
         *m_wrapper, signature::ChangeCosmosDBThroughput,
         [&](bool) {
-            int32_t value1 = nIn1;
-            int32_t value2 = nIn2;
-            void* args[] = {&value1, &value2, &nOut};
+            Arguments args(int32_t{nIn1}, int32_t{nIn2}, ByRef(nOut));
             return m_wrapper->Invoke(false, "ChangeCosmosDBThroughput", args);
         },
         [&] {

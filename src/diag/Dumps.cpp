@@ -3,10 +3,11 @@
 #include <CloudSDKCppBridge.h>
 
 #include "host/MonoText.h"
+#include "host/RuntimeEntry.h"
 #include "platform/MonoAPI.h"
 
 void DumpClasses() {
-    if (g_image == nullptr) {
+    if (!cloudsdk::EnterRuntime()) {
         return;  // the runtime is not up: there is no assembly to list
     }
     void* cursor = nullptr;
@@ -16,7 +17,7 @@ void DumpClasses() {
 }
 
 void DumpClassMethods(MonoClass* klass) {
-    if (klass == nullptr) {
+    if (klass == nullptr || !cloudsdk::EnterRuntime()) {
         return;
     }
     void* cursor = nullptr;
@@ -26,7 +27,7 @@ void DumpClassMethods(MonoClass* klass) {
 }
 
 void DumpClassFields(MonoClass* klass) {
-    if (klass == nullptr) {
+    if (klass == nullptr || !cloudsdk::EnterRuntime()) {
         return;
     }
     void* cursor = nullptr;
@@ -36,7 +37,7 @@ void DumpClassFields(MonoClass* klass) {
 }
 
 void DumpMethod(MonoMethod* method) {
-    if (method == nullptr) {
+    if (method == nullptr || !cloudsdk::EnterRuntime()) {
         return;
     }
     MonoMethodSignature* signature = MonoAPI::mono_method_signature_ptr(method);

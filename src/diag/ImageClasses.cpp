@@ -3,6 +3,7 @@
 
 #include <CloudSDKCppBridge.h>
 
+#include "host/RuntimeEntry.h"
 #include "platform/MonoAPI.h"
 
 #include <cstdint>
@@ -27,7 +28,7 @@ void* WithCursor(void* slot, int32_t cursor) {
 }  // namespace
 
 extern "C" MonoClass* mono_image_get_classes(MonoImage* image, void** iter) {
-    if (iter == nullptr || image == nullptr) {
+    if (iter == nullptr || image == nullptr || !cloudsdk::EnterRuntime()) {
         return nullptr;
     }
     int32_t cursor = ReadCursor(*iter);

@@ -3,13 +3,16 @@
 
 #include <CloudSDKCppBridge.h>
 
-#include "host/ManagedCall.h"
-#include "host/RuntimeSignals.h"
+#include "host/ManagedInvoke.h"
+#include "host/RuntimeEntry.h"
+#include "host/TextCrossing.h"
+#include "host/ThrownException.h"
 #include "platform/MonoAPI.h"
 #include "platform/ZrCriticalSectionLock.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace CloudSDKCppBridge {
 
@@ -32,17 +35,11 @@ void Store(T& member, T value, std::memory_order order = std::memory_order_relea
 
 }  // namespace
 
-CCloudWrapperPtr::CCloudWrapperPtr()
-    : m_baseClass(nullptr), m_derivedClass(nullptr), m_objectHandle(0), m_initialized(false) {
+CCloudWrapperPtr::CCloudWrapperPtr() : m_baseClass(nullptr), m_derivedClass(nullptr), m_initialized(false) {
     Init();
 }
 
-CCloudWrapperPtr::~CCloudWrapperPtr() {
-    if (m_objectHandle != 0) {
-        MonoAPI::mono_gchandle_free_ptr(m_objectHandle);
-        m_objectHandle = 0;
-    }
-}
+CCloudWrapperPtr::~CCloudWrapperPtr() = default;  // m_objectHandle frees the object's handle
 
 bool CCloudWrapperPtr::Init() {
     if (Load(m_initialized)) {
@@ -75,6 +72,14 @@ bool CCloudWrapperPtr::CreateManagedObject() {
         g_debug.error("Failed to get mono derived class");
         return false;
     }
+    // Every call looks its method up on the base class and runs the override of the
+    // object's class; for a class of another lineage the runtime has no override to find
+    // and aborts the process.
+    if (MonoAPI::mono_class_is_subclass_of_ptr(derivedClass, baseClass, /*check_interfaces=*/false) == 0) {
+        g_debug.error("Mono derived class [%s] does not derive from [%s]",
+                      MonoAPI::mono_class_get_name_ptr(derivedClass), MonoAPI::mono_class_get_name_ptr(baseClass));
+        return false;
+    }
     MonoObject* object = MonoAPI::mono_object_new_ptr(g_domain, derivedClass);
     if (object == nullptr) {
         g_debug.error("Failed to create mono object");
@@ -83,46 +88,31 @@ bool CCloudWrapperPtr::CreateManagedObject() {
     // Held by a handle of this attempt alone until its constructor has run: the bridge's
     // handle, which calls on other threads read, only ever names a constructed object, and
     // two attempts at once (Initialize on two threads) never free each other's handle.
-    const uint32_t handle = MonoAPI::mono_gchandle_new_ptr(object, false);
+    CGcHandle handle = CGcHandle::New(object, /*pinned=*/false);
 
-    MonoObject* exception = nullptr;
-    if (!cloudsdk::RunDefaultConstructor(derivedClass, object, exception)) {
+    const std::optional<cloudsdk::InvokeResult> constructed = cloudsdk::RunDefaultConstructor(derivedClass, object);
+    if (!constructed || !constructed->ran || constructed->exception != nullptr) {
         g_debug.error("Failed to construct mono object [%s]",
-                      exception == nullptr ? "no default constructor" : cloudsdk::ExceptionClassName(exception));
-        MonoAPI::mono_gchandle_free_ptr(handle);
+                      constructed ? cloudsdk::ExceptionClassName(constructed->exception) : "no default constructor");
         return false;
     }
-    uint32_t none = 0;
-    if (!std::atomic_ref<uint32_t>(m_objectHandle).compare_exchange_strong(none, handle, std::memory_order_acq_rel)) {
-        MonoAPI::mono_gchandle_free_ptr(handle);  // another attempt finished first; its object stays
-    }
+    m_objectHandle.InstallIfEmpty(handle);  // if another attempt finished first, its object stays
     Store(m_initialized, true);
     return true;
 }
 
-bool CCloudWrapperPtr::ThreadAttach() {
-    if (!c_AzuremonoInitStatus) {
-        return false;
-    }
-    MonoAPI::mono_thread_attach_ptr(g_domain);  // harmless for a thread already attached
-    // On every entry, not once per thread: the host may have blocked signals since.
-    cloudsdk::runtimesignals::UnblockInThisThread();
-    return true;
-}
+bool CCloudWrapperPtr::ThreadAttach() { return cloudsdk::EnterRuntime(); }
 
-MonoObject* CCloudWrapperPtr::Invoke(const char* name, void** args) {
-    if (!c_AzuremonoInitStatus) {
+MonoObject* CCloudWrapperPtr::Invoke(const char* name, const cloudsdk::ArgumentList& args) {
+    if (!Load(c_AzuremonoInitStatus)) {
         return nullptr;
     }
-    MonoClass* baseClass = Load(m_baseClass, std::memory_order_relaxed);
-    MonoMethod* method =
-        baseClass != nullptr ? MonoAPI::mono_class_get_method_from_name_ptr(baseClass, name, -1) : nullptr;
+    MonoMethod* method = cloudsdk::FindMethod(Load(m_baseClass, std::memory_order_relaxed), name);
     if (method == nullptr) {
         g_debug.error("Could not find method [%s]", name);
         return nullptr;
     }
-    const uint32_t handle = Load(m_objectHandle);
-    MonoObject* object = handle != 0 ? MonoAPI::mono_gchandle_get_target_ptr(handle) : nullptr;
+    MonoObject* object = m_objectHandle.Target();
     if (object == nullptr) {
         g_debug.error("object has been destroyed");
         return nullptr;
@@ -133,16 +123,15 @@ MonoObject* CCloudWrapperPtr::Invoke(const char* name, void** args) {
         g_debug.error("could not find virtual method [%s]", name);
         return nullptr;
     }
-    MonoObject* exception = nullptr;
-    MonoObject* result = cloudsdk::InvokeManaged(resolved, object, args, exception);
-    if (exception != nullptr) {
-        cloudsdk::HoldThrownException(exception);
-        throw exception;
+    const cloudsdk::InvokeResult result = cloudsdk::InvokeChecked(resolved, object, args);
+    if (result.exception != nullptr) {
+        cloudsdk::HoldThrownException(result.exception);
+        throw result.exception;
     }
-    return result;
+    return result.value;
 }
 
-bool CCloudWrapperPtr::Invoke(bool defaultResult, const char* name, void** args) {
+bool CCloudWrapperPtr::Invoke(bool defaultResult, const char* name, const cloudsdk::ArgumentList& args) {
     MonoObject* result = Invoke(name, args);
     // A result of another type than System.Boolean is as unusable as none.
     if (result == nullptr || MonoAPI::mono_object_get_class_ptr(result) != MonoAPI::mono_get_boolean_class_ptr()) {
@@ -152,12 +141,12 @@ bool CCloudWrapperPtr::Invoke(bool defaultResult, const char* name, void** args)
     return *static_cast<const uint8_t*>(MonoAPI::mono_object_unbox_ptr(result)) != 0;
 }
 
-std::string CCloudWrapperPtr::Invoke(std::string& out, const char* name, void** args) {
+std::string CCloudWrapperPtr::Invoke(std::string& out, const char* name, const cloudsdk::ArgumentList& args) {
     MonoObject* result = Invoke(name, args);
     if (result == nullptr || MonoAPI::mono_object_get_class_ptr(result) != MonoAPI::mono_get_string_class_ptr()) {
         g_debug.error("Result is invalid (string)");
     } else {
-        out = gc2std(reinterpret_cast<MonoString*>(result));
+        out = cloudsdk::NativeText(reinterpret_cast<MonoString*>(result));
     }
     return out;
 }

@@ -37,6 +37,13 @@ bool HandledBy(int signal, void* runtimeObject) {
     return ObjectOf(handler) == runtimeObject;
 }
 
+// The runtime detaches an exiting thread from a destructor of thread-specific data;
+// glibc runs the destructors of C++ thread-local objects before those.
+struct ThreadExitHook {
+    ~ThreadExitHook() { UnblockInThisThread(); }
+    void Arm() const {}
+};
+
 }  // namespace
 
 void Record() {
@@ -64,6 +71,12 @@ void UnblockInThisThread() {
     if (g_recorded.load(std::memory_order_acquire)) {
         pthread_sigmask(SIG_UNBLOCK, &g_runtimeSignals, nullptr);
     }
+}
+
+void UnblockAgainAtThreadExit() {
+    // Made on the thread's first call, destroyed at its exit.
+    thread_local const ThreadExitHook hook;
+    hook.Arm();
 }
 
 }  // namespace cloudsdk::runtimesignals

@@ -19,4 +19,11 @@ void Record();
 // Unblocks the recorded signals in the calling thread; nothing before Record().
 void UnblockInThisThread();
 
+// Makes the calling thread unblock the recorded signals again when it exits, before the
+// runtime's own exit handling for it: the runtime still counts the thread while it
+// detaches it, and a collection that began meanwhile waits for the thread's answer to
+// its suspend signal. A thread that went back to blocking every signal would make that
+// collection, and every thread that waits for it, wait for ever.
+void UnblockAgainAtThreadExit();
+
 }  // namespace cloudsdk::runtimesignals

@@ -6,18 +6,40 @@
 #include "host/MonoText.h"
 #include "host/RuntimeSignals.h"
 #include "platform/CUbPath.h"
+#include "platform/LogSink.h"
 #include "platform/MonoAPI.h"
 #include "platform/UbSleep.h"
 #include "platform/ZRPI_Base.h"
 #include "platform/ZrThread.h"
 
+#include <atomic>
 #include <cstdlib>
 
 namespace CloudSDKCppBridge {
 
+namespace {
+
+// The runtime's environment is set here, on the constructing thread, before the host
+// thread exists: setenv while another thread of the library reads the environment is
+// undefined behaviour, and the constructing thread's logger would otherwise read its
+// settings while the host thread writes. The library reads nothing more of it afterwards.
+// Returns the home directory.
+std::string SettleRuntimeEnvironment() {
+    cloudsdk::LogSink::Instance();  // reads CLOUDSDK_LOG and CLOUDSDK_LOG_LEVEL now
+    std::string home = ZRPI_Base().getHomeDirectory();
+    setenv("MONO_THREADS_SUSPEND", "preemptive", 1);
+    setenv("MONO_PATH", home.c_str(), 1);
+    return home;
+}
+
+}  // namespace
+
 bool CCloudWrapperPtr::StartMonoThread() {
+    // Handed to the host thread, which reads it only before it sets the event this thread
+    // waits for: a local outlives that, and exit() does not destroy it under the reader.
+    const std::string home = SettleRuntimeEnvironment();
     ZrThread thread;
-    if (!thread.createThread(&CCloudWrapperPtr::MonoThread, nullptr)) {
+    if (!thread.createThread(&CCloudWrapperPtr::MonoThread, const_cast<std::string*>(&home))) {
         // No thread will ever set the event: fail this start-up now instead of waiting.
         g_debug.error("Could not create the mono host thread");
         return false;
@@ -29,38 +51,32 @@ bool CCloudWrapperPtr::StartMonoThread() {
     return c_AzuremonoInitStatus;
 }
 
-void* CCloudWrapperPtr::MonoThread(void* /*arg*/) {
-    c_AzuremonoInitStatus = InitMono();
-    if (c_AzuremonoInitStatus) {
+void* CCloudWrapperPtr::MonoThread(void* home) {
+    const bool up = InitMono(*static_cast<const std::string*>(home));
+    if (up) {
         // Before any constructor is let go: from now on each thread that enters the library
         // unblocks them, this one included (it inherited the host's mask).
         cloudsdk::runtimesignals::Record();
         cloudsdk::runtimesignals::UnblockInThisThread();
     }
+    // Released for the exported helpers, which test it without passing the start-up lock.
+    std::atomic_ref<bool>(c_AzuremonoInitStatus).store(up, std::memory_order_release);
     // Recorded before the waiting constructor is let go, so that the start-up's record
     // comes before any record of what the host does next.
     g_debug.debug("mono initialization returned - [%s] c_AzuremonoInitStatus - [%d] ", g_AzuremonoVersion.c_str(),
-                  c_AzuremonoInitStatus ? 1 : 0);
+                  up ? 1 : 0);
     c_AzuremonoInitEvent.set();
     // The runtime was started on this thread; it stays for the life of the process.
-    while (c_AzuremonoInitStatus) {
+    while (up) {
         UBSLEEP_InTeRnAl(10000, __FILE__, __LINE__);
     }
     return nullptr;
 }
 
-bool CCloudWrapperPtr::InitMono() {
+bool CCloudWrapperPtr::InitMono(const std::string& home) {
     if (g_domain != nullptr) {
         return true;
     }
-    setenv("MONO_THREADS_SUSPEND", "preemptive", 1);
-    std::string home;
-    {
-        ZRPI_Base platform;
-        home = platform.getHomeDirectory();
-    }
-    setenv("MONO_PATH", home.c_str(), 1);
-
     if (!MonoAPI::Initialize()) {
         return false;
     }

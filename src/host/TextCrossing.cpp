@@ -1,5 +1,8 @@
+#include "host/TextCrossing.h"
+
 #include <CloudSDKCppBridge.h>
 
+#include "host/RuntimeEntry.h"
 #include "host/Utf.h"
 #include "platform/MonoAPI.h"
 
@@ -24,7 +27,9 @@ MonoString* NewManagedString(const char16_t* units, size_t count) {
 
 }  // namespace
 
-MonoString* std2gc(const std::string& s) {
+namespace cloudsdk {
+
+MonoString* NewManagedText(const std::string& s) {
     // A zero byte ends the text, as for any C string handed to the runtime.
     const std::string_view text(s.c_str(), std::strlen(s.c_str()));
     if (text.size() <= kStackUnits) {
@@ -40,7 +45,7 @@ MonoString* std2gc(const std::string& s) {
     return NewManagedString(units.get(), count);
 }
 
-std::string gc2std(MonoString* s) {
+std::string NativeText(MonoString* s) {
     if (s == nullptr) {
         return std::string();
     }
@@ -53,4 +58,12 @@ std::string gc2std(MonoString* s) {
     std::string text;
     cloudsdk::Utf16ToUtf8(chars, length, text);
     return text;
+}
+
+}  // namespace cloudsdk
+
+MonoString* std2gc(const std::string& s) { return cloudsdk::EnterRuntime() ? cloudsdk::NewManagedText(s) : nullptr; }
+
+std::string gc2std(MonoString* s) {
+    return s != nullptr && cloudsdk::EnterRuntime() ? cloudsdk::NativeText(s) : std::string();
 }

@@ -2,7 +2,8 @@
 
 #include <CloudSDKCppBridge.h>
 
-#include "host/ManagedCall.h"
+#include "host/ManagedInvoke.h"
+#include "host/RuntimeEntry.h"
 #include "marshal/FieldAccessInternal.h"
 #include "platform/MonoAPI.h"
 
@@ -49,12 +50,9 @@ time_t DateTimeToTimeT(MonoObject* dateTime) {
         g_debug.error("Could not get datetime Ticks property");
         return 0;
     }
-    // A value type's instance method takes the address of the value inside its box.
-    MonoObject* exception = nullptr;
-    MonoObject* ticks =
-        cloudsdk::InvokeManaged(getter, MonoAPI::mono_object_unbox_ptr(dateTime), nullptr, exception);
-    if (exception != nullptr) {
-        g_debug.error("datetime Ticks getter raised %s", cloudsdk::ExceptionClassName(exception));
+    const cloudsdk::InvokeResult read = cloudsdk::InvokeChecked(getter, dateTime, cloudsdk::kNoArguments);
+    MonoObject* ticks = cloudsdk::ResultOrLogged(read, "datetime Ticks getter");
+    if (!read.ran || read.exception != nullptr) {
         return 0;
     }
     if (ticks == nullptr) {
@@ -67,6 +65,9 @@ time_t DateTimeToTimeT(MonoObject* dateTime) {
 }  // namespace
 
 time_t GetDateTimeFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    if (!cloudsdk::EnterRuntime()) {
+        return 0;
+    }
     // Silent on a missing field or value, unlike the other getters.
     MonoClassField* field = klass != nullptr && fieldName != nullptr
                                 ? MonoAPI::mono_class_get_field_from_name_ptr(klass, fieldName)

@@ -6,6 +6,9 @@
 
 #include <CloudSDKCppBridge.h>
 
+#include "host/ManagedInvoke.h"
+#include "host/RuntimeEntry.h"
+#include "host/TextCrossing.h"
 #include "marshal/FieldAccessInternal.h"
 #include "platform/MonoAPI.h"
 
@@ -112,11 +115,22 @@ MonoString* AsString(void* value, const char* fieldName) {
     return static_cast<MonoString*>(value);
 }
 
+// A field of reference type takes null or an object of its type; the runtime would store
+// any pointer there, and managed code would then use the object as one of the field's
+// type. A field of value type takes the address of a native value, which says nothing of
+// its width: that the caller passes the field's width is its promise.
+bool TakesValue(MonoClassField* field, void* value) {
+    MonoType* type = MonoAPI::mono_field_get_type_ptr(field);
+    if (MonoAPI::mono_type_is_reference_ptr(type) == 0 || value == nullptr) {
+        return true;
+    }
+    MonoClass* fieldClass = MonoAPI::mono_class_from_mono_type_ptr(type);
+    return fieldClass != nullptr && cloudsdk::IsInstanceOf(static_cast<MonoObject*>(value), fieldClass);
+}
+
 }  // namespace
 
-bool BelongsTo(MonoObject* object, MonoClass* klass) {
-    return MonoAPI::mono_object_isinst_ptr(object, klass) != nullptr;
-}
+bool BelongsTo(MonoObject* object, MonoClass* klass) { return cloudsdk::IsInstanceOf(object, klass); }
 
 bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out) {
     out.clear();
@@ -133,7 +147,7 @@ bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName
     if (text == nullptr) {
         return false;
     }
-    out = gc2std(text);
+    out = cloudsdk::NativeText(text);
     return true;
 }
 
@@ -156,6 +170,11 @@ bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, voi
         g_debug.error("Could not write field [%s] of an object of another class", fieldName);
         return false;
     }
+    if (!TakesValue(field, value)) {
+        g_debug.error("Field [%s] does not take an object of class [%s]", fieldName,
+                      MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(static_cast<MonoObject*>(value))));
+        return false;
+    }
     MonoAPI::mono_field_set_value_ptr(object, field, value);
     return true;
 }
@@ -171,28 +190,46 @@ using cloudsdk::marshal::ReadField;
 using cloudsdk::marshal::Slot;
 
 void* GetFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    if (!cloudsdk::EnterRuntime()) {
+        return nullptr;
+    }
     return ReadField<void*>(klass, object, fieldName, Slot::Reference);
 }
 
 std::string GetStringFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
     std::string text;
+    if (!cloudsdk::EnterRuntime()) {
+        return text;
+    }
     cloudsdk::marshal::ReadStringField(klass, object, fieldName, text);
     return text;
 }
 
 bool GetBoolFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    if (!cloudsdk::EnterRuntime()) {
+        return false;
+    }
     return ReadField<uint8_t>(klass, object, fieldName, Slot::Bytes1) != 0;
 }
 
 int GetIntFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    if (!cloudsdk::EnterRuntime()) {
+        return 0;
+    }
     return ReadField<int32_t>(klass, object, fieldName, Slot::Bytes4);
 }
 
 long long GetLongFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    if (!cloudsdk::EnterRuntime()) {
+        return 0;
+    }
     return ReadField<int64_t>(klass, object, fieldName, Slot::Bytes8);
 }
 
 MonoObject* GetStructFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName) {
+    if (!cloudsdk::EnterRuntime()) {
+        return nullptr;
+    }
     // Silent by design: a missing field or value is an ordinary answer for this getter.
     MonoClassField* field = LookUpField(klass, fieldName);
     if (field == nullptr || (!IsStatic(field) && (object == nullptr || !BelongsTo(object, klass)))) {
@@ -202,14 +239,20 @@ MonoObject* GetStructFieldValue(MonoClass* klass, MonoObject* object, const char
 }
 
 bool IsStringFieldEmpty(MonoObject* object, const char* fieldName) {
+    if (!cloudsdk::EnterRuntime()) {
+        return true;
+    }
     MonoClass* klass = object != nullptr ? MonoAPI::mono_object_get_class_ptr(object) : nullptr;
     if (klass == nullptr) {
         return true;
     }
-    MonoString* text = AsString(GetFieldValue(klass, object, fieldName), fieldName);
+    MonoString* text = AsString(ReadField<void*>(klass, object, fieldName, Slot::Reference), fieldName);
     return text == nullptr || MonoAPI::mono_string_length_ptr(text) == 0;
 }
 
 void SetFieldValue(MonoClass* klass, MonoObject* object, const char* fieldName, void* value) {
+    if (!cloudsdk::EnterRuntime()) {
+        return;
+    }
     cloudsdk::marshal::WriteField(klass, object, fieldName, value);
 }

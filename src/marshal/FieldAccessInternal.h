@@ -17,7 +17,8 @@ namespace cloudsdk::marshal {
 bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out);
 
 // Writes `value` (a managed reference, or the address of a native value of the field's
-// size) into the field. False, logged, when the field is missing or static.
+// size) into the field. False, logged, when the field is missing or static, or when it
+// is of reference type and `value` is an object of another class.
 bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, void* value);
 
 // True when `object` is of `klass` or of a class derived from it. A field looked up on any

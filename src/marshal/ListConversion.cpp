@@ -3,9 +3,8 @@
 
 #include "marshal/CloudSDKHelper.h"
 
-#include "host/ManagedCall.h"
+#include "host/ManagedInvoke.h"
 #include "marshal/ManagedObjectsInternal.h"
-#include "marshal/MethodLookup.h"
 #include "marshal/RecordConversionInternal.h"
 #include "platform/MonoAPI.h"
 
@@ -14,15 +13,16 @@
 
 namespace {
 
-using cloudsdk::marshal::Binding;
-using cloudsdk::marshal::FindMethod;
+using cloudsdk::Arguments;
+using cloudsdk::Binding;
+using cloudsdk::kNoArguments;
 
 // The enumeration protocol of one enumerator class, looked up afresh for every walk.
 struct Enumeration {
     const char* className;
-    MonoMethod* getEnumerator;
-    MonoMethod* moveNext;
-    MonoMethod* current;
+    cloudsdk::FittedMethod getEnumerator;
+    cloudsdk::FittedMethod moveNext;
+    cloudsdk::FittedMethod current;
 };
 
 bool FindEnumeration(const char* className, Enumeration& protocol) {
@@ -33,10 +33,11 @@ bool FindEnumeration(const char* className, Enumeration& protocol) {
         return false;
     }
     protocol.className = className;
-    protocol.getEnumerator = FindMethod(klass, "GetEnumerator", 1, Binding::Static);
-    protocol.moveNext = FindMethod(klass, "MoveNext", 0, Binding::Instance);
-    protocol.current = FindMethod(klass, "Current", 0, Binding::Instance);
-    if (protocol.getEnumerator == nullptr || protocol.moveNext == nullptr || protocol.current == nullptr) {
+    protocol.getEnumerator = cloudsdk::FindFittingMethod(klass, "GetEnumerator", Binding::Static,
+                                                         Arguments(static_cast<MonoObject*>(nullptr)));
+    protocol.moveNext = cloudsdk::FindFittingMethod(klass, "MoveNext", Binding::Instance, kNoArguments);
+    protocol.current = cloudsdk::FindFittingMethod(klass, "Current", Binding::Instance, kNoArguments);
+    if (!protocol.getEnumerator || !protocol.moveNext || !protocol.current) {
         g_debug.error("Failed to get enumerator method [%s]", className);
         return false;
     }
@@ -44,32 +45,22 @@ bool FindEnumeration(const char* className, Enumeration& protocol) {
 }
 
 // Invokes one step of the protocol; null for an exception or a null result, both logged.
-MonoObject* Step(const Enumeration& protocol, MonoMethod* method, void* instance, void** args) {
-    MonoObject* exception = nullptr;
-    MonoObject* result = cloudsdk::InvokeManaged(method, instance, args, exception);
-    if (exception != nullptr) {
-        g_debug.error("Enumerator method [%s] of [%s] raised %s", MonoAPI::mono_method_get_name_ptr(method),
-                      protocol.className,
-                      cloudsdk::ExceptionClassName(exception));
-        return nullptr;
-    }
-    if (result == nullptr) {
-        g_debug.error("Enumerator method [%s] of [%s] returned null", MonoAPI::mono_method_get_name_ptr(method),
+MonoObject* Step(const Enumeration& protocol, const cloudsdk::FittedMethod& method, MonoObject* enumerator) {
+    const cloudsdk::InvokeResult step = cloudsdk::InvokeFitted(method, enumerator, kNoArguments);
+    MonoObject* result = cloudsdk::ResultOrLogged(step, "Enumerator method [%s] of [%s]",
+                                                  MonoAPI::mono_method_get_name_ptr(method.Method()), protocol.className);
+    if (result == nullptr && step.ran && step.exception == nullptr) {
+        g_debug.error("Enumerator method [%s] of [%s] returned null", MonoAPI::mono_method_get_name_ptr(method.Method()),
                       protocol.className);
     }
     return result;
 }
 
 MonoObject* StartEnumeration(const Enumeration& protocol, MonoObject* list) {
-    void* args[] = {list};
-    MonoObject* exception = nullptr;
-    MonoObject* enumerator = cloudsdk::InvokeManaged(protocol.getEnumerator, nullptr, args, exception);
-    if (exception != nullptr) {
-        g_debug.error("Enumerator method [GetEnumerator] of [%s] raised %s", protocol.className,
-                      cloudsdk::ExceptionClassName(exception));
-        return nullptr;
-    }
-    if (enumerator == nullptr) {
+    const cloudsdk::InvokeResult started = cloudsdk::InvokeFitted(protocol.getEnumerator, nullptr, Arguments(list));
+    MonoObject* enumerator =
+        cloudsdk::ResultOrLogged(started, "Enumerator method [GetEnumerator] of [%s]", protocol.className);
+    if (enumerator == nullptr && started.ran && started.exception == nullptr) {
         g_debug.error("Failed to invoke get enumerator method [%s]", protocol.className);
     }
     return enumerator;
@@ -79,7 +70,7 @@ enum class Advance { Element, End, Failed };
 
 // Moves to the next element and hands it out.
 Advance NextElement(const Enumeration& protocol, MonoObject* enumerator, MonoObject*& element) {
-    MonoObject* more = Step(protocol, protocol.moveNext, enumerator, nullptr);
+    MonoObject* more = Step(protocol, protocol.moveNext, enumerator);
     if (more == nullptr) {
         return Advance::Failed;
     }
@@ -90,7 +81,7 @@ Advance NextElement(const Enumeration& protocol, MonoObject* enumerator, MonoObj
     if (*static_cast<const uint8_t*>(MonoAPI::mono_object_unbox_ptr(more)) == 0) {
         return Advance::End;
     }
-    element = Step(protocol, protocol.current, enumerator, nullptr);
+    element = Step(protocol, protocol.current, enumerator);
     return element != nullptr ? Advance::Element : Advance::Failed;
 }
 
@@ -101,8 +92,10 @@ namespace CloudSDKCppBridgeHelper {
 template <class Record, class ListHandle, class ElementHandle>
 bool CCloudSDKHelper::ConvertList_ManagedToNative(std::vector<Record>& out, ListHandle list, ElementHandle,
                                                   const char* enumeratorClassName) {
-    out.clear();
+    // Read into a vector of its own: `out` is replaced only by a list read whole.
+    std::vector<Record> read;
     if (list == nullptr) {
+        out.swap(read);
         return true;
     }
     Enumeration protocol{};
@@ -117,14 +110,18 @@ bool CCloudSDKHelper::ConvertList_ManagedToNative(std::vector<Record>& out, List
     for (;;) {
         MonoObject* element = nullptr;
         switch (NextElement(protocol, enumerator, element)) {
-            case Advance::End: return whole;
+            case Advance::End:
+                if (whole) {
+                    out.swap(read);
+                }
+                return whole;
             case Advance::Failed: return false;
             case Advance::Element: break;
         }
         Record record;
         // A record missing a field is still kept, with that field empty.
         whole = cloudsdk::marshal::ReadRecord(record, element) && whole;
-        out.push_back(std::move(record));
+        read.push_back(std::move(record));
     }
 }
 

@@ -2,9 +2,8 @@
 
 #include "marshal/CloudSDKHelper.h"
 
-#include "host/ManagedCall.h"
+#include "host/ManagedInvoke.h"
 #include "marshal/ManagedObjectsInternal.h"
-#include "marshal/MethodLookup.h"
 #include "platform/FXString.h"
 #include "platform/MonoAPI.h"
 
@@ -32,19 +31,15 @@ MonoObject* CCloudSDKHelper::CreateList(const char* kind) {
         return nullptr;
     }
     const std::string methodName = FactoryMethodName(kind);
-    MonoMethod* create =
-        cloudsdk::marshal::FindMethod(factory, methodName.c_str(), 0, cloudsdk::marshal::Binding::Static);
-    if (create == nullptr) {
+    const cloudsdk::FittedMethod create =
+        cloudsdk::FindFittingMethod(factory, methodName.c_str(), cloudsdk::Binding::Static, cloudsdk::kNoArguments);
+    if (!create) {
         g_debug.error("Failed to get create list method [%s]", methodName.c_str());
         return nullptr;
     }
-    MonoObject* exception = nullptr;
-    MonoObject* list = cloudsdk::InvokeManaged(create, nullptr, nullptr, exception);
-    if (exception != nullptr) {
-        g_debug.error("Create list method [%s] raised %s", methodName.c_str(), cloudsdk::ExceptionClassName(exception));
-        return nullptr;
-    }
-    if (list == nullptr) {
+    const cloudsdk::InvokeResult made = cloudsdk::InvokeFitted(create, nullptr, cloudsdk::kNoArguments);
+    MonoObject* list = cloudsdk::ResultOrLogged(made, "Create list method [%s]", methodName.c_str());
+    if (list == nullptr && made.exception == nullptr) {
         g_debug.error("Failed to invoke create list method [%s]", methodName.c_str());
     }
     return list;

@@ -3,35 +3,29 @@
 
 #include "marshal/CloudSDKHelper.h"
 
-#include "host/ManagedCall.h"
+#include "host/ManagedInvoke.h"
 #include "marshal/ManagedObjectsInternal.h"
-#include "marshal/MethodLookup.h"
 #include "marshal/RecordConversionInternal.h"
 #include "platform/MonoAPI.h"
 
 namespace {
 
-MonoMethod* FindAdd(MonoObject* list) {
+cloudsdk::FittedMethod FindAdd(MonoObject* list) {
     MonoClass* listClass = MonoAPI::mono_object_get_class_ptr(list);
-    MonoMethod* add = cloudsdk::marshal::FindMethod(listClass, "Add", 1, cloudsdk::marshal::Binding::Instance);
-    if (add == nullptr) {
+    cloudsdk::FittedMethod add = cloudsdk::FindFittingMethod(listClass, "Add", cloudsdk::Binding::Instance,
+                                                  cloudsdk::Arguments(static_cast<MonoObject*>(nullptr)));
+    if (!add) {
         g_debug.error("Failed to get add method for class [%s]", MonoAPI::mono_class_get_name_ptr(listClass));
         DumpClassMethods(listClass);
     }
     return add;
 }
 
-bool AddElement(MonoMethod* add, MonoObject* list, MonoObject* element) {
-    void* args[] = {element};
-    MonoObject* exception = nullptr;
-    cloudsdk::InvokeManaged(add, list, args, exception);
-    if (exception != nullptr) {
-        g_debug.error("Add method of class [%s] raised %s",
-                      MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(list)),
-                      cloudsdk::ExceptionClassName(exception));
-        return false;
-    }
-    return true;
+bool AddElement(const cloudsdk::FittedMethod& add, MonoObject* list, MonoObject* element) {
+    const cloudsdk::InvokeResult added = cloudsdk::InvokeFitted(add, list, cloudsdk::Arguments(element));
+    cloudsdk::ResultOrLogged(added, "Add method of class [%s]",
+                             MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(list)));
+    return added.ran && added.exception == nullptr;
 }
 
 }  // namespace
@@ -48,8 +42,8 @@ bool CCloudSDKHelper::ConvertList_NativeToManaged(ListHandle list, const std::ve
     if (list == nullptr) {
         return false;  // the list was not made; CreateList has said why
     }
-    MonoMethod* add = FindAdd(list);
-    if (add == nullptr) {
+    const cloudsdk::FittedMethod add = FindAdd(list);
+    if (!add) {
         return false;
     }
     if (in.empty()) {

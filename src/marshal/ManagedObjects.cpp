@@ -2,7 +2,8 @@
 
 #include <CloudSDKCppBridge.h>
 
-#include "host/ManagedCall.h"
+#include "host/ManagedInvoke.h"
+#include "host/RuntimeEntry.h"
 #include "marshal/ManagedObjectsInternal.h"
 #include "platform/MonoAPI.h"
 
@@ -13,18 +14,14 @@ namespace cloudsdk::marshal {
 namespace {
 
 bool ConstructObject(MonoClass* klass, MonoObject* object) {
-    MonoObject* exception = nullptr;
-    if (RunDefaultConstructor(klass, object, exception)) {
-        return true;
-    }
     const char* className = MonoAPI::mono_class_get_name_ptr(klass);
-    if (exception == nullptr) {
+    const std::optional<InvokeResult> constructed = RunDefaultConstructor(klass, object);
+    if (!constructed) {
         g_debug.error("Could not find default constructor of class [%s] in %s", className, kWrapperNamespace);
-    } else {
-        g_debug.error("Constructor of class [%s] in %s raised %s", className, kWrapperNamespace,
-                      ExceptionClassName(exception));
+        return false;
     }
-    return false;
+    ResultOrLogged(*constructed, "Constructor of class [%s] in %s", className, kWrapperNamespace);
+    return constructed->ran && constructed->exception == nullptr;
 }
 
 }  // namespace
@@ -54,11 +51,17 @@ MonoObject* NewObjectOfClass(MonoClass* klass, bool runConstructor) {
 }  // namespace cloudsdk::marshal
 
 MonoObject* NewManagedObjectAzure(const char* className, bool runConstructor) {
+    if (!cloudsdk::EnterRuntime()) {
+        return nullptr;
+    }
     MonoClass* klass = cloudsdk::marshal::FindWrapperClass(className);
     return klass != nullptr ? cloudsdk::marshal::NewObjectOfClass(klass, runConstructor) : nullptr;
 }
 
 MonoObject* NewManagedDateTime() {
+    if (!cloudsdk::EnterRuntime()) {
+        return nullptr;
+    }
     MonoClass* klass = MonoAPI::mono_class_from_name_ptr(MonoAPI::mono_get_corlib_ptr(), "System", "DateTime");
     if (klass == nullptr) {
         g_debug.error("Could not get datetime class");
@@ -73,6 +76,9 @@ MonoObject* NewManagedDateTime() {
 }
 
 MonoArray* NewManagedArray(const char* className, int length) {
+    if (!cloudsdk::EnterRuntime()) {
+        return nullptr;
+    }
     // The runtime widens a negative length to a huge size and fails silently (or tries to
     // allocate it); refuse it here. The class name only names the failure: the elements
     // are always bytes.

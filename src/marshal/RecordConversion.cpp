@@ -3,6 +3,7 @@
 
 #include "marshal/CloudSDKHelper.h"
 
+#include "host/TextCrossing.h"
 #include "marshal/FieldAccessInternal.h"
 #include "marshal/ManagedObjectsInternal.h"
 #include "marshal/RecordConversionInternal.h"
@@ -37,7 +38,7 @@ MonoObject* NewElement(MonoClass* elementClass, const CloudSDKCppBridge::SString
         return nullptr;
     }
     // An empty text becomes an empty managed string, never null.
-    MonoString* text = std2gc(in.strValue);
+    MonoString* text = cloudsdk::NewManagedText(in.strValue);
     if (text == nullptr) {
         g_debug.error("Could not create the text of a [%s] element", MonoAPI::mono_class_get_name_ptr(elementClass));
         return nullptr;

@@ -7,6 +7,20 @@
 
 #include <CloudSDKCppBridge/MonoTypes.h>
 
+// The runtime's own declarations, for the library's sources only: the public header
+// declares the few handle types a host sees without them.
+#include <mono/jit/jit.h>
+#include <mono/metadata/appdomain.h>
+#include <mono/metadata/assembly.h>
+#include <mono/metadata/class.h>
+#include <mono/metadata/debug-helpers.h>
+#include <mono/metadata/image.h>
+#include <mono/metadata/metadata.h>
+#include <mono/metadata/mono-config.h>
+#include <mono/metadata/mono-gc.h>
+#include <mono/metadata/object.h>
+#include <mono/metadata/threads.h>
+
 #include "platform/MonoApiList.h"
 
 namespace MonoAPI {

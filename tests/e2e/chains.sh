@@ -5,7 +5,9 @@
 #     exactly, and verify --from the last increment finds the source equal to the chain;
 #   - an increment reads exactly the changed items;
 #   - an incremental backup killed part-way and resumed gives the same chain result;
-#   - a damaged or missing link is refused, naming it, before anything is written.
+#   - a damaged or missing link is refused, naming it, before anything is written;
+#   - a chain in blob storage (azurite): an increment --since a blob prefix, its chain restored;
+#     an increment into a directory --since a blob prefix refused before anything is written.
 # Prints one line per case and "N passed, N failed".
 # Usage: chains.sh BUILD_DIR
 set -uo pipefail
@@ -15,7 +17,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" CHAIN_HERE="$here"
 
-"$here/scripted/with-scripted-server.sh" --ranges 4 -- bash -c '
+"$here/scripted/with-scripted-server.sh" --ranges 4 -- "$here/with-azurite.sh" bash -c '
   set -uo pipefail
   cd "$CHAIN_WORK"
   tool=("$CHAIN_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
@@ -78,6 +80,24 @@ export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" C
   if "${tool[@]}" restore --from missing/inc2 --database r4 --container src >missing.out 2>missing.err; then fail "a chain without its base was restored"
   elif grep -q "chain link missing/full .* is missing" missing.err; then pass "a missing base is named"
   else fail "missing link: $(tail -1 missing.err)"; fi
+
+  # A chain in blob storage: the parent is found relative to the increment within the container.
+  blobs="$STORAGE_ENDPOINT/$STORAGE_ACCOUNT/backups/src"
+  node "$CHAIN_HERE/blob.js" create-container backups || fail "creating the blob container"
+  "${tool[@]}" backup --database d --container src --out "$blobs/full" >bfull.out 2>bfull.err || fail "full backup to blob storage: $(tail -1 bfull.err)"
+  cli mutate --db d --coll src --updates 20 --deletes 5 --inserts 10 --round 4 >/dev/null
+  "${tool[@]}" backup --database d --container src --out "$blobs/inc" --since "$blobs/full" >binc.out 2>binc.err \
+    || fail "increment in blob storage: $(tail -2 binc.err)"
+  grep -q "30 changed items, 5 deleted" binc.out && pass "increment --since a blob prefix: 30 changed, 5 deleted" || fail "blob increment: $(tail -1 binc.out)"
+  if "${tool[@]}" restore --from "$blobs/inc" --database r5 --container src >r5.out 2>r5.err; then
+    grep -q "chain: 2 backups restored, 5 deletions applied" r5.out && same "chain restored from blob storage equals the source" r5 \
+      || fail "blob chain restore: $(cat r5.out)"
+  else
+    fail "blob chain restore: $(tail -2 r5.err)"
+  fi
+  if "${tool[@]}" backup --database d --container src --out mixed --since "$blobs/inc" >mixed.out 2>mixed.err; then fail "a chain across two kinds of storage was made"
+  elif grep -q "must both be directories or both be blob storage" mixed.err && [[ ! -e mixed ]]; then pass "a chain across two kinds of storage is refused before anything is written"
+  else fail "mixed chain: $(tail -1 mixed.err)"; fi
   echo "$passed passed, $failed failed"
   (( failed == 0 ))
 '

@@ -106,6 +106,14 @@ TEST(SharedLibrary, HasNoLinkTimeDependencyOnTheRuntime) {
     EXPECT_NE(dynamic.find("NODELETE"), std::string::npos) << dynamic;
 }
 
+TEST(SharedLibrary, PublicHeaderNeedsItsOwnDirectoryOnly) {
+    // No runtime headers on the include path: a host compiles against ours alone.
+    const std::string output =
+        RunCommand("echo '#include <CloudSDKCppBridge.h>' | " CXX_COMPILER " -std=c++17 -fsyntax-only -I" INCLUDE_DIR
+                   " -x c++ - 2>&1; echo \"status $?\"");
+    EXPECT_NE(output.find("status 0"), std::string::npos) << output;
+}
+
 TEST(SharedLibrary, ExampleHostCallsEveryMethodThroughThePublicInterface) {
     const std::string output = RunCommand("CLOUDSDK_LOG=/dev/null " EXAMPLE_HOST_PATH "; echo \"status $?\"");
     EXPECT_NE(output.find("runtime up; 32 methods called"), std::string::npos) << output;

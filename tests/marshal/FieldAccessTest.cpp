@@ -113,6 +113,21 @@ TEST_F(FieldAccessTest, SetFieldValueWritesReferencesAndValues) {
     EXPECT_EQ(Logged("Could not find field [strMissing]"), 1);
 }
 
+TEST_F(FieldAccessTest, ReferenceFieldTakesOnlyObjectsOfItsType) {
+    // Stored, a string in a field of element type would be used as an element.
+    SetFieldValue(klass, object, "refOther", std2gc("not an element"));
+    SetFieldValue(klass, object, "strText", NewManagedObjectAzure("SStringLib", true));
+    EXPECT_EQ(GetStringFieldValue(klass, object, "strText"), "text \u00e9\u4e2d\U0001F600");
+    MonoObject* other = static_cast<MonoObject*>(GetFieldValue(klass, object, "refOther"));
+    ASSERT_NE(other, nullptr);
+    EXPECT_STREQ(MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(other)), "SStringLib");
+    EXPECT_EQ(Logged("Field [refOther] does not take an object of class [String]"), 1);
+    EXPECT_EQ(Logged("Field [strText] does not take an object of class [SStringLib]"), 1);
+    // An object field takes any object.
+    SetFieldValue(klass, object, "objNotText", std2gc("now a text"));
+    EXPECT_FALSE(IsStringFieldEmpty(object, "objNotText"));
+}
+
 TEST_F(FieldAccessTest, StructFieldIsABoxedCopyAndReferenceFieldTheObjectItself) {
     MonoObject* point = GetStructFieldValue(klass, object, "ptWhere");
     ASSERT_NE(point, nullptr);

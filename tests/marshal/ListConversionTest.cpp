@@ -1,5 +1,5 @@
 // Managed lists to native vectors: order, empties, missing fields and every way the
-// enumeration can break off.
+// enumeration can break off. A list that is not read whole leaves the vector as it was.
 
 #include "MarshalTest.h"
 
@@ -30,6 +30,7 @@ protected:
                                                             enumeratorClass);
     }
     std::vector<SString> out{{"stale"}, {"stale"}};
+    const Strings stale{"stale", "stale"};
 };
 
 TEST_F(ListConversionTest, NullListEmptiesTheVectorSilently) {
@@ -66,66 +67,59 @@ TEST_F(ListConversionTest, TextsSurviveCollectionsDuringTheWalk) {
     EXPECT_EQ(Texts(out), expected);
 }
 
-TEST_F(ListConversionTest, AccountWithoutLocationKeepsNameAndTypeAndTheWalkGoesOn) {
-    std::vector<SStorageAccountInfo> accounts;
+TEST_F(ListConversionTest, AccountWithoutLocationFailsTheListAfterReadingItWhole) {
+    std::vector<SStorageAccountInfo> accounts{{"stale", "", ""}};
     EXPECT_FALSE(CCloudSDKHelper::ConvertStorageAccountInfoList_ManagedToNative(
         accounts, List("accounts:n1,t1,l1|n2,t2|n3,t3,l3")));
-    ASSERT_EQ(accounts.size(), 3u);
-    EXPECT_EQ(accounts[0].strName, "n1");
-    EXPECT_EQ(accounts[0].strAccountType, "t1");
-    EXPECT_EQ(accounts[0].strLocation, "l1");
-    EXPECT_EQ(accounts[1].strName, "n2");
-    EXPECT_EQ(accounts[1].strAccountType, "t2");
-    EXPECT_EQ(accounts[1].strLocation, "");
-    EXPECT_EQ(accounts[2].strLocation, "l3");
+    ASSERT_EQ(accounts.size(), 1u);
+    EXPECT_EQ(accounts[0].strName, "stale");
+    // Every element was read: the one missing field is the only message.
     EXPECT_EQ(Logged("Could not find field [strLocation]"), 1);
     EXPECT_EQ(Logged("Could not find field"), 1);
 }
 
-TEST_F(ListConversionTest, OddElementsKeepTheirPlaceAndMakeTheListPartial) {
+TEST_F(ListConversionTest, OddElementsMakeTheListPartial) {
     EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-odd:a|object|nofield|b")));
-    EXPECT_EQ(Texts(out), (Strings{"a", "", "", "b"}));
+    EXPECT_EQ(Texts(out), stale);
     EXPECT_EQ(Logged("Field [strValue] does not hold a string"), 1);
     EXPECT_EQ(Logged("Could not find field [strValue]"), 1);
 }
 
 TEST_F(ListConversionTest, MissingEnumeratorClassIsNamed) {
     EXPECT_FALSE(ConvertWith("NoSuchEnumerator", List("texts:a")));
-    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Texts(out), stale);
     EXPECT_EQ(Logged("Failed to get enumerator class [NoSuchEnumerator]"), 1);
 }
 
 TEST_F(ListConversionTest, MissingOrMisdeclaredMethodNamesTheEnumeratorClass) {
     for (const char* enumerator :
          {"EnumeratorWithoutCurrent", "EnumeratorWithCurrentProperty", "EnumeratorWithInstanceGetEnumerator"}) {
-        out = {{"stale"}};
         EXPECT_FALSE(ConvertWith(enumerator, List("texts:a"))) << enumerator;
-        EXPECT_TRUE(out.empty()) << enumerator;
+        EXPECT_EQ(Texts(out), stale) << enumerator;
         EXPECT_EQ(Logged(std::string("Failed to get enumerator method [") + enumerator + "]"), 1) << enumerator;
     }
 }
 
 TEST_F(ListConversionTest, GetEnumeratorGivingNullOrRaisingEndsBeforeTheFirstElement) {
     EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-enumerator-null:")));
-    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Texts(out), stale);
     EXPECT_EQ(Logged("Failed to invoke get enumerator method [SStringListEnumerator]"), 1);
 
-    out = {{"stale"}};
     EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-enumerator-throws:")));
-    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Texts(out), stale);
     EXPECT_EQ(Logged("Enumerator method [GetEnumerator] of [SStringListEnumerator] raised NotSupportedException"), 1);
 }
 
-TEST_F(ListConversionTest, ExceptionInMoveNextKeepsTheRecordsBeforeIt) {
+TEST_F(ListConversionTest, ExceptionInMoveNextMidwayLeavesTheVectorAsItWas) {
     EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-throw-at:2:a|b|c|d")));
-    EXPECT_EQ(Texts(out), (Strings{"a", "b"}));
+    EXPECT_EQ(Texts(out), stale);
     EXPECT_EQ(Logged("Enumerator method [MoveNext] of [SStringListEnumerator] raised ArgumentOutOfRangeException"),
               1);
 }
 
-TEST_F(ListConversionTest, NullElementEndsTheWalkWithTheRecordsBeforeIt) {
+TEST_F(ListConversionTest, NullElementEndsTheWalkLeavingTheVectorAsItWas) {
     EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(out, List("texts-null-at:1:a|b|c")));
-    EXPECT_EQ(Texts(out), (Strings{"a"}));
+    EXPECT_EQ(Texts(out), stale);
     EXPECT_EQ(Logged("Enumerator method [Current] of [SStringListEnumerator] returned null"), 1);
 }
 
@@ -134,7 +128,15 @@ TEST_F(ListConversionTest, MoveNextGivingNullOrNoBooleanEndsTheWalk) {
     EXPECT_EQ(Logged("Enumerator method [MoveNext] of [EnumeratorWithObjectMoveNext] returned null"), 1);
     EXPECT_FALSE(ConvertWith("EnumeratorWithObjectMoveNext", List("texts:a")));
     EXPECT_EQ(Logged("Enumerator method [MoveNext] of [EnumeratorWithObjectMoveNext] did not return a Boolean"), 1);
-    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Texts(out), stale);
+}
+
+TEST_F(ListConversionTest, EnumeratorOfAnotherClassIsNotStepped) {
+    EXPECT_FALSE(ConvertWith("EnumeratorGivingAnotherObject", List("texts:a")));
+    EXPECT_EQ(Logged("Managed method [EnumeratorGivingAnotherObject.MoveNext] is not run on an object of another "
+                     "class"),
+              1);
+    EXPECT_EQ(Texts(out), stale);
 }
 
 TEST_F(ListConversionTest, BridgeMethodReturnsTheTextsOfAScriptedList) {
@@ -144,9 +146,10 @@ TEST_F(ListConversionTest, BridgeMethodReturnsTheTextsOfAScriptedList) {
     EXPECT_TRUE(bridge.ListCosmosDBDatabases("x", "y", false, out));
     EXPECT_EQ(Texts(out), (Strings{"a", "", "a"}));
 
-    testsupport::TestDouble::Script("ListCosmosDBDatabases", "result", "texts-throw-at:1:a|b");
+    // The vector the host holds keeps the last list that was read whole.
+    testsupport::TestDouble::Script("ListCosmosDBDatabases", "result", "texts-throw-at:1:b|c");
     EXPECT_FALSE(bridge.ListCosmosDBDatabases("x", "y", false, out));
-    EXPECT_EQ(Texts(out), (Strings{"a"}));
+    EXPECT_EQ(Texts(out), (Strings{"a", "", "a"}));
 }
 
 }  // namespace

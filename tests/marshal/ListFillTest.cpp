@@ -173,6 +173,21 @@ TEST_F(ListFillTest, ElementClassWithoutUsableTextFieldIsAddedButReported) {
     EXPECT_EQ(Count(list), 3);
 }
 
+TEST_F(ListFillTest, AddTakingAnotherClassOrAValueIsNotRun) {
+    for (const char* listClass : {"ListWithTextAdd", "ListWithNumberAdd"}) {
+        MonoObject* list = NewManagedObjectAzure(listClass, true);
+        ASSERT_NE(list, nullptr);
+        EXPECT_FALSE(Fill(list, {{"a"}}, "SStringLib")) << listClass;
+        EXPECT_EQ(GetIntFieldValue(MonoAPI::mono_object_get_class_ptr(list), list, "nAdded"), 0) << listClass;
+    }
+    EXPECT_EQ(Logged("Managed method [ListWithTextAdd.Add] is not run: argument 1 is a [SStringLib], not a [string]"),
+              1);
+    EXPECT_EQ(Logged("Managed method [ListWithNumberAdd.Add] does not fit the call: expected instance (object), "
+                     "found instance (int)"),
+              1);
+    EXPECT_EQ(Logged("Failed to get add method for class [ListWithNumberAdd]"), 1);
+}
+
 TEST_F(ListFillTest, RestoreItemsReachTheManagedMethodAsOneList) {
     CloudSDKCppBridge::CCloudSDKCppBridge bridge;
     EXPECT_TRUE(bridge.AddCosmosDBRestoreItems({{"x"}, {""}, {"x"}}));

@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
             }
         });
         Detached(1, [](int) {
-            Runtime<MonoThread* (*)(MonoDomain*)>("mono_thread_attach")(g_domain);
+            Runtime<void* (*)(MonoDomain*)>("mono_thread_attach")(g_domain);
             for (;;) {
                 Collect();
             }

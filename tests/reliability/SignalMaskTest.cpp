@@ -105,6 +105,23 @@ TEST(SignalMask, CollectionsGoOnWhileThreadsThatBlockEverySignalCall) {
     EXPECT_GT(calls.load(), 0);
 }
 
+TEST(SignalMask, ThreadsThatExitWithEverySignalBlockedDoNotHoldUpCollections) {
+    CCloudSDKCppBridge bridge;
+    ASSERT_TRUE(CCloudWrapperPtr::c_AzuremonoInitStatus);
+    Watchdog watchdog(std::chrono::seconds(30));
+    reliability::Collector collector;
+    // Each thread makes a call, goes back to host work that blocks every signal, and ends,
+    // while collections go on: one that begins as a thread ends waits for its answer.
+    for (int i = 0; i < 200; ++i) {
+        std::thread([&] {
+            bridge.CheckConnection();
+            BlockAllSignals();
+        }).join();
+    }
+    EXPECT_GT(collector.Stop(), 0);
+    EXPECT_TRUE(bridge.CheckConnection());
+}
+
 TEST(SignalMask, ManagedNullDereferenceOnAThreadThatBlocksEverySignalIsAFailureResult) {
     CCloudSDKCppBridge bridge;
     // Unboxing the null result into the Boolean return dereferences null in managed code.

@@ -1,13 +1,12 @@
 #include "Backup.h"
 
-#include "BackupDirectory.h"
 #include "BackupItems.h"
 #include "ChainRecord.h"
 #include "Manifest.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
 
 #include <ctime>
-#include <filesystem>
 
 namespace cosmosbackup {
 
@@ -72,18 +71,20 @@ std::string ResumeCommand(const BackupOptions& options) {
 }  // namespace
 
 void PrepareDirectory(const BackupOptions& options) {
-    const auto manifest = std::filesystem::path(options.directory) / kManifestName;
+    const auto store = OpenBackupStore(options.directory);
+    bool complete = false;
+    for (const auto& file : store->List()) complete = complete || file.name == kManifestName;
     if (options.resume) {
-        if (std::filesystem::exists(manifest)) throw ToolError(options.directory + " holds a complete backup; there is nothing to resume");
+        if (complete) throw ToolError(options.directory + " holds a complete backup; there is nothing to resume");
         if (!HasBackupCheckpoint(options.directory)) {
             throw ToolError(options.directory + " holds no interrupted backup; run the backup without --resume");
         }
         return;
     }
-    if (HasBackupCheckpoint(options.directory) && !std::filesystem::exists(manifest)) {
+    if (!complete && HasBackupCheckpoint(options.directory)) {
         throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
     }
-    CreateBackupDirectory(options.directory);
+    store->CreateNew();
 }
 
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,

@@ -44,7 +44,7 @@ std::string UtcNow();
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,
 // the whole definition, scripts. Returns the container's item count.
 long long Describe(Connection& connection, Manifest& manifest);
-// A new backup needs a new or empty directory; a resumed one the checkpoint of an unfinished one.
+// A new backup needs a new or empty location; a resumed one the checkpoint of an unfinished one.
 void PrepareDirectory(const BackupOptions& options);
 // The database and container a backup is of: as given, or for a resumed one its checkpoint's.
 BackupOptions WithSource(BackupOptions options);

@@ -2,22 +2,14 @@
 
 #include "BackupFiles.h"
 #include "KeySet.h"
+#include "LocationPath.h"
 #include "ToolError.h"
-
-#include <filesystem>
-#include <set>
 
 namespace cosmosbackup {
 namespace {
 
 // Far more than any schedule makes; a longer chain is taken as a loop.
 constexpr int kMaxChainLength = 100000;
-
-namespace fs = std::filesystem;
-
-std::string Resolve(const std::string& from, const std::string& relative) {
-    return (fs::path(from) / relative).lexically_normal().string();
-}
 
 ChainLink ReadLink(const std::string& directory) {
     ChainLink link{directory, ReadManifest(directory), {}};
@@ -32,7 +24,12 @@ bool SameContainer(const Manifest& a, const Manifest& b) {
 
 // The parent `child` names, checked against what `child` recorded of it.
 ChainLink ParentOf(const ChainLink& child) {
-    const std::string directory = Resolve(child.directory, child.record.parent.path);
+    std::string directory;
+    try {
+        directory = ResolveLocation(child.directory, child.record.parent.path);
+    } catch (const ToolError& e) {
+        throw ToolError("chain link " + child.directory + " names its parent where no parent can be: " + e.what());
+    }
     const std::string named = "chain link " + directory + " (the parent of " + child.directory + ")";
     ChainLink parent;
     try {
@@ -53,10 +50,6 @@ ChainLink ParentOf(const ChainLink& child) {
 
 }  // namespace
 
-std::string RelativePath(const std::string& to, const std::string& from) {
-    return fs::absolute(to).lexically_normal().lexically_relative(fs::absolute(from).lexically_normal()).string();
-}
-
 std::vector<ChainLink> LoadChain(const std::string& directory) {
     std::vector<ChainLink> links{ReadLink(directory)};
     const ChainLink last = links.front();  // a copy: the vector grows
@@ -66,8 +59,13 @@ std::vector<ChainLink> LoadChain(const std::string& directory) {
     }
     if (last.record.IsIncrement()) {
         const auto& base = links.back();
-        const std::string recorded = Resolve(last.directory, last.record.base.path);
-        if (fs::absolute(recorded).lexically_normal() != fs::absolute(base.directory).lexically_normal() ||
+        std::string recorded;
+        try {
+            recorded = ResolveLocation(last.directory, last.record.base.path);
+        } catch (const ToolError& e) {
+            throw ToolError("chain link " + last.directory + " names its base where no base can be: " + e.what());
+        }
+        if (!SameLocation(recorded, base.directory) ||
             ManifestSha256(base.directory) != last.record.base.manifestSha256) {
             throw ToolError("chain link " + base.directory + " is not the base " + last.directory + " names (" + recorded + ")");
         }

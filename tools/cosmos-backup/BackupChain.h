@@ -9,14 +9,15 @@
 
 namespace cosmosbackup {
 
-// One backup of a chain as found on disk.
+// One backup of a chain as found in its storage.
 struct ChainLink {
-    std::string directory;
+    std::string directory;  // its location: a directory or a blob URL
     Manifest manifest;
     ChainRecord record;
 };
 
-// The chain that ends with the backup in `directory`, from its base (a full backup) to it.
+// The chain that ends with the backup at `directory` (a directory or a blob URL; each link's
+// parent is found relative to it in the same storage), from its base (a full backup) to it.
 // Each link is checked before it is returned: its manifest is there and readable, its SHA-256
 // is the one the next link recorded, it backs up the same container with the same definition,
 // and the base is the one every increment names. Throws ToolError naming the first link that
@@ -31,8 +32,5 @@ void CheckChainFiles(const std::vector<ChainLink>& chain);
 // each increment, `remove` (a key) for each deletion of an increment after its items.
 void ReplayChain(const std::vector<ChainLink>& chain, const std::function<void(const std::string& item)>& upsert,
                  const std::function<void(const std::string& key)>& remove);
-
-// `to` as seen from the directory `from`.
-std::string RelativePath(const std::string& to, const std::string& from);
 
 }  // namespace cosmosbackup

@@ -1,10 +1,10 @@
 #include "BackupCheckpoint.h"
 
 #include "DurableFile.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
 
 #include <cstdio>
-#include <filesystem>
 
 namespace cosmosbackup {
 namespace {
@@ -17,15 +17,16 @@ std::string RangeCheckpointName(int range) {
     return name;
 }
 
-std::string PathIn(const std::string& directory, const std::string& name) {
-    return (std::filesystem::path(directory) / name).string();
-}
+std::string PathIn(const std::string& directory, const std::string& name) { return directory + "/" + name; }
 
-nlohmann::json ParseCheckpoint(const std::string& path) {
+// The checkpoint `name` of the backup at `directory` (a directory or a blob URL), or nothing.
+std::optional<nlohmann::json> ParseCheckpoint(const std::string& directory, const std::string& name) {
+    const auto text = ReadSmallFile(*OpenBackupStore(directory), name, kCheckpointLimit);
+    if (!text) return std::nullopt;
     try {
-        return nlohmann::json::parse(ReadSmallFile(path, kCheckpointLimit));
+        return nlohmann::json::parse(*text);
     } catch (const nlohmann::json::exception& e) {
-        throw ToolError(path + " is not a valid checkpoint: " + e.what());
+        throw ToolError(PathIn(directory, name) + " is not a valid checkpoint: " + e.what());
     }
 }
 
@@ -40,15 +41,14 @@ void WriteBackupCheckpoint(const std::string& directory, const BackupCheckpoint&
         {"itemsPerFile", c.itemsPerFile},
         {"ranges", c.ranges},
     };
-    WriteFileDurably(PathIn(directory, kCheckpointName), j.dump(1) + "\n");
+    WriteFileDurably(*OpenBackupStore(directory), kCheckpointName, j.dump(1) + "\n");
 }
 
 BackupCheckpoint ReadBackupCheckpoint(const std::string& directory) {
     const auto path = PathIn(directory, kCheckpointName);
-    if (!std::filesystem::is_regular_file(path)) {
-        throw ToolError(directory + " has no " + kCheckpointName + ": it is not an interrupted backup");
-    }
-    const auto j = ParseCheckpoint(path);
+    const auto parsed = ParseCheckpoint(directory, kCheckpointName);
+    if (!parsed) throw ToolError(directory + " has no " + kCheckpointName + ": it is not an interrupted backup");
+    const auto& j = *parsed;
     try {
         BackupCheckpoint c;
         if (j.at("checkpointVersion").get<int>() != BackupCheckpoint::kVersion) {
@@ -81,15 +81,16 @@ void CheckSameSource(const BackupCheckpoint& c, const std::string& endpoint, con
 void WriteRangeCheckpoint(const std::string& directory, const RangeCheckpoint& c) {
     const nlohmann::json j = {
         {"range", c.range}, {"continuation", c.continuation}, {"done", c.done}, {"files", c.files}};
-    WriteFileDurably(PathIn(directory, RangeCheckpointName(c.range)), j.dump() + "\n");
+    WriteFileDurably(*OpenBackupStore(directory), RangeCheckpointName(c.range), j.dump() + "\n");
 }
 
 RangeCheckpoint ReadRangeCheckpoint(const std::string& directory, int range) {
     const auto path = PathIn(directory, RangeCheckpointName(range));
     RangeCheckpoint c;
     c.range = range;
-    if (!std::filesystem::exists(path)) return c;
-    const auto j = ParseCheckpoint(path);
+    const auto parsed = ParseCheckpoint(directory, RangeCheckpointName(range));
+    if (!parsed) return c;
+    const auto& j = *parsed;
     try {
         if (j.at("range").get<int>() != range) throw ToolError(path + " belongs to another range");
         j.at("continuation").get_to(c.continuation);

@@ -1,30 +1,41 @@
 #pragma once
 
+#include "BackupStore.h"
 #include "Manifest.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace cosmosbackup {
 
-// Checks every data file of a backup against its manifest entry (a plain name of the tool's
-// own, a regular file, the gzip magic, size, CRC-32), throwing ToolError naming the first
-// that does not match.
-void CheckDataFiles(const std::string& directory, const Manifest& manifest);
+// The functions below take the backup's store, or its location (a directory or a blob URL),
+// which they open.
 
-// Checks one gzip file of a backup against its manifest entry (a regular file, the gzip magic,
-// size, CRC-32); `kind` names it in the error ("data file", "key file").
-void CheckFileEntry(const std::string& path, const DataFile& file, const std::string& kind);
+// Checks every data file of a backup against its manifest entry (a plain name of the tool's
+// own, a plain file of the location, the gzip magic, size, CRC-32), throwing ToolError naming
+// the first that does not match.
+void CheckDataFiles(const BackupStore& store, const Manifest& manifest);
+void CheckDataFiles(const std::string& location, const Manifest& manifest);
+
+// Checks one gzip file of a backup against its manifest entry (a plain file of the location,
+// among `listed`, the store's List(), the gzip magic, size, CRC-32); `kind` names it in the error ("data file",
+// "key file"). The caller checks that the name is one of the tool's own.
+void CheckFileEntry(const BackupStore& store, const std::vector<StoredFile>& listed, const DataFile& file,
+                    const std::string& kind);
 
 // Reads every data file whole and checks its content: as many lines as its manifest entry
 // says, each at most kMaxLineBytes and a JSON object. Together with CheckDataFiles, what a
 // restore runs before its first write, so that a bad backup writes nothing.
-void CheckDataFileContents(const std::string& directory, const Manifest& manifest);
+void CheckDataFileContents(const BackupStore& store, const Manifest& manifest);
+void CheckDataFileContents(const std::string& location, const Manifest& manifest);
 
 // Calls `onItem` for every item line of every data file in order, and checks that each file
 // holds as many items as its manifest entry says. Returns the number of items.
-std::int64_t ForEachItem(const std::string& directory, const Manifest& manifest,
+std::int64_t ForEachItem(const BackupStore& store, const Manifest& manifest,
+                         const std::function<void(const std::string&)>& onItem);
+std::int64_t ForEachItem(const std::string& location, const Manifest& manifest,
                          const std::function<void(const std::string&)>& onItem);
 
 }  // namespace cosmosbackup

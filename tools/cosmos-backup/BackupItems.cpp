@@ -1,10 +1,9 @@
 #include "BackupItems.h"
 
+#include "OpenBackupStore.h"
 #include "ParallelRead.h"
 #include "Progress.h"
 #include "ToolError.h"
-
-#include <filesystem>
 
 namespace cosmosbackup {
 namespace {
@@ -67,13 +66,18 @@ BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std
 }
 
 bool HasBackupCheckpoint(const std::string& directory) {
-    return std::filesystem::is_regular_file(std::filesystem::path(directory) / kCheckpointName);
+    for (const auto& file : OpenBackupStore(directory)->List()) {
+        if (file.name == kCheckpointName && file.plain) return true;
+    }
+    return false;
 }
 
 void RemoveBackupCheckpoints(const std::string& directory) {
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        const auto name = entry.path().filename().string();
-        if (name.rfind("checkpoint", 0) == 0 && entry.path().extension() == ".json") std::filesystem::remove(entry.path());
+    const auto store = OpenBackupStore(directory);
+    for (const auto& file : store->List()) {
+        const auto& name = file.name;
+        const bool json = name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0;
+        if (name.rfind("checkpoint", 0) == 0 && json) store->Remove(name);
     }
 }
 

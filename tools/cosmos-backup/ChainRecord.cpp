@@ -2,16 +2,11 @@
 
 #include "Backup.h"
 #include "DurableFile.h"
+#include "Digest.h"
 #include "InputFile.h"
 #include "KeySet.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
-
-#include <openssl/evp.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <filesystem>
-#include <memory>
 
 namespace cosmosbackup {
 
@@ -42,10 +37,6 @@ ChangeFeedPositions PositionsOf(const nlohmann::json& j) {
         p.ranges.push_back(range);
     }
     return p;
-}
-
-std::string PathIn(const std::string& directory, const std::string& name) {
-    return (std::filesystem::path(directory) / name).string();
 }
 
 }  // namespace
@@ -103,52 +94,35 @@ ChangeFeedPositions ReadChangeFeedPositions(Connection& connection) {
     return positions;
 }
 
-ChangeFeedPositions RecordOrRecallPositions(Connection& connection, const std::string& directory, bool resume) {
-    const auto path = PathIn(directory, kPositionsName);
-    if (resume && std::filesystem::is_regular_file(path)) {
-        try {
-            return PositionsOf(nlohmann::json::parse(ReadSmallFile(path, kPositionsLimit)));
-        } catch (const nlohmann::json::exception& e) {
-            throw ToolError(path + " is not readable: " + e.what());
+ChangeFeedPositions RecordOrRecallPositions(Connection& connection, const std::string& location, bool resume) {
+    const auto store = OpenBackupStore(location);
+    if (resume) {
+        if (const auto text = ReadSmallFile(*store, kPositionsName, kPositionsLimit)) {
+            try {
+                return PositionsOf(nlohmann::json::parse(*text));
+            } catch (const nlohmann::json::exception& e) {
+                throw ToolError(store->Describe() + "/" + kPositionsName + " is not readable: " + e.what());
+            }
         }
     }
     auto positions = ReadChangeFeedPositions(connection);
-    WriteFileDurably(path, PositionsJson(positions).dump() + "\n");
+    WriteFileDurably(*store, kPositionsName, PositionsJson(positions).dump() + "\n");
     return positions;
 }
 
-void RecordChainBase(const std::string& directory, Manifest& manifest, const ChangeFeedPositions& positions) {
+void RecordChainBase(const std::string& location, Manifest& manifest, const ChangeFeedPositions& positions) {
     ChainRecord chain;
     chain.kind = ChainRecord::kFull;
     chain.changeFeed = positions;
-    chain.keys = WriteKeyFile(directory, kKeysFileName, KeysOfItems(directory, manifest));
+    chain.keys = WriteKeyFile(location, kKeysFileName, KeysOfItems(location, manifest));
     SetChain(manifest, chain);
 }
 
-std::string ManifestSha256(const std::string& directory) {
-    const auto path = PathIn(directory, kManifestName);
-    off_t size = 0;
-    const FileDescriptor fd = OpenRegularFile(path, size);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) throw ToolError("cannot compute SHA-256");
-    char buffer[1 << 16];
-    while (true) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw ToolError("cannot read " + path);
-        if (got == 0) break;
-        EVP_DigestUpdate(context.get(), buffer, static_cast<std::size_t>(got));
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    static const char* hex = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += hex[digest[i] >> 4];
-        text += hex[digest[i] & 15];
-    }
-    return text;
+std::string ManifestSha256(const std::string& location) {
+    const auto store = OpenBackupStore(location);
+    const auto text = ReadSmallFile(*store, kManifestName, kMaxManifestBytes);
+    if (!text) throw ToolError(store->Describe() + " has no " + kManifestName);
+    return Sha256Hex(*text);
 }
 
 }  // namespace cosmosbackup

@@ -53,16 +53,17 @@ void SetChain(Manifest& manifest, const ChainRecord& chain);
 // Reads each range's change feed position now (one cheap request per range).
 ChangeFeedPositions ReadChangeFeedPositions(Connection& connection);
 
-// The positions of a backup in `directory`: recorded durably by its first run before any item
+// The positions of the backup at `location` (a directory or a blob URL): recorded durably by its first run before any item
 // is read, and read back when it is resumed, so that a resumed backup keeps the positions from
 // before its first read.
-ChangeFeedPositions RecordOrRecallPositions(Connection& connection, const std::string& directory, bool resume);
+ChangeFeedPositions RecordOrRecallPositions(Connection& connection, const std::string& location, bool resume);
 
 // Makes a full backup the base of a chain: writes the key set of its items (keys.jsonl.gz)
 // and records it with the positions in the manifest.
-void RecordChainBase(const std::string& directory, Manifest& manifest, const ChangeFeedPositions& positions);
+void RecordChainBase(const std::string& location, Manifest& manifest, const ChangeFeedPositions& positions);
 
-// SHA-256 of a backup's manifest file, 64 lower-case hex digits.
-std::string ManifestSha256(const std::string& directory);
+// SHA-256 of a backup's manifest file, 64 lower-case hex digits; throws ToolError when it is
+// missing, not a plain file or larger than a manifest may be.
+std::string ManifestSha256(const std::string& location);
 
 }  // namespace cosmosbackup

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,6 +53,28 @@ std::string ReadSmallFile(const std::string& path, std::size_t limit) {
     text << in.rdbuf();
     if (!in && !in.eof()) throw ToolError("cannot read " + path);
     return text.str();
+}
+
+void WriteFileDurably(BackupStore& store, const std::string& name, const std::string& content) {
+    auto writer = store.OpenWrite(name);
+    writer->Write(content.data(), content.size());
+    writer->Commit();
+}
+
+std::optional<std::string> ReadSmallFile(const BackupStore& store, const std::string& name, std::size_t limit) {
+    const auto where = store.Describe() + "/" + name;
+    const auto files = store.List();
+    const auto found = std::find_if(files.begin(), files.end(), [&](const StoredFile& f) { return f.name == name; });
+    if (found == files.end()) return std::nullopt;
+    if (!found->plain) throw ToolError(where + " is not a regular file");
+    std::string text;
+    auto reader = store.OpenRead(name);
+    char chunk[1 << 16];
+    while (const auto got = reader->Read(chunk, sizeof chunk)) {
+        text.append(chunk, got);
+        if (text.size() > limit) throw ToolError(where + " is larger than " + std::to_string(limit) + " bytes");
+    }
+    return text;
 }
 
 }  // namespace cosmosbackup

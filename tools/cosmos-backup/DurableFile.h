@@ -1,5 +1,8 @@
 #pragma once
 
+#include "BackupStore.h"
+
+#include <optional>
 #include <string>
 
 namespace cosmosbackup {
@@ -11,5 +14,13 @@ void WriteFileDurably(const std::string& path, const std::string& content);
 
 // The whole content of a small file; throws ToolError when it cannot be read or exceeds `limit`.
 std::string ReadSmallFile(const std::string& path, std::size_t limit);
+
+// The same for a small file of a backup location (a directory or a blob prefix): the store's
+// commit makes it appear whole.
+void WriteFileDurably(BackupStore& store, const std::string& name, const std::string& content);
+
+// The whole content of a small file of a backup location, or nothing when it has no file of
+// that name; throws ToolError when it cannot be read, is not a plain file or exceeds `limit`.
+std::optional<std::string> ReadSmallFile(const BackupStore& store, const std::string& name, std::size_t limit);
 
 }  // namespace cosmosbackup

@@ -1,40 +1,38 @@
 #pragma once
 
+#include "BackupStore.h"
+#include "GzipStream.h"
 #include "InputFile.h"
 
-#include <zlib.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace cosmosbackup {
 
-// A gzip-compressed JSON Lines file being written: one item per line.
+// A gzip-compressed JSON Lines file being written into a backup location: one item per line.
 class GzipLineWriter {
 public:
+    GzipLineWriter(BackupStore& store, const std::string& name);
+    // A file in a local directory.
     explicit GzipLineWriter(const std::string& path);
-    ~GzipLineWriter();
-    GzipLineWriter(const GzipLineWriter&) = delete;
-    GzipLineWriter& operator=(const GzipLineWriter&) = delete;
 
     void WriteLine(const std::string& line);
-    // Flushes and closes; throws ToolError when the data did not reach the file.
-    void Close();
+    // Ends the file and commits it; throws ToolError when the data did not reach the store.
+    StoredBytes Close();
 
 private:
-    std::string m_path;
-    gzFile m_file;
+    std::unique_ptr<GzipOutput> m_out;
 };
 
 // A gzip-compressed JSON Lines file of a backup being read, line by line. The file must be a
-// regular file (a symbolic link is refused), start with the gzip magic, and hold no line
-// longer than `maxLineBytes`.
+// plain file of its location (in a directory: a regular file, never through a symbolic link),
+// start with the gzip magic, and hold no line longer than `maxLineBytes`.
 class GzipLineReader {
 public:
+    GzipLineReader(const BackupStore& store, const std::string& name, std::size_t maxLineBytes = kMaxLineBytes);
+    // A file in a local directory.
     explicit GzipLineReader(const std::string& path, std::size_t maxLineBytes = kMaxLineBytes);
-    ~GzipLineReader();
-    GzipLineReader(const GzipLineReader&) = delete;
-    GzipLineReader& operator=(const GzipLineReader&) = delete;
 
     // False at the end of the file; throws ToolError on a damaged file.
     bool ReadLine(std::string& line);
@@ -42,15 +40,17 @@ public:
 private:
     bool Fill();
 
-    std::string m_path;
+    std::string m_where;
     std::size_t m_maxLineBytes;
-    gzFile m_file;
+    std::unique_ptr<GzipInput> m_in;
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_eof = false;
 };
 
-// CRC-32 of a regular file's bytes (never through a symbolic link), as eight lower-case hex digits.
+// CRC-32 of a stored file's bytes (in a directory: a regular file, never through a symbolic
+// link), as eight lower-case hex digits.
+std::string FileCrc32(const BackupStore& store, const std::string& name);
 std::string FileCrc32(const std::string& path);
 
 }  // namespace cosmosbackup

@@ -8,12 +8,11 @@
 #include "InputFile.h"
 #include "ItemKey.h"
 #include "KeySet.h"
+#include "LocationPath.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <filesystem>
 #include <iterator>
 #include <unordered_map>
 
@@ -46,34 +45,28 @@ std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since, co
     return parts;
 }
 
-// Rewrites a data file without the lines `superseded` names (line numbers from 0).
-void DropLines(const std::string& directory, DataFile& file, const std::vector<std::int64_t>& superseded) {
-    const auto path = DataFilePath(directory, file.name);
-    const auto temporary = path + ".tmp";
+// Rewrites a data file without the lines `superseded` names (line numbers from 0). The new
+// file replaces the old one whole when it is committed.
+void DropLines(BackupStore& store, DataFile& file, const std::vector<std::int64_t>& superseded) {
     std::int64_t line = 0, kept = 0;
-    {
-        GzipLineReader reader(path);
-        GzipLineWriter writer(temporary);
-        chmod(temporary.c_str(), S_IRUSR | S_IWUSR);
-        std::string text;
-        for (; reader.ReadLine(text); ++line) {
-            if (std::binary_search(superseded.begin(), superseded.end(), line)) continue;
-            writer.WriteLine(text);
-            ++kept;
-        }
-        writer.Close();
+    GzipLineReader reader(store, file.name);
+    GzipLineWriter writer(store, file.name);
+    std::string text;
+    for (; reader.ReadLine(text); ++line) {
+        if (std::binary_search(superseded.begin(), superseded.end(), line)) continue;
+        writer.WriteLine(text);
+        ++kept;
     }
-    SyncFile(temporary);
-    std::filesystem::rename(temporary, path);
-    SyncDirectory(directory);
+    const auto stored = writer.Close();
     file.items = kept;
-    file.bytes = static_cast<std::int64_t>(std::filesystem::file_size(path));
-    file.crc32 = FileCrc32(path);
+    file.bytes = stored.bytes;
+    file.crc32 = stored.crc32;
 }
 
 // The keys of the changed items. An item that changed again while the feed was read comes
 // twice; only its last version is kept, so that writes in parallel cannot put an older one last.
-KeySet KeepLatestVersions(const std::string& directory, Manifest& manifest) {
+KeySet KeepLatestVersions(const std::string& location, Manifest& manifest) {
+    const auto store = OpenBackupStore(location);
     const ItemKeyMaker maker(manifest.partitionKey);
     struct Place {
         std::size_t file;
@@ -85,7 +78,7 @@ KeySet KeepLatestVersions(const std::string& directory, Manifest& manifest) {
         Manifest one = manifest;
         one.files = {manifest.files[f]};
         std::int64_t line = 0;
-        ForEachItem(directory, one, [&](const std::string& text) {
+        ForEachItem(*store, one, [&](const std::string& text) {
             const auto item = nlohmann::json::parse(text, nullptr, false);
             if (item.is_discarded() || !item.is_object()) throw ToolError("a changed item is not a JSON object");
             const auto found = latest.find(maker.KeyOf(item));
@@ -102,7 +95,7 @@ KeySet KeepLatestVersions(const std::string& directory, Manifest& manifest) {
     for (std::size_t f = 0; f < manifest.files.size(); ++f) {
         if (!superseded[f].empty()) {
             std::sort(superseded[f].begin(), superseded[f].end());
-            DropLines(directory, manifest.files[f], superseded[f]);
+            DropLines(*store, manifest.files[f], superseded[f]);
         }
         manifest.itemCount += manifest.files[f].items;
     }
@@ -149,15 +142,18 @@ KeyChanges CompareKeys(const KeySet& parent, const KeySet& changed, const KeySet
 
 // An interrupted increment goes on only from the parent it began with: its change feed parts
 // came from that parent's positions. Removed with the other checkpoints.
-void RecordOrCheckParent(const std::string& directory, const std::string& parentSha256, bool resume) {
-    const auto path = (std::filesystem::path(directory) / "checkpoint-parent.json").string();
-    if (resume && std::filesystem::is_regular_file(path)) {
-        const auto recorded = nlohmann::json::parse(ReadSmallFile(path, 4096), nullptr, false);
-        if (recorded.is_object() && recorded.value("manifestSha256", std::string()) == parentSha256) return;
-        throw ToolError("the interrupted increment in " + directory + " was taken since another backup than --since names; "
-                        "resume it with the same --since");
+void RecordOrCheckParent(const std::string& location, const std::string& parentSha256, bool resume) {
+    constexpr const char* kParentName = "checkpoint-parent.json";
+    const auto store = OpenBackupStore(location);
+    if (resume) {
+        if (const auto text = ReadSmallFile(*store, kParentName, 4096)) {
+            const auto recorded = nlohmann::json::parse(*text, nullptr, false);
+            if (recorded.is_object() && recorded.value("manifestSha256", std::string()) == parentSha256) return;
+            throw ToolError("the interrupted increment in " + location + " was taken since another backup than --since names; "
+                            "resume it with the same --since");
+        }
     }
-    WriteFileDurably(path, nlohmann::json{{"manifestSha256", parentSha256}}.dump() + "\n");
+    WriteFileDurably(*store, kParentName, nlohmann::json{{"manifestSha256", parentSha256}}.dump() + "\n");
 }
 
 }  // namespace
@@ -176,8 +172,11 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     const auto chain = CheckedParentChain(options, connectionOptions.endpoint, manifest);
     const auto& parent = chain.back();
     const KeySet parentKeys = ReadKeyFile(parent.directory, parent.record.keys);
+    // Refuses an increment that could not name its parent (another kind of storage) before the first write.
+    const LinkReference parentLink{RelativeLocation(parent.directory, options.directory), ManifestSha256(parent.directory)};
+    const LinkReference baseLink{RelativeLocation(chain.front().directory, options.directory), ManifestSha256(chain.front().directory)};
     PrepareDirectory(options);
-    RecordOrCheckParent(options.directory, ManifestSha256(parent.directory), options.resume);
+    RecordOrCheckParent(options.directory, parentLink.manifestSha256, options.resume);
     const auto positions = RecordOrRecallPositions(connection, options.directory, options.resume);
 
     auto items = ReadBackupItems(connection, connectionOptions, options, 0, ChangeFeedParts(parent.record.changeFeed, positions));
@@ -196,8 +195,8 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     record.changeFeed = positions;
     record.keys = WriteKeyFile(options.directory, kKeysFileName, keys.keys);
     record.deletions = WriteKeyFile(options.directory, kDeletionsFileName, keys.deletions);
-    record.parent = LinkReference{RelativePath(parent.directory, options.directory), ManifestSha256(parent.directory)};
-    record.base = LinkReference{RelativePath(chain.front().directory, options.directory), ManifestSha256(chain.front().directory)};
+    record.parent = parentLink;
+    record.base = baseLink;
     record.length = parent.record.length + 1;
     SetChain(manifest, record);
     WriteManifest(options.directory, manifest);

@@ -59,13 +59,6 @@ FileDescriptor OpenRegularFile(const std::string& path, off_t& size) {
     return fd;
 }
 
-void RequireGzipMagic(int fd, const std::string& path) {
-    unsigned char magic[2] = {0, 0};
-    if (::pread(fd, magic, sizeof magic, 0) != static_cast<ssize_t>(sizeof magic) || magic[0] != 0x1f || magic[1] != 0x8b) {
-        throw ToolError(path + " is not a gzip file");
-    }
-}
-
 namespace {
 
 void Sync(const std::string& path, int flags) {
@@ -74,8 +67,6 @@ void Sync(const std::string& path, int flags) {
 }
 
 }  // namespace
-
-void SyncFile(const std::string& path) { Sync(path, O_RDONLY); }
 
 void SyncDirectory(const std::string& path) { Sync(path, O_RDONLY | O_DIRECTORY); }
 

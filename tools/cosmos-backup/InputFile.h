@@ -43,11 +43,7 @@ std::string DataFilePath(const std::string& directory, const std::string& name);
 // otherwise. `size` receives its size.
 FileDescriptor OpenRegularFile(const std::string& path, off_t& size);
 
-// Throws ToolError unless the open file starts with the gzip magic bytes.
-void RequireGzipMagic(int fd, const std::string& path);
-
-// Makes a file's data, or a directory's entries, durable (fsync); throws ToolError on failure.
-void SyncFile(const std::string& path);
+// Makes a directory's entries durable (fsync); throws ToolError on failure.
 void SyncDirectory(const std::string& path);
 
 }  // namespace cosmosbackup

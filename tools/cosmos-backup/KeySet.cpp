@@ -2,20 +2,16 @@
 
 #include "BackupFiles.h"
 #include "ChainRecord.h"
-#include "DurableFile.h"
 #include "GzipFile.h"
-#include "InputFile.h"
 #include "ItemKey.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <mutex>
 #include <thread>
-#include <filesystem>
 
 namespace cosmosbackup {
 namespace {
@@ -24,9 +20,8 @@ constexpr long long kRangesAsJson = 1;
 // A key is an id of at most 1023 bytes and up to three key values.
 constexpr std::size_t kMaxKeyBytes = 64u << 10;
 
-std::string PathOf(const std::string& directory, const std::string& name) {
+void RequireKeyFileName(const std::string& name) {
     if (name != kKeysFileName && name != kDeletionsFileName) throw ToolError("\"" + name + "\" is not a key file of this tool");
-    return (std::filesystem::path(directory) / name).string();
 }
 
 std::vector<std::string> CurrentRanges(Connection& connection) {
@@ -50,13 +45,13 @@ void Normalise(KeySet& keys) {
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
 }
 
-KeySet KeysOfItems(const std::string& directory, const Manifest& manifest) {
+KeySet KeysOfItems(const std::string& location, const Manifest& manifest) {
     const ItemKeyMaker maker(manifest.partitionKey);
     KeySet keys;
     keys.reserve(static_cast<std::size_t>(manifest.itemCount));
-    ForEachItem(directory, manifest, [&](const std::string& text) {
+    ForEachItem(location, manifest, [&](const std::string& text) {
         const auto item = nlohmann::json::parse(text, nullptr, false);
-        if (item.is_discarded() || !item.is_object()) throw ToolError("an item of " + directory + " is not a JSON object");
+        if (item.is_discarded() || !item.is_object()) throw ToolError("an item of " + location + " is not a JSON object");
         keys.push_back(maker.KeyOf(item));
     });
     Normalise(keys);
@@ -121,38 +116,37 @@ KeySet ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsag
     return keys;
 }
 
-DataFile WriteKeyFile(const std::string& directory, const std::string& name, const KeySet& keys) {
-    const auto path = PathOf(directory, name);
-    {
-        GzipLineWriter writer(path);
-        chmod(path.c_str(), S_IRUSR | S_IWUSR);
-        for (const auto& key : keys) writer.WriteLine(key);
-        writer.Close();
-    }
-    SyncFile(path);
-    DataFile entry{name, static_cast<std::int64_t>(keys.size()), static_cast<std::int64_t>(std::filesystem::file_size(path)),
-                   FileCrc32(path)};
-    return entry;
+DataFile WriteKeyFile(const std::string& location, const std::string& name, const KeySet& keys) {
+    RequireKeyFileName(name);
+    const auto store = OpenBackupStore(location);
+    GzipLineWriter writer(*store, name);
+    for (const auto& key : keys) writer.WriteLine(key);
+    const auto stored = writer.Close();
+    return DataFile{name, static_cast<std::int64_t>(keys.size()), stored.bytes, stored.crc32};
 }
 
-void CheckKeyFile(const std::string& directory, const DataFile& entry) {
-    CheckFileEntry(PathOf(directory, entry.name), entry, "key file");
+void CheckKeyFile(const std::string& location, const DataFile& entry) {
+    RequireKeyFileName(entry.name);
+    const auto store = OpenBackupStore(location);
+    CheckFileEntry(*store, store->List(), entry, "key file");
 }
 
-KeySet ReadKeyFile(const std::string& directory, const DataFile& entry) {
-    CheckKeyFile(directory, entry);
-    const auto path = PathOf(directory, entry.name);
-    GzipLineReader reader(path, kMaxKeyBytes);
+KeySet ReadKeyFile(const std::string& location, const DataFile& entry) {
+    CheckKeyFile(location, entry);
+    const auto store = OpenBackupStore(location);
+    const auto where = store->Describe() + "/" + entry.name;
+    GzipLineReader reader(*store, entry.name, kMaxKeyBytes);
     KeySet keys;
-    keys.reserve(static_cast<std::size_t>(std::max<std::int64_t>(entry.items, 0)));
+    // The count is the manifest's, which is input: a reservation no larger than the file.
+    keys.reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(entry.items, 0, entry.bytes)));
     std::string line;
     while (reader.ReadLine(line)) {
-        if (CanonicalKey(line) != line) throw ToolError(path + ": a key is not in its canonical form");
-        if (!keys.empty() && !(keys.back() < line)) throw ToolError(path + ": the keys are not in order");
+        if (CanonicalKey(line) != line) throw ToolError(where + ": a key is not in its canonical form");
+        if (!keys.empty() && !(keys.back() < line)) throw ToolError(where + ": the keys are not in order");
         keys.push_back(line);
     }
     if (static_cast<std::int64_t>(keys.size()) != entry.items) {
-        throw ToolError(path + " holds " + std::to_string(keys.size()) + " keys, the manifest says " + std::to_string(entry.items));
+        throw ToolError(where + " holds " + std::to_string(keys.size()) + " keys, the manifest says " + std::to_string(entry.items));
     }
     return keys;
 }

@@ -19,8 +19,8 @@ std::string CanonicalKey(const std::string& text);
 // Sorts and removes repeats.
 void Normalise(KeySet& keys);
 
-// The keys of every item in the backup's data files.
-KeySet KeysOfItems(const std::string& directory, const Manifest& manifest);
+// The keys of every item in the data files of the backup at `location` (a directory or a blob URL).
+KeySet KeysOfItems(const std::string& location, const Manifest& manifest);
 
 struct LiveKeyRead {
     ConnectionOptions connection;  // for the readers' own bridge objects
@@ -35,13 +35,15 @@ struct LiveKeyRead {
 // bridge object of its own. `usage` receives what the readers' requests cost.
 KeySet ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsage& usage);
 
-// Key files of a backup (keys.jsonl.gz, deletions.jsonl.gz): one key per line, gzip, owner
-// only, made durable before the manifest that lists them. `name` is the file's plain name.
-DataFile WriteKeyFile(const std::string& directory, const std::string& name, const KeySet& keys);
-// Checks the file against its manifest entry (regular file, size, CRC-32, count, every line a
-// key in order) and returns its keys; throws ToolError naming the file otherwise.
-KeySet ReadKeyFile(const std::string& directory, const DataFile& entry);
-// Only the entry's size and checksum, without reading the keys.
-void CheckKeyFile(const std::string& directory, const DataFile& entry);
+// Key files of a backup (keys.jsonl.gz, deletions.jsonl.gz) at `location`: one key per line,
+// gzip, committed (durable, owner only) before the manifest that lists them. `name` is one
+// of the two names.
+DataFile WriteKeyFile(const std::string& location, const std::string& name, const KeySet& keys);
+// Checks the file against its manifest entry (one of the two names, a plain file, size, CRC-32,
+// count, every line a key of at most 64 KiB, in order) and returns its keys; throws ToolError
+// naming the file otherwise.
+KeySet ReadKeyFile(const std::string& location, const DataFile& entry);
+// Only the entry's name, size and checksum, without reading the keys.
+void CheckKeyFile(const std::string& location, const DataFile& entry);
 
 }  // namespace cosmosbackup

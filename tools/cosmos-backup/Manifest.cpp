@@ -1,15 +1,10 @@
 #include "Manifest.h"
 
 #include "InputFile.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <set>
 
 namespace cosmosbackup {
@@ -85,47 +80,39 @@ void from_json(const nlohmann::json& j, Manifest& m) {
     m.chain = j.value("chain", nlohmann::json());
 }
 
-void WriteManifest(const std::string& directory, const Manifest& manifest) {
-    const auto final = std::filesystem::path(directory) / kManifestName;
-    const auto temporary = std::filesystem::path(directory) / (std::string(kManifestName) + ".tmp");
-    {
-        std::ofstream out(temporary);
-        if (!out) throw ToolError("cannot write " + temporary.string());
-        out << nlohmann::json(manifest).dump(2) << '\n';
-        out.flush();
-        if (!out) throw ToolError("cannot write " + temporary.string());
-    }
-    chmod(temporary.c_str(), S_IRUSR | S_IWUSR);
-    // The data files' entries and the manifest's content are durable before the rename makes
-    // the backup complete, and the rename is durable before the backup is reported done.
-    SyncFile(temporary.string());
-    SyncDirectory(directory);
-    std::error_code error;
-    std::filesystem::rename(temporary, final, error);
-    if (error) throw ToolError("cannot write " + final.string() + ": " + error.message());
-    SyncDirectory(directory);
+void WriteManifest(BackupStore& store, const Manifest& manifest) {
+    // The store's commit makes the manifest appear whole and durable; the data files it vouches
+    // for were committed (and made durable) before.
+    const std::string text = nlohmann::json(manifest).dump(2) + "\n";
+    auto writer = store.OpenWrite(kManifestName);
+    writer->Write(text.data(), text.size());
+    writer->Commit();
+}
+
+void WriteManifest(const std::string& location, const Manifest& manifest) {
+    WriteManifest(*OpenBackupStore(location), manifest);
 }
 
 namespace {
 
-std::string ReadManifestText(const std::string& directory, const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT) {
-        throw ToolError(directory + " has no " + kManifestName + ": the backup is incomplete or not a backup");
+std::string ReadManifestText(const BackupStore& store, const std::string& where) {
+    const auto files = store.List();
+    const auto found = std::find_if(files.begin(), files.end(), [](const StoredFile& f) { return f.name == kManifestName; });
+    if (found == files.end()) {
+        throw ToolError(store.Describe() + " has no " + kManifestName + ": the backup is incomplete or not a backup");
     }
-    off_t size = 0;
-    const FileDescriptor fd = OpenRegularFile(path, size);
-    if (static_cast<std::uintmax_t>(size) > kMaxManifestBytes) {
-        throw ToolError(path + " has " + std::to_string(size) + " bytes, more than a manifest may have (" +
-                        std::to_string(kMaxManifestBytes) + ")");
-    }
-    std::string text(static_cast<std::size_t>(size), '\0');
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t got = ::read(fd.get(), text.data() + done, text.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) throw ToolError("cannot read " + path);
-        done += static_cast<std::size_t>(got);
+    if (!found->plain) throw ToolError(where + " is not a regular file");
+    const auto tooLarge = [&](std::uint64_t size) {
+        return ToolError(where + " has " + std::to_string(size) + " bytes, more than a manifest may have (" +
+                         std::to_string(kMaxManifestBytes) + ")");
+    };
+    if (static_cast<std::uint64_t>(found->size) > kMaxManifestBytes) throw tooLarge(found->size);
+    std::string text;
+    auto reader = store.OpenRead(kManifestName);
+    char chunk[1 << 16];
+    while (const auto got = reader->Read(chunk, sizeof chunk)) {
+        text.append(chunk, got);
+        if (text.size() > kMaxManifestBytes) throw tooLarge(text.size());  // grew since it was listed
     }
     return text;
 }
@@ -141,9 +128,9 @@ void CheckFileNames(const Manifest& manifest) {
 
 }  // namespace
 
-Manifest ReadManifest(const std::string& directory) {
-    const auto path = (std::filesystem::path(directory) / kManifestName).string();
-    const std::string text = ReadManifestText(directory, path);
+Manifest ReadManifest(const BackupStore& store) {
+    const auto path = store.Describe() + "/" + kManifestName;
+    const std::string text = ReadManifestText(store, path);
     try {
         Manifest manifest = nlohmann::json::parse(text).get<Manifest>();
         if (manifest.formatVersion < Manifest::kOldestFormatVersion || manifest.formatVersion > Manifest::kChainFormatVersion) {
@@ -164,5 +151,7 @@ Manifest ReadManifest(const std::string& directory) {
         throw ToolError(path + ": " + e.what());
     }
 }
+
+Manifest ReadManifest(const std::string& location) { return ReadManifest(*OpenBackupStore(location)); }
 
 }  // namespace cosmosbackup

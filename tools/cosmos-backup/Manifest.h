@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BackupStore.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -70,12 +72,15 @@ void from_json(const nlohmann::json& j, Manifest& m);
 
 inline constexpr const char* kManifestName = "manifest.json";
 
-// Writes the manifest atomically and durably (a temporary file, synced, renamed into place,
-// directory synced), owner-only. The data files must have been synced before.
-void WriteManifest(const std::string& directory, const Manifest& manifest);
+// Writes the manifest atomically and durably (the store's commit: in a directory a temporary
+// file, synced, renamed into place, directory synced), owner-only. The data files must have
+// been committed before.
+void WriteManifest(BackupStore& store, const Manifest& manifest);
+void WriteManifest(const std::string& location, const Manifest& manifest);
 // Reads and checks the manifest as untrusted input; throws ToolError when it is missing, not a
 // regular file, too large, unreadable, of an unknown format version, or names a data file
 // that is not one of the tool's own (or one twice).
-Manifest ReadManifest(const std::string& directory);
+Manifest ReadManifest(const BackupStore& store);
+Manifest ReadManifest(const std::string& location);
 
 }  // namespace cosmosbackup

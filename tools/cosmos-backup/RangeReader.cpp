@@ -2,13 +2,10 @@
 
 #include "DurableFile.h"
 #include "GzipFile.h"
-#include "InputFile.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <vector>
 
@@ -32,22 +29,20 @@ struct RangeReader::Page {
 };
 
 RangeReader::RangeReader(RangeReadSettings settings, nlohmann::json range, RangeCheckpoint start)
-    : m_settings(std::move(settings)), m_range(std::move(range)), m_checkpoint(std::move(start)) {}
+    : m_settings(std::move(settings)),
+      m_store(OpenBackupStore(m_settings.directory)),
+      m_range(std::move(range)),
+      m_checkpoint(std::move(start)) {}
 
 RangeReader::~RangeReader() = default;
 
-std::string RangeReader::PathOf(const std::string& name) const {
-    return (std::filesystem::path(m_settings.directory) / name).string();
-}
-
 // Files of this range that no checkpoint lists were being written when the backup stopped.
 void RangeReader::RemoveUnsealedFiles() const {
-    for (const auto& entry : std::filesystem::directory_iterator(m_settings.directory)) {
-        const std::string name = entry.path().filename().string();
-        if (!IsRangeDataFileOf(name, m_checkpoint.range)) continue;
+    for (const auto& entry : m_store->List()) {
+        if (!IsRangeDataFileOf(entry.name, m_checkpoint.range)) continue;
         bool sealed = false;
-        for (const auto& file : m_checkpoint.files) sealed = sealed || file.name == name;
-        if (!sealed) std::filesystem::remove(entry.path());
+        for (const auto& file : m_checkpoint.files) sealed = sealed || file.name == entry.name;
+        if (!sealed) m_store->Remove(entry.name);
     }
 }
 
@@ -81,8 +76,7 @@ void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRe
     for (const auto& item : page.items) {
         if (!m_writer) {
             m_open = DataFile{RangeDataFileName(m_checkpoint.range, static_cast<int>(m_checkpoint.files.size())), 0, 0, {}};
-            m_writer = std::make_unique<GzipLineWriter>(PathOf(m_open.name));
-            chmod(PathOf(m_open.name).c_str(), S_IRUSR | S_IWUSR);
+            m_writer = std::make_unique<GzipLineWriter>(*m_store, m_open.name);
             m_openedAt = NowSeconds();
         }
         m_writer->WriteLine(item.strValue);
@@ -94,16 +88,14 @@ void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRe
     if (full || page.last) Seal(page.continuation, page.last);
 }
 
-// Closes the open file (if any), makes it durable, and records it with the continuation after
-// it: from then on a resumed backup keeps it and reads on from there.
+// Closes the open file (if any), which commits it durably, and records it with the continuation
+// after it: from then on a resumed backup keeps it and reads on from there.
 void RangeReader::Seal(const std::string& continuation, bool last) {
     if (m_writer) {
-        m_writer->Close();
+        const StoredBytes stored = m_writer->Close();
         m_writer.reset();
-        const auto path = PathOf(m_open.name);
-        SyncFile(path);
-        m_open.bytes = static_cast<std::int64_t>(std::filesystem::file_size(path));
-        m_open.crc32 = FileCrc32(path);
+        m_open.bytes = stored.bytes;
+        m_open.crc32 = stored.crc32;
         m_checkpoint.files.push_back(m_open);
     }
     m_checkpoint.continuation = continuation;

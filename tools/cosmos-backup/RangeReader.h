@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BackupCheckpoint.h"
+#include "BackupStore.h"
 #include "Connection.h"
 #include "RequestUsage.h"
 
@@ -47,9 +48,8 @@ private:
     void RemoveUnsealedFiles() const;
     void WritePage(const Page& page, std::atomic<std::int64_t>& itemsRead);
     void Seal(const std::string& continuation, bool last);
-    std::string PathOf(const std::string& name) const;
-
     RangeReadSettings m_settings;
+    std::unique_ptr<BackupStore> m_store;
     nlohmann::json m_range;
     RangeCheckpoint m_checkpoint;
     RequestUsage m_usage;

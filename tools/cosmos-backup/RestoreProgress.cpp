@@ -1,12 +1,12 @@
 #include "RestoreProgress.h"
 
 #include "DurableFile.h"
+#include "OpenBackupStore.h"
 #include "ToolError.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <filesystem>
 
 namespace cosmosbackup {
 namespace {
@@ -14,12 +14,12 @@ namespace {
 constexpr std::size_t kRecordLimit = 1024 * 1024;
 
 // Target names may hold any character: the file is named by a hash, the name is inside.
-std::string RecordPath(const std::string& directory, const std::string& target) {
+std::string RecordName(const std::string& target) {
     std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
     for (unsigned char c : target) hash = (hash ^ c) * 1099511628211ULL;
     char name[48];
     std::snprintf(name, sizeof name, "restore-progress-%016llx.json", static_cast<unsigned long long>(hash));
-    return (std::filesystem::path(directory) / name).string();
+    return name;
 }
 
 }  // namespace
@@ -30,14 +30,15 @@ void WriteRestoreProgress(const std::string& directory, const RestoreProgress& p
         {"itemsInFile", p.itemsInFile}, {"itemsDone", p.itemsDone},             {"sessionToken", p.sessionToken},
         {"finished", p.finished},
     };
-    WriteFileDurably(RecordPath(directory, p.target), j.dump() + "\n");
+    WriteFileDurably(*OpenBackupStore(directory), RecordName(p.target), j.dump() + "\n");
 }
 
 std::optional<RestoreProgress> ReadRestoreProgress(const std::string& directory, const std::string& target) {
-    const auto path = RecordPath(directory, target);
-    if (!std::filesystem::exists(path)) return std::nullopt;
+    const auto path = directory + "/" + RecordName(target);
+    const auto text = ReadSmallFile(*OpenBackupStore(directory), RecordName(target), kRecordLimit);
+    if (!text) return std::nullopt;
     try {
-        const auto j = nlohmann::json::parse(ReadSmallFile(path, kRecordLimit));
+        const auto j = nlohmann::json::parse(*text);
         RestoreProgress p;
         j.at("target").get_to(p.target);
         if (p.target != target) return std::nullopt;  // a hash collision: not this target's record

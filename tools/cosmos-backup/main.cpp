@@ -4,6 +4,7 @@
 #include "Connection.h"
 #include "Credentials.h"
 #include "Increment.h"
+#include "OpenBackupStore.h"
 #include "Restore.h"
 #include "ToolError.h"
 #include "Verify.h"
@@ -108,6 +109,11 @@ int PrintVerify(const VerifySummary& s, bool offline) {
     return s.problemCount == 0 ? 0 : 2;
 }
 
+// A backup location: an existing directory, or a blob URL (checked when it is opened).
+const CLI::Validator kExistingLocation(
+    [](std::string& location) { return IsRemoteLocation(location) ? std::string() : CLI::ExistingDirectory(location); },
+    "DIR|URL");
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,18 +142,18 @@ int main(int argc, char** argv) {
     // With --resume, database and container default to the interrupted backup's.
     backupCmd->add_option("--database", backup.database);
     backupCmd->add_option("--container", backup.container);
-    backupCmd->add_option("--out", backup.directory, "new or empty directory")->required();
+    backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL")->required();
     backupCmd->add_option("--page-size", backup.pageSize, "items per read")->check(CLI::Range(1, 100000))->capture_default_str();
     backupCmd->add_option("--items-per-file", backup.itemsPerFile)->check(CLI::Range(1, 100000000))->capture_default_str();
     backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once")->check(CLI::Range(1, 64))->capture_default_str();
     backupCmd->add_flag("--resume", backup.resume, "go on with the interrupted backup in --out");
-    backupCmd->add_option("--since", backup.since, "an incremental backup: what changed since this backup (the chain's last)")
-        ->check(CLI::ExistingDirectory);
+    backupCmd->add_option("--since", backup.since, "an incremental backup since this backup, the chain's last (directory or blob storage URL)")
+        ->check(kExistingLocation);
     AddThrottlingOptions(backupCmd, global);
 
     RestoreOptions restore;
     auto* restoreCmd = app.add_subcommand("restore", "restore a backup into a new container");
-    restoreCmd->add_option("--from", restore.directory)->required()->check(CLI::ExistingDirectory);
+    restoreCmd->add_option("--from", restore.directory, "backup directory or blob storage URL")->required()->check(kExistingLocation);
     restoreCmd->add_option("--database", restore.database, "target database (default: the source's)");
     restoreCmd->add_option("--container", restore.container, "target container (default: the source's)");
     restoreCmd->add_option("--parallel", restore.parallelism, "write requests in flight")->check(CLI::Range(1, 64))->capture_default_str();
@@ -164,7 +170,7 @@ int main(int argc, char** argv) {
 
     VerifyOptions verify;
     auto* verifyCmd = app.add_subcommand("verify", "check a backup's files and compare it with a live container");
-    verifyCmd->add_option("--from", verify.directory)->required()->check(CLI::ExistingDirectory);
+    verifyCmd->add_option("--from", verify.directory, "backup directory or blob storage URL")->required()->check(kExistingLocation);
     verifyCmd->add_option("--database", verify.database, "container's database (default: the source's)");
     verifyCmd->add_option("--container", verify.container, "container (default: the source's)");
     verifyCmd->add_flag("--offline", verify.offline, "check the files only");

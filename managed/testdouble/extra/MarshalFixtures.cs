@@ -118,4 +118,26 @@ namespace CloudSDKWrapper
         public object MoveNext() { return answer; }
         public object Current() { return null; }
     }
+
+    // GetEnumerator answers with an object of another class, on which MoveNext must not run.
+    public class EnumeratorGivingAnotherObject
+    {
+        private int steps;
+        public static object GetEnumerator(object list) { return new SStringLib("not an enumerator"); }
+        public bool MoveNext() { return ++steps < 2; }
+        public object Current() { return null; }
+    }
+
+    // Lists whose Add takes texts or numbers, not elements.
+    public class ListWithTextAdd
+    {
+        public int nAdded;
+        public void Add(string item) { nAdded += item.Length; }
+    }
+
+    public class ListWithNumberAdd
+    {
+        public int nAdded;
+        public void Add(int item) { nAdded += item; }
+    }
 }

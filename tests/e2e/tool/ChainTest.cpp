@@ -3,6 +3,7 @@
 #include "BackupChain.h"
 #include "ChainRecord.h"
 #include "KeySet.h"
+#include "LocationPath.h"
 #include "Manifest.h"
 #include "TempDir.h"
 #include "ToolError.h"
@@ -50,8 +51,8 @@ void WriteIncrement(const std::string& dir, const std::string& parent, const std
     chain.kind = ChainRecord::kIncremental;
     chain.keys = WriteKeyFile(dir, kKeysFileName, {R"(["a","t1"])"});
     chain.deletions = WriteKeyFile(dir, kDeletionsFileName, {R"(["b","t2"])"});
-    chain.parent = LinkReference{RelativePath(parent, dir), ManifestSha256(parent)};
-    chain.base = LinkReference{RelativePath(base, dir), ManifestSha256(base)};
+    chain.parent = LinkReference{RelativeLocation(parent, dir), ManifestSha256(parent)};
+    chain.base = LinkReference{RelativeLocation(base, dir), ManifestSha256(base)};
     chain.length = length;
     SetChain(m, chain);
     WriteManifest(dir, m);
@@ -127,4 +128,16 @@ TEST(Chains, AParentOfAnotherContainerIsRefused) {
     } catch (const ToolError& e) {
         EXPECT_NE(std::string(e.what()).find("another container"), std::string::npos) << e.what();
     }
+}
+
+// Links name each other relative to their own location, a blob prefix within its container.
+TEST(Chains, BlobLinksResolveWithinTheirContainer) {
+    const std::string container = "http://127.0.0.1:10000/acct/backups";
+    EXPECT_EQ(RelativeLocation(container + "/orders/full", container + "/orders/inc1/"), "../full");
+    EXPECT_EQ(ResolveLocation(container + "/orders/inc1", "../full"), container + "/orders/full");
+    EXPECT_TRUE(SameLocation(container + "/orders//full/", container + "/orders/full"));
+    EXPECT_THROW(ResolveLocation(container + "/inc1", "../../elsewhere"), ToolError);
+    EXPECT_THROW(ResolveLocation(container + "/inc1", "/tmp/full"), ToolError);
+    EXPECT_THROW(RelativeLocation(container + "/full", "/tmp/inc1"), ToolError);
+    EXPECT_THROW(RelativeLocation("http://127.0.0.1:10000/acct/other/full", container + "/inc1"), ToolError);
 }

@@ -1,0 +1,326 @@
+// Where a backup lives: the local directory and the blob prefix, the latter against a real
+// local storage server (run under with-azurite.sh, which exports its endpoint, account and key).
+#include "BlobClient.h"
+#include "BlobStore.h"
+#include "Digest.h"
+#include "DirectoryStore.h"
+#include "OpenBackupStore.h"
+#include "SharedKey.h"
+#include "TempDir.h"
+#include "ToolError.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+
+using namespace cosmosbackup;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+void WriteFile(BackupStore& store, const std::string& name, const std::string& content) {
+    auto writer = store.OpenWrite(name);
+    // Uneven pieces, so that blocks fill across writes.
+    for (std::size_t at = 0; at < content.size(); at += 7777) writer->Write(content.data() + at, std::min<std::size_t>(7777, content.size() - at));
+    writer->Commit();
+}
+
+std::string ReadFile(const BackupStore& store, const std::string& name) {
+    auto reader = store.OpenRead(name);
+    std::string content;
+    char buffer[10000];
+    while (const auto n = reader->Read(buffer, sizeof buffer)) content.append(buffer, n);
+    return content;
+}
+
+std::string Names(const std::vector<StoredFile>& files) {
+    std::string names;
+    for (const auto& f : files) names += f.name + (f.plain ? ":" + std::to_string(f.size) : "(not plain)") + " ";
+    return names;
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ToolError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// What every store must do alike: files appear whole on Commit only, come back byte for byte,
+// list in name order, and a location that holds anything is not taken for a new backup.
+// `addOddEntries` puts entries beside the files that are not plain files: they must list as such.
+void ExerciseStore(BackupStore& store, const std::function<void()>& addOddEntries, const std::string& oddNames) {
+    store.CreateNew();
+    addOddEntries();
+    const std::string big = RandomBytes(300'000, 1);
+    WriteFile(store, "items-00000.jsonl.gz", big);
+    WriteFile(store, "empty", "");
+    {
+        auto abandoned = store.OpenWrite("manifest.json");
+        abandoned->Write("{}", 2);
+    }  // dropped without Commit
+    EXPECT_EQ("empty:0 items-00000.jsonl.gz:300000 " + oddNames, Names(store.List()));
+    EXPECT_EQ(big, ReadFile(store, "items-00000.jsonl.gz"));
+    EXPECT_EQ("", ReadFile(store, "empty"));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { store.CreateNew(); }).find("not empty"));
+    EXPECT_NE("(no error)", ErrorOf([&] { store.OpenRead("manifest.json"); }));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { store.OpenRead("../x"); }).find("not a plain file name"));
+
+    WriteFile(store, "empty", "now with content");  // replaced whole
+    EXPECT_EQ("now with content", ReadFile(store, "empty"));
+    store.Remove("empty");
+    store.Remove("empty");  // gone already: not an error
+    EXPECT_EQ("items-00000.jsonl.gz:300000 " + oddNames, Names(store.List()));
+}
+
+}  // namespace
+
+TEST(SharedKey, StringToSignMatchesTheDocumentedExample) {
+    // The service's documented Get Container Metadata example against the local emulator path.
+    StorageRequest request{"GET", "/myaccount/mycontainer", {{"restype", "container"}, {"comp", "metadata"}, {"timeout", "20"}},
+                           {{"x-ms-date", "Sun, 11 Oct 2009 21:49:13 GMT"}, {"x-ms-version", "2009-09-19"}}, 0};
+    EXPECT_EQ("GET\n\n\n\n\n\n\n\n\n\n\n\nx-ms-date:Sun, 11 Oct 2009 21:49:13 GMT\nx-ms-version:2009-09-19\n"
+              "/myaccount/myaccount/mycontainer\ncomp:metadata\nrestype:container\ntimeout:20",
+              SharedKeyStringToSign("myaccount", request));
+    // A body's length and MD5 take their places; HMAC-SHA256 as RFC 4231 test case 2.
+    request = StorageRequest{"PUT", "/c/b", {}, {{"content-md5", "Q2hlY2sgSW50ZWdyaXR5IQ=="}}, 11};
+    EXPECT_EQ("PUT\n\n\n11\nQ2hlY2sgSW50ZWdyaXR5IQ==\n\n\n\n\n\n\n\n/a/c/b", SharedKeyStringToSign("a", request));
+    EXPECT_EQ("W9zBRr9gdU5qBCQmCJV1x1oAPwidJzmDnexYuWTsOEM=", EncodeBase64(HmacSha256("Jefe", "what do ya want for nothing?")));
+}
+
+TEST(BlobLocation, BothUrlFormsAndWhatIsRefused) {
+    unsetenv("AZURE_STORAGE_ACCOUNT");
+    auto hosted = ParseBlobLocation("https://acct.blob.core.windows.net/backups/shop/orders-1/");
+    EXPECT_EQ("acct", hosted.account);
+    EXPECT_EQ("backups", hosted.container);
+    EXPECT_EQ("shop/orders-1/", hosted.prefix);
+    EXPECT_EQ("/backups/shop/orders-1/manifest.json", hosted.PathOf("manifest.json"));
+    auto local = ParseBlobLocation("http://127.0.0.1:10000/devacct/backups");
+    EXPECT_EQ("devacct", local.account);
+    EXPECT_EQ("", local.prefix);
+    EXPECT_EQ("http://127.0.0.1:10000", local.endpoint);
+    EXPECT_EQ("/devacct/backups/a%20b", local.PathOf("a b"));
+
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/c1c/p?sv=1&sig=SECRET"); }).find("never on the command line"));
+    EXPECT_EQ(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/c1c/p?sv=1&sig=SECRET"); }).find("SECRET"));
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("http://a.blob.core.windows.net/c1c/p"); }).find("https"));
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/Bad_Name/p"); }).find("container"));
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/ccc/../p"); }).find("relative"));
+    setenv("AZURE_STORAGE_ACCOUNT", "other", 1);
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/ccc/p"); }).find("AZURE_STORAGE_ACCOUNT"));
+    EXPECT_EQ("other", ParseBlobLocation("https://backups.example.com/ccc/p").account);
+    unsetenv("AZURE_STORAGE_ACCOUNT");
+}
+
+TEST(DirectoryStore, KeepsTheStoreContractAndRefusesLinksAndOddFiles) {
+    TempDir temp;
+    const std::string path = temp.path() + "/backup";
+    DirectoryStore store(path);
+    ExerciseStore(store, [&] {
+        fs::create_directory(path + "/sub");
+        fs::create_symlink(path + "/items-00000.jsonl.gz", path + "/link");
+    }, "link(not plain) sub(not plain) ");
+    EXPECT_NE(std::string::npos, ErrorOf([&] { store.OpenRead("link"); }).find("symbolic link"));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { store.OpenRead("sub"); }).find("not a regular file"));
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(path + "/items-00000.jsonl.gz").permissions());
+}
+
+// A local HTTP server that answers each request, on a connection of its own, with the next
+// of its scripted answers (the last one repeats).
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::vector<std::string> answers) : m_answers(std::move(answers)) {
+        m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(m_socket, 8);
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~ScriptedServer() {
+        ::shutdown(m_socket, SHUT_RDWR);
+        ::close(m_socket);
+        m_thread.join();
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/acct/ccc/p"; }
+    int requests() const { return m_requests; }
+
+private:
+    void Serve() {
+        while (true) {
+            const int connection = ::accept(m_socket, nullptr, nullptr);
+            if (connection < 0) return;
+            std::string request;
+            char buffer[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                const auto got = ::recv(connection, buffer, sizeof buffer, 0);
+                if (got <= 0) break;
+                request.append(buffer, static_cast<std::size_t>(got));
+            }
+            const auto& answer = m_answers[std::min<std::size_t>(m_requests++, m_answers.size() - 1)];
+            const std::string text = answer + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            ::send(connection, text.data(), text.size(), MSG_NOSIGNAL);
+            ::close(connection);
+        }
+    }
+
+    std::vector<std::string> m_answers;
+    int m_socket;
+    int m_port = 0;
+    std::atomic<int> m_requests{0};
+    std::thread m_thread;
+};
+
+TEST(BlobClient, RetriesWhileTheServiceIsBusyAndGivesUpOnARefusalAtOnce) {
+    const RetryPolicy quick{4, std::chrono::milliseconds(1), std::chrono::milliseconds(5)};
+    const BlobCredentials credentials{"acct", "key", ""};
+    const BlobCall list{"GET", "/acct/ccc", {{"restype", "container"}}, {}, {}};
+    {
+        ScriptedServer server({"HTTP/1.1 503 Server Busy", "HTTP/1.1 500 Internal Error", "HTTP/1.1 200 OK"});
+        EXPECT_EQ(200, BlobClient(ParseBlobLocation(server.Url()), credentials, quick).Call(list, "list").status);
+        EXPECT_EQ(3, server.requests());
+    }
+    {
+        ScriptedServer server({"HTTP/1.1 503 Server Busy\r\nx-ms-error-code: ServerBusy"});
+        const auto message = ErrorOf([&] { BlobClient(ParseBlobLocation(server.Url()), credentials, quick).Call(list, "list"); });
+        EXPECT_NE(std::string::npos, message.find("after 4 attempts: HTTP 503 ServerBusy")) << message;
+        EXPECT_EQ(4, server.requests());
+    }
+    {
+        ScriptedServer server({"HTTP/1.1 403 Forbidden\r\nx-ms-error-code: AuthenticationFailed"});
+        const auto message = ErrorOf([&] { BlobClient(ParseBlobLocation(server.Url()), credentials, quick).Call(list, "list"); });
+        EXPECT_NE(std::string::npos, message.find("refused the credentials (AuthenticationFailed)")) << message;
+        EXPECT_EQ(1, server.requests());
+    }
+}
+
+class BlobStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (Env("STORAGE_ENDPOINT").empty()) FAIL() << "run under tests/e2e/with-azurite.sh";
+        m_base = Env("STORAGE_ENDPOINT") + "/" + Env("STORAGE_ACCOUNT") + "/";
+        static int tests = 0;
+        m_container = "c" + std::to_string(::getpid()) + "-" + std::to_string(++tests);
+        auto location = ParseBlobLocation(m_base + m_container);
+        BlobClient client(location, Credentials());
+        client.Call(BlobCall{"PUT", location.ContainerPath(), {{"restype", "container"}}, {}, {}}, "create the container");
+    }
+
+    BlobCredentials Credentials(const std::string& keyText = Env("AZURE_STORAGE_KEY")) const {
+        BlobCredentials credentials{Env("STORAGE_ACCOUNT"), "", ""};
+        DecodeBase64(keyText, credentials.key);
+        return credentials;
+    }
+
+    BlobStore Store(const std::string& prefix, const std::string& keyText = Env("AZURE_STORAGE_KEY")) const {
+        // Small blocks, so that a file of a few hundred kilobytes takes several.
+        return BlobStore(ParseBlobLocation(m_base + m_container + "/" + prefix), Credentials(keyText), 64 << 10,
+                         RetryPolicy{2, std::chrono::milliseconds(10), std::chrono::milliseconds(10)});
+    }
+
+    std::string m_base;
+    std::string m_container;
+};
+
+TEST_F(BlobStoreTest, KeepsTheStoreContractUnderAPrefix) {
+    auto store = Store("backups/orders");
+    ExerciseStore(store, [&] {
+        auto deeper = Store("backups/orders/sub");
+        WriteFile(deeper, "x", "1234");
+    }, "sub(not plain) ");
+    auto root = Store("");
+    EXPECT_EQ("backups(not plain) ", Names(root.List()));
+}
+
+TEST_F(BlobStoreTest, ABlobThatDoesNotMatchItsStoredMd5IsRefused) {
+    auto store = Store("p");
+    auto location = ParseBlobLocation(m_base + m_container + "/p");
+    BlobClient client(location, Credentials());
+    // Blocks whose bytes differ from what the committed MD5 describes, as a bit flip at rest would.
+    const std::string path = location.PathOf("items-00000.jsonl.gz"), id = EncodeBase64("block-0");
+    client.Call(BlobCall{"PUT", path, {{"comp", "block"}, {"blockid", id}}, {}, "damaged bytes"}, "put a block");
+    BlobCall list{"PUT", path, {{"comp", "blocklist"}}, {}, "<BlockList><Latest>" + id + "</Latest></BlockList>"};
+    list.headers["x-ms-blob-content-md5"] = Md5::OfBase64("original bytes", 14);
+    client.Call(list, "commit the block");
+    EXPECT_NE(std::string::npos, ErrorOf([&] { ReadFile(store, "items-00000.jsonl.gz"); }).find("does not match its stored MD5"));
+}
+
+TEST_F(BlobStoreTest, WrongKeyAndMissingContainerSayWhatIsWrongAndNeverShowTheKey) {
+    const std::string wrongKey = EncodeBase64(RandomBytes(32, 7));
+    auto wrong = Store("p", wrongKey);
+    const auto refused = ErrorOf([&] { wrong.List(); });
+    EXPECT_NE(std::string::npos, refused.find("refused the credentials")) << refused;
+    EXPECT_NE(std::string::npos, refused.find(Env("STORAGE_ACCOUNT"))) << refused;
+
+    BlobStore missing(ParseBlobLocation(m_base + "no-such-container/p"), Credentials());
+    const auto notThere = ErrorOf([&] { missing.CreateNew(); });
+    EXPECT_NE(std::string::npos, notThere.find("container no-such-container does not exist")) << notThere;
+    for (const auto& message : {refused, notThere}) {
+        EXPECT_EQ(std::string::npos, message.find(wrongKey));
+        EXPECT_EQ(std::string::npos, message.find(Env("AZURE_STORAGE_KEY")));
+    }
+}
+
+// An account SAS (blob service; read, write, delete, list), signed as the account's owner
+// would sign it (version 2019-12-12 form).
+std::string AccountSas(const std::string& account, const std::string& key) {
+    const std::string permissions = "rwdl", version = "2019-12-12", expiry = "2099-01-01T00:00:00Z";
+    const std::string toSign = account + "\n" + permissions + "\nb\nsco\n\n" + expiry + "\n\n\n" + version + "\n";
+    std::string signature;
+    for (const char c : EncodeBase64(HmacSha256(key, toSign))) {
+        signature += c == '+' ? "%2B" : c == '/' ? "%2F" : c == '=' ? "%3D" : std::string(1, c);
+    }
+    return "sv=" + version + "&ss=b&srt=sco&sp=" + permissions + "&se=" + expiry + "&sig=" + signature;
+}
+
+TEST_F(BlobStoreTest, ASasTokenComesFromAnOwnerOnlyFileOrTheEnvironment) {
+    TempDir temp;
+    const std::string file = temp.path() + "/sas";
+    const std::string url = m_base + m_container + "/p";
+    { std::ofstream(file) << "?" << AccountSas(Env("STORAGE_ACCOUNT"), Credentials().key) << "\n"; }
+    setenv("AZURE_STORAGE_SAS_FILE", file.c_str(), 1);
+    chmod(file.c_str(), 0644);
+    EXPECT_NE(std::string::npos, ErrorOf([&] { OpenBackupStore(url); }).find("chmod 600"));
+    chmod(file.c_str(), 0600);
+    auto store = OpenBackupStore(url);
+    unsetenv("AZURE_STORAGE_SAS_FILE");
+    WriteFile(*store, "f", "content");
+    EXPECT_EQ("content", ReadFile(*OpenBackupStore(url), "f"));  // the key from AZURE_STORAGE_KEY
+
+    const std::string forged = "sv=2019-12-12&ss=b&srt=sco&sp=rl&se=2099-01-01T00:00:00Z&sig=Zm9yZ2Vk";
+    setenv("AZURE_STORAGE_SAS_TOKEN", forged.c_str(), 1);
+    const auto refused = ErrorOf([&] { OpenBackupStore(url)->List(); });
+    unsetenv("AZURE_STORAGE_SAS_TOKEN");
+    EXPECT_NE(std::string::npos, refused.find("refused the credentials")) << refused;
+    EXPECT_EQ(std::string::npos, refused.find("Zm9yZ2Vk")) << refused;
+}

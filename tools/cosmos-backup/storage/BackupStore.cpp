@@ -1,0 +1,13 @@
+#include "BackupStore.h"
+
+#include "ToolError.h"
+
+namespace cosmosbackup {
+
+void RequirePlainName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\0", 2)) != std::string::npos) {
+        throw ToolError("\"" + name + "\" is not a plain file name");
+    }
+}
+
+}  // namespace cosmosbackup

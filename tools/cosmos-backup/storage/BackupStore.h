@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cosmosbackup {
+
+// One entry of a backup location. `plain` is false for anything that is not a plain file of
+// the location itself (a subdirectory, a symbolic link, a device, a blob under a deeper prefix):
+// readers of a backup refuse such entries rather than follow them.
+struct StoredFile {
+    std::string name;
+    std::int64_t size = 0;
+    bool plain = true;
+};
+
+// A file being read from a backup location, front to back.
+class StoredFileReader {
+public:
+    virtual ~StoredFileReader() = default;
+    // Copies up to `capacity` bytes into `buffer`; returns 0 at the end of the file only.
+    // Throws ToolError when the file cannot be read or is not what was stored.
+    virtual std::size_t Read(char* buffer, std::size_t capacity) = 0;
+};
+
+// A file being written into a backup location. Nothing shows under its name until Commit,
+// which makes the whole file visible at once and durable; a writer destroyed without Commit
+// leaves the name as it was.
+class StoredFileWriter {
+public:
+    virtual ~StoredFileWriter() = default;
+    virtual void Write(const char* data, std::size_t size) = 0;
+    virtual void Commit() = 0;
+};
+
+// Throws ToolError unless `name` is a plain file name: not empty, not "." or "..", no '/' and
+// no NUL. Names come from manifests, which are input like any other.
+void RequirePlainName(const std::string& name);
+
+// Where a backup lives: a local directory or a blob prefix. Backup, restore, verify and resume
+// reach their files only through this, so that they know no paths or URLs. Every method throws
+// ToolError naming the location (never a credential) when the storage refuses.
+// Readers and writers of different files may be used from different threads at the same time.
+class BackupStore {
+public:
+    virtual ~BackupStore() = default;
+
+    // The location as the user gave it, for messages.
+    virtual std::string Describe() const = 0;
+    // Makes the location ready for a new backup; refuses one that holds anything already, so
+    // that a backup never mixes with another.
+    virtual void CreateNew() = 0;
+    // The entries of the location, in name order; none when the location does not exist.
+    virtual std::vector<StoredFile> List() const = 0;
+    virtual std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const = 0;
+    virtual std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) = 0;
+    // Removes a file; a name that does not exist is not an error.
+    virtual void Remove(const std::string& name) = 0;
+};
+
+}  // namespace cosmosbackup

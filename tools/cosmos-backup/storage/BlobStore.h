@@ -1,0 +1,35 @@
+#pragma once
+
+#include "BackupStore.h"
+#include "BlobClient.h"
+
+#include <memory>
+
+namespace cosmosbackup {
+
+// A backup under a blob prefix of one container, each file a block blob. A file is uploaded in
+// blocks while it is written (a few blocks in flight per file, each with its Content-MD5) and
+// appears when its block list is committed, carrying the MD5 of the whole file; it is read
+// back range by range, pinned to the version first seen, and checked against that MD5.
+class BlobStore : public BackupStore {
+public:
+    static constexpr std::size_t kDefaultBlockSize = 4 << 20;
+
+    BlobStore(BlobLocation location, BlobCredentials credentials, std::size_t blockSize = kDefaultBlockSize,
+              RetryPolicy retry = {});
+
+    std::string Describe() const override;
+    void CreateNew() override;
+    std::vector<StoredFile> List() const override;
+    std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const override;
+    std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) override;
+    void Remove(const std::string& name) override;
+
+private:
+    std::vector<StoredFile> ListPage(bool deep, std::size_t pageSize, std::string& marker) const;
+
+    std::shared_ptr<const BlobClient> m_client;
+    std::size_t m_blockSize;
+};
+
+}  // namespace cosmosbackup

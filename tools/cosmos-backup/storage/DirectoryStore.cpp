@@ -1,0 +1,122 @@
+#include "DirectoryStore.h"
+
+#include "BackupDirectory.h"
+#include "InputFile.h"
+#include "ToolError.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace cosmosbackup {
+namespace {
+
+std::string Why() { return std::strerror(errno); }
+
+class DirectoryFileReader : public StoredFileReader {
+public:
+    explicit DirectoryFileReader(const std::string& path) : m_path(path) {
+        off_t size = 0;
+        m_fd = OpenRegularFile(path, size);
+    }
+
+    std::size_t Read(char* buffer, std::size_t capacity) override {
+        while (true) {
+            const ssize_t got = ::read(m_fd.get(), buffer, capacity);
+            if (got >= 0) return static_cast<std::size_t>(got);
+            if (errno != EINTR) throw ToolError("cannot read " + m_path + ": " + Why());
+        }
+    }
+
+private:
+    std::string m_path;
+    FileDescriptor m_fd;
+};
+
+class DirectoryFileWriter : public StoredFileWriter {
+public:
+    DirectoryFileWriter(std::string directory, std::string path)
+        : m_directory(std::move(directory)),
+          m_path(std::move(path)),
+          m_temporary(m_path + ".partial"),
+          m_fd(::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR)) {
+        if (m_fd.get() < 0) throw ToolError("cannot create " + m_temporary + ": " + Why());
+    }
+
+    ~DirectoryFileWriter() override {
+        if (!m_committed) ::unlink(m_temporary.c_str());
+    }
+
+    void Write(const char* data, std::size_t size) override {
+        while (size > 0) {
+            const ssize_t done = ::write(m_fd.get(), data, size);
+            if (done < 0 && errno == EINTR) continue;
+            if (done <= 0) throw ToolError("cannot write " + m_path + ": " + Why());
+            data += done;
+            size -= static_cast<std::size_t>(done);
+        }
+    }
+
+    void Commit() override {
+        if (::fsync(m_fd.get()) != 0 || ::close(m_fd.Release()) != 0) throw ToolError("cannot write " + m_path + ": " + Why());
+        if (::rename(m_temporary.c_str(), m_path.c_str()) != 0) throw ToolError("cannot create " + m_path + ": " + Why());
+        m_committed = true;
+        SyncDirectory(m_directory);
+    }
+
+private:
+    std::string m_directory;
+    std::string m_path;
+    std::string m_temporary;
+    FileDescriptor m_fd;
+    bool m_committed = false;
+};
+
+}  // namespace
+
+DirectoryStore::DirectoryStore(std::string path) : m_path(std::move(path)) {}
+
+std::string DirectoryStore::PathOf(const std::string& name) const {
+    RequirePlainName(name);
+    return m_path + "/" + name;
+}
+
+void DirectoryStore::CreateNew() { CreateBackupDirectory(m_path); }
+
+std::vector<StoredFile> DirectoryStore::List() const {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(m_path.c_str()), ::closedir);
+    if (!dir && errno == ENOENT) return {};  // like an empty blob prefix: no backup there
+    if (!dir) throw ToolError("cannot open the backup directory " + m_path + ": " + Why());
+    std::vector<StoredFile> files;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat info {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw ToolError("cannot examine " + m_path + "/" + name + ": " + Why());
+        }
+        files.push_back(StoredFile{name, static_cast<std::int64_t>(info.st_size), S_ISREG(info.st_mode)});
+    }
+    std::sort(files.begin(), files.end(), [](const StoredFile& a, const StoredFile& b) { return a.name < b.name; });
+    return files;
+}
+
+std::unique_ptr<StoredFileReader> DirectoryStore::OpenRead(const std::string& name) const {
+    return std::make_unique<DirectoryFileReader>(PathOf(name));
+}
+
+std::unique_ptr<StoredFileWriter> DirectoryStore::OpenWrite(const std::string& name) {
+    return std::make_unique<DirectoryFileWriter>(m_path, PathOf(name));
+}
+
+void DirectoryStore::Remove(const std::string& name) {
+    if (::unlink(PathOf(name).c_str()) != 0 && errno != ENOENT) throw ToolError("cannot remove " + PathOf(name) + ": " + Why());
+}
+
+}  // namespace cosmosbackup

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "BackupStore.h"
+
+namespace cosmosbackup {
+
+// A backup in a local directory (mode 0700, files 0600). Files are read without following
+// symbolic links and only when they are regular files; a file is written under a temporary
+// name, flushed to disk and renamed into place on Commit, and the directory is flushed after.
+class DirectoryStore : public BackupStore {
+public:
+    explicit DirectoryStore(std::string path);
+
+    std::string Describe() const override { return m_path; }
+    void CreateNew() override;
+    std::vector<StoredFile> List() const override;
+    std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const override;
+    std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) override;
+    void Remove(const std::string& name) override;
+
+private:
+    std::string PathOf(const std::string& name) const;
+
+    std::string m_path;
+};
+
+}  // namespace cosmosbackup

@@ -1,0 +1,21 @@
+#include "OpenBackupStore.h"
+
+#include "BlobCredentials.h"
+#include "BlobLocation.h"
+#include "BlobStore.h"
+#include "DirectoryStore.h"
+
+namespace cosmosbackup {
+
+bool IsRemoteLocation(const std::string& location) {
+    return location.rfind("https://", 0) == 0 || location.rfind("http://", 0) == 0;
+}
+
+std::unique_ptr<BackupStore> OpenBackupStore(const std::string& location) {
+    if (!IsRemoteLocation(location)) return std::make_unique<DirectoryStore>(location);
+    auto blob = ParseBlobLocation(location);
+    auto credentials = ReadBlobCredentials(blob.account);
+    return std::make_unique<BlobStore>(std::move(blob), std::move(credentials));
+}
+
+}  // namespace cosmosbackup
