@@ -47,6 +47,9 @@ export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" C
   if "${tool[@]}" restore --from inc2 --database r1 --container src >restore.out 2>restore.err; then
     grep -q "chain: 3 backups restored, 35 deletions applied" restore.out && pass "chain of three restored with its deletions" || fail "chain restore: $(cat restore.out)"
     same "restored chain equals the source" r1
+    "${tool[@]}" restore --from inc2 --database r1 --container src --resume >again.out 2>again.err \
+      && grep -q ": 0 items written, 1525 counted" again.out && pass "a finished chain restore resumed writes nothing more" \
+      || fail "resuming a finished chain restore: $(tail -1 again.out) $(tail -1 again.err)"
   else
     fail "chain restore: $(tail -2 restore.err)"
   fi
