@@ -4,7 +4,8 @@
 #     changes, a merge and a second increment; the chain restored into a new database equals the source
 #     exactly, and verify --from the last increment finds the source equal to the chain;
 #   - an increment reads exactly the changed items;
-#   - an incremental backup killed part-way and resumed gives the same chain result;
+#   - an incremental backup killed part-way and resumed gives the same chain result, and so
+#     does a chain restore killed in its last increment and resumed;
 #   - a damaged or missing link is refused, naming it, before anything is written.
 # Prints one line per case and "N passed, N failed".
 # Usage: chains.sh BUILD_DIR
@@ -67,6 +68,14 @@ export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" C
     if "${tool[@]}" backup --database d --container src --out inc3 --since inc2 --resume >inc3.out 2>inc3.err &&
        "${tool[@]}" restore --from inc3 --database r2 --container src >r2.out 2>r2.err; then
       same "increment killed and resumed restores the source" r2
+      # A chain restore killed in the last increment goes on from there with --resume.
+      "${tool[@]}" restore --from inc3 --database r5 --container src --parallel 2 >killed-restore.out 2>&1 &
+      pid=$!
+      cli kill --pid $pid --items 1750 --count written >/dev/null
+      if wait $pid; then fail "the chain restore was not killed"
+      elif "${tool[@]}" restore --from inc3 --database r5 --container src --resume >r5.out 2>r5.err; then
+        same "chain restore killed in its last increment and resumed equals the source" r5
+      else fail "resumed chain restore: $(tail -1 r5.err)"; fi
     else
       fail "resumed increment: $(tail -2 inc3.err r2.err 2>/dev/null)"
     fi
