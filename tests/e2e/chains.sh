@@ -4,7 +4,8 @@
 #     changes, a merge and a second increment; the chain restored into a new database equals the source
 #     exactly, and verify --from the last increment finds the source equal to the chain;
 #   - an increment reads exactly the changed items;
-#   - an incremental backup killed part-way and resumed gives the same chain result;
+#   - an incremental backup killed part-way and resumed gives the same chain result, and so
+#     does a chain restore killed in its last increment and resumed;
 #   - a damaged or missing link is refused, naming it, before anything is written;
 #   - a chain in blob storage (azurite): an increment --since a blob prefix, its chain restored;
 #     an increment into a directory --since a blob prefix refused before anything is written.
@@ -49,6 +50,9 @@ export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" C
   if "${tool[@]}" restore --from inc2 --database r1 --container src >restore.out 2>restore.err; then
     grep -q "chain: 3 backups restored, 35 deletions applied" restore.out && pass "chain of three restored with its deletions" || fail "chain restore: $(cat restore.out)"
     same "restored chain equals the source" r1
+    "${tool[@]}" restore --from inc2 --database r1 --container src --resume >again.out 2>again.err \
+      && grep -q ": 0 items written, 1525 counted" again.out && pass "a finished chain restore resumed writes nothing more" \
+      || fail "resuming a finished chain restore: $(tail -1 again.out) $(tail -1 again.err)"
   else
     fail "chain restore: $(tail -2 restore.err)"
   fi
@@ -66,6 +70,14 @@ export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" C
     if "${tool[@]}" backup --database d --container src --out inc3 --since inc2 --resume >inc3.out 2>inc3.err &&
        "${tool[@]}" restore --from inc3 --database r2 --container src >r2.out 2>r2.err; then
       same "increment killed and resumed restores the source" r2
+      # A chain restore killed in the last increment goes on from there with --resume.
+      "${tool[@]}" restore --from inc3 --database r5 --container src --parallel 2 >killed-restore.out 2>&1 &
+      pid=$!
+      cli kill --pid $pid --items 1750 --count written >/dev/null
+      if wait $pid; then fail "the chain restore was not killed"
+      elif "${tool[@]}" restore --from inc3 --database r5 --container src --resume >r5.out 2>r5.err; then
+        same "chain restore killed in its last increment and resumed equals the source" r5
+      else fail "resumed chain restore: $(tail -1 r5.err)"; fi
     else
       fail "resumed increment: $(tail -2 inc3.err r2.err 2>/dev/null)"
     fi
@@ -89,11 +101,11 @@ export CLOUDSDK_LOG="$work/bridge.log" CHAIN_BUILD="$build" CHAIN_WORK="$work" C
   "${tool[@]}" backup --database d --container src --out "$blobs/inc" --since "$blobs/full" >binc.out 2>binc.err \
     || fail "increment in blob storage: $(tail -2 binc.err)"
   grep -q "30 changed items, 5 deleted" binc.out && pass "increment --since a blob prefix: 30 changed, 5 deleted" || fail "blob increment: $(tail -1 binc.out)"
-  if "${tool[@]}" restore --from "$blobs/inc" --database r5 --container src >r5.out 2>r5.err; then
-    grep -q "chain: 2 backups restored, 5 deletions applied" r5.out && same "chain restored from blob storage equals the source" r5 \
-      || fail "blob chain restore: $(cat r5.out)"
+  if "${tool[@]}" restore --from "$blobs/inc" --database rblob --container src >rblob.out 2>rblob.err; then
+    grep -q "chain: 2 backups restored, 5 deletions applied" rblob.out && same "chain restored from blob storage equals the source" rblob \
+      || fail "blob chain restore: $(cat rblob.out)"
   else
-    fail "blob chain restore: $(tail -2 r5.err)"
+    fail "blob chain restore: $(tail -2 rblob.err)"
   fi
   if "${tool[@]}" backup --database d --container src --out mixed --since "$blobs/inc" >mixed.out 2>mixed.err; then fail "a chain across two kinds of storage was made"
   elif grep -q "must both be directories or both be blob storage" mixed.err && [[ ! -e mixed ]]; then pass "a chain across two kinds of storage is refused before anything is written"

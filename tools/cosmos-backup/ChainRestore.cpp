@@ -29,6 +29,9 @@ std::optional<RestoreProgress> Recorded(const ChainLink& link, const std::string
 bool Finished(const std::optional<RestoreProgress>& recorded) { return recorded && recorded->finished; }
 
 RestoreSummary RestoreBase(Connection& connection, const ChainLink& base, const RestoreOptions& options, const RestoreSummary& names) {
+    // A resumed chain whose base was restored whole goes on with the increments (the target
+    // no longer holds the base's count, which a restore of the base would check).
+    if (options.resume && Finished(Recorded(base, names.database + "/" + names.container))) return names;
     RestoreOptions o = options;
     o.directory = base.directory;
     o.database = names.database;

@@ -63,49 +63,6 @@ void DropLines(BackupStore& store, DataFile& file, const std::vector<std::int64_
     file.crc32 = stored.crc32;
 }
 
-// The keys of the changed items. An item that changed again while the feed was read comes
-// twice; only its last version is kept, so that writes in parallel cannot put an older one last.
-KeySet KeepLatestVersions(const std::string& location, Manifest& manifest) {
-    const auto store = OpenBackupStore(location);
-    const ItemKeyMaker maker(manifest.partitionKey);
-    struct Place {
-        std::size_t file;
-        std::int64_t line;
-    };
-    std::unordered_map<std::string, Place> latest;
-    std::vector<std::vector<std::int64_t>> superseded(manifest.files.size());
-    for (std::size_t f = 0; f < manifest.files.size(); ++f) {
-        Manifest one = manifest;
-        one.files = {manifest.files[f]};
-        std::int64_t line = 0;
-        ForEachItem(*store, one, [&](const std::string& text) {
-            const auto item = nlohmann::json::parse(text, nullptr, false);
-            if (item.is_discarded() || !item.is_object()) throw ToolError("a changed item is not a JSON object");
-            const auto found = latest.find(maker.KeyOf(item));
-            if (found != latest.end()) {
-                superseded[found->second.file].push_back(found->second.line);
-                found->second = Place{f, line};
-            } else {
-                latest.emplace(maker.KeyOf(item), Place{f, line});
-            }
-            ++line;
-        });
-    }
-    manifest.itemCount = 0;
-    for (std::size_t f = 0; f < manifest.files.size(); ++f) {
-        if (!superseded[f].empty()) {
-            std::sort(superseded[f].begin(), superseded[f].end());
-            DropLines(*store, manifest.files[f], superseded[f]);
-        }
-        manifest.itemCount += manifest.files[f].items;
-    }
-    KeySet keys;
-    keys.reserve(latest.size());
-    for (auto& entry : latest) keys.push_back(entry.first);
-    Normalise(keys);
-    return keys;
-}
-
 // The parent, which must be a link of a chain of this very container with the definition it has now.
 std::vector<ChainLink> CheckedParentChain(const BackupOptions& options, const std::string& endpoint, const Manifest& now) {
     auto chain = LoadChain(options.since);
@@ -157,6 +114,45 @@ void RecordOrCheckParent(const std::string& location, const std::string& parentS
 }
 
 }  // namespace
+
+KeySet KeepLatestVersions(const std::string& location, Manifest& manifest) {
+    const auto store = OpenBackupStore(location);
+    const ItemKeyMaker maker(manifest.partitionKey);
+    struct Place {
+        std::size_t file;
+        std::int64_t line;
+    };
+    std::unordered_map<std::string, Place> latest;
+    std::vector<std::vector<std::int64_t>> superseded(manifest.files.size());
+    for (std::size_t f = 0; f < manifest.files.size(); ++f) {
+        Manifest one = manifest;
+        one.files = {manifest.files[f]};
+        std::int64_t line = 0;
+        ForEachItem(*store, one, [&](const std::string& text) {
+            const auto item = nlohmann::json::parse(text, nullptr, false);
+            if (item.is_discarded() || !item.is_object()) throw ToolError("a changed item is not a JSON object");
+            const auto [found, added] = latest.try_emplace(maker.KeyOf(item), Place{f, line});
+            if (!added) {
+                superseded[found->second.file].push_back(found->second.line);
+                found->second = Place{f, line};
+            }
+            ++line;
+        });
+    }
+    manifest.itemCount = 0;
+    for (std::size_t f = 0; f < manifest.files.size(); ++f) {
+        if (!superseded[f].empty()) {
+            std::sort(superseded[f].begin(), superseded[f].end());
+            DropLines(*store, manifest.files[f], superseded[f]);
+        }
+        manifest.itemCount += manifest.files[f].items;
+    }
+    KeySet keys;
+    keys.reserve(latest.size());
+    for (auto& entry : latest) keys.push_back(entry.first);
+    Normalise(keys);
+    return keys;
+}
 
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
                                       const BackupOptions& given) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Backup.h"
+#include "KeySet.h"
 
 #include <cstdint>
 
@@ -20,6 +21,12 @@ struct IncrementSummary {
 // merged since go on from their ancestors' positions), and the keys deleted since, found by
 // comparing the container's current key set with the chain's. Reads ranges in parallel with
 // checkpoints, as a full backup does; `resume` goes on with an interrupted one.
+// The keys of an increment's changed items. An item that changed again while the feed was
+// read comes twice; only its last version (the later one in file order, each range's files in
+// order) is kept and the data files that held earlier ones are written again without them, so
+// that writes in parallel cannot put an older version last.
+KeySet KeepLatestVersions(const std::string& location, Manifest& manifest);
+
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
                                       const BackupOptions& options);
 

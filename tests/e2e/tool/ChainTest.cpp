@@ -1,7 +1,10 @@
 // Backup chains without a server: key files and the checks that make a chain link that is
 // missing, replaced or edited an error before a restore writes anything.
 #include "BackupChain.h"
+#include "BackupFiles.h"
 #include "ChainRecord.h"
+#include "GzipFile.h"
+#include "Increment.h"
 #include "KeySet.h"
 #include "LocationPath.h"
 #include "Manifest.h"
@@ -140,4 +143,28 @@ TEST(Chains, BlobLinksResolveWithinTheirContainer) {
     EXPECT_THROW(ResolveLocation(container + "/inc1", "/tmp/full"), ToolError);
     EXPECT_THROW(RelativeLocation(container + "/full", "/tmp/inc1"), ToolError);
     EXPECT_THROW(RelativeLocation("http://127.0.0.1:10000/acct/other/full", container + "/inc1"), ToolError);
+}
+
+// An item that changed twice while an increment read the feed is kept in its last version only.
+TEST(Increments, OnlyTheLastVersionOfAnItemIsKept) {
+    TempDir dir;
+    const auto write = [&](const std::string& name, const std::vector<std::string>& lines) {
+        GzipLineWriter writer(dir / name);
+        for (const auto& line : lines) writer.WriteLine(line);
+        writer.Close();
+        return DataFile{name, static_cast<std::int64_t>(lines.size()), static_cast<std::int64_t>(fs::file_size(dir / name)),
+                        FileCrc32(dir / name)};
+    };
+    Manifest m = SourceManifest();
+    m.files = {write("items-r0000-00000.jsonl.gz", {R"({"id":"a","tenant":"t","v":1})", R"({"id":"b","tenant":"t","v":1})"}),
+               write("items-r0000-00001.jsonl.gz", {R"({"id":"a","tenant":"t","v":2})", R"({"id":"a","tenant":"u","v":1})"})};
+    m.itemCount = 4;
+    const KeySet keys = KeepLatestVersions(dir.path(), m);
+    EXPECT_EQ(keys, (KeySet{R"(["a","t"])", R"(["a","u"])", R"(["b","t"])"}));
+    EXPECT_EQ(m.itemCount, 3);
+    CheckDataFiles(dir.path(), m);  // sizes and checksums follow the rewritten file
+    std::vector<std::string> items;
+    ForEachItem(dir.path(), m, [&](const std::string& item) { items.push_back(item); });
+    EXPECT_EQ(items, (std::vector<std::string>{R"({"id":"b","tenant":"t","v":1})", R"({"id":"a","tenant":"t","v":2})",
+                                               R"({"id":"a","tenant":"u","v":1})"}));
 }
