@@ -131,7 +131,6 @@ BackupOptions WithSource(BackupOptions options) {
     return options;
 }
 
-
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
     const BackupOptions options = WithSource(given);
     auto& bridge = connection.bridge();
