@@ -97,6 +97,19 @@ void ExerciseStore(BackupStore& store, const std::function<void()>& addOddEntrie
     store.Remove("empty");
     store.Remove("empty");  // gone already: not an error
     EXPECT_EQ("items-00000.jsonl.gz:300000 " + oddNames, Names(store.List()));
+
+    // Replaced while it is read, as an increment rewrites a data file it reads: the reader
+    // sees the old file to its end, and the new one shows from the commit on.
+    auto reader = store.OpenRead("items-00000.jsonl.gz");
+    std::string old(1000, '\0');
+    old.resize(reader->Read(old.data(), old.size()));
+    auto writer = store.OpenWrite("items-00000.jsonl.gz");
+    writer->Write("new", 3);
+    char buffer[10000];
+    while (const auto n = reader->Read(buffer, sizeof buffer)) old.append(buffer, n);
+    writer->Commit();
+    EXPECT_EQ(big, old);
+    EXPECT_EQ("new", ReadFile(store, "items-00000.jsonl.gz"));
 }
 
 }  // namespace
