@@ -8,23 +8,6 @@
 namespace cosmosbackup {
 namespace {
 
-constexpr long long kRangesAsJson = 1;
-
-std::vector<nlohmann::json> CurrentRanges(Connection& connection) {
-    std::vector<CloudSDKCppBridge::SString> texts;
-    connection.Require(connection.bridge().GetCosmosDBTokens(kRangesAsJson, texts),
-                       "cannot read the container's partition key ranges");
-    std::vector<nlohmann::json> ranges;
-    for (const auto& text : texts) {
-        try {
-            ranges.push_back(nlohmann::json::parse(text.strValue));
-        } catch (const nlohmann::json::exception& e) {
-            throw ToolError(std::string("the wrapper's partition key range is not JSON: ") + e.what());
-        }
-    }
-    return ranges;
-}
-
 BackupCheckpoint StartOrResume(Connection& connection, const BackupItemsOptions& o) {
     if (o.resume) {
         auto checkpoint = ReadBackupCheckpoint(o.directory);
@@ -38,7 +21,7 @@ BackupCheckpoint StartOrResume(Connection& connection, const BackupItemsOptions&
     checkpoint.createdAt = o.createdAt;
     checkpoint.pageSize = o.pageSize;
     checkpoint.itemsPerFile = o.itemsPerFile;
-    checkpoint.ranges = o.ranges.empty() ? CurrentRanges(connection) : o.ranges;
+    checkpoint.ranges = o.ranges.empty() ? connection.PartitionKeyRanges() : o.ranges;
     WriteBackupCheckpoint(o.directory, checkpoint);
     return checkpoint;
 }

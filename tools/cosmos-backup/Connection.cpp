@@ -43,6 +43,21 @@ nlohmann::json Connection::ContainerInfo(const std::string& name) {
     return info;
 }
 
+std::vector<nlohmann::json> Connection::PartitionKeyRanges() {
+    constexpr long long kRangesAsJson = 1;
+    std::vector<CloudSDKCppBridge::SString> texts;
+    Require(m_bridge.GetCosmosDBTokens(kRangesAsJson, texts), "cannot read the container's partition key ranges");
+    std::vector<nlohmann::json> ranges;
+    for (const auto& text : texts) {
+        try {
+            ranges.push_back(nlohmann::json::parse(text.strValue));
+        } catch (const nlohmann::json::exception& e) {
+            throw ToolError(std::string("the wrapper's partition key range is not JSON: ") + e.what());
+        }
+    }
+    return ranges;
+}
+
 std::vector<std::string> Connection::Databases() {
     std::vector<CloudSDKCppBridge::SString> list;
     Require(m_bridge.ListCosmosDBDatabases("", "", true, list), "cannot list databases");

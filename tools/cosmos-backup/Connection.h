@@ -36,6 +36,9 @@ public:
     // ("throughput"), as the wrapper gives them beside the container's statistics.
     nlohmann::json ContainerInfo(const std::string& name);
 
+    // The open container's current partition key ranges, one JSON object each.
+    std::vector<nlohmann::json> PartitionKeyRanges();
+
     std::vector<std::string> Databases();
     std::vector<std::string> Containers(const std::string& database);
 

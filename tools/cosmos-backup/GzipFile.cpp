@@ -9,7 +9,7 @@
 namespace cosmosbackup {
 
 namespace {
-constexpr std::size_t kChunk = 1 << 16;
+constexpr std::size_t kReadChunk = 1 << 16;
 
 std::string Where(const BackupStore& store, const std::string& name) { return store.Describe() + "/" + name; }
 
@@ -53,8 +53,8 @@ bool GzipLineReader::Fill() {
         m_pos = 0;
     }
     const std::size_t old = m_buffer.size();
-    m_buffer.resize(old + kChunk);
-    const std::size_t got = m_in->Read(m_buffer.data() + old, kChunk);
+    m_buffer.resize(old + kReadChunk);
+    const std::size_t got = m_in->Read(m_buffer.data() + old, kReadChunk);
     m_buffer.resize(old + got);
     m_eof = got == 0;
     return got > 0;
@@ -82,7 +82,7 @@ bool GzipLineReader::ReadLine(std::string& line) {
 std::string FileCrc32(const BackupStore& store, const std::string& name) {
     auto reader = store.OpenRead(name);
     uLong crc = crc32(0L, Z_NULL, 0);
-    std::array<char, kChunk> chunk{};
+    std::array<char, kReadChunk> chunk{};
     while (const auto got = reader->Read(chunk.data(), chunk.size())) {
         crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(got));
     }

@@ -10,7 +10,7 @@ namespace {
 // Level 3: most of the size gain of the default level at a fraction of its time.
 constexpr int kLevel = 3;
 constexpr int kGzipWindow = 15 + 16;  // zlib's way of asking for a gzip header and trailer
-constexpr std::size_t kChunk = 1 << 16;
+constexpr std::size_t kStreamChunk = 1 << 16;
 
 }  // namespace
 
@@ -21,7 +21,7 @@ std::string Crc32Hex(uLong crc) {
 }
 
 GzipOutput::GzipOutput(std::unique_ptr<StoredFileWriter> file, std::string name)
-    : m_file(std::move(file)), m_name(std::move(name)), m_out(kChunk, '\0'), m_crc(crc32(0L, Z_NULL, 0)) {
+    : m_file(std::move(file)), m_name(std::move(name)), m_out(kStreamChunk, '\0'), m_crc(crc32(0L, Z_NULL, 0)) {
     if (deflateInit2(&m_zlib, kLevel, Z_DEFLATED, kGzipWindow, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw ToolError("cannot start compressing " + m_name);
     }
@@ -70,7 +70,7 @@ GzipInput::GzipInput(std::unique_ptr<StoredFileReader> file, std::string name)
 GzipInput::~GzipInput() { inflateEnd(&m_zlib); }
 
 bool GzipInput::FillInput() {
-    m_in.resize(kChunk);
+    m_in.resize(kStreamChunk);
     const std::size_t got = m_file->Read(m_in.data(), m_in.size());
     m_in.resize(got);
     if (!m_started) {

@@ -16,18 +16,11 @@
 namespace cosmosbackup {
 namespace {
 
-constexpr long long kRangesAsJson = 1;
 // A key is an id of at most 1023 bytes and up to three key values.
 constexpr std::size_t kMaxKeyBytes = 64u << 10;
 
 void RequireKeyFileName(const std::string& name) {
     if (name != kKeysFileName && name != kDeletionsFileName) throw ToolError("\"" + name + "\" is not a key file of this tool");
-}
-
-std::vector<std::string> CurrentRanges(Connection& connection) {
-    std::vector<CloudSDKCppBridge::SString> texts;
-    connection.Require(connection.bridge().GetCosmosDBTokens(kRangesAsJson, texts), "cannot read the container's partition key ranges");
-    return Texts(texts);
 }
 
 }  // namespace
@@ -85,7 +78,7 @@ KeySet ReadRangeKeys(const LiveKeyRead& read, nlohmann::json range, RequestUsage
 }  // namespace
 
 KeySet ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsage& usage) {
-    const auto ranges = CurrentRanges(connection);
+    const auto ranges = connection.PartitionKeyRanges();
     std::vector<KeySet> parts(ranges.size());
     std::vector<RequestUsage> usages(ranges.size());
     std::atomic<std::size_t> next{0};
@@ -94,7 +87,7 @@ KeySet ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsag
     auto work = [&] {
         for (std::size_t i = next++; i < ranges.size(); i = next++) {
             try {
-                parts[i] = ReadRangeKeys(read, nlohmann::json::parse(ranges[i]), usages[i]);
+                parts[i] = ReadRangeKeys(read, ranges[i], usages[i]);
             } catch (...) {
                 std::lock_guard<std::mutex> hold(failureLock);
                 if (!failure) failure = std::current_exception();
