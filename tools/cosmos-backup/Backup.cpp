@@ -29,9 +29,12 @@ nlohmann::json ParseServiceJson(const std::string& text, const std::string& what
     }
 }
 
-// The whole container definition and its throughput layout; returns the item count the
-// statistics give (from the service's quota figures, else counted).
-long long DescribeWhole(Connection& connection, Manifest& manifest) {
+}  // namespace
+
+// One read gives the whole container definition, its throughput layout and the item count (from
+// the service's quota figures, else counted); the fields older manifests kept on their own are
+// taken from the definition.
+long long Describe(Connection& connection, Manifest& manifest) {
     const auto j = connection.ContainerInfo(manifest.sourceDatabase + "/" + manifest.sourceContainer);
     manifest.container = j["container"];
     try {
@@ -39,26 +42,17 @@ long long DescribeWhole(Connection& connection, Manifest& manifest) {
     } catch (const nlohmann::json::exception& e) {
         throw ToolError(std::string("the wrapper's throughput layout is not readable: ") + e.what());
     }
-    return j.value("itemCount", 0LL);
-}
-
-}  // namespace
-
-long long Describe(Connection& connection, Manifest& manifest) {
-    auto& bridge = connection.bridge();
-    std::string partitionKey, indexing;
-    CloudSDKCppBridge::CosmosDBThroughput throughput{};
-    connection.Require(bridge.DescribeCosmosDBContainer(partitionKey, throughput, indexing), "cannot describe the container");
-    manifest.partitionKey = ParseServiceJson(partitionKey, "partition key definition");
-    manifest.indexingPolicy = ParseServiceJson(indexing, "indexing policy");
-    manifest.defaultTtl = throughput.nValue2;
-    const long long count = DescribeWhole(connection, manifest);
+    const auto& definition = manifest.container;
+    manifest.partitionKey = definition.value("partitionKey", nlohmann::json::object());
+    manifest.indexingPolicy = definition.value("indexingPolicy", nlohmann::json::object());
+    const auto ttl = definition.find("defaultTtl");
+    manifest.defaultTtl = ttl != definition.end() && ttl->is_number_integer() ? ttl->get<int>() : 0;
     int scriptCount = 0;
     std::string scripts;
-    connection.Require(bridge.BackupAttachedScripts(true, scriptCount, scripts), "cannot read the container's scripts");
+    connection.Require(connection.bridge().BackupAttachedScripts(true, scriptCount, scripts), "cannot read the container's scripts");
     manifest.scripts = ParseServiceJson(scripts, "script list");
     manifest.scriptCount = scriptCount;
-    return count;
+    return j.value("itemCount", 0LL);
 }
 
 namespace {
