@@ -15,25 +15,8 @@ if [[ "${1:-}" == --serverless ]]; then
 fi
 
 export COSMOS_KEY="${COSMOS_KEY:-C2y6yDjf5/R+ob0N8A7Cgv30VRDJIWEHLM+4QDU5DE2nQ9nDuVTqobD4b8mGGyPMbIZnqyMsEcaGQy67XIw/Jw==}"
-log="$(mktemp)"
-node "$here/fixture/server.js" --port 0 "${server_args[@]}" >"$log" 2>&1 &
-server_pid=$!
-stop_server() {
-  if kill -0 "$server_pid" 2>/dev/null; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -f "$log"
-}
-trap stop_server EXIT
-
-for _ in $(seq 1 100); do
-  port="$(sed -n 's/^listening \([0-9]*\)$/\1/p' "$log")"
-  [[ -n "$port" ]] && break
-  kill -0 "$server_pid" 2>/dev/null || { cat "$log" >&2; echo "test server did not start" >&2; exit 1; }
-  sleep 0.1
-done
-[[ -n "${port:-}" ]] || { echo "test server did not report its port" >&2; exit 1; }
+source "$here/background-server.sh"
+start_background_server "test server" 's/^listening \([0-9]*\)$/\1/p' node "$here/fixture/server.js" --port 0 "${server_args[@]}"
 
 export COSMOS_ENDPOINT="https://127.0.0.1:$port"
 export COSMOS_SERVER_PID="$server_pid"
