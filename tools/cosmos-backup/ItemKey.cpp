@@ -2,18 +2,36 @@
 
 #include "ToolError.h"
 
+#include <algorithm>
+
 namespace cosmosbackup {
+
+namespace {
+
+// "/address/city" names item["address"]["city"]; a segment may be quoted ("/\"a b\"", for names
+// with spaces or other characters), and its quotes are not part of the name. The pointer is built
+// from unescaped tokens, so "~" and the like in a name are matched as they stand.
+nlohmann::json::json_pointer PointerOf(const std::string& path) {
+    nlohmann::json::json_pointer pointer;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const auto end = std::min(path.find('/', start), path.size());
+        std::string segment = path.substr(start, end - start);
+        if (segment.size() >= 2 && segment.front() == '"' && segment.back() == '"') segment = segment.substr(1, segment.size() - 2);
+        if (end > start) pointer /= segment;
+        start = end + 1;
+    }
+    return pointer;
+}
+
+}  // namespace
 
 ItemKeyMaker::ItemKeyMaker(const nlohmann::json& partitionKeyDefinition) {
     const auto paths = partitionKeyDefinition.find("paths");
     if (paths == partitionKeyDefinition.end() || !paths->is_array()) return;
     for (const auto& path : *paths) {
-        try {
-            // A partition key path such as "/address/city" reads as a JSON pointer.
-            m_paths.emplace_back(path.get<std::string>());
-        } catch (const nlohmann::json::exception& e) {
-            throw ToolError("partition key path " + path.dump() + " is not usable: " + e.what());
-        }
+        if (!path.is_string()) throw ToolError("partition key path " + path.dump() + " is not a text");
+        m_paths.push_back(PointerOf(path.get<std::string>()));
     }
 }
 

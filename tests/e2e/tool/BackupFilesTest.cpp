@@ -223,6 +223,11 @@ TEST(ItemKey, UsesIdAndEveryPartitionKeyPath) {
     EXPECT_EQ(keys.KeyOf(a), keys.KeyOf(sameKeyOtherContent));
     EXPECT_NE(keys.KeyOf(a), keys.KeyOf(otherCity));
     EXPECT_NE(keys.KeyOf(a), keys.KeyOf(noCity));
+
+    // Quoted segments name the property without their quotes, as the service reads them.
+    const ItemKeyMaker quoted(nlohmann::json{{"paths", {"/\"a b\"/\"c~d\""}}});
+    const auto item = nlohmann::json::parse(R"({"id":"1","a b":{"c~d":"v"}})");
+    EXPECT_EQ(R"(["1","v"])", quoted.KeyOf(item));
 }
 
 TEST(BackupDirectory, IsOwnerOnlyAndNeverReused) {
