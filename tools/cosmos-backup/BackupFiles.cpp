@@ -33,24 +33,26 @@ bool IsJsonObject(const std::string& line) {
     return !parsed.is_discarded() && parsed.is_object();
 }
 
-// Every line of every data file, in order, with the file it is in and its number there;
-// checks each file's line count against its manifest entry.
+// Every line of one data file, in order, with the file it is in and its number there; checks
+// the file's line count against its manifest entry.
+std::int64_t ForEachLineIn(const BackupStore& store, const DataFile& file,
+                           const std::function<void(const std::string&, std::int64_t, const std::string&)>& onLine) {
+    DataFilePath("", file.name);  // throws for a name that is not the tool's own
+    const auto where = store.Describe() + "/" + file.name;
+    GzipLineReader reader(store, file.name);
+    std::string line;
+    std::int64_t items = 0;
+    while (reader.ReadLine(line)) onLine(where, ++items, line);
+    if (items != file.items) {
+        throw ToolError(where + " holds " + std::to_string(items) + " items, the manifest says " + std::to_string(file.items));
+    }
+    return items;
+}
+
 std::int64_t ForEachLine(const BackupStore& store, const Manifest& manifest,
                          const std::function<void(const std::string&, std::int64_t, const std::string&)>& onLine) {
     std::int64_t total = 0;
-    std::string line;
-    for (const auto& file : manifest.files) {
-        DataFilePath("", file.name);  // throws for a name that is not the tool's own
-        const auto where = store.Describe() + "/" + file.name;
-        GzipLineReader reader(store, file.name);
-        std::int64_t items = 0;
-        while (reader.ReadLine(line)) onLine(where, ++items, line);
-        if (items != file.items) {
-            throw ToolError(where + " holds " + std::to_string(items) + " items, the manifest says " +
-                            std::to_string(file.items));
-        }
-        total += items;
-    }
+    for (const auto& file : manifest.files) total += ForEachLineIn(store, file, onLine);
     return total;
 }
 
@@ -91,6 +93,10 @@ void CheckDataFileContents(const BackupStore& store, const Manifest& manifest) {
     ForEachLine(store, manifest, [](const std::string& where, std::int64_t number, const std::string& line) {
         if (!IsJsonObject(line)) throw ToolError(where + ": line " + std::to_string(number) + " is not a JSON object");
     });
+}
+
+std::int64_t ForEachItemIn(const BackupStore& store, const DataFile& file, const std::function<void(const std::string&)>& onItem) {
+    return ForEachLineIn(store, file, [&](const std::string&, std::int64_t, const std::string& line) { onItem(line); });
 }
 
 std::int64_t ForEachItem(const BackupStore& store, const Manifest& manifest,

@@ -37,5 +37,7 @@ std::int64_t ForEachItem(const BackupStore& store, const Manifest& manifest,
                          const std::function<void(const std::string&)>& onItem);
 std::int64_t ForEachItem(const std::string& location, const Manifest& manifest,
                          const std::function<void(const std::string&)>& onItem);
+// The same for one data file.
+std::int64_t ForEachItemIn(const BackupStore& store, const DataFile& file, const std::function<void(const std::string&)>& onItem);
 
 }  // namespace cosmosbackup

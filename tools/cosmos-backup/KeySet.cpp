@@ -5,12 +5,10 @@
 #include "GzipFile.h"
 #include "ItemKey.h"
 #include "OpenBackupStore.h"
+#include "ParallelFor.h"
 #include "ToolError.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <mutex>
 #include <thread>
 
 namespace cosmosbackup {
@@ -18,6 +16,14 @@ namespace {
 
 // A key is an id of at most 1023 bytes and up to three key values.
 constexpr std::size_t kMaxKeyBytes = 64u << 10;
+
+// The parts as one normalised set.
+KeySet Concatenated(std::vector<KeySet> parts) {
+    KeySet keys;
+    for (auto& part : parts) keys.insert(keys.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+    Normalise(keys);
+    return keys;
+}
 
 void RequireKeyFileName(const std::string& name) {
     if (name != kKeysFileName && name != kDeletionsFileName) throw ToolError("\"" + name + "\" is not a key file of this tool");
@@ -38,17 +44,22 @@ void Normalise(KeySet& keys) {
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
 }
 
+// The data files are read on as many threads as there are cores: parsing every item is the
+// cost here.
 KeySet KeysOfItems(const std::string& location, const Manifest& manifest) {
     const ItemKeyMaker maker(manifest.partitionKey);
-    KeySet keys;
-    keys.reserve(static_cast<std::size_t>(manifest.itemCount));
-    ForEachItem(location, manifest, [&](const std::string& text) {
-        const auto item = nlohmann::json::parse(text, nullptr, false);
-        if (item.is_discarded() || !item.is_object()) throw ToolError("an item of " + location + " is not a JSON object");
-        keys.push_back(maker.KeyOf(item));
+    std::vector<KeySet> parts(manifest.files.size());
+    ParallelFor(manifest.files.size(), std::max(1u, std::thread::hardware_concurrency()), [&](std::size_t i) {
+        const auto store = OpenBackupStore(location);
+        auto& keys = parts[i];
+        keys.reserve(static_cast<std::size_t>(manifest.files[i].items));
+        ForEachItemIn(*store, manifest.files[i], [&](const std::string& text) {
+            const auto item = nlohmann::json::parse(text, nullptr, false);
+            if (item.is_discarded() || !item.is_object()) throw ToolError("an item of " + location + " is not a JSON object");
+            keys.push_back(maker.KeyOf(item));
+        });
     });
-    Normalise(keys);
-    return keys;
+    return Concatenated(std::move(parts));
 }
 
 namespace {
@@ -81,32 +92,10 @@ KeySet ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsag
     const auto ranges = connection.PartitionKeyRanges();
     std::vector<KeySet> parts(ranges.size());
     std::vector<RequestUsage> usages(ranges.size());
-    std::atomic<std::size_t> next{0};
-    std::mutex failureLock;
-    std::exception_ptr failure;
-    auto work = [&] {
-        for (std::size_t i = next++; i < ranges.size(); i = next++) {
-            try {
-                parts[i] = ReadRangeKeys(read, ranges[i], usages[i]);
-            } catch (...) {
-                std::lock_guard<std::mutex> hold(failureLock);
-                if (!failure) failure = std::current_exception();
-                next = ranges.size();
-            }
-        }
-    };
-    {
-        std::vector<std::thread> threads;
-        const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(read.parallelism, ranges.size()));
-        for (std::size_t w = 0; w < workers; ++w) threads.emplace_back(work);
-        for (auto& t : threads) t.join();
-    }
-    if (failure) std::rethrow_exception(failure);
-    KeySet keys;
-    for (auto& part : parts) keys.insert(keys.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+    ParallelFor(ranges.size(), static_cast<std::size_t>(std::max(1, read.parallelism)),
+                [&](std::size_t i) { parts[i] = ReadRangeKeys(read, ranges[i], usages[i]); });
     for (const auto& u : usages) usage += u;
-    Normalise(keys);
-    return keys;
+    return Concatenated(std::move(parts));
 }
 
 DataFile WriteKeyFile(const std::string& location, const std::string& name, const KeySet& keys) {
