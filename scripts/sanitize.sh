@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the library and every test with AddressSanitizer and UndefinedBehaviorSanitizer
 # under build-asan/ (or $ASAN_BUILD_DIR) and runs the whole suite there. Extra arguments
-# go to ctest (e.g. -R Utf). The end-to-end test (label e2e) needs the local database
-# server and exercises no code that the other tests do not, so it is left out.
+# go to ctest (e.g. -R Utf). The end-to-end tests (label e2e) need local servers and are left
+# out (they can be run here by hand: about two minutes more); the tool's file tests (label
+# tool) run here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
