@@ -1,11 +1,11 @@
 #include "ParallelFor.h"
 
+#include "ThreadGroup.h"
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 namespace cosmosbackup {
 
@@ -24,16 +24,17 @@ void ParallelFor(std::size_t count, std::size_t workers, const std::function<voi
             }
         }
     };
-    std::vector<std::thread> threads;
-    const std::size_t started = std::max<std::size_t>(1, std::min(workers, count));
-    try {
-        for (std::size_t w = 0; w < started; ++w) threads.emplace_back(work);
-    } catch (...) {
-        next = count;  // a thread that could not start: the others finish what they hold
-        for (auto& t : threads) t.join();
-        throw;
+    {
+        ThreadGroup threads;
+        // A thread that cannot start ends the handing out; the others finish what they hold
+        // before the failure leaves this scope.
+        try {
+            for (std::size_t w = 0, n = std::max<std::size_t>(1, std::min(workers, count)); w < n; ++w) threads.Start(work);
+        } catch (...) {
+            next = count;
+            throw;
+        }
     }
-    for (auto& t : threads) t.join();
     if (failure) std::rethrow_exception(failure);
 }
 

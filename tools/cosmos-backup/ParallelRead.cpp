@@ -1,5 +1,7 @@
 #include "ParallelRead.h"
 
+#include "ThreadGroup.h"
+
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -8,28 +10,6 @@
 #include <thread>
 
 namespace cosmosbackup {
-namespace {
-
-// Joins its threads however the scope is left.
-class ThreadGroup {
-public:
-    ~ThreadGroup() {
-        for (auto& t : m_threads) {
-            if (t.joinable()) t.join();
-        }
-    }
-    template <typename F>
-    void Start(F&& body) { m_threads.emplace_back(std::forward<F>(body)); }
-    void JoinAll() {
-        for (auto& t : m_threads) t.join();
-    }
-
-private:
-    std::vector<std::thread> m_threads;
-};
-
-}  // namespace
-
 RangesRead ReadRangesInParallel(const RangeReadSettings& settings, const std::vector<nlohmann::json>& ranges,
                                 int parallelism, Progress& progress) {
     std::vector<std::unique_ptr<RangeReader>> readers;
