@@ -133,8 +133,8 @@ namespace CloudSDKWrapper
         private static int BatchItemLimit()
         {
             var budget = RuBudget.Shared;
-            double rate = budget.Rate;
-            if (budget.Limit <= 0 || rate <= 0) return MaxBatchItems;
+            double rate = budget.EffectiveRate;
+            if (rate <= 0) return MaxBatchItems;
             double perItem = budget.EstimatePerOperation("POST docs batch");
             return (int)Math.Max(1, Math.Min(MaxBatchItems, Math.Floor(rate * BatchShareOfBudget / perItem)));
         }

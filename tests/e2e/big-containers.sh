@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # cosmos-backup on a container of several partition key ranges (the scripted server):
 #   - a split and a merge in the middle of a parallel backup: every item exactly once;
+#   - a one-range container read by four readers in sub-ranges, through a split and a merge:
+#     every item exactly once; a server that ignores the sub-range bounds is noticed before
+#     anything is written, said once, and the ranges are read whole;
 #   - a backup and a restore killed at 40% and resumed: an exact result, the second run
 #     reading or writing well under the whole;
 #   - a restore under a tight RU/s limit of the server finishes with every item;
@@ -61,6 +64,36 @@ export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_H
   else
     fail "backup through a split and a merge: $(tail -2 split.err)"
   fi
+
+  # One range, four readers: sub-ranges, followed through a split of the range and a merge of
+  # its children in the middle of the read (ids: 0 splits into 1 and 2, which merge into 3).
+  ctl config "{\"ranges\":1}" >/dev/null
+  ctl seed "{\"db\":\"big\",\"coll\":\"one\",\"count\":2000}" >/dev/null || { echo "seeding failed"; exit 1; }
+  ctl config "{\"ranges\":4}" >/dev/null
+  ctl split "{\"db\":\"big\",\"coll\":\"one\",\"range\":\"0\",\"afterRequests\":25}" >/dev/null
+  ctl merge "{\"db\":\"big\",\"coll\":\"one\",\"range\":\"1\",\"afterRequests\":40}" >/dev/null
+  ctl stats/reset >/dev/null
+  if "${tool[@]}" backup --database big --container one --out sub --page-size 40 --parallel 4 >sub.out 2>sub.err; then
+    gone=$(ctl stats | field gone)
+    parts=$(ls sub | grep -o "^items-r[0-9]*" | sort -u | wc -l)
+    (( gone >= 2 && parts == 4 )) && ! grep -q "whole ranges" sub.err \
+      && pass "one range read in 4 sub-ranges through a split and a merge ($gone answers 410)" \
+      || fail "sub-range read: $parts parts, $gone answers 410, $(grep "whole ranges" sub.err)"
+    verify_exact "sub-ranges through a split and a merge hold every item once" sub big one 2000
+  else
+    fail "sub-range backup through a split and a merge: $(tail -2 sub.err)"
+  fi
+  ctl config "{\"ignoreKeyBounds\":true}" >/dev/null
+  if "${tool[@]}" backup --database big --container one --out ignored --page-size 40 --parallel 4 >ignored.out 2>ignored.err; then
+    parts=$(ls ignored | grep -o "^items-r[0-9]*" | sort -u | wc -l)
+    notes=$(grep -c "reading whole ranges" ignored.err)
+    (( notes == 1 && parts == 1 )) && pass "a server ignoring sub-range bounds is noticed and said once; the range is read whole" \
+      || fail "ignored sub-range bounds: $notes notes, $parts parts"
+    verify_exact "the whole-range read after the fallback holds every item once" ignored big one 2000
+  else
+    fail "backup from a server ignoring sub-range bounds: $(tail -2 ignored.err)"
+  fi
+  ctl config "{\"ignoreKeyBounds\":false}" >/dev/null
 
   if run_killed 1200 read "${tool[@]}" backup --database big --container src --out killed --page-size 25 --items-per-file 50 --parallel 2; then
     [[ -e killed/manifest.json ]] && fail "killed backup left a manifest" || pass "backup killed at 40% left no manifest"

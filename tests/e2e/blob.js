@@ -7,6 +7,8 @@
 //        node blob.js download CONTAINER PREFIX DIR
 //        node blob.js upload DIR CONTAINER PREFIX
 //        node blob.js flip-byte CONTAINER BLOB
+//        node blob.js rot-byte CONTAINER BLOB   (flips a byte but keeps the blob's stored MD5, as
+//                                               bytes that went bad at rest)
 'use strict';
 const crypto = require('crypto');
 const fs = require('fs');
@@ -16,7 +18,7 @@ const endpoint = process.env.STORAGE_ENDPOINT;
 const account = process.env.STORAGE_ACCOUNT;
 const key = Buffer.from(process.env.AZURE_STORAGE_KEY || '', 'base64');
 
-async function call(method, resource, query = {}, body = null, extraHeaders = {}) {
+async function call(method, resource, query = {}, body = null, extraHeaders = {}, answer = null) {
   const headers = { 'x-ms-date': new Date().toUTCString(), 'x-ms-version': '2021-08-06', ...extraHeaders };
   const length = body ? body.length : 0;
   const names = Object.keys(headers).filter((h) => h.startsWith('x-ms-')).sort();
@@ -29,6 +31,7 @@ async function call(method, resource, query = {}, body = null, extraHeaders = {}
   const response = await fetch(`${endpoint}/${account}/${resource}${search ? '?' + search : ''}`,
     { method, headers, body });
   if (!response.ok) throw new Error(`${method} ${resource}: HTTP ${response.status}`);
+  if (answer) answer.headers = response.headers;
   return Buffer.from(await response.arrayBuffer());
 }
 
@@ -51,6 +54,13 @@ async function main() {
     const data = await call('GET', `${container}/${rest[0]}`);
     data[data.length >> 1] ^= 0x01;
     await call('PUT', `${container}/${rest[0]}`, {}, data, { 'x-ms-blob-type': 'BlockBlob' });
+  } else if (command === 'rot-byte') {
+    const answer = {};
+    const data = await call('GET', `${container}/${rest[0]}`, {}, null, {}, answer);
+    const md5 = answer.headers.get('content-md5');
+    data[data.length >> 1] ^= 0x01;
+    await call('PUT', `${container}/${rest[0]}`, {}, data, { 'x-ms-blob-type': 'BlockBlob' });
+    await call('PUT', `${container}/${rest[0]}`, { comp: 'properties' }, null, { 'x-ms-blob-content-md5': md5 });
   } else {
     throw new Error('unknown command ' + command);
   }

@@ -117,7 +117,7 @@ class Control {
 
   config(changes) {
     const { options } = this.state;
-    for (const k of ["ruPerSecond", "latencyMs", "laggingReads", "lagMs", "ranges", "serverless"]) {
+    for (const k of ["ruPerSecond", "latencyMs", "laggingReads", "lagMs", "ranges", "serverless", "ignoreKeyBounds"]) {
       if (changes[k] !== undefined) options[k] = changes[k];
     }
     if (changes.ruPerSecond !== undefined) this.state.budget = new RuBudget(options.ruPerSecond);

@@ -144,7 +144,7 @@ function readSpan(ctx, container) {
   const range = namedRange(container, ctx.headers);
   const continuation = ctx.headers["x-ms-continuation"];
   const token = continuation ? feed.decodeToken(continuation) : null;
-  const span = feed.interval(range, ctx.headers, token);
+  const span = feed.interval(range, ctx.headers, token, ctx.options.ignoreKeyBounds);
   const fresh = visibility(ctx.options, container.table, ctx.headers);
   let visible = fresh;
   const keyHeader = ctx.headers["x-ms-documentdb-partitionkey"];
@@ -207,7 +207,7 @@ function changeFeed(ctx, container) {
   const range = namedRange(container, ctx.headers);
   if (!range) throw new BadRequest("The change feed is read per partition key range: x-ms-documentdb-partitionkeyrangeid is missing.");
   const since = sinceOf(ctx.headers["if-none-match"], range);
-  const span = feed.interval(range, ctx.headers, null);
+  const span = feed.interval(range, ctx.headers, null, ctx.options.ignoreKeyBounds);
   const { records, complete } = feed.changes([...container.items.slice(span.min, span.max)], since, feed.pageSize(ctx.headers["x-ms-max-item-count"]));
   const etag = complete ? Math.max(since, range.lsn) : records[records.length - 1].lsn;
   const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range) };

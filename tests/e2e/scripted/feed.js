@@ -33,18 +33,39 @@ function pageSize(header) {
   return n === -1 ? Infinity : n;
 }
 
-// The interval a read covers: [min, max) of the range, narrowed by the request's epk headers
+// The key bounds of a request for part of a range, checked as the gateway checks them: both
+// bounds, with x-ms-read-key-type EffectivePartitionKeyRange (EffectivePartitionKey alone, or
+// bounds without the type, are refused), start below end, within the named range. Null when
+// the request names no bounds; `ignore` makes a server that reads the whole range regardless.
+function keyBounds(range, headers, ignore) {
+  const start = headers["x-ms-start-epk"];
+  const end = headers["x-ms-end-epk"];
+  const type = headers["x-ms-read-key-type"];
+  if (start === undefined && end === undefined && type === undefined) return null;
+  if (type !== "EffectivePartitionKeyRange") {
+    throw new BadRequest(`x-ms-read-key-type ${JSON.stringify(type)} is not supported here; a read of part of a range needs EffectivePartitionKeyRange.`);
+  }
+  if (start === undefined || end === undefined) throw new BadRequest("A read of part of a range needs both x-ms-start-epk and x-ms-end-epk.");
+  const hex = /^[0-9A-F]*$/;
+  if (!hex.test(start) || !hex.test(end) || !(start < end)) throw new BadRequest(`The effective partition key range [${start}, ${end}) is invalid.`);
+  if (!range) throw new BadRequest("A read of part of a range needs x-ms-documentdb-partitionkeyrangeid.");
+  if (start < range.minInclusive || end > range.maxExclusive) {
+    throw new BadRequest(`The effective partition key range [${start}, ${end}) is not within partition key range ${range.id}.`);
+  }
+  return ignore ? null : { start, end };
+}
+
+// The interval a read covers: [min, max) of the range, narrowed by the request's key bounds
 // and by its token's interval. A token that does not overlap the range is refused.
-function interval(range, headers, token) {
+function interval(range, headers, token, ignoreBounds = false) {
   let min = range ? range.minInclusive : "";
   let max = range ? range.maxExclusive : "FF";
   const narrow = (lo, hi) => {
     if (lo > min) min = lo;
     if (hi < max) max = hi;
   };
-  if (headers["x-ms-start-epk"] !== undefined || headers["x-ms-end-epk"] !== undefined) {
-    narrow(headers["x-ms-start-epk"] || "", headers["x-ms-end-epk"] || "FF");
-  }
+  const bounds = keyBounds(range, headers, ignoreBounds);
+  if (bounds) narrow(bounds.start, bounds.end);
   if (token) {
     narrow(token.min, token.max);
     if (!(min < max)) throw new BadRequest("The continuation token does not belong to this partition key range.");

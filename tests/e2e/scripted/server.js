@@ -74,7 +74,7 @@ function send(res, answer) {
 }
 
 function defaultOptions() {
-  return { ranges: 1, ruPerSecond: 0, latencyMs: 0, laggingReads: false, lagMs: 3000, serverless: false, key: EMULATOR_KEY, ssl: true };
+  return { ranges: 1, ruPerSecond: 0, latencyMs: 0, laggingReads: false, lagMs: 3000, serverless: false, ignoreKeyBounds: false, key: EMULATOR_KEY, ssl: true };
 }
 
 function createScriptedServer(given = {}) {
@@ -176,7 +176,7 @@ function tlsFiles() {
 function parseArgs(argv) {
   const options = { port: 0, key: process.env.COSMOS_KEY || EMULATOR_KEY };
   const numbers = { "--port": "port", "--ranges": "ranges", "--ru-per-second": "ruPerSecond", "--latency-ms": "latencyMs", "--lag-ms": "lagMs" };
-  const flags = { "--lagging-reads": ["laggingReads", true], "--serverless": ["serverless", true], "--no-ssl": ["ssl", false] };
+  const flags = { "--lagging-reads": ["laggingReads", true], "--serverless": ["serverless", true], "--ignore-key-bounds": ["ignoreKeyBounds", true], "--no-ssl": ["ssl", false] };
   for (let i = 0; i < argv.length; i += 1) {
     const a = argv[i];
     if (numbers[a]) {

@@ -108,11 +108,11 @@ ChangeFeedPositions RecordOrRecallPositions(Connection& connection, BackupStore&
     return positions;
 }
 
-void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions) {
+void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions, const std::vector<std::string>& keys) {
     ChainRecord chain;
     chain.kind = ChainRecord::kFull;
     chain.changeFeed = positions;
-    chain.keys = WriteKeyFile(store, kKeysFileName, KeysOfItems(store, manifest));
+    chain.keys = WriteKeyFile(store, kKeysFileName, keys);
     SetChain(manifest, chain);
 }
 

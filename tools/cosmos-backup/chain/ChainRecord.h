@@ -58,9 +58,9 @@ ChangeFeedPositions ReadChangeFeedPositions(Connection& connection);
 // before its first read.
 ChangeFeedPositions RecordOrRecallPositions(Connection& connection, BackupStore& store, bool resume);
 
-// Makes a full backup the base of a chain: writes the key set of its items (keys.jsonl.gz)
-// and records it with the positions in the manifest.
-void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions);
+// Makes a full backup the base of a chain: writes the key set of its items (keys.jsonl.gz),
+// `keys`, and records it with the positions in the manifest.
+void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions, const std::vector<std::string>& keys);
 
 // SHA-256 of a backup's manifest file, 64 lower-case hex digits; throws ToolError when it is
 // missing, not a plain file or larger than a manifest may be.

@@ -45,19 +45,42 @@ void Normalise(KeySet& keys) {
 
 // The data files are read on as many threads as there are cores: parsing every item is the
 // cost here.
-KeySet KeysOfItems(const BackupStore& store, const Manifest& manifest) {
-    const ItemKeyMaker maker(manifest.partitionKey);
-    std::vector<KeySet> parts(manifest.files.size());
-    ParallelFor(manifest.files.size(), std::max(1u, std::thread::hardware_concurrency()), [&](std::size_t i) {
+KeySet KeysOfItems(const BackupStore& store, const std::vector<DataFile>& files, const nlohmann::json& partitionKey) {
+    const ItemKeyMaker maker(partitionKey);
+    std::vector<KeySet> parts(files.size());
+    ParallelFor(files.size(), std::max(1u, std::thread::hardware_concurrency()), [&](std::size_t i) {
         auto& keys = parts[i];
-        keys.reserve(static_cast<std::size_t>(manifest.files[i].items));
-        ForEachItemIn(store, manifest.files[i], [&](const std::string& text) {
+        keys.reserve(static_cast<std::size_t>(files[i].items));
+        ForEachItemIn(store, files[i], [&](const std::string& text) {
             const auto item = nlohmann::json::parse(text, nullptr, false);
             if (item.is_discarded() || !item.is_object()) throw ToolError("an item of " + store.Describe() + " is not a JSON object");
             keys.push_back(maker.KeyOf(item));
         });
     });
     return Concatenated(std::move(parts));
+}
+
+KeyGatherer::KeyGatherer(const nlohmann::json& partitionKey) : m_partitionKey(partitionKey) {}
+
+void KeyGatherer::AddPage(const std::vector<CloudSDKCppBridge::SString>& items) {
+    const ItemKeyMaker maker(m_partitionKey);
+    KeySet keys;
+    keys.reserve(items.size());
+    for (const auto& text : items) {
+        const auto item = nlohmann::json::parse(text.strValue, nullptr, false);
+        if (item.is_discarded() || !item.is_object()) throw ToolError("the service answered an item that is not a JSON object");
+        keys.push_back(maker.KeyOf(item));
+    }
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_pages.push_back(std::move(keys));
+}
+
+KeySet KeyGatherer::Take(KeySet more) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_pages.push_back(std::move(more));
+    auto keys = Concatenated(std::move(m_pages));
+    m_pages.clear();
+    return keys;
 }
 
 namespace {
@@ -101,7 +124,7 @@ DataFile WriteKeyFile(BackupStore& store, const std::string& name, const KeySet&
     GzipLineWriter writer(store, name);
     for (const auto& key : keys) writer.WriteLine(key);
     const auto stored = writer.Close();
-    return DataFile{name, static_cast<std::int64_t>(keys.size()), stored.bytes, stored.crc32};
+    return DataFile{name, static_cast<std::int64_t>(keys.size()), stored.bytes, stored.crc32, stored.md5};
 }
 
 void CheckKeyFile(const BackupStore& store, const DataFile& entry) {

@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,24 @@ std::string CanonicalKey(const std::string& text);
 // Sorts and removes repeats.
 void Normalise(KeySet& keys);
 
-// The keys of every item in the data files of the backup in `store`.
-KeySet KeysOfItems(const BackupStore& store, const Manifest& manifest);
+// The keys of every item in these data files of `store`, the items keyed by `partitionKey`.
+KeySet KeysOfItems(const BackupStore& store, const std::vector<DataFile>& files, const nlohmann::json& partitionKey);
+
+// Gathers the keys of a backup's items while the readers write them, so that the key file
+// needs no second read of the data files. Each reader hands over its pages; keys of several
+// readers are gathered at once (one lock per page).
+class KeyGatherer {
+public:
+    explicit KeyGatherer(const nlohmann::json& partitionKey);
+    void AddPage(const std::vector<CloudSDKCppBridge::SString>& items);
+    // Everything gathered, with `more` (keys of files written by an earlier run), as one set.
+    KeySet Take(KeySet more);
+
+private:
+    nlohmann::json m_partitionKey;
+    std::mutex m_lock;
+    std::vector<KeySet> m_pages;
+};
 
 struct LiveKeyRead {
     ConnectionOptions connection;  // for the readers' own bridge objects

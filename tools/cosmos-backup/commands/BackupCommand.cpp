@@ -1,6 +1,7 @@
 #include "commands/BackupCommand.h"
 
 #include "chain/ChainRecord.h"
+#include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
@@ -73,7 +74,9 @@ void PrepareLocation(BackupStore& store, const BackupOptions& options) {
 }
 
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
-                            BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges) {
+                            BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges,
+                            const nlohmann::json& partitionKey,
+                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage) {
     BackupItemsOptions read;
     read.connection = connectionOptions;
     read.endpoint = connectionOptions.endpoint;
@@ -86,6 +89,8 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
     read.parallelism = options.parallelism;
     read.resume = options.resume;
     read.ranges = std::move(ranges);
+    read.partitionKey = partitionKey;
+    read.onPage = std::move(onPage);
     try {
         return BackUpItems(connection, read, expected);
     } catch (const ToolError& e) {
@@ -134,11 +139,16 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     // Before any item is read, so that the next increment reads every change after it.
     const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
 
-    BackupItems items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore);
+    // The key file is gathered from the pages as they are written; a resumed backup reads back
+    // only the files an earlier run sealed.
+    KeyGatherer keys(manifest.partitionKey);
+    BackupItems items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore, {},
+                                        manifest.partitionKey, [&keys](const auto& page) { keys.AddPage(page); });
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     for (const auto& f : manifest.files) manifest.itemCount += f.items;
-    RecordChainBase(*store, manifest, positions);
+    RecordChainBase(*store, manifest, positions,
+                    keys.Take(KeysOfItems(*store, items.filesOfEarlierRuns, manifest.partitionKey)));
     WriteManifest(*store, manifest);
     RemoveBackupCheckpoints(*store);
 

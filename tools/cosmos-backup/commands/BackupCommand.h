@@ -50,7 +50,9 @@ BackupOptions WithSource(const BackupStore& store, BackupOptions options);
 // Reads the items into per-range data files (BackUpItems) with the options' settings: the
 // container's current ranges, or `ranges` when given; a failure says how to continue.
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
-                            BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges = {});
+                            BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges = {},
+                            const nlohmann::json& partitionKey = nlohmann::json::object(),
+                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage = {});
 // The summary's figures of a written backup, its requests included.
 void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary);
 

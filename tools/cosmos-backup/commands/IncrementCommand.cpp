@@ -61,6 +61,7 @@ void DropLines(BackupStore& store, DataFile& file, const std::vector<std::int64_
     file.items = kept;
     file.bytes = stored.bytes;
     file.crc32 = stored.crc32;
+    file.md5 = stored.md5;
 }
 
 // The parent, which must be a link of a chain of this very container with the definition it has now.

@@ -146,8 +146,15 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     // The backup is checked whole before anything is created or written.
     const Manifest manifest = ReadManifest(*store);
     if (ChainOf(manifest).IsIncrement()) return RunChainRestore(connection, store, options);
-    CheckDataFiles(*store, manifest);
-    CheckDataFileContents(*store, manifest);
+    // From remote storage each data file is downloaded once: the storage's list vouches for
+    // sizes and MD5s at no download, and the content is checked while it is read for writing.
+    // A directory is read twice instead (every file checked whole, then read for writing):
+    // local reads are cheap, and so a damaged or crafted backup still writes nothing at all.
+    const bool checkWhileReading = IsRemoteLocation(options.directory) && CheckDataFilesUnread(*store, manifest);
+    if (!checkWhileReading) {
+        CheckDataFiles(*store, manifest);
+        CheckDataFileContents(*store, manifest);
+    }
 
     RestoreSummary summary;
     summary.database = options.database.empty() ? manifest.sourceDatabase : options.database;
@@ -159,6 +166,7 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     items.parallelism = options.parallelism;
     items.itemsPerCall = options.itemsPerCall;
     items.resume = options.resume;
+    items.checkWhileReading = checkWhileReading;
     items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
                           " --container " + summary.container + " --resume";
     // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.

@@ -103,4 +103,54 @@ std::int64_t ForEachItem(const BackupStore& store, const Manifest& manifest,
     return ForEachLine(store, manifest, [&](const std::string&, std::int64_t, const std::string& line) { onItem(line); });
 }
 
+bool CheckDataFilesUnread(const BackupStore& store, const Manifest& manifest) {
+    const auto listed = store.List();
+    std::int64_t items = 0;
+    bool vouched = true;
+    for (const auto& file : manifest.files) {
+        DataFilePath("", file.name);  // throws for a name that is not the tool's own
+        const auto where = store.Describe() + "/" + file.name;
+        const auto found = std::lower_bound(listed.begin(), listed.end(), file.name,
+                                            [](const StoredFile& f, const std::string& name) { return f.name < name; });
+        if (found == listed.end() || found->name != file.name) throw ToolError("data file " + where + " is missing");
+        if (!found->plain) throw ToolError("data file " + where + " is not a regular file");
+        if (found->size != file.bytes) {
+            throw ToolError("data file " + where + " has " + std::to_string(found->size) + " bytes, the manifest says " +
+                            std::to_string(file.bytes));
+        }
+        if (file.md5.empty() || found->md5.empty()) vouched = false;
+        else if (found->md5 != file.md5) {
+            throw ToolError("data file " + where + " does not match its checksum (the storage's MD5 is not the manifest's)");
+        }
+        items += file.items;
+    }
+    if (items != manifest.itemCount) {
+        throw ToolError("the manifest's files hold " + std::to_string(items) + " items, its total says " +
+                        std::to_string(manifest.itemCount));
+    }
+    return vouched;
+}
+
+std::int64_t ForEachCheckedItemIn(const BackupStore& store, const DataFile& file,
+                                  const std::function<void(const std::string&)>& onItem) {
+    DataFilePath("", file.name);
+    const auto where = store.Describe() + "/" + file.name;
+    GzipLineReader reader(store, file.name);
+    std::string line;
+    std::int64_t items = 0;
+    while (reader.ReadLine(line)) {
+        ++items;
+        if (!IsJsonObject(line)) throw ToolError(where + ": line " + std::to_string(items) + " is not a JSON object");
+        if (items > file.items) break;
+        onItem(line);
+    }
+    if (items != file.items) {
+        throw ToolError(where + " holds " + (items > file.items ? "more than " + std::to_string(file.items) : std::to_string(items)) +
+                        " items, the manifest says " + std::to_string(file.items));
+    }
+    const auto stored = reader.Consumed();
+    if (stored.bytes != file.bytes || stored.crc32 != file.crc32) throw ToolError("data file " + where + " does not match its checksum");
+    return items;
+}
+
 }  // namespace cosmosbackup

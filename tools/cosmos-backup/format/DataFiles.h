@@ -26,6 +26,21 @@ void CheckFileEntry(const BackupStore& store, const std::vector<StoredFile>& lis
 // restore runs before its first write, so that a bad backup writes nothing.
 void CheckDataFileContents(const BackupStore& store, const Manifest& manifest);
 
+// Checks every data file against its manifest entry from what the store's list gives without
+// reading any file: a plain name of the tool's own, present and plain, the manifest's size, and
+// the storage's own MD5 equal to the manifest's. False when that is not enough to vouch for
+// the bytes (the manifest or the storage keeps no MD5 of some file): the caller must then read
+// the files (CheckDataFiles). Throws ToolError naming the first file that does not match.
+bool CheckDataFilesUnread(const BackupStore& store, const Manifest& manifest);
+
+// Reads one data file once, checking on the way what CheckDataFiles and CheckDataFileContents
+// check before (the gzip magic, every line a JSON object of at most kMaxLineBytes, the line
+// count, then the size and CRC-32 of the stored bytes; a blob's reader also checks its MD5),
+// and calls `onItem` for each item as it is read: items before a fault have been handed on
+// when the ToolError that names it is thrown.
+std::int64_t ForEachCheckedItemIn(const BackupStore& store, const DataFile& file,
+                                  const std::function<void(const std::string&)>& onItem);
+
 // Calls `onItem` for every item line of every data file in order, and checks that each file
 // holds as many items as its manifest entry says. Returns the number of items.
 std::int64_t ForEachItem(const BackupStore& store, const Manifest& manifest,

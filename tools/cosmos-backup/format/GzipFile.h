@@ -36,6 +36,8 @@ public:
 
     // False at the end of the file; throws ToolError on a damaged file.
     bool ReadLine(std::string& line);
+    // Size and CRC-32 of the stored bytes read so far: after the end, of the whole file.
+    StoredBytes Consumed() const { return m_in->Consumed(); }
 
 private:
     bool Fill();

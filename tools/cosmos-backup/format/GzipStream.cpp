@@ -39,6 +39,7 @@ void GzipOutput::Deflate(int flush) {
         if (produced > 0) {
             m_file->Write(m_out.data(), produced);
             m_crc = crc32(m_crc, reinterpret_cast<const Bytef*>(m_out.data()), static_cast<uInt>(produced));
+            m_md5.Add(m_out.data(), produced);
             m_bytes += static_cast<std::int64_t>(produced);
         }
     } while (m_zlib.avail_out == 0);
@@ -59,11 +60,11 @@ StoredBytes GzipOutput::Finish() {
     m_zlib.avail_in = 0;
     Deflate(Z_FINISH);
     m_file->Commit();
-    return StoredBytes{m_bytes, Crc32Hex(m_crc)};
+    return StoredBytes{m_bytes, Crc32Hex(m_crc), m_md5.FinishBase64()};
 }
 
 GzipInput::GzipInput(std::unique_ptr<StoredFileReader> file, std::string name)
-    : m_file(std::move(file)), m_name(std::move(name)) {
+    : m_file(std::move(file)), m_name(std::move(name)), m_consumedCrc(crc32(0L, Z_NULL, 0)) {
     if (inflateInit2(&m_zlib, kGzipWindow) != Z_OK) throw ToolError("cannot start decompressing " + m_name);
 }
 
@@ -73,6 +74,8 @@ bool GzipInput::FillInput() {
     m_in.resize(kStreamChunk);
     const std::size_t got = m_file->Read(m_in.data(), m_in.size());
     m_in.resize(got);
+    m_consumedCrc = crc32(m_consumedCrc, reinterpret_cast<const Bytef*>(m_in.data()), static_cast<uInt>(got));
+    m_consumedBytes += static_cast<std::int64_t>(got);
     if (!m_started) {
         m_started = true;
         if (got < 2 || static_cast<unsigned char>(m_in[0]) != 0x1f || static_cast<unsigned char>(m_in[1]) != 0x8b) {
@@ -103,5 +106,7 @@ std::size_t GzipInput::Read(char* buffer, std::size_t capacity) {
     }
     return std::min<std::size_t>(capacity, 1u << 30) - m_zlib.avail_out;
 }
+
+StoredBytes GzipInput::Consumed() const { return StoredBytes{m_consumedBytes, Crc32Hex(m_consumedCrc), {}}; }
 
 }  // namespace cosmosbackup

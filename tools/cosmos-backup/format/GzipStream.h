@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/BackupStore.h"
+#include "storage/Digest.h"
 
 #include <zlib.h>
 
@@ -10,10 +11,12 @@
 
 namespace cosmosbackup {
 
-// Size and CRC-32 (eight lower-case hex digits) of a file's stored, compressed bytes.
+// Size, CRC-32 (eight lower-case hex digits) and MD5 (base64, as the blob service states it)
+// of a file's stored, compressed bytes.
 struct StoredBytes {
     std::int64_t bytes = 0;
     std::string crc32;
+    std::string md5;
 };
 
 // CRC-32 state as eight lower-case hex digits.
@@ -39,6 +42,7 @@ private:
     z_stream m_zlib{};
     std::string m_out;
     uLong m_crc;
+    Md5 m_md5;
     std::int64_t m_bytes = 0;
 };
 
@@ -53,6 +57,9 @@ public:
 
     // Up to `capacity` decompressed bytes; 0 at the end only.
     std::size_t Read(char* buffer, std::size_t capacity);
+    // Size and CRC-32 of the stored bytes read so far (md5 left empty); after the end, of the
+    // whole file.
+    StoredBytes Consumed() const;
 
 private:
     bool FillInput();
@@ -61,6 +68,8 @@ private:
     std::string m_name;
     z_stream m_zlib{};
     std::string m_in;
+    uLong m_consumedCrc;
+    std::int64_t m_consumedBytes = 0;
     bool m_started = false;
     bool m_ended = false;
 };

@@ -10,6 +10,7 @@ namespace cosmosbackup {
 
 void to_json(nlohmann::json& j, const DataFile& f) {
     j = {{"name", f.name}, {"items", f.items}, {"bytes", f.bytes}, {"crc32", f.crc32}};
+    if (!f.md5.empty()) j["md5"] = f.md5;
 }
 
 void from_json(const nlohmann::json& j, DataFile& f) {
@@ -17,6 +18,7 @@ void from_json(const nlohmann::json& j, DataFile& f) {
     j.at("items").get_to(f.items);
     j.at("bytes").get_to(f.bytes);
     j.at("crc32").get_to(f.crc32);
+    f.md5 = j.contains("md5") ? j.at("md5").get<std::string>() : std::string();
 }
 
 void to_json(nlohmann::json& j, const ThroughputLayout& t) {

@@ -16,6 +16,7 @@ struct DataFile {
     std::int64_t items = 0;
     std::int64_t bytes = 0;
     std::string crc32;  // of the compressed file's bytes
+    std::string md5 = {};  // of the same bytes, base64 ("" in backups made before it was kept)
 };
 
 // Where a container takes its throughput from.

@@ -1,18 +1,16 @@
 #include "service/BackupRead.h"
 
 #include "service/ParallelRangeRead.h"
+#include "service/SubRanges.h"
 #include "support/Progress.h"
 #include "support/ToolError.h"
+
+#include <iostream>
 
 namespace cosmosbackup {
 namespace {
 
-BackupCheckpoint StartOrResume(Connection& connection, const BackupItemsOptions& o) {
-    if (o.resume) {
-        auto checkpoint = ReadBackupCheckpoint(*o.store);
-        CheckSameSource(checkpoint, o.endpoint, o.database, o.container);
-        return checkpoint;
-    }
+BackupCheckpoint NewCheckpoint(const BackupItemsOptions& o, std::vector<nlohmann::json> ranges) {
     BackupCheckpoint checkpoint;
     checkpoint.endpoint = o.endpoint;
     checkpoint.database = o.database;
@@ -20,15 +18,46 @@ BackupCheckpoint StartOrResume(Connection& connection, const BackupItemsOptions&
     checkpoint.createdAt = o.createdAt;
     checkpoint.pageSize = o.pageSize;
     checkpoint.itemsPerFile = o.itemsPerFile;
-    checkpoint.ranges = o.ranges.empty() ? connection.PartitionKeyRanges() : o.ranges;
-    WriteBackupCheckpoint(*o.store, checkpoint);
+    checkpoint.ranges = std::move(ranges);
     return checkpoint;
+}
+
+// The parts a new backup reads, with their readers when these have read ahead already.
+struct ReadPlan {
+    std::vector<nlohmann::json> parts;
+    RangeReaders readers;
+};
+
+ReadPlan PlanNewRead(Connection& connection, const BackupItemsOptions& o, const RangeReadSettings& settings) {
+    ReadPlan plan;
+    plan.parts = o.ranges.empty() ? connection.PartitionKeyRanges() : o.ranges;
+    if (!o.ranges.empty()) return plan;  // change feed parts are read as they are
+    auto parts = PlanSubRanges(plan.parts, o.parallelism, o.partitionKey);
+    if (parts.size() == plan.parts.size()) return plan;
+    auto readers = MakeRangeReaders(settings, parts, nullptr);
+    const auto verdict = ProbeSubRanges(readers, parts);
+    switch (verdict.reads) {
+        case SubRangeReads::Honoured:
+            plan.parts = std::move(parts);
+            plan.readers = std::move(readers);
+            break;
+        case SubRangeReads::Ignored:
+            std::cerr << "cosmos-backup: the service does not apply key bounds within a partition key range (it answered "
+                         "the same items for different parts); reading whole ranges\n";
+            break;
+        case SubRangeReads::Refused:
+            std::cerr << "cosmos-backup: the service refused reading part of a partition key range (" << verdict.reason
+                      << "); reading whole ranges\n";
+            break;
+        case SubRangeReads::Unconfirmed:
+            break;  // too few items for parts to matter
+    }
+    return plan;
 }
 
 }  // namespace
 
 BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std::int64_t expected) {
-    const auto checkpoint = StartOrResume(connection, o);
     RangeReadSettings settings;
     settings.connection = o.connection;
     settings.database = o.database;
@@ -36,12 +65,27 @@ BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std
     settings.store = o.store;
     settings.pageSize = o.pageSize;
     settings.itemsPerFile = o.itemsPerFile;
+    settings.resume = o.resume;
+    settings.onPage = o.onPage;
 
     Progress progress("backup", expected);
-    auto read = ReadRangesInParallel(settings, checkpoint.ranges, o.parallelism, progress);
+    BackupCheckpoint checkpoint;
+    RangeReaders readers;
+    if (o.resume) {
+        checkpoint = ReadBackupCheckpoint(*o.store);
+        CheckSameSource(checkpoint, o.endpoint, o.database, o.container);
+        readers = MakeRangeReaders(settings, checkpoint.ranges, &progress);
+    } else {
+        auto plan = PlanNewRead(connection, o, settings);
+        checkpoint = NewCheckpoint(o, std::move(plan.parts));
+        WriteBackupCheckpoint(*o.store, checkpoint);
+        readers = plan.readers.empty() ? MakeRangeReaders(settings, checkpoint.ranges, nullptr) : std::move(plan.readers);
+    }
+    auto read = RunRangeReaders(readers, o.parallelism, progress);
     BackupItems result;
     result.seconds = progress.Finish();
     result.files = std::move(read.files);
+    result.filesOfEarlierRuns = std::move(read.filesOfEarlierRuns);
     result.usage = read.usage;
     result.createdAt = checkpoint.createdAt;
     return result;

@@ -5,6 +5,7 @@
 #include "service/RequestUsage.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,19 +25,28 @@ struct BackupItemsOptions {
     // What a new backup reads instead of the container's current ranges: an increment's
     // change feed parts (ranges with the wrapper's "read":"changes" members).
     std::vector<nlohmann::json> ranges;
+    // The container's partition key definition: where its effective keys lie, for cutting
+    // ranges into sub-ranges when there are fewer ranges than readers.
+    nlohmann::json partitionKey = nlohmann::json::object();
+    // Sees every page of items as it is written (from the readers' threads), if set.
+    std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage;
 };
 
 struct BackupItems {
     std::vector<DataFile> files;
+    std::vector<DataFile> filesOfEarlierRuns;  // of a resumed backup: sealed before this run
     std::string createdAt;  // when the backup began (its first run, when resumed)
     RequestUsage usage;     // of the readers
     double seconds = 0;
 };
 
-// Reads every item of the open container into per-range data files, `parallelism` ranges at
-// a time, with a checkpoint per range. A new backup records its ranges (as the container has
-// them now) in checkpoint.json first; a resumed one takes them from there, after checking
-// that the checkpoint is of the same container. `expected` is for the progress line.
+// Reads every item of the open container into per-range data files, `parallelism` readers at
+// a time, with a checkpoint per range. With fewer ranges than readers, a new backup cuts the
+// ranges into sub-ranges and reads those, once the first pages show that the service applies
+// the key bounds (else it reads whole ranges and says so). A new backup records what it reads
+// (ranges or sub-ranges, as the container has them now) in checkpoint.json before the first
+// item is written; a resumed one takes them from there, after checking that the checkpoint is
+// of the same container. `expected` is for the progress line.
 BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& options, std::int64_t expected);
 
 }  // namespace cosmosbackup

@@ -10,17 +10,24 @@
 #include <thread>
 
 namespace cosmosbackup {
-RangesRead ReadRangesInParallel(const RangeReadSettings& settings, const std::vector<nlohmann::json>& ranges,
-                                int parallelism, Progress& progress) {
-    std::vector<std::unique_ptr<RangeReader>> readers;
+RangeReaders MakeRangeReaders(const RangeReadSettings& settings, const std::vector<nlohmann::json>& ranges,
+                              Progress* progress) {
+    RangeReaders readers;
     for (std::size_t i = 0; i < ranges.size(); ++i) {
-        auto checkpoint = ReadRangeCheckpoint(*settings.store, static_cast<int>(i));
-        std::int64_t sealed = 0;
-        for (const auto& f : checkpoint.files) sealed += f.items;
-        progress.Add(sealed);
+        RangeCheckpoint checkpoint;
+        checkpoint.range = static_cast<int>(i);
+        if (settings.resume) {
+            checkpoint = ReadRangeCheckpoint(*settings.store, static_cast<int>(i));
+            std::int64_t sealed = 0;
+            for (const auto& f : checkpoint.files) sealed += f.items;
+            if (progress) progress->Add(sealed);
+        }
         readers.push_back(std::make_unique<RangeReader>(settings, ranges[i], std::move(checkpoint)));
     }
+    return readers;
+}
 
+RangesRead RunRangeReaders(RangeReaders& readers, int parallelism, Progress& progress) {
     std::atomic<std::size_t> next{0};
     std::atomic<std::int64_t> itemsRead{0};
     std::atomic<bool> stop{false};
@@ -59,7 +66,10 @@ RangesRead ReadRangesInParallel(const RangeReadSettings& settings, const std::ve
 
     RangesRead result;
     for (const auto& reader : readers) {
-        for (const auto& f : reader->checkpoint().files) result.files.push_back(f);
+        const auto& files = reader->checkpoint().files;
+        result.files.insert(result.files.end(), files.begin(), files.end());
+        result.filesOfEarlierRuns.insert(result.filesOfEarlierRuns.end(), files.begin(),
+                                         files.begin() + static_cast<std::ptrdiff_t>(reader->filesOfEarlierRuns()));
         result.usage += reader->usage();
     }
     return result;

@@ -5,19 +5,28 @@
 
 #include <nlohmann/json.hpp>
 
+#include <memory>
 #include <vector>
 
 namespace cosmosbackup {
 
 struct RangesRead {
     std::vector<DataFile> files;  // every range's sealed files, ranges in key order
+    std::vector<DataFile> filesOfEarlierRuns;  // those of them a resumed backup found sealed
     RequestUsage usage;           // of the readers' bridge objects
 };
 
-// Reads every range that its checkpoint does not show as done, `parallelism` ranges at a time,
-// each RangeReader on a thread of its own. The first failure stops the others between pages
-// (what they sealed stays recorded) and is thrown once all have stopped.
-RangesRead ReadRangesInParallel(const RangeReadSettings& settings, const std::vector<nlohmann::json>& ranges,
-                                int parallelism, Progress& progress);
+using RangeReaders = std::vector<std::unique_ptr<RangeReader>>;
+
+// One reader per part of the key space (`ranges[i]` writes the files and checkpoint of index i).
+// A resumed backup takes each part's checkpoint from the store (what it sealed counts as
+// progress); a new one starts every part afresh without looking.
+RangeReaders MakeRangeReaders(const RangeReadSettings& settings, const std::vector<nlohmann::json>& ranges,
+                              Progress* progress);
+
+// Runs every reader whose checkpoint does not show it done, `parallelism` at a time, each on a
+// thread of its own. The first failure stops the others between pages (what they sealed stays
+// recorded) and is thrown once all have stopped.
+RangesRead RunRangeReaders(RangeReaders& readers, int parallelism, Progress& progress);
 
 }  // namespace cosmosbackup

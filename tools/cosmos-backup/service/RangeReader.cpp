@@ -31,7 +31,8 @@ RangeReader::RangeReader(RangeReadSettings settings, nlohmann::json range, Range
     : m_settings(std::move(settings)),
       m_store(*m_settings.store),
       m_range(std::move(range)),
-      m_checkpoint(std::move(start)) {}
+      m_checkpoint(std::move(start)),
+      m_filesOfEarlierRuns(m_checkpoint.files.size()) {}
 
 RangeReader::~RangeReader() = default;
 
@@ -45,30 +46,54 @@ void RangeReader::RemoveUnsealedFiles() const {
     }
 }
 
+void RangeReader::Open() {
+    if (m_connection) return;
+    m_connection = std::make_unique<Connection>(m_settings.connection);
+    m_connection->Require(m_connection->bridge().OpenCosmosDBContainer("", m_settings.database, false, m_settings.container, ""),
+                          "cannot open " + m_settings.database + "/" + m_settings.container);
+}
+
+std::shared_ptr<RangeReader::Page> RangeReader::Fetch(const std::string& continuation) {
+    auto page = std::make_shared<Page>();
+    bool more = false;
+    if (!m_connection->bridge().GetCosmosDBData(continuation, m_settings.pageSize, page->continuation, more, page->items)) {
+        m_connection->Require(false, "cannot read the items after " + std::to_string(m_itemsRead) + " of them in range " +
+                                         m_range.value("id", std::string()));
+    }
+    page->last = !more;
+    return page;
+}
+
+// A range is named by its key interval, which stays valid when the range splits.
+void RangeReader::ReadFirstPage() {
+    Open();
+    m_firstPage = Fetch(m_checkpoint.continuation.empty() ? m_range.dump() : m_checkpoint.continuation);
+}
+
+std::vector<std::string> RangeReader::FirstPageItems() const {
+    std::vector<std::string> items;
+    if (m_firstPage) {
+        for (const auto& item : m_firstPage->items) items.push_back(item.strValue);
+    }
+    return items;
+}
+
 void RangeReader::Run(std::atomic<std::int64_t>& itemsRead, const std::atomic<bool>& stop) {
     if (m_checkpoint.done) return;
-    RemoveUnsealedFiles();
-    Connection connection(m_settings.connection);
-    auto& bridge = connection.bridge();
-    connection.Require(bridge.OpenCosmosDBContainer("", m_settings.database, false, m_settings.container, ""),
-                       "cannot open " + m_settings.database + "/" + m_settings.container);
-    // A range is named by its key interval, which stays valid when the range splits.
+    if (m_settings.resume) RemoveUnsealedFiles();
+    Open();
     std::string continuation = m_checkpoint.continuation.empty() ? m_range.dump() : m_checkpoint.continuation;
     std::future<void> writing;
     bool more = true;
     while (more && !stop) {
-        auto page = std::make_shared<Page>();
-        if (!bridge.GetCosmosDBData(continuation, m_settings.pageSize, page->continuation, more, page->items)) {
-            connection.Require(false, "cannot read the items after " + std::to_string(m_itemsRead) + " of them in range " +
-                                          m_range.value("id", std::string()));
-        }
-        page->last = !more;
+        auto page = m_firstPage ? std::move(m_firstPage) : Fetch(continuation);
+        more = !page->last;
         if (writing.valid()) writing.get();
         writing = std::async(std::launch::async, [this, page, &itemsRead] { WritePage(*page, itemsRead); });
         continuation = page->continuation;
     }
     if (writing.valid()) writing.get();
-    m_usage = ReadUsage(connection);
+    m_usage = ReadUsage(*m_connection);
 }
 
 void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRead) {
@@ -81,6 +106,7 @@ void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRe
         m_writer->WriteLine(item.strValue);
         ++m_open.items;
     }
+    if (m_settings.onPage && !page.items.empty()) m_settings.onPage(page.items);
     itemsRead += static_cast<std::int64_t>(page.items.size());
     m_itemsRead += static_cast<std::int64_t>(page.items.size());
     const bool full = m_writer && (m_open.items >= m_settings.itemsPerFile || NowSeconds() - m_openedAt >= kSealAfterSeconds);
@@ -95,6 +121,7 @@ void RangeReader::Seal(const std::string& continuation, bool last) {
         m_writer.reset();
         m_open.bytes = stored.bytes;
         m_open.crc32 = stored.crc32;
+        m_open.md5 = stored.md5;
         m_checkpoint.files.push_back(m_open);
     }
     m_checkpoint.continuation = continuation;

@@ -94,6 +94,7 @@ public:
     }
 
     std::int64_t written() const { return m_written; }
+    std::int64_t recorded() const { return m_progress.itemsDone; }
 
 private:
     void Send() {
@@ -156,13 +157,25 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
         one.files = {manifest.files[i]};
         one.itemCount = manifest.files[i].items;
         std::int64_t skip = progress.itemsInFile;  // written by the interrupted run
-        ForEachItem(*o.store, one, [&](const std::string& item) {
+        const auto add = [&](const std::string& item) {
             if (skip > 0) {
                 --skip;
                 return;
             }
             writer.Add(item);
-        });
+        };
+        if (!o.checkWhileReading) {
+            ForEachItem(*o.store, one, add);
+        } else {
+            try {
+                ForEachCheckedItemIn(*o.store, manifest.files[i], add);
+            } catch (const ToolError& e) {
+                // A fault found on the way: what was confirmed before it stays recorded.
+                if (std::string(e.what()).find(o.resumeCommand) != std::string::npos) throw;
+                throw ToolError(std::string(e.what()) + "; the restore stopped there with " + std::to_string(writer.recorded()) +
+                                " items recorded as written; once the backup is repaired, continue with: " + o.resumeCommand);
+            }
+        }
         writer.Record(true);
     }
     result.seconds = display.Finish();

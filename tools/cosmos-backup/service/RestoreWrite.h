@@ -18,6 +18,9 @@ struct RestoreItemsOptions {
     std::size_t itemsPerCall = 500;
     bool resume = false;
     std::string resumeCommand;  // what to run to go on, for the error of a restore that stopped
+    // The data files were vouched for without reading them (sizes, the storage's MD5): their
+    // content is checked while they are read for writing, and a fault stops the restore there.
+    bool checkWhileReading = false;
 };
 
 struct RestoredItems {

@@ -15,6 +15,7 @@ struct StoredFile {
     std::string name;
     std::int64_t size = 0;
     bool plain = true;
+    std::string md5 = {};  // the storage's own MD5 of the content (base64), where it keeps one; else ""
 };
 
 // A file being read from a backup location, front to back.

@@ -74,7 +74,8 @@ std::vector<StoredFile> BlobStore::ListPage(bool deep, std::size_t pageSize, std
         }
         name.erase(0, location.prefix.size());
         if (!isBlob && !name.empty() && name.back() == '/') name.pop_back();
-        files.push_back(StoredFile{name, isBlob ? SizeOf(node, Describe()) : 0, isBlob && name.find('/') == std::string::npos});
+        files.push_back(StoredFile{name, isBlob ? SizeOf(node, Describe()) : 0, isBlob && name.find('/') == std::string::npos,
+                                   Text(Child(Child(node, "Properties"), "Content-MD5"))});
     }
     marker = Text(Child(root, "NextMarker"));
     return files;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "service/ParallelRangeRead.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace cosmosbackup {
+
+// With fewer partition key ranges than readers, each range is cut into sub-ranges (parts of
+// its effective-key interval, read with key bounds) so that every reader has a part: `readers`
+// parts in all, spread over the ranges as evenly as they go. A sub-range keeps its range's id
+// and is followed through splits and merges by its interval, like a range. With as many
+// ranges as readers, or more, the ranges come back as they are.
+std::vector<nlohmann::json> PlanSubRanges(const std::vector<nlohmann::json>& ranges, int readers,
+                                          const nlohmann::json& partitionKey);
+
+// What the service made of sub-range reads, judged from the first page of every part before
+// anything is written.
+enum class SubRangeReads {
+    Honoured,     // the parts of a range answered different items
+    Ignored,      // parts of one range answered the same items: the key bounds were not applied
+    Refused,      // a part's read failed
+    Unconfirmed,  // too few items to tell (no range had two parts with items)
+};
+
+struct SubRangeVerdict {
+    SubRangeReads reads = SubRangeReads::Unconfirmed;
+    std::string reason;  // for Refused: the failure
+};
+
+// Reads the first page of every part at once (each reader keeps its page for its run) and
+// compares the pages of the parts of each range.
+SubRangeVerdict ProbeSubRanges(RangeReaders& readers, const std::vector<nlohmann::json>& parts);
+
+}  // namespace cosmosbackup
