@@ -219,6 +219,8 @@ class Control {
   seed(args) {
     const container = this.ensureContainer(args);
     const docs = seedItems({ count: args.count, start: args.start || 0, paths: container.resource.partitionKey.paths, keyCount: args.keyCount });
+    // A legacy container holds items with a _partitionKey and items without one.
+    if (container.systemKey) docs.forEach((doc, i) => i % 3 === 0 && delete doc._partitionKey);
     this.upsertAll(container, docs);
     return { seeded: docs.length, total: container.items.count };
   }
