@@ -1,7 +1,7 @@
-#include "BlobClient.h"
+#include "storage/BlobClient.h"
 
-#include "SharedKey.h"
-#include "ToolError.h"
+#include "storage/SharedKey.h"
+#include "support/ToolError.h"
 
 #include <algorithm>
 #include <ctime>

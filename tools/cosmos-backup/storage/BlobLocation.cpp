@@ -1,6 +1,6 @@
-#include "BlobLocation.h"
+#include "storage/BlobLocation.h"
 
-#include "ToolError.h"
+#include "support/ToolError.h"
 
 #include <cctype>
 #include <cstdlib>

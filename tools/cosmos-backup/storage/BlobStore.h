@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BackupStore.h"
-#include "BlobClient.h"
+#include "storage/BackupStore.h"
+#include "storage/BlobClient.h"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
-#include "OpenBackupStore.h"
+#include "storage/OpenBackupStore.h"
 
-#include "BlobCredentials.h"
-#include "BlobLocation.h"
-#include "BlobStore.h"
-#include "DirectoryStore.h"
+#include "storage/BlobCredentials.h"
+#include "storage/BlobLocation.h"
+#include "storage/BlobStore.h"
+#include "storage/DirectoryStore.h"
 
 namespace cosmosbackup {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BackupStore.h"
+#include "storage/BackupStore.h"
 
 #include <memory>
 #include <string>
