@@ -35,19 +35,23 @@ function pageSize(header) {
 
 // The key bounds of a request for part of a range, checked as the gateway checks them: both
 // bounds, with x-ms-read-key-type EffectivePartitionKeyRange (EffectivePartitionKey alone, or
-// bounds without the type, are refused), start below end, within the named range. Null when
-// the request names no bounds; `ignore` makes a server that reads the whole range regardless.
-function keyBounds(range, headers, ignore) {
-  const start = headers["x-ms-start-epk"];
-  const end = headers["x-ms-end-epk"];
+// bounds without the type, are refused: 400), start below end, within the named range. They
+// are read as `table` normalizes boundaries. Null when the request names no bounds; `ignore`
+// makes a server that reads the whole range regardless.
+function keyBounds(range, headers, table, ignore) {
+  const given = { start: headers["x-ms-start-epk"], end: headers["x-ms-end-epk"] };
   const type = headers["x-ms-read-key-type"];
-  if (start === undefined && end === undefined && type === undefined) return null;
+  if (given.start === undefined && given.end === undefined && type === undefined) return null;
   if (type !== "EffectivePartitionKeyRange") {
-    throw new BadRequest(`x-ms-read-key-type ${JSON.stringify(type)} is not supported here; a read of part of a range needs EffectivePartitionKeyRange.`);
+    throw new BadRequest("x-ms-start-epk and x-ms-end-epk need x-ms-read-key-type: EffectivePartitionKeyRange" +
+      (type === undefined ? "." : `, not ${type}.`));
   }
-  if (start === undefined || end === undefined) throw new BadRequest("A read of part of a range needs both x-ms-start-epk and x-ms-end-epk.");
+  if (given.start === undefined || given.end === undefined) throw new BadRequest("A read of part of a range needs both x-ms-start-epk and x-ms-end-epk.");
   const hex = /^[0-9A-F]*$/;
-  if (!hex.test(start) || !hex.test(end) || !(start < end)) throw new BadRequest(`The effective partition key range [${start}, ${end}) is invalid.`);
+  if (!hex.test(given.start) || !hex.test(given.end)) throw new BadRequest(`[${given.start}, ${given.end}) is not an effective partition key range.`);
+  const start = table.normalize(given.start);
+  const end = table.normalize(given.end || "FF");
+  if (!(start < end)) throw new BadRequest(`The effective partition key range [${start}, ${end}) is empty.`);
   if (!range) throw new BadRequest("A read of part of a range needs x-ms-documentdb-partitionkeyrangeid.");
   if (start < range.minInclusive || end > range.maxExclusive) {
     throw new BadRequest(`The effective partition key range [${start}, ${end}) is not within partition key range ${range.id}.`);
@@ -57,14 +61,14 @@ function keyBounds(range, headers, ignore) {
 
 // The interval a read covers: [min, max) of the range, narrowed by the request's key bounds
 // and by its token's interval. A token that does not overlap the range is refused.
-function interval(range, headers, token, ignoreBounds = false) {
+function interval(range, headers, token, table, ignoreBounds = false) {
   let min = range ? range.minInclusive : "";
   let max = range ? range.maxExclusive : "FF";
   const narrow = (lo, hi) => {
     if (lo > min) min = lo;
     if (hi < max) max = hi;
   };
-  const bounds = keyBounds(range, headers, ignoreBounds);
+  const bounds = keyBounds(range, headers, table, ignoreBounds);
   if (bounds) narrow(bounds.start, bounds.end);
   if (token) {
     narrow(token.min, token.max);

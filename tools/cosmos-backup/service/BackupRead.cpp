@@ -87,6 +87,7 @@ BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std
     result.files = std::move(read.files);
     result.filesOfEarlierRuns = std::move(read.filesOfEarlierRuns);
     result.usage = read.usage;
+    result.endContinuations = std::move(read.endContinuations);
     result.createdAt = checkpoint.createdAt;
     return result;
 }

@@ -71,6 +71,7 @@ RangesRead RunRangeReaders(RangeReaders& readers, int parallelism, Progress& pro
         result.filesOfEarlierRuns.insert(result.filesOfEarlierRuns.end(), files.begin(),
                                          files.begin() + static_cast<std::ptrdiff_t>(reader->filesOfEarlierRuns()));
         result.usage += reader->usage();
+        result.endContinuations.push_back(reader->checkpoint().continuation);
     }
     return result;
 }

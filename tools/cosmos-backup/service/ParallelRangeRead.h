@@ -14,6 +14,7 @@ struct RangesRead {
     std::vector<DataFile> files;  // every range's sealed files, ranges in key order
     std::vector<DataFile> filesOfEarlierRuns;  // those of them a resumed backup found sealed
     RequestUsage usage;           // of the readers' bridge objects
+    std::vector<std::string> endContinuations;  // each range's last continuation, ranges in order
 };
 
 using RangeReaders = std::vector<std::unique_ptr<RangeReader>>;
