@@ -195,6 +195,8 @@ namespace CloudSDKWrapper
             bool ok = Run(() =>
             {
                 var c = Open();
+                // The range list does not depend on the container's answer: asked for at once.
+                var rangeCount = System.Threading.Tasks.Task.Run(() => RangeIds(c).Count);
                 var request = c.Path.On("GET", "colls", "read the statistics of [" + c + "]").WithHeader("x-ms-documentdb-populatequotainfo", "True");
                 var response = Service().Send(request);
                 if (!response.Ok) throw CosmosService.Failure(request, response);
@@ -207,7 +209,7 @@ namespace CloudSDKWrapper
                     source = "count";
                 }
                 if (usage.ContainsKey("documentsSize")) size = usage["documentsSize"] * 1024;
-                int ranges = RangeIds(c).Count;
+                int ranges = rangeCount.GetAwaiter().GetResult();
                 // The answer is the container itself, read afresh (its _rid finds its offer).
                 var resource = Json.ParseObject(response.Body, request.What + " answer");
                 var definition = ContainerDefinition.WithoutSystemProperties(resource);

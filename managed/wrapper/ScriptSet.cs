@@ -2,6 +2,8 @@
 // {"storedProcedures":[{"id","body"}],"triggers":[{"id","body","triggerType","triggerOperation"}],
 //  "userDefinedFunctions":[{"id","body"}]}
 using System.Collections.Generic;
+using System.Linq;
+using System.Threading.Tasks;
 using Newtonsoft.Json.Linq;
 
 namespace CloudSDKWrapper
@@ -21,24 +23,26 @@ namespace CloudSDKWrapper
             new Kind { Name = "userDefinedFunctions", Type = "udfs", Feed = "UserDefinedFunctions", Fields = new[] { "id", "body" } },
         };
 
+        // The three lists do not depend on each other: they are asked for at once.
         public static JObject Read(CosmosService service, ContainerRef c, bool withFunctions, out int count)
         {
+            var reads = Kinds.Select(kind => kind.Type != "udfs" || withFunctions
+                ? Task.Run(() => service.ReadFeed(c.Path.Feed("GET", kind.Type, "list " + kind.Name + " of [" + c + "]"), kind.Feed))
+                : Task.FromResult(new List<JObject>())).ToArray();
             var result = new JObject();
             count = 0;
-            foreach (var kind in Kinds)
+            for (int k = 0; k < Kinds.Length; k++)
             {
                 var list = new JArray();
-                if (kind.Type != "udfs" || withFunctions)
+                // Rethrows a failed read's own exception.
+                foreach (var script in reads[k].GetAwaiter().GetResult())
                 {
-                    foreach (var script in service.ReadFeed(c.Path.Feed("GET", kind.Type, "list " + kind.Name + " of [" + c + "]"), kind.Feed))
-                    {
-                        var kept = new JObject();
-                        foreach (var f in kind.Fields) kept[f] = script[f];
-                        list.Add(kept);
-                        count++;
-                    }
+                    var kept = new JObject();
+                    foreach (var f in Kinds[k].Fields) kept[f] = script[f];
+                    list.Add(kept);
+                    count++;
                 }
-                result[kind.Name] = list;
+                result[Kinds[k].Name] = list;
             }
             return result;
         }

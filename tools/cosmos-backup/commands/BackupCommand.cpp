@@ -76,7 +76,8 @@ void PrepareLocation(BackupStore& store, const BackupOptions& options) {
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
                             BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges,
                             const nlohmann::json& partitionKey,
-                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage) {
+                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage,
+                            std::vector<nlohmann::json> currentRanges) {
     BackupItemsOptions read;
     read.connection = connectionOptions;
     read.endpoint = connectionOptions.endpoint;
@@ -91,6 +92,7 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
     read.ranges = std::move(ranges);
     read.partitionKey = partitionKey;
     read.onPage = std::move(onPage);
+    read.currentRanges = std::move(currentRanges);
     try {
         return BackUpItems(connection, read, expected);
     } catch (const ToolError& e) {
@@ -143,7 +145,9 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     // only the files an earlier run sealed.
     KeyGatherer keys(manifest.partitionKey);
     BackupItems items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore, {},
-                                        manifest.partitionKey, [&keys](const auto& page) { keys.AddPage(page); });
+                                        manifest.partitionKey, [&keys](const auto& page) { keys.AddPage(page); },
+                                        // The ranges were just read with their positions: not asked for again.
+                                        options.resume ? std::vector<nlohmann::json>{} : positions.ranges);
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     for (const auto& f : manifest.files) manifest.itemCount += f.items;

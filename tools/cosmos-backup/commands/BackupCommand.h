@@ -52,7 +52,8 @@ BackupOptions WithSource(const BackupStore& store, BackupOptions options);
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
                             BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges = {},
                             const nlohmann::json& partitionKey = nlohmann::json::object(),
-                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage = {});
+                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage = {},
+                            std::vector<nlohmann::json> currentRanges = {});
 // The summary's figures of a written backup, its requests included.
 void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary);
 

@@ -30,7 +30,15 @@ struct ReadPlan {
 
 ReadPlan PlanNewRead(Connection& connection, const BackupItemsOptions& o, const RangeReadSettings& settings) {
     ReadPlan plan;
-    plan.parts = o.ranges.empty() ? connection.PartitionKeyRanges() : o.ranges;
+    if (!o.ranges.empty()) {
+        plan.parts = o.ranges;
+    } else if (!o.currentRanges.empty()) {
+        for (const auto& r : o.currentRanges) {
+            plan.parts.push_back({{"id", r.at("id")}, {"minInclusive", r.at("minInclusive")}, {"maxExclusive", r.at("maxExclusive")}});
+        }
+    } else {
+        plan.parts = connection.PartitionKeyRanges();
+    }
     if (!o.ranges.empty()) return plan;  // change feed parts are read as they are
     auto parts = PlanSubRanges(plan.parts, o.parallelism, o.partitionKey);
     if (parts.size() == plan.parts.size()) return plan;

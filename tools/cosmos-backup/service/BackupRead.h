@@ -28,6 +28,9 @@ struct BackupItemsOptions {
     // The container's partition key definition: where its effective keys lie, for cutting
     // ranges into sub-ranges when there are fewer ranges than readers.
     nlohmann::json partitionKey = nlohmann::json::object();
+    // The container's ranges as the caller has just read them ({"id","minInclusive",
+    // "maxExclusive"}, other members ignored); empty: read them.
+    std::vector<nlohmann::json> currentRanges;
     // Sees every page of items as it is written (from the readers' threads), if set.
     std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage;
 };
