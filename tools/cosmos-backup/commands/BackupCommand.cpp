@@ -3,11 +3,15 @@
 #include "chain/ChainRecord.h"
 #include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
+#include "format/DurableFile.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
+#include "service/KeySlices.h"
 #include "storage/OpenBackupStore.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"
+
+#include <cstdio>
 
 
 namespace cosmosbackup {
@@ -51,6 +55,8 @@ long long Describe(Connection& connection, Manifest& manifest) {
 namespace {
 
 std::string ResumeCommand(const BackupOptions& options) {
+    // A shard continues where it stopped when its command is run again as it was.
+    if (options.shard) return "the same command again (shard " + options.shard->Describe() + " goes on from its checkpoints)";
     return "cosmos-backup backup --database " + options.database + " --container " + options.container + " --out " +
            options.directory + (options.since.empty() ? "" : " --since " + options.since) + " --resume";
 }
@@ -77,7 +83,7 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
                             BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges,
                             const nlohmann::json& partitionKey,
                             std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage,
-                            std::vector<nlohmann::json> currentRanges) {
+                            std::vector<nlohmann::json> currentRanges, bool sliced) {
     BackupItemsOptions read;
     read.connection = connectionOptions;
     read.endpoint = connectionOptions.endpoint;
@@ -93,6 +99,7 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
     read.partitionKey = partitionKey;
     read.onPage = std::move(onPage);
     read.currentRanges = std::move(currentRanges);
+    read.sliced = sliced;
     try {
         return BackUpItems(connection, read, expected);
     } catch (const ToolError& e) {
@@ -123,9 +130,47 @@ BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
     return options;
 }
 
+namespace {
+
+// A shard's store and options: its view of the location, resumed when it has begun already.
+std::shared_ptr<BackupStore> StoreOf(const BackupOptions& given, BackupOptions& options) {
+    std::shared_ptr<BackupStore> location = OpenBackupStore(given.directory);
+    if (!given.shard) return location;
+    auto view = std::make_shared<ShardView>(location, given.shard->index);
+    if (given.resume) throw ToolError("a shard needs no --resume: the same command goes on from its checkpoints");
+    options.resume = HasBackupCheckpoint(*view);
+    return view;
+}
+
+bool ShardComplete(const BackupStore& view) {
+    for (const auto& file : view.List()) {
+        if (file.name == kManifestName) return true;
+    }
+    return false;
+}
+
+// A shard's record: its manifest, with what finishing checks the shards against each other.
+void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupOptions& options, const KeySlice& slice) {
+    nlohmann::json record = manifest;
+    record["shard"] = {{"index", options.shard->index}, {"count", options.shard->count},
+                       {"slice", {{"minInclusive", slice.min}, {"maxExclusive", slice.max}}},
+                       {"pageSize", options.pageSize}, {"itemsPerFile", options.itemsPerFile}};
+    WriteFileDurably(view, kManifestName, record.dump(1) + "\n");
+}
+
+}  // namespace
+
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
-    const auto store = OpenBackupStore(given.directory);
-    const BackupOptions options = WithSource(*store, given);
+    BackupOptions resolved = given;
+    const auto store = StoreOf(given, resolved);
+    BackupSummary summary;
+    if (given.shard && ShardComplete(*store)) {
+        std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
+                     given.directory.c_str());
+        summary.alreadyDone = true;
+        return summary;
+    }
+    const BackupOptions options = WithSource(*store, resolved);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
@@ -135,25 +180,33 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     manifest.sourceEndpoint = connectionOptions.endpoint;
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
-    BackupSummary summary;
     summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);
     // Before any item is read, so that the next increment reads every change after it.
     const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
 
+    // A shard reads the parts of today's ranges that lie in its slice (a resumed one the parts
+    // its checkpoint recorded); an unsharded backup the ranges just read with their positions.
+    KeySlice slice;
+    std::vector<nlohmann::json> parts = positions.ranges;
+    if (options.shard) {
+        slice = SliceOfKeySpace(manifest.partitionKey, options.shard->index, options.shard->count);
+        parts = PartsInSlice(positions.ranges, slice);
+        summary.countedBefore = -1;
+    }
     // The key file is gathered from the pages as they are written; a resumed backup reads back
     // only the files an earlier run sealed.
     KeyGatherer keys(manifest.partitionKey);
     BackupItems items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore, {},
                                         manifest.partitionKey, [&keys](const auto& page) { keys.AddPage(page); },
-                                        // The ranges were just read with their positions: not asked for again.
-                                        options.resume ? std::vector<nlohmann::json>{} : positions.ranges);
+                                        options.resume ? std::vector<nlohmann::json>{} : parts, options.shard.has_value());
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     for (const auto& f : manifest.files) manifest.itemCount += f.items;
     RecordChainBase(*store, manifest, positions,
                     keys.Take(KeysOfItems(*store, items.filesOfEarlierRuns, manifest.partitionKey)));
-    WriteManifest(*store, manifest);
+    if (options.shard) WriteShardRecord(*store, manifest, options, slice);
+    else WriteManifest(*store, manifest);
     RemoveBackupCheckpoints(*store);
 
     Summarise(connection, manifest, items, summary);

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "format/Manifest.h"
+#include "format/ShardView.h"
 #include "service/BackupRead.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace cosmosbackup {
@@ -19,6 +21,9 @@ struct BackupOptions {
     int parallelism = 4;  // ranges read at once
     bool resume = false;  // go on with the interrupted backup in `directory`
     std::string since;    // an incremental backup: the chain's last backup before this one
+    // One shard of a backup run as several tasks (ShardView.h): this task reads its slice of the
+    // key space into files of its own; `backup --finish` then writes the manifest.
+    std::optional<ShardSpec> shard;
 };
 
 struct BackupSummary {
@@ -28,7 +33,8 @@ struct BackupSummary {
     int files = 0;
     std::int64_t bytes = 0;
     double seconds = 0;
-    long long countedBefore = 0;  // the container's count when the backup began
+    long long countedBefore = 0;  // the container's count when the backup began (-1: not comparable, a shard)
+    bool alreadyDone = false;     // a shard found its part complete: nothing was read
     ThroughputLayout layout;      // where the container's throughput came from
     RequestUsage usage;           // request units, throttling
 };
@@ -53,7 +59,7 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
                             BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges = {},
                             const nlohmann::json& partitionKey = nlohmann::json::object(),
                             std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage = {},
-                            std::vector<nlohmann::json> currentRanges = {});
+                            std::vector<nlohmann::json> currentRanges = {}, bool sliced = false);
 // The summary's figures of a written backup, its requests included.
 void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary);
 

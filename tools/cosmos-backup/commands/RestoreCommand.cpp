@@ -3,12 +3,16 @@
 #include "chain/ChainRecord.h"
 #include "commands/ChainRestoreCommand.h"
 #include "format/DataFiles.h"
+#include "format/FileShares.h"
+#include "format/RestoreProgress.h"
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
 #include "support/ToolError.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <cstdio>
 #include <vector>
 
@@ -87,8 +91,11 @@ void CheckExisting(const Manifest& manifest, const TargetState& state, const std
     }
 }
 
+// Shards create the target at once: whichever comes first creates it (the wrapper takes an
+// existing one as created), and each then holds it to the backup's definition and layout, as
+// a container it had created itself; --into-existing relaxes that as for any restore.
 ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
-                              const RestoreSummary& target) {
+                              const RestoreSummary& target, bool sharded = false) {
     auto& bridge = connection.bridge();
     const ThroughputLayout layout = TargetLayout(manifest, options);
     const bool shared = layout.scope == ThroughputLayout::kShared;
@@ -98,7 +105,7 @@ ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, 
                    "cannot create database " + target.database);
     const std::string name = target.database + "/" + target.container;
     const bool existed = ContainerExists(connection, target.database, target.container);
-    if (existed && !options.intoExisting) {
+    if (existed && !options.intoExisting && !sharded) {
         throw ToolError("cannot create container " + name + ": it exists (use --into-existing to restore into an existing one)");
     }
     CloudSDKCppBridge::CosmosDBThroughput throughput{};
@@ -115,9 +122,112 @@ ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, 
                                                   throughput, true),
                    "cannot create container " + name);
     const TargetState state = ReadTarget(connection, name);
-    if (existed) CheckExisting(manifest, state, name);
+    if (existed && (options.intoExisting || !sharded)) CheckExisting(manifest, state, name);
     else CheckCreated(manifest, layout, state, name);
     return state.layout;
+}
+
+
+Manifest ShareOf(const Manifest& whole, const ShardSpec& shard) {
+    Manifest share = whole;
+    share.files = ShareOfFiles(whole.files, shard.index, shard.count);
+    share.itemCount = 0;
+    for (const auto& f : share.files) share.itemCount += f.items;
+    return share;
+}
+
+std::string ShardKey(const RestoreSummary& target, const ShardSpec& shard) {
+    return target.database + "/" + target.container + " shard " + shard.Describe();
+}
+
+// The session tokens of several shards' writes, as one list.
+std::string JoinTokens(const std::vector<RestoreProgress>& shards) {
+    std::set<std::string> tokens;
+    for (const auto& s : shards) {
+        std::size_t from = 0;
+        while (from <= s.sessionToken.size()) {
+            const auto comma = s.sessionToken.find(',', from);
+            const auto token = s.sessionToken.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+            if (!token.empty()) tokens.insert(token);
+            if (comma == std::string::npos) break;
+            from = comma + 1;
+        }
+    }
+    std::string joined;
+    for (const auto& t : tokens) joined += (joined.empty() ? "" : ",") + t;
+    return joined;
+}
+
+// Every shard of the restore of this backup into the target, checked done; throws naming the
+// shards that are missing or unfinished.
+std::vector<RestoreProgress> FinishedShards(const BackupStore& store, const Manifest& manifest, const std::string& target) {
+    const std::string prefix = target + " shard ";
+    std::map<int, RestoreProgress> shards;
+    int count = 0;
+    std::vector<std::string> problems;
+    for (auto& record : ReadAllRestoreProgress(store)) {
+        if (record.target.rfind(prefix, 0) != 0 || record.backupCreatedAt != manifest.createdAt) continue;
+        const auto spec = ParseShard(record.target.substr(prefix.size()), 0);
+        if (count != 0 && spec.count != count) {
+            problems.push_back("shard records of " + std::to_string(count) + " and of " + std::to_string(spec.count) + " shards");
+        }
+        count = std::max(count, spec.count);
+        shards[spec.index] = std::move(record);
+    }
+    if (count == 0) throw ToolError("no shard of a restore of this backup into " + target + " is recorded in " + store.Describe());
+    std::vector<std::string> missing;
+    std::vector<RestoreProgress> done;
+    for (int i = 0; i < count; ++i) {
+        const auto found = shards.find(i);
+        if (found == shards.end()) missing.push_back(std::to_string(i) + " (never ran)");
+        else if (!found->second.finished) missing.push_back(std::to_string(i) + " (unfinished: run its command again)");
+        else done.push_back(found->second);
+    }
+    if (!missing.empty()) problems.push_back("shards of " + std::to_string(count) + " not done: " + [&] {
+        std::string list;
+        for (const auto& m : missing) list += (list.empty() ? "" : ", ") + m;
+        return list;
+    }());
+    if (!problems.empty()) {
+        std::string text;
+        for (const auto& p : problems) text += (text.empty() ? "" : "; ") + p;
+        throw ToolError("cannot finish the restore into " + target + ": " + text);
+    }
+    return done;
+}
+
+// After every shard: the scripts, the count, and the target's own progress record (so that
+// verify reads with the shards' session tokens).
+RestoreSummary FinishShardedRestore(Connection& connection, BackupStore& store, const Manifest& manifest, const RestoreOptions& options) {
+    RestoreSummary summary;
+    summary.database = options.database.empty() ? manifest.sourceDatabase : options.database;
+    summary.container = options.container.empty() ? manifest.sourceContainer : options.container;
+    const std::string target = summary.database + "/" + summary.container;
+    const auto shards = FinishedShards(store, manifest, target);
+    RestoreProgress whole;
+    whole.target = target;
+    whole.backupCreatedAt = manifest.createdAt;
+    whole.filesDone = manifest.files.size();
+    for (const auto& s : shards) whole.itemsDone += s.itemsDone;
+    whole.sessionToken = JoinTokens(shards);
+    whole.finished = true;
+
+    auto& bridge = connection.bridge();
+    connection.Require(bridge.OpenCosmosDBContainer("", summary.database, false, summary.container,
+                                                    whole.sessionToken.empty() ? "" : ";sessionToken=" + whole.sessionToken),
+                       "cannot open " + target);
+    summary.layout = ReadTarget(connection, target).layout;
+    if (manifest.scriptCount > 0) {
+        connection.Require(bridge.RestoreAttachedScripts(manifest.scripts.dump(), true), "cannot restore the scripts of " + target);
+    }
+    summary.scripts = manifest.scriptCount;
+    connection.Require(bridge.CountItems(summary.counted), "cannot count the items of " + target);
+    if (summary.counted != manifest.itemCount) {
+        throw ToolError(target + " holds " + std::to_string(summary.counted) + " items after the restore's shards; the backup has " +
+                        std::to_string(manifest.itemCount) + " (items a shard could not write are in its failure report)");
+    }
+    WriteRestoreProgress(store, whole);
+    return summary;
 }
 
 }  // namespace
@@ -144,8 +254,13 @@ RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options)
 
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {
     // The backup is checked whole before anything is created or written.
-    const Manifest manifest = ReadManifest(*store);
-    if (ChainOf(manifest).IsIncrement()) return RunChainRestore(connection, store, options);
+    const Manifest whole = ReadManifest(*store);
+    if (ChainOf(whole).IsIncrement()) {
+        if (options.shard || options.finish) throw ToolError("a chain is restored by one process: --shard and --finish take a full backup");
+        return RunChainRestore(connection, store, options);
+    }
+    if (options.finish) return FinishShardedRestore(connection, *store, whole, options);
+    const Manifest manifest = options.shard ? ShareOf(whole, *options.shard) : whole;
     // From remote storage each data file is downloaded once: the storage's list vouches for
     // sizes and MD5s at no download, and the content is checked while it is read for writing.
     // A directory is read twice instead (every file checked whole, then read for writing):
@@ -169,11 +284,26 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     items.checkWhileReading = checkWhileReading;
     items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
                           " --container " + summary.container + " --resume";
-    // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
-    if (!options.resume && !options.intoExisting) RefuseInterruptedTarget(manifest, items);
     RestoreOptions create = options;
+    if (options.shard) {
+        items.progressKey = ShardKey(summary, *options.shard);
+        items.resumeCommand = "the same command again (shard " + options.shard->Describe() + " goes on where it stopped)";
+        const auto recorded = ReadRestoreProgress(*store, items.progressKey);
+        const bool ours = recorded && recorded->backupCreatedAt == manifest.createdAt;
+        if (ours && recorded->finished) {
+            std::fprintf(stderr, "cosmos-backup: shard %s of the restore into %s/%s is complete already; nothing to do\n",
+                         options.shard->Describe().c_str(), summary.database.c_str(), summary.container.c_str());
+            summary.alreadyDone = true;
+            summary.counted = -1;
+            return summary;
+        }
+        items.resume = ours;
+    } else if (!options.resume && !options.intoExisting) {
+        // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
+        RefuseInterruptedTarget(manifest, items);
+    }
     create.intoExisting = options.intoExisting || options.resume;  // a resumed restore goes on in the container it made
-    summary.layout = CreateTarget(connection, manifest, create, summary);
+    summary.layout = CreateTarget(connection, manifest, create, summary, options.shard.has_value());
 
     auto& bridge = connection.bridge();
     const std::string target = summary.database + "/" + summary.container;

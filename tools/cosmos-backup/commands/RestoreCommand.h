@@ -1,12 +1,14 @@
 #pragma once
 
 #include "format/Manifest.h"
+#include "format/ShardView.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace cosmosbackup {
@@ -24,13 +26,18 @@ struct RestoreOptions {
     int autoscaleMax = 0;
     bool noThroughput = false;
     bool resume = false;  // go on with an interrupted restore into the same target
+    // One shard of a restore run as several tasks: writes its share of the data files
+    // (FileShares.h) and neither scripts nor count; the same command again goes on where it
+    // stopped. `finish` then checks every shard done, restores the scripts and counts.
+    std::optional<ShardSpec> shard;
+    bool finish = false;
 };
 
 struct RestoreSummary {
     std::string database;
     std::string container;
     std::int64_t items = 0;
-    long long counted = 0;  // items in the target after the restore
+    long long counted = 0;  // items in the target after the restore (-1: not counted, a shard)
     int scripts = 0;
     double seconds = 0;
     ThroughputLayout layout;  // what the target container took
@@ -40,6 +47,7 @@ struct RestoreSummary {
     RequestUsage usage;
     std::int64_t deleted = 0;  // a chain's deletions applied
     int links = 1;             // backups of the chain restored
+    bool alreadyDone = false;  // a shard found its share written already
 };
 
 // The layout a restore gives the target: the backup's, unless the options override it.

@@ -3,6 +3,7 @@
 #include "commands/BackupCommand.h"
 #include "commands/IncrementCommand.h"
 #include "commands/RestoreCommand.h"
+#include "commands/ShardFinish.h"
 #include "commands/VerifyCommand.h"
 #include "service/Connection.h"
 #include "storage/OpenBackupStore.h"
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 using namespace cosmosbackup;
 
@@ -69,7 +71,8 @@ void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
                 static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
                 DescribeLayout(s.layout).c_str(), o.directory.c_str());
     std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
-    if (s.items != s.countedBefore) {
+    if (s.alreadyDone) return;
+    if (s.countedBefore >= 0 && s.items != s.countedBefore) {
         std::fprintf(stderr, "note: the container held %lld items when the backup began; it changed meanwhile\n",
                      static_cast<long long>(s.countedBefore));
     }
@@ -83,6 +86,7 @@ void PrintIncrement(const IncrementSummary& s, const BackupOptions& o) {
 }
 
 int PrintRestore(const RestoreSummary& s) {
+    if (s.alreadyDone) return 0;
     std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s); throughput: %s\n",
                 s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items),
                 static_cast<long long>(s.counted), s.scripts, s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
@@ -107,6 +111,30 @@ int PrintVerify(const VerifySummary& s, bool offline) {
                     static_cast<long long>(s.equalItems), static_cast<long long>(s.problemCount));
     }
     return s.problemCount == 0 ? 0 : 2;
+}
+
+// --shard, --shards and --finish, on backup and restore.
+struct ShardOptions {
+    std::string shard;  // "I/N" or "auto"
+    int shards = 0;     // N for --shard auto under a Kubernetes Indexed Job
+    bool finish = false;
+};
+
+void AddShardOptions(CLI::App* command, ShardOptions& options, const std::string& finishWhat) {
+    auto* shard = command->add_option("--shard", options.shard,
+                                      "run shard I of N (I/N, 0-based), or auto: from SLURM_ARRAY_TASK_ID/SLURM_ARRAY_TASK_COUNT "
+                                      "or JOB_COMPLETION_INDEX with --shards");
+    command->add_option("--shards", options.shards, "the shard count for --shard auto under a Kubernetes Indexed Job")
+        ->check(CLI::Range(1, 9999));
+    command->add_flag("--finish", options.finish, finishWhat)->excludes(shard);
+}
+
+std::optional<ShardSpec> ShardOf(const ShardOptions& options) {
+    if (options.shard.empty()) {
+        if (options.shards > 0) throw ToolError("--shards goes with --shard auto");
+        return std::nullopt;
+    }
+    return ParseShard(options.shard, options.shards);
 }
 
 // A backup location: an existing directory, or a blob URL (checked when it is opened).
@@ -140,6 +168,7 @@ int main(int argc, char** argv) {
     BackupOptions backup;
     auto* backupCmd = app.add_subcommand("backup", "back up a container into a new directory");
     // With --resume, database and container default to the interrupted backup's.
+    ShardOptions backupShards;
     backupCmd->add_option("--database", backup.database);
     backupCmd->add_option("--container", backup.container);
     backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL")->required();
@@ -150,6 +179,7 @@ int main(int argc, char** argv) {
     backupCmd->add_option("--since", backup.since, "an incremental backup since this backup, the chain's last (directory or blob storage URL)")
         ->check(kExistingLocation);
     AddThrottlingOptions(backupCmd, global);
+    AddShardOptions(backupCmd, backupShards, "put the finished shards in --out together into one backup (writes the manifest)");
 
     RestoreOptions restore;
     auto* restoreCmd = app.add_subcommand("restore", "restore a backup into a new container");
@@ -160,6 +190,8 @@ int main(int argc, char** argv) {
     restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into a container that exists already");
     restoreCmd->add_flag("--resume", restore.resume, "go on with the interrupted restore of this backup into this target");
     AddThrottlingOptions(restoreCmd, global);
+    ShardOptions restoreShards;
+    AddShardOptions(restoreCmd, restoreShards, "after every shard of a sharded restore: check them, restore the scripts, count");
     auto* manual = restoreCmd->add_option("--throughput", restore.throughput, "give the container its own fixed RU/s")
                        ->check(CLI::Range(400, 1000000000));
     auto* autoscale = restoreCmd->add_option("--autoscale-max", restore.autoscaleMax, "give the container its own autoscale maximum RU/s")
@@ -179,6 +211,15 @@ int main(int argc, char** argv) {
 
     try {
         RouteRuntimeRecords(global);
+        backup.shard = ShardOf(backupShards);
+        restore.shard = ShardOf(restoreShards);
+        restore.finish = restoreShards.finish;
+        if (backup.shard && !backup.since.empty()) throw ToolError("--shard takes a full backup; an increment is taken by one process");
+        // Finishing a sharded backup needs its location only: the shards' records name the source.
+        if (backupCmd->parsed() && backupShards.finish) {
+            PrintBackup(FinishShardedBackup(backup.directory), backup);
+            return 0;
+        }
         if (verifyCmd->parsed() && verify.offline) return PrintVerify(RunVerify(nullptr, verify), true);
         // A restore lists the items the service refuses instead of stopping at the first.
         if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";

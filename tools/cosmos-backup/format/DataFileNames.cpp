@@ -10,7 +10,7 @@ namespace cosmosbackup {
 
 bool IsDataFileName(const std::string& name) {
     // items-NNNNN from one reader; items-rRRRR-NNNNN from a reader per key range.
-    static const std::regex pattern("items-(r[0-9]{4}-)?[0-9]{5,9}\\.jsonl\\.gz");
+    static const std::regex pattern("items-(s[0-9]{4}-)?(r[0-9]{4}-)?[0-9]{5,9}\\.jsonl\\.gz");
     return std::regex_match(name, pattern);
 }
 

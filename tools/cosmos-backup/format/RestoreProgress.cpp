@@ -54,4 +54,21 @@ std::optional<RestoreProgress> ReadRestoreProgress(const BackupStore& store, con
     }
 }
 
+std::vector<RestoreProgress> ReadAllRestoreProgress(const BackupStore& store) {
+    std::vector<RestoreProgress> records;
+    for (const auto& file : store.List()) {
+        if (file.name.rfind("restore-progress-", 0) != 0 || !file.plain) continue;
+        const auto text = ReadSmallFile(store, file.name, kRecordLimit);
+        if (!text) continue;
+        std::string target;
+        try {
+            nlohmann::json::parse(*text).at("target").get_to(target);
+        } catch (const nlohmann::json::exception& e) {
+            throw ToolError(store.Describe() + "/" + file.name + " is not a valid restore progress record: " + e.what());
+        }
+        if (auto record = ReadRestoreProgress(store, target)) records.push_back(std::move(*record));
+    }
+    return records;
+}
+
 }  // namespace cosmosbackup

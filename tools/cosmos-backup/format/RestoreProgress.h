@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cosmosbackup {
 
@@ -27,5 +28,7 @@ void WriteRestoreProgress(BackupStore& store, const RestoreProgress& progress);
 // The target's record, or nothing when no restore into it was recorded. Throws ToolError for
 // an unreadable record.
 std::optional<RestoreProgress> ReadRestoreProgress(const BackupStore& store, const std::string& target);
+// Every restore progress record in the location (each checked as above).
+std::vector<RestoreProgress> ReadAllRestoreProgress(const BackupStore& store);
 
 }  // namespace cosmosbackup

@@ -32,7 +32,7 @@ ReadPlan PlanNewRead(Connection& connection, const BackupItemsOptions& o, const 
     ReadPlan plan;
     if (!o.ranges.empty()) {
         plan.parts = o.ranges;
-    } else if (!o.currentRanges.empty()) {
+    } else if (!o.currentRanges.empty() || o.sliced) {
         for (const auto& r : o.currentRanges) {
             plan.parts.push_back({{"id", r.at("id")}, {"minInclusive", r.at("minInclusive")}, {"maxExclusive", r.at("maxExclusive")}});
         }
@@ -50,10 +50,12 @@ ReadPlan PlanNewRead(Connection& connection, const BackupItemsOptions& o, const 
             plan.readers = std::move(readers);
             break;
         case SubRangeReads::Ignored:
+            if (o.sliced) throw ToolError("the service does not apply key bounds within a partition key range; a shard cannot read its slice alone");
             std::cerr << "cosmos-backup: the service does not apply key bounds within a partition key range (it answered "
                          "the same items for different parts); reading whole ranges\n";
             break;
         case SubRangeReads::Refused:
+            if (o.sliced) throw ToolError("the service refused reading part of a partition key range, which a shard needs: " + verdict.reason);
             std::cerr << "cosmos-backup: the service refused reading part of a partition key range (" << verdict.reason
                       << "); reading whole ranges\n";
             break;

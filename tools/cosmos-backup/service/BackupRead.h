@@ -31,6 +31,11 @@ struct BackupItemsOptions {
     // The container's ranges as the caller has just read them ({"id","minInclusive",
     // "maxExclusive"}, other members ignored); empty: read them.
     std::vector<nlohmann::json> currentRanges;
+    // `currentRanges` are the parts of one slice of the key space (a shard, KeySlices.h): read
+    // exactly those, none when empty. Parts narrower than their range need the service to apply
+    // key bounds, so a service that ignores or refuses them fails the read instead of falling
+    // back to whole ranges (which would read other shards' items).
+    bool sliced = false;
     // Sees every page of items as it is written (from the readers' threads), if set.
     std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage;
 };

@@ -17,6 +17,7 @@ constexpr long long kSessionTokenCode = -3;
 constexpr std::int64_t kItemsPerRecord = 20000;
 
 std::string Target(const RestoreItemsOptions& o) { return o.database + "/" + o.container; }
+std::string Key(const RestoreItemsOptions& o) { return ProgressKey(o); }
 
 std::string SessionToken(Connection& connection) {
     std::vector<CloudSDKCppBridge::SString> texts;
@@ -48,11 +49,11 @@ private:
 RestoreProgress StartOrResume(const Manifest& manifest, const RestoreItemsOptions& o) {
     if (!o.resume) {
         RestoreProgress fresh;
-        fresh.target = Target(o);
+        fresh.target = Key(o);
         fresh.backupCreatedAt = manifest.createdAt;
         return fresh;
     }
-    auto recorded = ReadRestoreProgress(*o.store, Target(o));
+    auto recorded = ReadRestoreProgress(*o.store, Key(o));
     if (!recorded) throw ToolError("no restore into " + Target(o) + " is recorded in " + o.store->Describe() + "; run it without --resume");
     if (recorded->backupCreatedAt != manifest.createdAt) {
         throw ToolError("the restore recorded for " + Target(o) + " was of another backup (made " + recorded->backupCreatedAt + ")");
@@ -124,12 +125,14 @@ private:
 }  // namespace
 
 void RefuseInterruptedTarget(const Manifest& manifest, const RestoreItemsOptions& o) {
-    const auto recorded = ReadRestoreProgress(*o.store, Target(o));
+    const auto recorded = ReadRestoreProgress(*o.store, Key(o));
     if (recorded && !recorded->finished && recorded->backupCreatedAt == manifest.createdAt) {
         throw ToolError("a restore of this backup into " + Target(o) + " was interrupted after " +
                         std::to_string(recorded->itemsDone) + " items; to continue it, run: " + o.resumeCommand);
     }
 }
+
+std::string ProgressKey(const RestoreItemsOptions& o) { return o.progressKey.empty() ? Target(o) : o.progressKey; }
 
 std::string RecordedSessionToken(const BackupStore& store, const std::string& database, const std::string& container) {
     const auto recorded = ReadRestoreProgress(store, database + "/" + container);

@@ -21,6 +21,9 @@ struct RestoreItemsOptions {
     // The data files were vouched for without reading them (sizes, the storage's MD5): their
     // content is checked while they are read for writing, and a fault stops the restore there.
     bool checkWhileReading = false;
+    // Under which name the progress is recorded: "" for the target's own ("database/container");
+    // a shard of a sharded restore records its own share under a name of its own.
+    std::string progressKey;
 };
 
 struct RestoredItems {
@@ -43,5 +46,7 @@ void RefuseInterruptedTarget(const Manifest& manifest, const RestoreItemsOptions
 
 // The session token of the writes of the last restore recorded into database/container ("" if none).
 std::string RecordedSessionToken(const BackupStore& store, const std::string& database, const std::string& container);
+// The name a restore's progress is recorded under.
+std::string ProgressKey(const RestoreItemsOptions& options);
 
 }  // namespace cosmosbackup

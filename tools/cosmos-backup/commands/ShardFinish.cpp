@@ -1,0 +1,156 @@
+#include "commands/ShardFinish.h"
+
+#include "chain/ChainRecord.h"
+#include "chain/KeySet.h"
+#include "format/DataFileNames.h"
+#include "format/DurableFile.h"
+#include "format/ShardView.h"
+#include "service/KeySlices.h"
+#include "storage/OpenBackupStore.h"
+#include "support/Progress.h"
+#include "support/ToolError.h"
+
+#include <chrono>
+#include <map>
+#include <regex>
+
+namespace cosmosbackup {
+namespace {
+
+struct ShardRecord {
+    int index = 0;
+    nlohmann::json shard;  // what the shard recorded of its run: index, count, slice, settings
+    Manifest manifest;
+};
+
+// What must be equal in every shard of one run.
+nlohmann::json RunOf(const ShardRecord& r) {
+    return {{"source", {r.manifest.sourceEndpoint, r.manifest.sourceDatabase, r.manifest.sourceContainer}},
+            {"count", r.shard.value("count", 0)},
+            {"pageSize", r.shard.value("pageSize", 0LL)},
+            {"itemsPerFile", r.shard.value("itemsPerFile", 0LL)},
+            {"container", r.manifest.container}};
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const auto& p : parts) text += (text.empty() ? "" : ", ") + p;
+    return text;
+}
+
+ShardRecord ReadShardRecord(const std::shared_ptr<BackupStore>& store, int index, const std::string& name) {
+    ShardRecord record;
+    record.index = index;
+    const auto text = ReadSmallFile(*store, name, kMaxManifestBytes);
+    if (!text) throw ToolError(store->Describe() + "/" + name + " vanished while the shards were read");
+    try {
+        record.shard = nlohmann::json::parse(*text).at("shard");
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError(store->Describe() + "/" + name + " is not a shard's record: " + e.what());
+    }
+    record.manifest = ReadManifest(ShardView(store, index));
+    return record;
+}
+
+// Why a shard is not of the run `run` (of N shards), or "" when it is.
+std::string Foreign(const ShardRecord& r, const nlohmann::json& run, int count) {
+    if (r.index >= count) return "shard " + std::to_string(r.index) + " (past the run's " + std::to_string(count) + " shards)";
+    const auto mine = RunOf(r);
+    for (const char* what : {"source", "count", "pageSize", "itemsPerFile", "container"}) {
+        if (mine[what] != run[what]) return "shard " + std::to_string(r.index) + " (another " + what + ": " + mine[what].dump() + ")";
+    }
+    const auto slice = SliceOfKeySpace(r.manifest.partitionKey, r.index, count);
+    const auto& recorded = r.shard.value("slice", nlohmann::json::object());
+    if (recorded.value("minInclusive", std::string("?")) != slice.min || recorded.value("maxExclusive", std::string("?")) != slice.max) {
+        return "shard " + std::to_string(r.index) + " (another slice of the key space)";
+    }
+    return "";
+}
+
+// The shards' records, checked to be the whole of one run; throws naming what is wrong.
+std::vector<ShardRecord> CompleteRun(const std::shared_ptr<BackupStore>& store) {
+    static const std::regex checkpoint("checkpoint-s([0-9]{4})\\.json");
+    std::map<int, std::string> records;
+    std::vector<int> unfinished;
+    for (const auto& file : store->List()) {
+        if (file.name == kManifestName) throw ToolError(store->Describe() + " holds a finished backup already");
+        std::smatch match;
+        if (const auto index = ShardView::RecordOf(file.name)) records[*index] = file.name;
+        else if (std::regex_match(file.name, match, checkpoint)) unfinished.push_back(std::stoi(match[1].str()));
+    }
+    if (records.empty()) throw ToolError(store->Describe() + " holds no finished shard of a backup");
+    std::vector<ShardRecord> shards;
+    for (const auto& [index, name] : records) shards.push_back(ReadShardRecord(store, index, name));
+    // The run is the one the lowest shard belongs to.
+    const auto run = RunOf(shards.front());
+    const int count = run["count"].get<int>();
+    std::vector<std::string> problems, foreign;
+    std::vector<ShardRecord> mine;
+    for (auto& s : shards) {
+        const auto why = Foreign(s, run, count);
+        if (why.empty()) mine.push_back(std::move(s));
+        else foreign.push_back(why);
+    }
+    std::vector<std::string> missing;
+    for (int i = 0, at = 0; i < count; ++i) {
+        if (at < static_cast<int>(mine.size()) && mine[static_cast<std::size_t>(at)].index == i) { ++at; continue; }
+        const bool started = std::find(unfinished.begin(), unfinished.end(), i) != unfinished.end();
+        missing.push_back(std::to_string(i) + (started ? " (unfinished: run its command again)" : " (never ran)"));
+    }
+    if (!missing.empty()) problems.push_back("shards of " + std::to_string(count) + " missing: " + Join(missing));
+    if (!foreign.empty()) problems.push_back("shards of another run: " + Join(foreign));
+    if (!problems.empty()) throw ToolError("cannot finish the backup in " + store->Describe() + ": " + Join(problems));
+    return mine;
+}
+
+}  // namespace
+
+BackupSummary FinishShardedBackup(const std::string& location) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::shared_ptr<BackupStore> store = OpenBackupStore(location);
+    auto shards = CompleteRun(store);
+
+    // The backup is the first shard's description with every shard's files; its start and its
+    // change feed positions are the earliest shard's (each shard read its items after its own
+    // positions, so every change after the earliest is in the next increment).
+    Manifest manifest = shards.front().manifest;
+    manifest.files.clear();
+    manifest.itemCount = 0;
+    const ShardRecord* earliest = &shards.front();
+    KeySet keys;
+    for (const auto& s : shards) {
+        for (auto file : s.manifest.files) {
+            file.name = ShardView::LocationName(s.index, file.name);
+            manifest.itemCount += file.items;
+            manifest.files.push_back(std::move(file));
+        }
+        if (s.manifest.createdAt < earliest->manifest.createdAt) earliest = &s;
+        const auto shardKeys = ReadKeyFile(ShardView(store, s.index), ChainOf(s.manifest).keys);
+        keys.insert(keys.end(), shardKeys.begin(), shardKeys.end());
+    }
+    manifest.createdAt = earliest->manifest.createdAt;
+    Normalise(keys);
+    ChainRecord chain;
+    chain.kind = ChainRecord::kFull;
+    chain.changeFeed = ChainOf(earliest->manifest).changeFeed;
+    chain.keys = WriteKeyFile(*store, kKeysFileName, keys);
+    SetChain(manifest, chain);
+    WriteManifest(*store, manifest);
+    // The manifest vouches for the backup now; the shards' own records have served.
+    for (const auto& file : store->List()) {
+        if (ShardView::IsShardFile(file.name) && file.name.rfind("items-", 0) != 0) store->Remove(file.name);
+    }
+
+    BackupSummary summary;
+    summary.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
+    summary.items = manifest.itemCount;
+    summary.countedBefore = -1;
+    summary.layout = manifest.throughput;
+    summary.scripts = manifest.scriptCount;
+    summary.files = static_cast<int>(manifest.files.size());
+    for (const auto& f : manifest.files) summary.bytes += f.bytes;
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return summary;
+}
+
+}  // namespace cosmosbackup
