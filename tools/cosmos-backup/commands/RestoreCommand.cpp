@@ -314,7 +314,10 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     summary.reportPath = restored.reportPath;
     summary.usage = restored.usage;
     summary.seconds = restored.seconds;
-
+    if (options.shard) {
+        summary.counted = -1;  // scripts and the count come with --finish, after every shard
+        return summary;
+    }
     if (manifest.scriptCount > 0) {
         connection.Require(bridge.RestoreAttachedScripts(manifest.scripts.dump(), true),
                            "cannot restore the scripts of " + target);

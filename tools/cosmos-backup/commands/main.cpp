@@ -66,12 +66,12 @@ void PrintList(const std::vector<std::string>& names) {
 }
 
 void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
+    if (s.alreadyDone) return;
     std::printf("backup of %s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s); throughput: %s -> %s\n",
                 s.source.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
                 static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
                 DescribeLayout(s.layout).c_str(), o.directory.c_str());
     std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
-    if (s.alreadyDone) return;
     if (s.countedBefore >= 0 && s.items != s.countedBefore) {
         std::fprintf(stderr, "note: the container held %lld items when the backup began; it changed meanwhile\n",
                      static_cast<long long>(s.countedBefore));
@@ -87,10 +87,16 @@ void PrintIncrement(const IncrementSummary& s, const BackupOptions& o) {
 
 int PrintRestore(const RestoreSummary& s) {
     if (s.alreadyDone) return 0;
-    std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s); throughput: %s\n",
-                s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items),
-                static_cast<long long>(s.counted), s.scripts, s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
-                DescribeLayout(s.layout).c_str());
+    if (s.counted < 0) {
+        std::printf("restore shard into %s/%s: %lld items written in %.2f s (%.0f items/s); scripts and count with restore --finish\n",
+                    s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items), s.seconds,
+                    s.seconds > 0 ? s.items / s.seconds : 0.0);
+    } else {
+        std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s); throughput: %s\n",
+                    s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items),
+                    static_cast<long long>(s.counted), s.scripts, s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
+                    DescribeLayout(s.layout).c_str());
+    }
     std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
     if (s.skipped > 0) std::printf("resumed: %lld items had been written before\n", static_cast<long long>(s.skipped));
     if (s.links > 1) std::printf("chain: %d backups restored, %lld deletions applied\n", s.links, static_cast<long long>(s.deleted));

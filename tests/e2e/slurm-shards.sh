@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# A backup and a restore run by a real batch scheduler: Slurm (slurm-wlm, munge) on this one
+# machine, started here with a munge daemon of its own (its own key and socket), slurmctld and
+# slurmd on free ports, everything in a scratch directory, and all three stopped at the end.
+#   - the backup of an 8-range container on the scripted server goes as a job array of four
+#     shards (sbatch --wait --array=0-3, --shard auto) to a blob prefix on azurite; the first
+#     run of task 2 is killed by the server part-way and re-queued (scontrol requeue), and its
+#     second run, the same command, goes on from its checkpoints;
+#   - backup --finish writes the manifest; a run with a missing and a foreign shard is refused;
+#   - the restore goes as a second array of three shards, then restore --finish: the restored
+#     container equals the source exactly, and verify agrees.
+# Slurm is part of the test: when it cannot run here (not root, not installed, a daemon that
+# does not start), the script fails and says what failed; it never skips.
+# Prints one line per case and "N passed, N failed".
+# Usage: slurm-shards.sh BUILD_DIR
+set -uo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="$(cd "${1:?usage: slurm-shards.sh BUILD_DIR}" && pwd)"
+work="$(mktemp -d)"
+chmod 755 "$work"  # munge checks the directories above its socket
+
+cannot_run() { echo "FAIL Slurm cannot run on this machine: $1"; echo "0 passed, 1 failed"; exit 1; }
+
+stop_daemons() {
+  local pidfile pid
+  for pidfile in "$work/slurmd.pid" "$work/slurmctld.pid" "$work/munge/munged.pid"; do
+    [[ -f $pidfile ]] || continue
+    pid=$(cat "$pidfile")
+    kill "$pid" 2>/dev/null || continue
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  done
+  rm -rf "$work"
+}
+trap stop_daemons EXIT
+
+(( EUID == 0 )) || cannot_run "slurmd and the munge daemon need root (running as uid $EUID)"
+for program in munged munge slurmctld slurmd sbatch scontrol squeue sinfo; do
+  command -v "$program" >/dev/null || cannot_run "$program is not installed (slurm-wlm, munge: scripts/extra-packages.txt)"
+done
+id munge >/dev/null 2>&1 || cannot_run "there is no munge user (the munge package creates it)"
+
+free_port() { node -e 'const s=require("net").createServer().listen(0,"127.0.0.1",()=>{console.log(s.address().port);s.close()})'; }
+
+# munge: a key and a socket of this test's own, the daemon as the munge user.
+mkdir -p "$work/munge" "$work/state" "$work/spool"
+head -c 1024 /dev/urandom >"$work/munge/munge.key"
+chown -R munge:munge "$work/munge" && chmod 711 "$work/munge" && chmod 400 "$work/munge/munge.key"
+su -s /bin/sh munge -c "/usr/sbin/munged --socket=$work/munge/socket --key-file=$work/munge/munge.key \
+  --pid-file=$work/munge/munged.pid --log-file=$work/munge/log --seed-file=$work/munge/seed" \
+  || cannot_run "munged did not start: $(tail -1 "$work/munge/log" 2>/dev/null)"
+
+host=$(hostname -s)
+cat >"$work/slurm.conf" <<EOF
+ClusterName=shards$$
+SlurmctldHost=$host
+SlurmUser=root
+SlurmdUser=root
+AuthType=auth/munge
+AuthInfo=socket=$work/munge/socket
+CredType=cred/munge
+StateSaveLocation=$work/state
+SlurmdSpoolDir=$work/spool
+SlurmctldPidFile=$work/slurmctld.pid
+SlurmdPidFile=$work/slurmd.pid
+SlurmctldLogFile=$work/ctld.log
+SlurmdLogFile=$work/d.log
+SlurmctldPort=$(free_port)
+SlurmdPort=$(free_port)
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+JobAcctGatherType=jobacct_gather/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core
+MpiDefault=none
+ReturnToService=2
+NodeName=$host CPUs=2 RealMemory=2000 State=UNKNOWN
+PartitionName=debug Nodes=$host Default=YES MaxTime=INFINITE State=UP OverSubscribe=FORCE:4
+EOF
+export SLURM_CONF="$work/slurm.conf"
+slurmctld -f "$SLURM_CONF" || cannot_run "slurmctld did not start: $(tail -2 "$work/ctld.log" 2>/dev/null)"
+slurmd -f "$SLURM_CONF" || cannot_run "slurmd did not start: $(tail -2 "$work/d.log" 2>/dev/null)"
+for _ in $(seq 1 100); do
+  [[ $(sinfo -h -o %t 2>/dev/null) == idle ]] && break
+  sleep 0.2
+done
+[[ $(sinfo -h -o %t 2>/dev/null) == idle ]] || cannot_run "the node did not come up: $(sinfo 2>&1 | tail -1); $(tail -2 "$work/ctld.log")"
+
+export CLOUDSDK_LOG="$work/bridge.log" SH_BUILD="$build" SH_WORK="$work" SH_HERE="$here"
+"$here/scripted/with-scripted-server.sh" --ranges 8 -- "$here/with-azurite.sh" bash -c '
+  set -uo pipefail
+  cd "$SH_WORK"
+  tool=("$SH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
+  export SH_BASE="$STORAGE_ENDPOINT/$STORAGE_ACCOUNT/backups"
+  passed=0 failed=0
+  pass() { echo "PASS $1"; passed=$((passed + 1)); }
+  fail() { echo "FAIL $1"; failed=$((failed + 1)); }
+  cli() { node "$SH_HERE/scripted/cli.js" "$@"; }
+  items=4000
+  cli seed --db shop --coll orders --count $items >/dev/null && node "$SH_HERE/blob.js" create-container backups \
+    || { echo "FAIL seeding"; exit 1; }
+
+  # Each shard has a quarter of a budget of 1200 RU/s, which makes it read for a few seconds.
+  # The first run of task 2 is killed 2 s after its start and re-queued; every run is the same
+  # command.
+  cat >backup-job.sh <<"JOB"
+#!/bin/bash
+backup=("$SH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify backup --database shop --container orders
+        --out "$SH_BASE/run" --shard auto --parallel 2 --page-size 50 --items-per-file 100 --max-ru 300)
+if [[ $SLURM_ARRAY_TASK_ID == 2 ]] && mkdir "$SH_WORK/killed-once" 2>/dev/null; then
+  "${backup[@]}" &
+  sleep 2
+  kill -KILL $!
+  wait $!
+  echo "first run of shard $SLURM_ARRAY_TASK_ID ended with status $?"
+  mkdir "$SH_WORK/after-kill" && node "$SH_HERE/blob.js" download backups run "$SH_WORK/after-kill"
+  echo "sealed before the kill: $(ls "$SH_WORK/after-kill" | grep -c "^items-s0002-") files"
+  scontrol requeue "${SLURM_ARRAY_JOB_ID}_${SLURM_ARRAY_TASK_ID}"
+  sleep 120  # the requeue ends this run
+fi
+exec "${backup[@]}"
+JOB
+  cat >restore-job.sh <<"JOB"
+#!/bin/bash
+exec "$SH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify restore --from "$SH_BASE/run" --database shop-restored \
+  --container orders --shard auto --parallel 4 --max-ru 100000
+JOB
+  chmod +x backup-job.sh restore-job.sh
+
+  # array NAME SCRIPT TASKS: submits a job array and waits for it; a re-queued task is let run
+  # at once (Slurm holds a re-queued job back for two minutes by default).
+  array() {
+    sbatch --wait --requeue --array="$3" -o "$SH_WORK/$1-%a.out" --open-mode=append "$2" >/dev/null &
+    local waiting=$!
+    while kill -0 $waiting 2>/dev/null; do
+      for job in $(squeue -h -t PD -o "%i %r" | awk "\$2 == \"BeginTime\" {print \$1}"); do
+        scontrol update JobId="$job" StartTime=now 2>/dev/null
+      done
+      sleep 0.5
+    done
+    wait $waiting
+  }
+
+  cli stats/reset >/dev/null
+  if array backup ./backup-job.sh 0-3; then pass "backup as a Slurm array of 4 shards"; else fail "backup array: $(cat backup-*.out)"; fi
+  grep -q "first run of shard 2 ended with status 137" backup-2.out && grep -q "DUE TO JOB REQUEUE" backup-2.out \
+    && pass "task 2 killed part-way and re-queued" || fail "task 2 was not killed and re-queued: $(cat backup-2.out)"
+  read_items=$(cli stats | node -e "let s=\"\";process.stdin.on(\"data\",d=>s+=d).on(\"end\",()=>console.log(JSON.parse(s).itemsRead))")
+  sealed=$(sed -n "s/^sealed before the kill: \([0-9]*\) files$/\1/p" backup-2.out)
+  (( ${sealed:-0} > 0 && read_items >= items && read_items <= items + 600 )) \
+    && pass "the re-run kept the $sealed files sealed before the kill, reading a few pages again ($read_items items read for $items)" \
+    || fail "sealed before the kill: ${sealed:-none}; items read by the shards: $read_items for $items"
+
+  "${tool[@]}" backup --finish --out "$SH_BASE/run" >finish.out 2>finish.err \
+    && grep -q "backup of shop/orders: $items items" finish.out && pass "finish writes the manifest of $items items" \
+    || fail "finish: $(cat finish.out finish.err)"
+
+  # A run with shard 1 missing and a shard of another run (another count) in its place.
+  "${tool[@]}" backup --database shop --container orders --out "$SH_BASE/mixed" --shard 0/2 >/dev/null 2>&1
+  "${tool[@]}" backup --database shop --container orders --out "$SH_BASE/mixed" --shard 1/3 >/dev/null 2>&1
+  if "${tool[@]}" backup --finish --out "$SH_BASE/mixed" >/dev/null 2>mixed.err; then fail "a mixed run was finished"
+  elif grep -q "missing: 1" mixed.err && grep -q "another run: shard 1 (another count" mixed.err; then pass "missing and foreign shards refused, named"
+  else fail "mixed run: $(cat mixed.err)"; fi
+
+  if array restore ./restore-job.sh 0-2; then pass "restore as a Slurm array of 3 shards"; else fail "restore array: $(cat restore-*.out)"; fi
+  "${tool[@]}" restore --from "$SH_BASE/run" --database shop-restored --container orders --finish >rfinish.out 2>rfinish.err \
+    && grep -q "$items counted" rfinish.out && pass "restore finish counts $items items" || fail "restore finish: $(cat rfinish.out rfinish.err)"
+  cli compare --db shop --coll orders --db2 shop-restored >compare.out 2>&1 && pass "restored container equals the source" \
+    || fail "restored container differs: $(cat compare.out)"
+  "${tool[@]}" verify --from "$SH_BASE/run" --database shop-restored --container orders 2>/dev/null | grep -q ", 0 problems" \
+    && pass "verify agrees" || fail "verify"
+
+  echo "$passed passed, $failed failed"
+  (( failed == 0 ))
+'
