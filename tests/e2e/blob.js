@@ -5,6 +5,7 @@
 // AZURE_STORAGE_KEY (as with-azurite.sh exports them).
 // Usage: node blob.js create-container CONTAINER
 //        node blob.js download CONTAINER PREFIX DIR
+//        node blob.js wait-for CONTAINER PREFIX NAME_START   (until such a blob exists)
 //        node blob.js upload DIR CONTAINER PREFIX
 //        node blob.js flip-byte CONTAINER BLOB
 //        node blob.js rot-byte CONTAINER BLOB   (flips a byte but keeps the blob's stored MD5, as
@@ -44,6 +45,15 @@ async function main() {
     const list = (await call('GET', container, { comp: 'list', prefix: prefix + '/', restype: 'container' })).toString();
     for (const [, name] of list.matchAll(/<Name>([^<]*)<\/Name>/g)) {
       fs.writeFileSync(path.join(dir, name.slice(prefix.length + 1)), await call('GET', `${container}/${name}`));
+    }
+  } else if (command === 'wait-for') {
+    // Until a blob named PREFIX/NAME_START... exists (every 50 ms, at most 60 s).
+    const [prefix, start] = rest;
+    for (let tries = 0; ; ++tries) {
+      const list = (await call('GET', container, { comp: 'list', prefix: `${prefix}/${start}`, restype: 'container' })).toString();
+      if (/<Name>/.test(list)) break;
+      if (tries > 1200) throw new Error(`no blob ${prefix}/${start}… appeared`);
+      await new Promise((resolve) => setTimeout(resolve, 50));
     }
   } else if (command === 'upload') {
     const [dir, target, prefix] = [container, ...rest];

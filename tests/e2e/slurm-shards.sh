@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A backup and a restore run by a real batch scheduler: Slurm (slurm-wlm, munge) on this one
-# machine, started here with a munge daemon of its own (its own key and socket), slurmctld and
-# slurmd on free ports, everything in a scratch directory, and all three stopped at the end.
+# machine, started by with-slurm.sh (a munge daemon of its own, slurmctld and slurmd on free
+# ports, everything in a scratch directory, all three stopped at the end).
 #   - the backup of an 8-range container on the scripted server goes as a job array of four
 #     shards (sbatch --wait --array=0-3, --shard auto) to a blob prefix on azurite; the first
 #     run of task 2 is killed by the server part-way and re-queued (scontrol requeue), and its
@@ -17,76 +17,9 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$(cd "${1:?usage: slurm-shards.sh BUILD_DIR}" && pwd)"
 work="$(mktemp -d)"
-chmod 755 "$work"  # munge checks the directories above its socket
-
-cannot_run() { echo "FAIL Slurm cannot run on this machine: $1"; echo "0 passed, 1 failed"; exit 1; }
-
-stop_daemons() {
-  local pidfile pid
-  for pidfile in "$work/slurmd.pid" "$work/slurmctld.pid" "$work/munge/munged.pid"; do
-    [[ -f $pidfile ]] || continue
-    pid=$(cat "$pidfile")
-    kill "$pid" 2>/dev/null || continue
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  done
-  rm -rf "$work"
-}
-trap stop_daemons EXIT
-
-(( EUID == 0 )) || cannot_run "slurmd and the munge daemon need root (running as uid $EUID)"
-for program in munged munge slurmctld slurmd sbatch scontrol squeue sinfo; do
-  command -v "$program" >/dev/null || cannot_run "$program is not installed (slurm-wlm, munge: scripts/extra-packages.txt)"
-done
-id munge >/dev/null 2>&1 || cannot_run "there is no munge user (the munge package creates it)"
-
-free_port() { node -e 'const s=require("net").createServer().listen(0,"127.0.0.1",()=>{console.log(s.address().port);s.close()})'; }
-
-# munge: a key and a socket of this test's own, the daemon as the munge user.
-mkdir -p "$work/munge" "$work/state" "$work/spool"
-head -c 1024 /dev/urandom >"$work/munge/munge.key"
-chown -R munge:munge "$work/munge" && chmod 711 "$work/munge" && chmod 400 "$work/munge/munge.key"
-su -s /bin/sh munge -c "/usr/sbin/munged --socket=$work/munge/socket --key-file=$work/munge/munge.key \
-  --pid-file=$work/munge/munged.pid --log-file=$work/munge/log --seed-file=$work/munge/seed" \
-  || cannot_run "munged did not start: $(tail -1 "$work/munge/log" 2>/dev/null)"
-
-host=$(hostname -s)
-cat >"$work/slurm.conf" <<EOF
-ClusterName=shards$$
-SlurmctldHost=$host
-SlurmUser=root
-SlurmdUser=root
-AuthType=auth/munge
-AuthInfo=socket=$work/munge/socket
-CredType=cred/munge
-StateSaveLocation=$work/state
-SlurmdSpoolDir=$work/spool
-SlurmctldPidFile=$work/slurmctld.pid
-SlurmdPidFile=$work/slurmd.pid
-SlurmctldLogFile=$work/ctld.log
-SlurmdLogFile=$work/d.log
-SlurmctldPort=$(free_port)
-SlurmdPort=$(free_port)
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-JobAcctGatherType=jobacct_gather/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_Core
-MpiDefault=none
-ReturnToService=2
-NodeName=$host CPUs=2 RealMemory=2000 State=UNKNOWN
-PartitionName=debug Nodes=$host Default=YES MaxTime=INFINITE State=UP OverSubscribe=FORCE:4
-EOF
-export SLURM_CONF="$work/slurm.conf"
-slurmctld -f "$SLURM_CONF" || cannot_run "slurmctld did not start: $(tail -2 "$work/ctld.log" 2>/dev/null)"
-slurmd -f "$SLURM_CONF" || cannot_run "slurmd did not start: $(tail -2 "$work/d.log" 2>/dev/null)"
-for _ in $(seq 1 100); do
-  [[ $(sinfo -h -o %t 2>/dev/null) == idle ]] && break
-  sleep 0.2
-done
-[[ $(sinfo -h -o %t 2>/dev/null) == idle ]] || cannot_run "the node did not come up: $(sinfo 2>&1 | tail -1); $(tail -2 "$work/ctld.log")"
-
+trap 'rm -rf "$work"' EXIT
 export CLOUDSDK_LOG="$work/bridge.log" SH_BUILD="$build" SH_WORK="$work" SH_HERE="$here"
-"$here/scripted/with-scripted-server.sh" --ranges 8 -- "$here/with-azurite.sh" bash -c '
+"$here/with-slurm.sh" "$here/scripted/with-scripted-server.sh" --ranges 8 -- "$here/with-azurite.sh" bash -c '
   set -uo pipefail
   cd "$SH_WORK"
   tool=("$SH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
@@ -100,15 +33,15 @@ export CLOUDSDK_LOG="$work/bridge.log" SH_BUILD="$build" SH_WORK="$work" SH_HERE
     || { echo "FAIL seeding"; exit 1; }
 
   # Each shard has a quarter of a budget of 1200 RU/s, which makes it read for a few seconds.
-  # The first run of task 2 is killed 2 s after its start and re-queued; every run is the same
-  # command.
+  # The first run of task 2 is killed once it has sealed a data file, and re-queued; every run
+  # is the same command.
   cat >backup-job.sh <<"JOB"
 #!/bin/bash
 backup=("$SH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify backup --database shop --container orders
         --out "$SH_BASE/run" --shard auto --parallel 2 --page-size 50 --items-per-file 100 --max-ru 300)
 if [[ $SLURM_ARRAY_TASK_ID == 2 ]] && mkdir "$SH_WORK/killed-once" 2>/dev/null; then
   "${backup[@]}" &
-  sleep 2
+  node "$SH_HERE/blob.js" wait-for backups run items-s0002-
   kill -KILL $!
   wait $!
   echo "first run of shard $SLURM_ARRAY_TASK_ID ended with status $?"
@@ -126,22 +59,33 @@ exec "$SH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify restore --from "$S
 JOB
   chmod +x backup-job.sh restore-job.sh
 
-  # array NAME SCRIPT TASKS: submits a job array and waits for it; a re-queued task is let run
-  # at once (Slurm holds a re-queued job back for two minutes by default).
+  # Lets a re-queued task run at once (Slurm holds one back for two minutes by default).
+  release_requeued() {
+    for pending in $(squeue -h -t PD -o "%i %r" | awk "\$2 == \"BeginTime\" {print \$1}"); do
+      scontrol update JobId="$pending" StartTime=now 2>/dev/null
+    done
+  }
+  # array NAME SCRIPT TASKS: submits a job array and waits for it (sbatch --wait), and then
+  # until none of its tasks is queued (--wait may return while a re-queued task waits to run
+  # again). True when every task completed with exit status 0.
   array() {
-    sbatch --wait --requeue --array="$3" -o "$SH_WORK/$1-%a.out" --open-mode=append "$2" >/dev/null &
-    local waiting=$!
-    while kill -0 $waiting 2>/dev/null; do
-      for job in $(squeue -h -t PD -o "%i %r" | awk "\$2 == \"BeginTime\" {print \$1}"); do
-        scontrol update JobId="$job" StartTime=now 2>/dev/null
-      done
+    sbatch --parsable --wait --requeue --array="$3" -o "$SH_WORK/$1-%a.out" --open-mode=append "$2" >"$SH_WORK/$1.job" &
+    local waiting=$! job=""
+    while :; do
+      release_requeued
+      job=$(cut -d";" -f1 "$SH_WORK/$1.job")
+      if ! kill -0 $waiting 2>/dev/null && [[ -n $job && -z $(squeue -h -j "$job" 2>/dev/null) ]]; then break; fi
       sleep 0.5
     done
     wait $waiting
+    local states
+    states=$(scontrol show job "$job" | grep -o "JobState=[A-Z]*\|ExitCode=[0-9:]*")
+    echo "$1 array $job: $(sort <<<"$states" | uniq -c | tr -s " \n" " ")" >>"$SH_WORK/arrays.txt"
+    ! grep -qv "JobState=COMPLETED\|ExitCode=0:0" <<<"$states"
   }
 
   cli stats/reset >/dev/null
-  if array backup ./backup-job.sh 0-3; then pass "backup as a Slurm array of 4 shards"; else fail "backup array: $(cat backup-*.out)"; fi
+  if array backup ./backup-job.sh 0-3; then pass "backup as a Slurm array of 4 shards"; else fail "backup array: $(cat arrays.txt backup-*.out)"; fi
   grep -q "first run of shard 2 ended with status 137" backup-2.out && grep -q "DUE TO JOB REQUEUE" backup-2.out \
     && pass "task 2 killed part-way and re-queued" || fail "task 2 was not killed and re-queued: $(cat backup-2.out)"
   read_items=$(cli stats | node -e "let s=\"\";process.stdin.on(\"data\",d=>s+=d).on(\"end\",()=>console.log(JSON.parse(s).itemsRead))")
@@ -161,7 +105,7 @@ JOB
   elif grep -q "missing: 1" mixed.err && grep -q "another run: shard 1 (another count" mixed.err; then pass "missing and foreign shards refused, named"
   else fail "mixed run: $(cat mixed.err)"; fi
 
-  if array restore ./restore-job.sh 0-2; then pass "restore as a Slurm array of 3 shards"; else fail "restore array: $(cat restore-*.out)"; fi
+  if array restore ./restore-job.sh 0-2; then pass "restore as a Slurm array of 3 shards"; else fail "restore array: $(cat arrays.txt restore-*.out)"; fi
   "${tool[@]}" restore --from "$SH_BASE/run" --database shop-restored --container orders --finish >rfinish.out 2>rfinish.err \
     && grep -q "$items counted" rfinish.out && pass "restore finish counts $items items" || fail "restore finish: $(cat rfinish.out rfinish.err)"
   cli compare --db shop --coll orders --db2 shop-restored >compare.out 2>&1 && pass "restored container equals the source" \
