@@ -9,7 +9,8 @@
 namespace cosmosbackup {
 
 bool IsDataFileName(const std::string& name) {
-    // items-NNNNN from one reader; items-rRRRR-NNNNN from a reader per key range.
+    // items-NNNNN from one reader; items-rRRRR-NNNNN from a reader per key range;
+    // items-sIIII-rRRRR-NNNNN from a reader of shard IIII.
     static const std::regex pattern("items-(s[0-9]{4}-)?(r[0-9]{4}-)?[0-9]{5,9}\\.jsonl\\.gz");
     return std::regex_match(name, pattern);
 }
@@ -17,7 +18,7 @@ bool IsDataFileName(const std::string& name) {
 std::string DataFilePath(const std::string& directory, const std::string& name) {
     if (!IsDataFileName(name)) {
         throw ToolError("the manifest names a data file \"" + name +
-                        "\" that is not one of this tool's (items-NNNNN.jsonl.gz, items-rRRRR-NNNNN.jsonl.gz); the backup is not trusted");
+                        "\" that is not one of this tool's (items-NNNNN.jsonl.gz, items-rRRRR-NNNNN.jsonl.gz, items-sIIII-rRRRR-NNNNN.jsonl.gz); the backup is not trusted");
     }
     return (std::filesystem::path(directory) / name).string();
 }

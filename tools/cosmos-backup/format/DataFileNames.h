@@ -11,8 +11,9 @@ namespace cosmosbackup {
 inline constexpr std::size_t kMaxLineBytes = 4u << 20;       // the service's items are at most 2 MB
 inline constexpr std::size_t kMaxManifestBytes = 64u << 20;  // scripts and file list included
 
-// True for the names the tool gives its data files (items-00000.jsonl.gz, ..., and per key range
-// items-r0000-00000.jsonl.gz, ...): no separator, no "..", nothing absolute.
+// True for the names the tool gives its data files (items-00000.jsonl.gz, ..., per key range
+// items-r0000-00000.jsonl.gz, ..., per shard and range items-s0000-r0000-00000.jsonl.gz, ...):
+// no separator, no "..", nothing absolute.
 bool IsDataFileName(const std::string& name);
 
 // `directory`/`name` for a data file named in a manifest; throws ToolError for any other name.
