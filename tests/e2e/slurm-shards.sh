@@ -6,7 +6,8 @@
 #     shards (sbatch --wait --array=0-3, --shard auto) to a blob prefix on azurite; the first
 #     run of task 2 is killed by the server part-way and re-queued (scontrol requeue), and its
 #     second run, the same command, goes on from its checkpoints;
-#   - backup --finish writes the manifest; a run with a missing and a foreign shard is refused;
+#   - backup --finish writes the manifest; a run with a missing and a foreign shard is refused,
+#     and so is one whose shards overlap (a service that read past the key bounds);
 #   - the restore goes as a second array of three shards, then restore --finish: the restored
 #     container equals the source exactly, and verify agrees.
 # Slurm is part of the test: when it cannot run here (not root, not installed, a daemon that
@@ -104,6 +105,16 @@ JOB
   if "${tool[@]}" backup --finish --out "$SH_BASE/mixed" >/dev/null 2>mixed.err; then fail "a mixed run was finished"
   elif grep -q "missing: 1" mixed.err && grep -q "another run: shard 1 (another count" mixed.err; then pass "missing and foreign shards refused, named"
   else fail "mixed run: $(cat mixed.err)"; fi
+
+  # A service that reads past the key bounds puts items in two shards: finish refuses the run.
+  cli config --ignoreKeyBounds true >/dev/null
+  for shard in 0 1 2; do
+    "${tool[@]}" backup --database shop --container orders --out "$SH_BASE/loose" --shard $shard/3 --parallel 1 >/dev/null 2>&1
+  done
+  cli config --ignoreKeyBounds false >/dev/null
+  if "${tool[@]}" backup --finish --out "$SH_BASE/loose" >/dev/null 2>loose.err; then fail "shards that overlap were finished"
+  elif grep -q "items are in more than one shard" loose.err; then pass "items in two shards refused at finish"
+  else fail "overlapping shards: $(cat loose.err)"; fi
 
   if array restore ./restore-job.sh 0-2; then pass "restore as a Slurm array of 3 shards"; else fail "restore array: $(cat arrays.txt restore-*.out)"; fi
   "${tool[@]}" restore --from "$SH_BASE/run" --database shop-restored --container orders --finish >rfinish.out 2>rfinish.err \

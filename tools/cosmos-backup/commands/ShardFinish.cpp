@@ -118,6 +118,7 @@ BackupSummary FinishShardedBackup(const std::string& location) {
     manifest.itemCount = 0;
     const ShardRecord* earliest = &shards.front();
     KeySet keys;
+    std::int64_t keysOfShards = 0;
     for (const auto& s : shards) {
         for (auto file : s.manifest.files) {
             file.name = ShardView::LocationName(s.index, file.name);
@@ -126,10 +127,17 @@ BackupSummary FinishShardedBackup(const std::string& location) {
         }
         if (s.manifest.createdAt < earliest->manifest.createdAt) earliest = &s;
         const auto shardKeys = ReadKeyFile(ShardView(store, s.index), ChainOf(s.manifest).keys);
+        keysOfShards += static_cast<std::int64_t>(shardKeys.size());
         keys.insert(keys.end(), shardKeys.begin(), shardKeys.end());
     }
     manifest.createdAt = earliest->manifest.createdAt;
     Normalise(keys);
+    // Slices share no key: an item in two shards means a service that read past a shard's key
+    // bounds, and a backup that would restore it twice.
+    if (static_cast<std::int64_t>(keys.size()) != keysOfShards) {
+        throw ToolError("cannot finish the backup in " + store->Describe() + ": " + std::to_string(keysOfShards - static_cast<std::int64_t>(keys.size())) +
+                        " items are in more than one shard (the service did not keep the reads within the shards' key bounds)");
+    }
     ChainRecord chain;
     chain.kind = ChainRecord::kFull;
     chain.changeFeed = ChainOf(earliest->manifest).changeFeed;

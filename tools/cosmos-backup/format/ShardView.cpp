@@ -97,6 +97,7 @@ std::string ShardView::Describe() const { return m_location->Describe() + " (sha
 
 void ShardView::CreateNew() {
     for (const auto& file : m_location->List()) {
+        if (file.name == "manifest.json") throw ToolError(m_location->Describe() + " holds a finished backup; give a new location");
         if (!IsShardFile(file.name)) {
             throw ToolError(m_location->Describe() + " holds " + file.name +
                             ", which is no shard's; give a new location for a sharded backup");
