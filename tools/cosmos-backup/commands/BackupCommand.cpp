@@ -4,6 +4,7 @@
 #include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
 #include "format/DurableFile.h"
+#include "format/DataFileNames.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
 #include "service/KeySlices.h"
@@ -132,13 +133,47 @@ BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
 
 namespace {
 
+// A new shard joins the shards already in the location only when they are of the same run: the
+// same source and settings (their checkpoints) and shard count (their records). Finish checks
+// the whole run again; this saves a shard's work that finish would refuse.
+void RefuseOtherRuns(const std::shared_ptr<BackupStore>& location, const BackupOptions& options, const std::string& endpoint) {
+    for (const auto& file : location->List()) {
+        const auto name = file.name;
+        int other = -1;
+        if (std::sscanf(name.c_str(), "checkpoint-s%4d", &other) == 1 && name == ShardView::LocationName(other, kCheckpointName)) {
+            BackupCheckpoint theirs;
+            try {
+                theirs = ReadBackupCheckpoint(ShardView(location, other));
+            } catch (const ToolError&) {
+                if (HasBackupCheckpoint(ShardView(location, other))) throw;
+                continue;  // that shard finished meanwhile and removed its checkpoints
+            }
+            if (theirs.endpoint != endpoint || theirs.database != options.database || theirs.container != options.container ||
+                theirs.pageSize != options.pageSize || theirs.itemsPerFile != options.itemsPerFile) {
+                throw ToolError(location->Describe() + " holds shard " + std::to_string(other) + " of another run (of " + theirs.database +
+                                "/" + theirs.container + ", page size " + std::to_string(theirs.pageSize) + ", " +
+                                std::to_string(theirs.itemsPerFile) + " items per file); give a new location or the same settings");
+            }
+        } else if (const auto done = ShardView::RecordOf(name)) {
+            const auto text = ReadSmallFile(*location, name, kMaxManifestBytes);
+            const auto record = text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
+            const int count = record.is_object() ? record.value("shard", nlohmann::json::object()).value("count", 0) : 0;
+            if (count != options.shard->count) {
+                throw ToolError(location->Describe() + " holds shard " + std::to_string(*done) + " of a run of " + std::to_string(count) +
+                                " shards, not " + std::to_string(options.shard->count) + "; give a new location");
+            }
+        }
+    }
+}
+
 // A shard's store and options: its view of the location, resumed when it has begun already.
-std::shared_ptr<BackupStore> StoreOf(const BackupOptions& given, BackupOptions& options) {
+std::shared_ptr<BackupStore> StoreOf(const BackupOptions& given, BackupOptions& options, const std::string& endpoint) {
     std::shared_ptr<BackupStore> location = OpenBackupStore(given.directory);
     if (!given.shard) return location;
     auto view = std::make_shared<ShardView>(location, given.shard->index);
     if (given.resume) throw ToolError("a shard needs no --resume: the same command goes on from its checkpoints");
     options.resume = HasBackupCheckpoint(*view);
+    if (!options.resume && !options.database.empty()) RefuseOtherRuns(location, options, endpoint);
     return view;
 }
 
@@ -162,7 +197,7 @@ void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupO
 
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
     BackupOptions resolved = given;
-    const auto store = StoreOf(given, resolved);
+    const auto store = StoreOf(given, resolved, connectionOptions.endpoint);
     BackupSummary summary;
     if (given.shard && ShardComplete(*store)) {
         std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
