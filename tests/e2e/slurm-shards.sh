@@ -10,7 +10,8 @@
 #     run with a missing shard at finish, and so is one whose shards overlap (a service that
 #     read past the key bounds);
 #   - the restore goes as a second array of three shards, then restore --finish: the restored
-#     container equals the source exactly, and verify agrees.
+#     container equals the source exactly, and verify agrees; a restore with a shard missing is
+#     refused at its finish.
 # Slurm is part of the test: when it cannot run here (not root, not installed, a daemon that
 # does not start), the script fails and says what failed; it never skips.
 # Prints one line per case and "N passed, N failed".
@@ -122,6 +123,11 @@ JOB
   else fail "overlapping shards: $(cat loose.err)"; fi
 
   if array restore ./restore-job.sh 0-2; then pass "restore as a Slurm array of 3 shards"; else fail "restore array: $(cat arrays.txt restore-*.out)"; fi
+  "${tool[@]}" restore --from "$SH_BASE/run" --database partial --container orders --shard 0/2 >/dev/null 2>&1
+  if "${tool[@]}" restore --from "$SH_BASE/run" --database partial --container orders --finish >/dev/null 2>partial.err; then
+    fail "a restore with a shard missing was finished"
+  elif grep -q "shards of 2 not done: 1 (never ran)" partial.err; then pass "restore finish names a missing shard"
+  else fail "restore with a missing shard: $(cat partial.err)"; fi
   "${tool[@]}" restore --from "$SH_BASE/run" --database shop-restored --container orders --finish >rfinish.out 2>rfinish.err \
     && grep -q "$items counted" rfinish.out && pass "restore finish counts $items items" || fail "restore finish: $(cat rfinish.out rfinish.err)"
   cli compare --db shop --coll orders --db2 shop-restored >compare.out 2>&1 && pass "restored container equals the source" \

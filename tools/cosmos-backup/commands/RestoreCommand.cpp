@@ -140,6 +140,12 @@ std::string ShardKey(const RestoreSummary& target, const ShardSpec& shard) {
     return target.database + "/" + target.container + " shard " + shard.Describe();
 }
 
+std::string JoinTexts(const std::vector<std::string>& texts, const std::string& separator) {
+    std::string joined;
+    for (const auto& t : texts) joined += (joined.empty() ? "" : separator) + t;
+    return joined;
+}
+
 // The session tokens of several shards' writes, as one list.
 std::string JoinTokens(const std::vector<RestoreProgress>& shards) {
     std::set<std::string> tokens;
@@ -183,16 +189,8 @@ std::vector<RestoreProgress> FinishedShards(const BackupStore& store, const Mani
         else if (!found->second.finished) missing.push_back(std::to_string(i) + " (unfinished: run its command again)");
         else done.push_back(found->second);
     }
-    if (!missing.empty()) problems.push_back("shards of " + std::to_string(count) + " not done: " + [&] {
-        std::string list;
-        for (const auto& m : missing) list += (list.empty() ? "" : ", ") + m;
-        return list;
-    }());
-    if (!problems.empty()) {
-        std::string text;
-        for (const auto& p : problems) text += (text.empty() ? "" : "; ") + p;
-        throw ToolError("cannot finish the restore into " + target + ": " + text);
-    }
+    if (!missing.empty()) problems.push_back("shards of " + std::to_string(count) + " not done: " + JoinTexts(missing, ", "));
+    if (!problems.empty()) throw ToolError("cannot finish the restore into " + target + ": " + JoinTexts(problems, "; "));
     return done;
 }
 
