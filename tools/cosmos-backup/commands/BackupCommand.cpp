@@ -3,8 +3,8 @@
 #include "chain/ChainRecord.h"
 #include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
-#include "format/DurableFile.h"
 #include "format/DataFileNames.h"
+#include "format/DurableFile.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
 #include "service/KeySlices.h"
@@ -13,7 +13,6 @@
 #include "support/UtcTime.h"
 
 #include <cstdio>
-
 
 namespace cosmosbackup {
 
