@@ -62,11 +62,17 @@ exec "$SH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify restore --from "$S
 JOB
   chmod +x backup-job.sh restore-job.sh
 
-  # Lets a re-queued task run at once (Slurm holds one back for two minutes by default).
+  # Lets a re-queued task run at once (Slurm holds one back for two minutes by default), but
+  # not within 2 s of its kill: slurmd refuses to launch a job again in the second its earlier
+  # run was revoked ("already killed, do not launch batch job").
+  declare -A pending_since
   release_requeued() {
-    for pending in $(squeue -h -t PD -o "%i %r" | awk "\$2 == \"BeginTime\" {print \$1}"); do
-      scontrol update JobId="$pending" StartTime=now 2>/dev/null
-    done
+    local task reason
+    while read -r task reason; do
+      [[ $reason == BeginTime ]] || continue
+      pending_since[$task]=${pending_since[$task]:-$SECONDS}
+      (( SECONDS - pending_since[$task] >= 2 )) && scontrol update JobId="$task" StartTime=now 2>/dev/null
+    done < <(squeue -h -t PD -o "%i %r")
   }
   # array NAME SCRIPT TASKS: submits a job array and waits for it (sbatch --wait), and then
   # until none of its tasks is queued (--wait may return while a re-queued task waits to run
@@ -95,7 +101,7 @@ JOB
   sealed=$(sed -n "s/^sealed before the kill: \([0-9]*\) files$/\1/p" backup-2.out)
   (( ${sealed:-0} > 0 && read_items >= items && read_items <= items + 600 )) \
     && pass "the re-run kept the $sealed files sealed before the kill, reading a few pages again ($read_items items read for $items)" \
-    || fail "sealed before the kill: ${sealed:-none}; items read by the shards: $read_items for $items"
+    || fail "sealed before the kill: ${sealed:-none}; items read by the shards: $read_items for $items; task 2: $(grep -v "items/s, " backup-2.out)"
 
   "${tool[@]}" backup --finish --out "$SH_BASE/run" >finish.out 2>finish.err \
     && grep -q "backup of shop/orders: $items items" finish.out && pass "finish writes the manifest of $items items" \

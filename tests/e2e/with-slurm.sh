@@ -21,6 +21,7 @@ stop_daemons() {
     kill "$pid" 2>/dev/null || continue
     for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   done
+  [[ -n ${SLURM_KEEP_LOGS:-} ]] && cp "$work"/*.log "$SLURM_KEEP_LOGS"/ 2>/dev/null
   rm -rf "$work"
 }
 trap stop_daemons EXIT
