@@ -1,14 +1,15 @@
 // The backup tool's own file handling, without a server: data files, manifests, checksums,
 // item identity and key files. These are what make a damaged or partial backup detectable.
-#include "BackupDirectory.h"
-#include "BackupFiles.h"
-#include "ContainerDefinition.h"
-#include "Credentials.h"
-#include "GzipFile.h"
-#include "ItemKey.h"
-#include "Manifest.h"
 #include "TempDir.h"
-#include "ToolError.h"
+#include "chain/ItemKey.h"
+#include "format/DataFiles.h"
+#include "format/GzipFile.h"
+#include "format/Manifest.h"
+#include "service/ContainerDefinition.h"
+#include "storage/LocalFile.h"
+#include "storage/OpenBackupStore.h"
+#include "support/Secrets.h"
+#include "support/ToolError.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -74,8 +75,8 @@ TEST(Manifest, RoundTripsEveryField) {
     m.scriptCount = 0;
     m.itemCount = 3;
     m.files = {DataFile{"items-00000.jsonl.gz", 3, 99, "0badf00d"}};
-    WriteManifest(dir.path(), m);
-    const Manifest back = ReadManifest(dir.path());
+    WriteManifest(*OpenBackupStore(dir.path()), m);
+    const Manifest back = ReadManifest(*OpenBackupStore(dir.path()));
     EXPECT_EQ(nlohmann::json(m), nlohmann::json(back));
     struct stat info {};
     ASSERT_EQ(0, stat((dir / kManifestName).c_str(), &info));
@@ -84,12 +85,12 @@ TEST(Manifest, RoundTripsEveryField) {
 
 TEST(Manifest, AMissingOrForeignManifestIsRefused) {
     TempDir dir;
-    EXPECT_THROW(ReadManifest(dir.path()), ToolError);
+    EXPECT_THROW(ReadManifest(*OpenBackupStore(dir.path())), ToolError);
     Manifest m;
     m.formatVersion = 3;
-    WriteManifest(dir.path(), m);
+    WriteManifest(*OpenBackupStore(dir.path()), m);
     try {
-        ReadManifest(dir.path());
+        ReadManifest(*OpenBackupStore(dir.path()));
         FAIL() << "format version 3 was accepted";
     } catch (const ToolError& e) {
         EXPECT_NE(std::string(e.what()).find("format version 3"), std::string::npos);
@@ -101,7 +102,7 @@ TEST(Manifest, AVersionOneBackupReadsAsTheContainersOwnThroughput) {
     std::ofstream(dir / kManifestName) << R"({"formatVersion":1,"createdAt":"t","source":{"endpoint":"e","database":"d","container":"c"},
         "partitionKey":{"paths":["/k"]},"indexingPolicy":{},"throughput":{"manual":0,"autoscaleMax":4000},"defaultTtl":0,
         "scripts":{},"scriptCount":0,"itemCount":0,"files":[]})";
-    const Manifest m = ReadManifest(dir.path());
+    const Manifest m = ReadManifest(*OpenBackupStore(dir.path()));
     EXPECT_EQ(ThroughputLayout::kOwn, m.throughput.scope);
     EXPECT_EQ(4000, m.throughput.autoscaleMax);
     EXPECT_TRUE(m.container.is_null());
@@ -112,27 +113,27 @@ TEST(DataFiles, ChecksSizeChecksumAndCounts) {
     Manifest m;
     m.files.push_back(WriteData(dir, DataFileName(0), {"{\"id\":\"1\"}", "{\"id\":\"2\"}"}));
     m.itemCount = 2;
-    EXPECT_NO_THROW(CheckDataFiles(dir.path(), m));
+    EXPECT_NO_THROW(CheckDataFiles(*OpenBackupStore(dir.path()), m));
     std::vector<std::string> seen;
-    EXPECT_EQ(2, ForEachItem(dir.path(), m, [&](const std::string& s) { seen.push_back(s); }));
+    EXPECT_EQ(2, ForEachItem(*OpenBackupStore(dir.path()), m, [&](const std::string& s) { seen.push_back(s); }));
     EXPECT_EQ((std::vector<std::string>{"{\"id\":\"1\"}", "{\"id\":\"2\"}"}), seen);
 
     Manifest wrongTotal = m;
     wrongTotal.itemCount = 3;
-    EXPECT_THROW(CheckDataFiles(dir.path(), wrongTotal), ToolError);
+    EXPECT_THROW(CheckDataFiles(*OpenBackupStore(dir.path()), wrongTotal), ToolError);
     Manifest wrongFileCount = m;
     wrongFileCount.files[0].items = 1;
     wrongFileCount.itemCount = 1;
-    EXPECT_THROW(ForEachItem(dir.path(), wrongFileCount, [](const std::string&) {}), ToolError);
+    EXPECT_THROW(ForEachItem(*OpenBackupStore(dir.path()), wrongFileCount, [](const std::string&) {}), ToolError);
 
     {
         std::fstream f(dir / DataFileName(0), std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(12);
         f.put('\x7f');
     }
-    EXPECT_THROW(CheckDataFiles(dir.path(), m), ToolError);
+    EXPECT_THROW(CheckDataFiles(*OpenBackupStore(dir.path()), m), ToolError);
     fs::remove(dir / DataFileName(0));
-    EXPECT_THROW(CheckDataFiles(dir.path(), m), ToolError);
+    EXPECT_THROW(CheckDataFiles(*OpenBackupStore(dir.path()), m), ToolError);
 }
 
 // A backup directory is untrusted: names, links, file kinds, line lengths and sizes.
@@ -142,13 +143,13 @@ TEST(UntrustedBackup, ManifestNamesOnlyTheToolsOwnFiles) {
                                    "items-0.jsonl.gz", ".."}) {
         Manifest m;
         m.files = {DataFile{name, 0, 0, "00000000"}};
-        WriteManifest(dir.path(), m);
-        EXPECT_THROW(ReadManifest(dir.path()), ToolError) << name;
+        WriteManifest(*OpenBackupStore(dir.path()), m);
+        EXPECT_THROW(ReadManifest(*OpenBackupStore(dir.path())), ToolError) << name;
     }
     Manifest twice;
     twice.files = {DataFile{DataFileName(0), 0, 0, "0"}, DataFile{DataFileName(0), 0, 0, "0"}};
-    WriteManifest(dir.path(), twice);
-    EXPECT_THROW(ReadManifest(dir.path()), ToolError);
+    WriteManifest(*OpenBackupStore(dir.path()), twice);
+    EXPECT_THROW(ReadManifest(*OpenBackupStore(dir.path())), ToolError);
 }
 
 TEST(UntrustedBackup, LinksNonGzipFilesAndOversizedManifestsAreRefused) {
@@ -157,22 +158,22 @@ TEST(UntrustedBackup, LinksNonGzipFilesAndOversizedManifestsAreRefused) {
     m.files.push_back(WriteData(outside, DataFileName(0), {"{\"id\":\"secret\"}"}));
     m.itemCount = 1;
     fs::create_symlink(outside / DataFileName(0), dir / DataFileName(0));
-    EXPECT_THROW(CheckDataFiles(dir.path(), m), ToolError);
+    EXPECT_THROW(CheckDataFiles(*OpenBackupStore(dir.path()), m), ToolError);
     EXPECT_THROW(GzipLineReader(dir / DataFileName(0)), ToolError);
     EXPECT_THROW(FileCrc32(dir / DataFileName(0)), ToolError);
 
     fs::remove(dir / DataFileName(0));
     std::ofstream(dir / DataFileName(0)) << "{\"id\":\"plain\"}\n";
     m.files[0] = DataFile{DataFileName(0), 1, static_cast<std::int64_t>(fs::file_size(dir / DataFileName(0))), FileCrc32(dir / DataFileName(0))};
-    EXPECT_THROW(CheckDataFiles(dir.path(), m), ToolError);
+    EXPECT_THROW(CheckDataFiles(*OpenBackupStore(dir.path()), m), ToolError);
 
     fs::remove(dir / DataFileName(0));
     fs::create_symlink(outside / "elsewhere.json", dir / kManifestName);
-    EXPECT_THROW(ReadManifest(dir.path()), ToolError);
+    EXPECT_THROW(ReadManifest(*OpenBackupStore(dir.path())), ToolError);
     fs::remove(dir / kManifestName);
     std::ofstream(dir / kManifestName).close();
     fs::resize_file(dir / kManifestName, kMaxManifestBytes + 1);  // sparse: costs nothing to make
-    EXPECT_THROW(ReadManifest(dir.path()), ToolError);
+    EXPECT_THROW(ReadManifest(*OpenBackupStore(dir.path())), ToolError);
 }
 
 TEST(UntrustedBackup, ContentIsCheckedWholeLinesAreBounded) {
@@ -180,12 +181,12 @@ TEST(UntrustedBackup, ContentIsCheckedWholeLinesAreBounded) {
     Manifest m;
     m.files.push_back(WriteData(dir, DataFileName(0), {"{\"id\":\"1\"}", "[1,2]"}));
     m.itemCount = 2;
-    EXPECT_NO_THROW(CheckDataFiles(dir.path(), m));
-    EXPECT_THROW(CheckDataFileContents(dir.path(), m), ToolError);  // a line that is no object
+    EXPECT_NO_THROW(CheckDataFiles(*OpenBackupStore(dir.path()), m));
+    EXPECT_THROW(CheckDataFileContents(*OpenBackupStore(dir.path()), m), ToolError);  // a line that is no object
 
     m.files[0] = WriteData(dir, DataFileName(0), {"{\"id\":\"1\"}", "{\"id\":\"2\"}", "{\"id\":\"3\"}"});
     m.files[0].items = 2;
-    EXPECT_THROW(CheckDataFileContents(dir.path(), m), ToolError);  // more items than the manifest says
+    EXPECT_THROW(CheckDataFileContents(*OpenBackupStore(dir.path()), m), ToolError);  // more items than the manifest says
 
     const std::string longest(kMaxLineBytes, 'x');
     WriteData(dir, DataFileName(1), {longest, longest + "y"});

@@ -1,15 +1,16 @@
 // Backup chains without a server: key files and the checks that make a chain link that is
 // missing, replaced or edited an error before a restore writes anything.
-#include "BackupChain.h"
-#include "BackupFiles.h"
-#include "ChainRecord.h"
-#include "GzipFile.h"
-#include "Increment.h"
-#include "KeySet.h"
-#include "LocationPath.h"
-#include "Manifest.h"
 #include "TempDir.h"
-#include "ToolError.h"
+#include "chain/ChainLinks.h"
+#include "chain/ChainRecord.h"
+#include "chain/KeySet.h"
+#include "commands/IncrementCommand.h"
+#include "format/DataFiles.h"
+#include "format/GzipFile.h"
+#include "format/Manifest.h"
+#include "storage/LocationPath.h"
+#include "storage/OpenBackupStore.h"
+#include "support/ToolError.h"
 
 #include <gtest/gtest.h>
 
@@ -43,22 +44,22 @@ void WriteBase(const std::string& dir, const KeySet& keys, const std::string& co
     ChainRecord chain;
     chain.kind = ChainRecord::kFull;
     chain.changeFeed.ranges = {{{"id", "0"}, {"minInclusive", ""}, {"maxExclusive", "FF"}, {"etag", "\"7\""}}};
-    chain.keys = WriteKeyFile(dir, kKeysFileName, keys);
+    chain.keys = WriteKeyFile(*OpenBackupStore(dir), kKeysFileName, keys);
     SetChain(m, chain);
-    WriteManifest(dir, m);
+    WriteManifest(*OpenBackupStore(dir), m);
 }
 
 void WriteIncrement(const std::string& dir, const std::string& parent, const std::string& base, int length) {
     Manifest m = SourceManifest();
     ChainRecord chain;
     chain.kind = ChainRecord::kIncremental;
-    chain.keys = WriteKeyFile(dir, kKeysFileName, {R"(["a","t1"])"});
-    chain.deletions = WriteKeyFile(dir, kDeletionsFileName, {R"(["b","t2"])"});
-    chain.parent = LinkReference{RelativeLocation(parent, dir), ManifestSha256(parent)};
-    chain.base = LinkReference{RelativeLocation(base, dir), ManifestSha256(base)};
+    chain.keys = WriteKeyFile(*OpenBackupStore(dir), kKeysFileName, {R"(["a","t1"])"});
+    chain.deletions = WriteKeyFile(*OpenBackupStore(dir), kDeletionsFileName, {R"(["b","t2"])"});
+    chain.parent = LinkReference{RelativeLocation(parent, dir), ManifestSha256(*OpenBackupStore(parent))};
+    chain.base = LinkReference{RelativeLocation(base, dir), ManifestSha256(*OpenBackupStore(base))};
     chain.length = length;
     SetChain(m, chain);
-    WriteManifest(dir, m);
+    WriteManifest(*OpenBackupStore(dir), m);
 }
 
 }  // namespace
@@ -68,24 +69,24 @@ TEST(KeyFiles, RoundTripAndRefuseDamage) {
     const auto dir = Sub(root, "b");
     KeySet keys = {CanonicalKey(R"([ "z", 1.5 ])"), CanonicalKey(R"(["a",{}])"), CanonicalKey(R"(["a","t"])")};
     Normalise(keys);
-    const DataFile entry = WriteKeyFile(dir, kKeysFileName, keys);
-    EXPECT_EQ(ReadKeyFile(dir, entry), keys);
+    const DataFile entry = WriteKeyFile(*OpenBackupStore(dir), kKeysFileName, keys);
+    EXPECT_EQ(ReadKeyFile(*OpenBackupStore(dir), entry), keys);
 
     DataFile wrongCount = entry;
     wrongCount.items += 1;
-    EXPECT_THROW(ReadKeyFile(dir, wrongCount), ToolError);
+    EXPECT_THROW(ReadKeyFile(*OpenBackupStore(dir), wrongCount), ToolError);
     // Keys out of order would make the set comparisons of an increment wrong.
-    const DataFile unsorted = WriteKeyFile(dir, kDeletionsFileName, {R"(["b","t"])", R"(["a","t"])"});
-    EXPECT_THROW(ReadKeyFile(dir, unsorted), ToolError);
+    const DataFile unsorted = WriteKeyFile(*OpenBackupStore(dir), kDeletionsFileName, {R"(["b","t"])", R"(["a","t"])"});
+    EXPECT_THROW(ReadKeyFile(*OpenBackupStore(dir), unsorted), ToolError);
     std::ofstream(fs::path(dir) / kKeysFileName, std::ios::app) << "x";
     try {
-        ReadKeyFile(dir, entry);
+        ReadKeyFile(*OpenBackupStore(dir), entry);
         FAIL() << "a changed key file was read";
     } catch (const ToolError& e) {
         EXPECT_NE(std::string(e.what()).find(kKeysFileName), std::string::npos) << e.what();
     }
     EXPECT_THROW(CanonicalKey(R"({"id":"a"})"), ToolError);
-    EXPECT_THROW(WriteKeyFile(dir, "../keys.jsonl.gz", keys), ToolError);
+    EXPECT_THROW(WriteKeyFile(*OpenBackupStore(dir), "../keys.jsonl.gz", keys), ToolError);
 }
 
 TEST(Chains, LinksAreCheckedFromTheLastToTheBase) {
@@ -94,7 +95,7 @@ TEST(Chains, LinksAreCheckedFromTheLastToTheBase) {
     WriteBase(base, {R"(["a","t1"])", R"(["b","t2"])"});
     WriteIncrement(first, base, base, 2);
     WriteIncrement(second, first, base, 3);
-    const auto chain = LoadChain(second);
+    const auto chain = LoadChain(OpenBackupStore(second));
     ASSERT_EQ(chain.size(), 3u);
     EXPECT_EQ(fs::path(chain[0].directory).filename(), "full");
     EXPECT_EQ(fs::path(chain[1].directory).filename(), "inc1");
@@ -109,7 +110,7 @@ TEST(Chains, LinksAreCheckedFromTheLastToTheBase) {
     // The base replaced by another full backup (of the same container): its hash no longer matches.
     WriteBase(base, {R"(["a","t1"])"});
     try {
-        LoadChain(second);
+        LoadChain(OpenBackupStore(second));
         FAIL() << "a replaced link was accepted";
     } catch (const ToolError& e) {
         const std::string what = e.what();
@@ -117,7 +118,7 @@ TEST(Chains, LinksAreCheckedFromTheLastToTheBase) {
         EXPECT_NE(what.find("SHA-256"), std::string::npos) << what;
     }
     fs::remove_all(base);
-    EXPECT_THROW(LoadChain(second), ToolError);
+    EXPECT_THROW(LoadChain(OpenBackupStore(second)), ToolError);
 }
 
 TEST(Chains, AParentOfAnotherContainerIsRefused) {
@@ -126,7 +127,7 @@ TEST(Chains, AParentOfAnotherContainerIsRefused) {
     WriteBase(base, {}, "invoices");
     WriteIncrement(increment, base, base, 2);
     try {
-        LoadChain(increment);
+        LoadChain(OpenBackupStore(increment));
         FAIL() << "a chain across two containers was accepted";
     } catch (const ToolError& e) {
         EXPECT_NE(std::string(e.what()).find("another container"), std::string::npos) << e.what();
@@ -159,12 +160,12 @@ TEST(Increments, OnlyTheLastVersionOfAnItemIsKept) {
     m.files = {write("items-r0000-00000.jsonl.gz", {R"({"id":"a","tenant":"t","v":1})", R"({"id":"b","tenant":"t","v":1})"}),
                write("items-r0000-00001.jsonl.gz", {R"({"id":"a","tenant":"t","v":2})", R"({"id":"a","tenant":"u","v":1})"})};
     m.itemCount = 4;
-    const KeySet keys = KeepLatestVersions(dir.path(), m);
+    const KeySet keys = KeepLatestVersions(*OpenBackupStore(dir.path()), m);
     EXPECT_EQ(keys, (KeySet{R"(["a","t"])", R"(["a","u"])", R"(["b","t"])"}));
     EXPECT_EQ(m.itemCount, 3);
-    CheckDataFiles(dir.path(), m);  // sizes and checksums follow the rewritten file
+    CheckDataFiles(*OpenBackupStore(dir.path()), m);  // sizes and checksums follow the rewritten file
     std::vector<std::string> items;
-    ForEachItem(dir.path(), m, [&](const std::string& item) { items.push_back(item); });
+    ForEachItem(*OpenBackupStore(dir.path()), m, [&](const std::string& item) { items.push_back(item); });
     EXPECT_EQ(items, (std::vector<std::string>{R"({"id":"b","tenant":"t","v":1})", R"({"id":"a","tenant":"t","v":2})",
                                                R"({"id":"a","tenant":"u","v":1})"}));
 }

@@ -1,12 +1,13 @@
 // What an interrupted backup or restore leaves behind to go on from: backup checkpoints (per
 // range), restore progress records, and the names of per-range data files. A resume trusts
 // these files, so they must round-trip exactly and refuse what is not theirs.
-#include "BackupCheckpoint.h"
-#include "DurableFile.h"
-#include "InputFile.h"
-#include "RestoreProgress.h"
 #include "TempDir.h"
-#include "ToolError.h"
+#include "format/BackupCheckpoint.h"
+#include "format/DataFileNames.h"
+#include "format/DurableFile.h"
+#include "format/RestoreProgress.h"
+#include "storage/OpenBackupStore.h"
+#include "support/ToolError.h"
 
 #include <gtest/gtest.h>
 
@@ -34,8 +35,8 @@ BackupCheckpoint SampleCheckpoint() {
 
 TEST(BackupCheckpoint, RoundTripsAndRefusesAnotherSource) {
     TempDir dir;
-    WriteBackupCheckpoint(dir.path(), SampleCheckpoint());
-    const auto read = ReadBackupCheckpoint(dir.path());
+    WriteBackupCheckpoint(*OpenBackupStore(dir.path()), SampleCheckpoint());
+    const auto read = ReadBackupCheckpoint(*OpenBackupStore(dir.path()));
     EXPECT_EQ(read.ranges, SampleCheckpoint().ranges);
     EXPECT_EQ(read.createdAt, "2026-12-08T00:00:00Z");
     EXPECT_NO_THROW(CheckSameSource(read, "https://a.example/", "shop", "orders"));
@@ -46,13 +47,13 @@ TEST(BackupCheckpoint, RoundTripsAndRefusesAnotherSource) {
 
 TEST(BackupCheckpoint, ARangeKeepsItsSealedFilesAndContinuation) {
     TempDir dir;
-    EXPECT_TRUE(ReadRangeCheckpoint(dir.path(), 3).files.empty()) << "a range that sealed nothing starts afresh";
+    EXPECT_TRUE(ReadRangeCheckpoint(*OpenBackupStore(dir.path()), 3).files.empty()) << "a range that sealed nothing starts afresh";
     RangeCheckpoint c;
     c.range = 3;
     c.continuation = R"({"ranges":[{"id":"5","minInclusive":"","maxExclusive":"3F","token":"+RID:~abc"}]})";
     c.files = {DataFile{RangeDataFileName(3, 0), 50, 1234, "0badf00d"}, DataFile{RangeDataFileName(3, 1), 50, 1200, "deadbeef"}};
-    WriteRangeCheckpoint(dir.path(), c);
-    const auto read = ReadRangeCheckpoint(dir.path(), 3);
+    WriteRangeCheckpoint(*OpenBackupStore(dir.path()), c);
+    const auto read = ReadRangeCheckpoint(*OpenBackupStore(dir.path()), 3);
     EXPECT_EQ(read.continuation, c.continuation);
     EXPECT_FALSE(read.done);
     ASSERT_EQ(read.files.size(), 2u);
@@ -61,8 +62,8 @@ TEST(BackupCheckpoint, ARangeKeepsItsSealedFilesAndContinuation) {
 
     // A checkpoint that names another range's file (or any other file) is not trusted.
     c.files.push_back(DataFile{RangeDataFileName(4, 0), 1, 1, "00000000"});
-    WriteRangeCheckpoint(dir.path(), c);
-    EXPECT_THROW(ReadRangeCheckpoint(dir.path(), 3), ToolError);
+    WriteRangeCheckpoint(*OpenBackupStore(dir.path()), c);
+    EXPECT_THROW(ReadRangeCheckpoint(*OpenBackupStore(dir.path()), 3), ToolError);
 }
 
 TEST(DataFileNames, PerRangeNamesAreTheToolsOwnAndStrict) {
@@ -78,7 +79,7 @@ TEST(DataFileNames, PerRangeNamesAreTheToolsOwnAndStrict) {
 
 TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
     TempDir dir;
-    EXPECT_FALSE(ReadRestoreProgress(dir.path(), "db/c").has_value());
+    EXPECT_FALSE(ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/c").has_value());
     RestoreProgress p;
     p.target = "db/c";
     p.backupCreatedAt = "2026-12-08T00:00:00Z";
@@ -86,16 +87,16 @@ TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
     p.itemsInFile = 120;
     p.itemsDone = 2120;
     p.sessionToken = "0:-1#12,3:-1#40";
-    WriteRestoreProgress(dir.path(), p);
-    const auto read = ReadRestoreProgress(dir.path(), "db/c");
+    WriteRestoreProgress(*OpenBackupStore(dir.path()), p);
+    const auto read = ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/c");
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->filesDone, 4u);
     EXPECT_EQ(read->itemsInFile, 120);
     EXPECT_EQ(read->itemsDone, 2120);
     EXPECT_EQ(read->sessionToken, p.sessionToken);
     EXPECT_FALSE(read->finished);
-    EXPECT_FALSE(ReadRestoreProgress(dir.path(), "db/other").has_value()) << "each target has its own record";
+    EXPECT_FALSE(ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/other").has_value()) << "each target has its own record";
 
     for (const auto& entry : fs::directory_iterator(dir.path())) WriteFileDurably(entry.path().string(), "{\"target\":");
-    EXPECT_THROW(ReadRestoreProgress(dir.path(), "db/c"), ToolError);
+    EXPECT_THROW(ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/c"), ToolError);
 }

@@ -1,15 +1,15 @@
 // Where a backup lives: the local directory and the blob prefix, the latter against a real
 // local storage server (run under with-azurite.sh, which exports its endpoint, account and key).
-#include "BlobClient.h"
-#include "BlobFileWriter.h"
-#include "BlobStore.h"
-#include "Digest.h"
-#include "DirectoryStore.h"
-#include "LoopbackHost.h"
-#include "OpenBackupStore.h"
-#include "SharedKey.h"
 #include "TempDir.h"
-#include "ToolError.h"
+#include "storage/BlobClient.h"
+#include "storage/BlobFileWriter.h"
+#include "storage/BlobStore.h"
+#include "storage/Digest.h"
+#include "storage/DirectoryStore.h"
+#include "storage/LoopbackHost.h"
+#include "storage/OpenBackupStore.h"
+#include "storage/SharedKey.h"
+#include "support/ToolError.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "BackupStore.h"
+#include "storage/BackupStore.h"
 
-#include "ToolError.h"
+#include "support/ToolError.h"
 
 namespace cosmosbackup {
 

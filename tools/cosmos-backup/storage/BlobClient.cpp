@@ -1,8 +1,8 @@
-#include "BlobClient.h"
+#include "storage/BlobClient.h"
 
-#include "BlobRefusal.h"
-#include "SharedKey.h"
-#include "ToolError.h"
+#include "storage/BlobRefusal.h"
+#include "storage/SharedKey.h"
+#include "support/ToolError.h"
 
 #include <algorithm>
 #include <cstdlib>

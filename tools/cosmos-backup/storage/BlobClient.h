@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BlobCredentials.h"
-#include "BlobLocation.h"
-#include "HttpClient.h"
+#include "storage/BlobCredentials.h"
+#include "storage/BlobLocation.h"
+#include "storage/HttpClient.h"
 
 #include <chrono>
 #include <initializer_list>

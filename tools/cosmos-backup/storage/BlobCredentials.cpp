@@ -1,8 +1,8 @@
-#include "BlobCredentials.h"
+#include "storage/BlobCredentials.h"
 
-#include "Credentials.h"
-#include "Digest.h"
-#include "ToolError.h"
+#include "storage/Digest.h"
+#include "support/Secrets.h"
+#include "support/ToolError.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
-#include "BlobFileReader.h"
+#include "storage/BlobFileReader.h"
 
-#include "ToolError.h"
+#include "support/ToolError.h"
 
 #include <algorithm>
 #include <cstring>

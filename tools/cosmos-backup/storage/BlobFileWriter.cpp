@@ -1,6 +1,6 @@
-#include "BlobFileWriter.h"
+#include "storage/BlobFileWriter.h"
 
-#include "ToolError.h"
+#include "support/ToolError.h"
 
 #include <cstdio>
 #include <random>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BackupStore.h"
-#include "BlobClient.h"
-#include "Digest.h"
+#include "storage/BackupStore.h"
+#include "storage/BlobClient.h"
+#include "storage/Digest.h"
 
 #include <deque>
 #include <functional>

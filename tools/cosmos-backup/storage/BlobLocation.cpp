@@ -1,7 +1,7 @@
-#include "BlobLocation.h"
+#include "storage/BlobLocation.h"
 
-#include "LoopbackHost.h"
-#include "ToolError.h"
+#include "storage/LoopbackHost.h"
+#include "support/ToolError.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "BlobRefusal.h"
+#include "storage/BlobRefusal.h"
 
 #include <libxml/parser.h>
 

@@ -1,8 +1,8 @@
-#include "BlobStore.h"
+#include "storage/BlobStore.h"
 
-#include "BlobFileReader.h"
-#include "BlobFileWriter.h"
-#include "ToolError.h"
+#include "storage/BlobFileReader.h"
+#include "storage/BlobFileWriter.h"
+#include "support/ToolError.h"
 
 #include <libxml/parser.h>
 

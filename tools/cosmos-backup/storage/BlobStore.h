@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BackupStore.h"
-#include "BlobClient.h"
-#include "VersionPins.h"
+#include "storage/BackupStore.h"
+#include "storage/BlobClient.h"
+#include "storage/VersionPins.h"
 
 #include <memory>
 

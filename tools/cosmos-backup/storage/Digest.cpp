@@ -1,6 +1,6 @@
-#include "Digest.h"
+#include "storage/Digest.h"
 
-#include "ToolError.h"
+#include "support/ToolError.h"
 
 #include <openssl/hmac.h>
 

@@ -1,8 +1,7 @@
-#include "DirectoryStore.h"
+#include "storage/DirectoryStore.h"
 
-#include "BackupDirectory.h"
-#include "InputFile.h"
-#include "ToolError.h"
+#include "storage/LocalFile.h"
+#include "support/ToolError.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BackupStore.h"
-#include "VersionPins.h"
+#include "storage/BackupStore.h"
+#include "storage/VersionPins.h"
 
 #include <memory>
 

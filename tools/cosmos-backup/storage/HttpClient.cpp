@@ -1,4 +1,4 @@
-#include "HttpClient.h"
+#include "storage/HttpClient.h"
 
 #include <algorithm>
 #include <cctype>

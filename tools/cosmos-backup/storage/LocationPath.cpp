@@ -1,8 +1,8 @@
-#include "LocationPath.h"
+#include "storage/LocationPath.h"
 
-#include "BlobLocation.h"
-#include "OpenBackupStore.h"
-#include "ToolError.h"
+#include "storage/BlobLocation.h"
+#include "storage/OpenBackupStore.h"
+#include "support/ToolError.h"
 
 #include <filesystem>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "LoopbackHost.h"
+#include "storage/LoopbackHost.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,9 +1,9 @@
-#include "OpenBackupStore.h"
+#include "storage/OpenBackupStore.h"
 
-#include "BlobCredentials.h"
-#include "BlobLocation.h"
-#include "BlobStore.h"
-#include "DirectoryStore.h"
+#include "storage/BlobCredentials.h"
+#include "storage/BlobLocation.h"
+#include "storage/BlobStore.h"
+#include "storage/DirectoryStore.h"
 
 namespace cosmosbackup {
 
@@ -18,6 +18,10 @@ std::unique_ptr<BackupStore> OpenBackupStore(const std::string& location, const 
     RetryPolicy retry;
     retry.maxWait = options.maxRetryWait;
     return std::make_unique<BlobStore>(std::move(blob), std::move(credentials), retry, options.proxy);
+}
+
+void CheckLocation(const std::string& location) {
+    if (IsRemoteLocation(location)) ReadBlobCredentials(ParseBlobLocation(location).account);
 }
 
 }  // namespace cosmosbackup

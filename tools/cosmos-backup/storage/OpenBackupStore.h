@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BackupStore.h"
+#include "storage/BackupStore.h"
 
 #include <chrono>
 #include <memory>
@@ -22,5 +22,10 @@ bool IsRemoteLocation(const std::string& location);
 // path-style `http(s)://HOST:PORT/ACCOUNT/CONTAINER/PREFIX` is a blob prefix, anything else a
 // local directory. Credentials come from the environment (see ReadBlobCredentials).
 std::unique_ptr<BackupStore> OpenBackupStore(const std::string& location, const StoreOptions& options = {});
+
+// Throws the ToolError OpenBackupStore would throw for `location` (a URL it refuses, missing
+// credentials), without opening it or sending anything: options are checked before the first
+// request, to the database or to the storage.
+void CheckLocation(const std::string& location);
 
 }  // namespace cosmosbackup

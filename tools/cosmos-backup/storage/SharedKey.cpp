@@ -1,6 +1,6 @@
-#include "SharedKey.h"
+#include "storage/SharedKey.h"
 
-#include "Digest.h"
+#include "storage/Digest.h"
 
 namespace cosmosbackup {
 namespace {

@@ -1,6 +1,6 @@
-#include "VersionPins.h"
+#include "storage/VersionPins.h"
 
-#include "ToolError.h"
+#include "support/ToolError.h"
 
 namespace cosmosbackup {
 

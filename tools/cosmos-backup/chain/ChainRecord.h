@@ -1,0 +1,69 @@
+#pragma once
+
+#include "format/Manifest.h"
+#include "service/Connection.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace cosmosbackup {
+
+// Where each partition key range's change feed stood when a backup began: the next
+// increment reads the changes after it. `ranges` are {"id","minInclusive","maxExclusive",
+// "etag"}, as the wrapper gives them (GetCosmosDBTokens(-4)).
+struct ChangeFeedPositions {
+    std::string at;  // UTC, ISO 8601
+    std::vector<nlohmann::json> ranges;
+};
+
+// Another backup of the chain, named from this one: its directory relative to this one's and
+// the SHA-256 of its manifest, so that a replaced or edited link is noticed.
+struct LinkReference {
+    std::string path;
+    std::string manifestSha256;
+};
+
+// What makes a backup a link of a chain, kept in its manifest under "chain". A full backup
+// records its change feed positions and its key set; an increment also names its parent and
+// the chain's base, and lists the keys deleted since its parent.
+struct ChainRecord {
+    static constexpr const char* kFull = "full";
+    static constexpr const char* kIncremental = "incremental";
+
+    std::string kind;  // "" for a backup made before chains existed: no increment may follow it
+    ChangeFeedPositions changeFeed;
+    DataFile keys;       // every key of the state the chain describes up to this backup, sorted
+    DataFile deletions;  // increments: keys deleted since the parent, sorted
+    LinkReference parent;
+    LinkReference base;
+    int length = 1;  // backups in the chain up to this one
+
+    bool IsIncrement() const { return kind == kIncremental; }
+};
+
+inline constexpr const char* kKeysFileName = "keys.jsonl.gz";
+inline constexpr const char* kDeletionsFileName = "deletions.jsonl.gz";
+
+// The manifest's chain record (kind "" when it has none); throws ToolError for a malformed one.
+ChainRecord ChainOf(const Manifest& manifest);
+void SetChain(Manifest& manifest, const ChainRecord& chain);
+
+// Reads each range's change feed position now (one cheap request per range).
+ChangeFeedPositions ReadChangeFeedPositions(Connection& connection);
+
+// The positions of the backup in `store`: recorded durably by its first run before any item
+// is read, and read back when it is resumed, so that a resumed backup keeps the positions from
+// before its first read.
+ChangeFeedPositions RecordOrRecallPositions(Connection& connection, BackupStore& store, bool resume);
+
+// Makes a full backup the base of a chain: writes the key set of its items (keys.jsonl.gz)
+// and records it with the positions in the manifest.
+void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions);
+
+// SHA-256 of a backup's manifest file, 64 lower-case hex digits; throws ToolError when it is
+// missing, not a plain file or larger than a manifest may be.
+std::string ManifestSha256(const BackupStore& store);
+
+}  // namespace cosmosbackup

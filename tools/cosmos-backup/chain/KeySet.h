@@ -1,0 +1,49 @@
+#pragma once
+
+#include "format/Manifest.h"
+#include "service/Connection.h"
+#include "service/RequestUsage.h"
+
+#include <string>
+#include <vector>
+
+namespace cosmosbackup {
+
+// A set of item keys, each the canonical JSON text [id, value at each partition key path]
+// ({} where the item has none), sorted and without repeats, so that sets compare by merging.
+using KeySet = std::vector<std::string>;
+
+// The canonical text of a key as the wrapper's key-only read gives it; throws ToolError.
+std::string CanonicalKey(const std::string& text);
+
+// Sorts and removes repeats.
+void Normalise(KeySet& keys);
+
+// The keys of every item in the data files of the backup in `store`.
+KeySet KeysOfItems(const BackupStore& store, const Manifest& manifest);
+
+struct LiveKeyRead {
+    ConnectionOptions connection;  // for the readers' own bridge objects
+    std::string database;
+    std::string container;
+    int parallelism = 4;           // ranges read at once
+    long long pageSize = 10000;    // keys per request
+};
+
+// Every key the container holds now, read with a key-only query (the wrapper's "keys" read)
+// per range of the open container on `connection`, `parallelism` ranges at once, each on a
+// bridge object of its own. `usage` receives what the readers' requests cost.
+KeySet ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsage& usage);
+
+// Key files of a backup (keys.jsonl.gz, deletions.jsonl.gz) in `store`: one key per line,
+// gzip, committed (durable, owner only) before the manifest that lists them. `name` is one
+// of the two names.
+DataFile WriteKeyFile(BackupStore& store, const std::string& name, const KeySet& keys);
+// Checks the file against its manifest entry (one of the two names, a plain file, size, CRC-32,
+// count, every line a key of at most 64 KiB, in order) and returns its keys; throws ToolError
+// naming the file otherwise.
+KeySet ReadKeyFile(const BackupStore& store, const DataFile& entry);
+// Only the entry's name, size and checksum, without reading the keys.
+void CheckKeyFile(const BackupStore& store, const DataFile& entry);
+
+}  // namespace cosmosbackup

@@ -1,0 +1,196 @@
+#include "commands/RestoreCommand.h"
+
+#include "chain/ChainRecord.h"
+#include "commands/ChainRestoreCommand.h"
+#include "format/DataFiles.h"
+#include "service/ContainerDefinition.h"
+#include "service/RestoreWrite.h"
+#include "storage/OpenBackupStore.h"
+#include "support/ToolError.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace cosmosbackup {
+namespace {
+
+// What the target container is after it was created or found: its definition and layout.
+struct TargetState {
+    nlohmann::json definition;
+    ThroughputLayout layout;
+};
+
+TargetState ReadTarget(Connection& connection, const std::string& target) {
+    const auto j = connection.ContainerInfo(target);
+    TargetState state;
+    state.definition = j["container"];
+    j["throughput"].get_to(state.layout);
+    return state;
+}
+
+// The service's serverless refusal says what to do about it.
+void RequireCreated(Connection& connection, bool ok, const std::string& what) {
+    if (ok) return;
+    const std::string why = connection.bridge().GetLastErrorString();
+    if (why.find("serverless accounts") != std::string::npos) {
+        throw ToolError(what + ": " + why + " (the target account is serverless: restore with --no-throughput)");
+    }
+    connection.Require(false, what);
+}
+
+bool ContainerExists(Connection& connection, const std::string& database, const std::string& container) {
+    const auto names = connection.Containers(database);
+    return std::find(names.begin(), names.end(), container) != names.end();
+}
+
+bool SameLayout(const ThroughputLayout& a, const ThroughputLayout& b) {
+    return a.scope == b.scope && a.manual == b.manual && a.autoscaleMax == b.autoscaleMax;
+}
+
+// A new container must have every property of the backup and the layout asked for.
+void CheckCreated(const Manifest& manifest, const ThroughputLayout& wanted, const TargetState& state, const std::string& target) {
+    if (manifest.container.is_object()) {
+        const auto lost = LostProperties(manifest.container, state.definition);
+        if (!lost.empty()) {
+            std::string list;
+            for (const auto& l : lost) list += "\n  " + l;
+            throw ToolError(target + " was created without properties of the backup; nothing was restored into it:" + list);
+        }
+    }
+    if (SameLayout(wanted, state.layout)) return;
+    if (wanted.scope == ThroughputLayout::kNone) {
+        // A provisioned account gives every container some throughput.
+        std::fprintf(stderr, "note: %s took %s from the account\n", target.c_str(), DescribeLayout(state.layout).c_str());
+    } else if (wanted.scope == ThroughputLayout::kShared && state.layout.scope == ThroughputLayout::kShared) {
+        // A database that existed already keeps its own shared throughput.
+        std::fprintf(stderr, "note: %s uses %s; the backup's database had %s\n", target.c_str(),
+                     DescribeLayout(state.layout).c_str(), DescribeLayout(wanted).c_str());
+    } else {
+        throw ToolError(target + " has " + DescribeLayout(state.layout) + ", the restore asked for " + DescribeLayout(wanted) +
+                        " (an existing database keeps its own throughput: restore into a new database, or choose "
+                        "with --throughput, --autoscale-max or --no-throughput); nothing was restored into it");
+    }
+}
+
+// An existing container is only written into when it keys items as the backup did.
+void CheckExisting(const Manifest& manifest, const TargetState& state, const std::string& target) {
+    const auto& theirs = state.definition.value("partitionKey", nlohmann::json::object());
+    if (!SamePartitionKey(manifest.partitionKey, theirs)) {
+        throw ToolError(target + " is keyed by " + theirs.dump() + ", the backup by " + manifest.partitionKey.dump() +
+                        "; nothing was restored into it");
+    }
+    if (manifest.container.is_object()) {
+        for (const auto& l : LostProperties(manifest.container, state.definition)) {
+            std::fprintf(stderr, "note: %s differs from the backup: %s\n", target.c_str(), l.c_str());
+        }
+    }
+}
+
+ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
+                              const RestoreSummary& target) {
+    auto& bridge = connection.bridge();
+    const ThroughputLayout layout = TargetLayout(manifest, options);
+    const bool shared = layout.scope == ThroughputLayout::kShared;
+    RequireCreated(connection,
+                   bridge.CreateCosmosDBDatabase("", target.database, false, "", shared ? layout.manual : 0,
+                                                 shared ? layout.autoscaleMax : 0, false),
+                   "cannot create database " + target.database);
+    const std::string name = target.database + "/" + target.container;
+    const bool existed = ContainerExists(connection, target.database, target.container);
+    if (existed && !options.intoExisting) {
+        throw ToolError("cannot create container " + name + ": it exists (use --into-existing to restore into an existing one)");
+    }
+    CloudSDKCppBridge::CosmosDBThroughput throughput{};
+    // The wrapper takes an autoscale maximum as a negative throughput.
+    if (layout.scope == ThroughputLayout::kOwn) throughput.nValue1 = layout.autoscaleMax > 0 ? -layout.autoscaleMax : layout.manual;
+    throughput.nValue2 = manifest.defaultTtl;
+    // A version 2 backup gives the whole definition (the wrapper recognises it by its
+    // partition key); a version 1 backup its indexing policy only.
+    const bool whole = manifest.container.is_object();
+    RequireCreated(connection,
+                   bridge.CreateCosmosDBContainer("", target.database, false, target.container,
+                                                  whole ? std::string() : manifest.partitionKey.dump(),
+                                                  whole ? manifest.container.dump() : manifest.indexingPolicy.dump(),
+                                                  throughput, true),
+                   "cannot create container " + name);
+    const TargetState state = ReadTarget(connection, name);
+    if (existed) CheckExisting(manifest, state, name);
+    else CheckCreated(manifest, layout, state, name);
+    return state.layout;
+}
+
+}  // namespace
+
+ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& options) {
+    ThroughputLayout layout;
+    if (options.throughput > 0) {
+        layout.scope = ThroughputLayout::kOwn;
+        layout.manual = options.throughput;
+    } else if (options.autoscaleMax > 0) {
+        layout.scope = ThroughputLayout::kOwn;
+        layout.autoscaleMax = options.autoscaleMax;
+    } else if (!options.noThroughput) {
+        layout = manifest.throughput;
+        layout.serverless = false;
+        if (layout.autoscaleMax > 0) layout.manual = 0;  // the offer's current RU/s follow the load
+    }
+    return layout;
+}
+
+RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options) {
+    return RestoreBackup(connection, OpenBackupStore(options.directory), options);
+}
+
+RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {
+    // The backup is checked whole before anything is created or written.
+    const Manifest manifest = ReadManifest(*store);
+    if (ChainOf(manifest).IsIncrement()) return RunChainRestore(connection, store, options);
+    CheckDataFiles(*store, manifest);
+    CheckDataFileContents(*store, manifest);
+
+    RestoreSummary summary;
+    summary.database = options.database.empty() ? manifest.sourceDatabase : options.database;
+    summary.container = options.container.empty() ? manifest.sourceContainer : options.container;
+    RestoreItemsOptions items;
+    items.store = store.get();
+    items.database = summary.database;
+    items.container = summary.container;
+    items.parallelism = options.parallelism;
+    items.itemsPerCall = options.itemsPerCall;
+    items.resume = options.resume;
+    items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
+                          " --container " + summary.container + " --resume";
+    // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
+    if (!options.resume && !options.intoExisting) RefuseInterruptedTarget(manifest, items);
+    RestoreOptions create = options;
+    create.intoExisting = options.intoExisting || options.resume;  // a resumed restore goes on in the container it made
+    summary.layout = CreateTarget(connection, manifest, create, summary);
+
+    auto& bridge = connection.bridge();
+    const std::string target = summary.database + "/" + summary.container;
+    const auto restored = RestoreItemsResumably(connection, manifest, items);
+    summary.items = restored.written - restored.failed;
+    summary.skipped = restored.skipped;
+    summary.failed = restored.failed;
+    summary.reportPath = restored.reportPath;
+    summary.usage = restored.usage;
+    summary.seconds = restored.seconds;
+
+    if (manifest.scriptCount > 0) {
+        connection.Require(bridge.RestoreAttachedScripts(manifest.scripts.dump(), true),
+                           "cannot restore the scripts of " + target);
+    }
+    summary.scripts = manifest.scriptCount;
+    connection.Require(bridge.OpenCosmosDBContainer("", summary.database, false, summary.container, ""),
+                       "cannot open " + target + " to count it");
+    connection.Require(bridge.CountItems(summary.counted), "cannot count the items of " + target);
+    // Items that could not be written are in the report; the count is then short by them.
+    if (summary.counted != manifest.itemCount && summary.failed == 0) {
+        throw ToolError(target + " holds " + std::to_string(summary.counted) + " items after the restore; the backup has " +
+                        std::to_string(manifest.itemCount));
+    }
+    return summary;
+}
+
+}  // namespace cosmosbackup

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "format/Manifest.h"
+#include "service/Connection.h"
+#include "service/RequestUsage.h"
+#include "storage/BackupStore.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace cosmosbackup {
+
+struct RestoreOptions {
+    std::string directory;
+    std::string database;   // "" for the backup's source database
+    std::string container;  // "" for the backup's source container
+    int parallelism = 16;
+    bool intoExisting = false;
+    std::size_t itemsPerCall = 500;
+    // Overrides of the recorded throughput layout, at most one given: the container's own
+    // fixed RU/s, its own autoscale maximum, or no throughput at all (a serverless target).
+    int throughput = 0;
+    int autoscaleMax = 0;
+    bool noThroughput = false;
+    bool resume = false;  // go on with an interrupted restore into the same target
+};
+
+struct RestoreSummary {
+    std::string database;
+    std::string container;
+    std::int64_t items = 0;
+    long long counted = 0;  // items in the target after the restore
+    int scripts = 0;
+    double seconds = 0;
+    ThroughputLayout layout;  // what the target container took
+    std::int64_t skipped = 0;  // written by an interrupted run before this one
+    std::int64_t failed = 0;   // refused by the service, listed in reportPath
+    std::string reportPath;
+    RequestUsage usage;
+    std::int64_t deleted = 0;  // a chain's deletions applied
+    int links = 1;             // backups of the chain restored
+};
+
+// The layout a restore gives the target: the backup's, unless the options override it.
+ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& options);
+
+// Restores a backup into a container created from the backup's whole definition with the
+// backup's throughput layout (or the one the options give), then its scripts, then counts the
+// target. Throws ToolError, before anything is written, for a damaged, crafted or incomplete
+// backup, for a created container that lacks a property of the backup, and for an existing
+// container keyed differently; and when the target's count afterwards differs from the backup's.
+RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options);
+// The same for the backup in `store`, already opened (options.directory names it in messages).
+RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options);
+
+}  // namespace cosmosbackup

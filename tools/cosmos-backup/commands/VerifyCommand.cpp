@@ -1,0 +1,124 @@
+#include "commands/VerifyCommand.h"
+
+#include "chain/ChainLinks.h"
+#include "chain/ItemKey.h"
+#include "format/DataFiles.h"
+#include "format/Manifest.h"
+#include "service/ContainerDefinition.h"
+#include "service/RestoreWrite.h"
+#include "storage/OpenBackupStore.h"
+#include "support/Progress.h"
+#include "support/ToolError.h"
+
+#include <functional>
+#include <unordered_map>
+
+namespace cosmosbackup {
+namespace {
+
+constexpr std::size_t kProblemsKept = 10;
+
+nlohmann::json ParseItem(const std::string& text, const std::string& where) {
+    nlohmann::json item;
+    try {
+        item = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError("an item " + where + " is not valid JSON: " + e.what());
+    }
+    if (!item.is_object()) throw ToolError("an item " + where + " is not a JSON object");
+    return item;
+}
+
+// Items compare by content: nlohmann keeps object members sorted, so dump() is canonical.
+std::size_t ContentHash(const nlohmann::json& item) { return std::hash<std::string>{}(item.dump()); }
+
+void Note(VerifySummary& summary, const std::string& problem) {
+    if (summary.problems.size() < kProblemsKept) summary.problems.push_back(problem);
+    ++summary.problemCount;
+}
+
+// The live container must have every property of the backed-up definition.
+void CompareDefinition(Connection& connection, const Manifest& manifest, const std::string& name, VerifySummary& summary) {
+    if (!manifest.container.is_object()) return;  // a version 1 backup has no whole definition
+    const auto live = connection.ContainerInfo(name)["container"];
+    for (const auto& lost : LostProperties(manifest.container, live)) Note(summary, "container " + name + ": " + lost);
+}
+
+void CompareWithLive(Connection& connection, const BackupStore& store, const VerifyOptions& options, const Manifest& manifest,
+                     std::unordered_map<std::string, std::size_t>& backup, VerifySummary& summary) {
+    auto& bridge = connection.bridge();
+    const std::string database = options.database.empty() ? manifest.sourceDatabase : options.database;
+    const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
+    // After a restore, reads must see its writes (on a session-consistency account they need
+    // the session token the restore recorded).
+    const std::string session = RecordedSessionToken(store, database, container);
+    connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, session.empty() ? "" : ";sessionToken=" + session),
+                       "cannot open " + database + "/" + container);
+    CompareDefinition(connection, manifest, database + "/" + container, summary);
+    const ItemKeyMaker keys(manifest.partitionKey);
+    Progress progress("verify", manifest.itemCount);
+    std::string continuation, next;
+    std::vector<CloudSDKCppBridge::SString> page;
+    bool more = true;
+    while (more) {
+        page.clear();
+        connection.Require(bridge.GetCosmosDBData(continuation, options.pageSize, next, more, page),
+                           "cannot read the items of " + database + "/" + container);
+        for (const auto& text : page) {
+            const auto item = ParseItem(text.strValue, "of the live container");
+            const auto key = keys.KeyOf(item);
+            const auto found = backup.find(key);
+            if (found == backup.end()) {
+                Note(summary, "live item " + key + " is not in the backup");
+            } else {
+                if (found->second == ContentHash(item)) ++summary.equalItems;
+                else Note(summary, "item " + key + " differs");
+                backup.erase(found);
+            }
+            ++summary.liveItems;
+        }
+        progress.Add(static_cast<std::int64_t>(page.size()));
+        continuation = next;
+    }
+    progress.Finish();
+    for (const auto& missing : backup) Note(summary, "backup item " + missing.first + " is not in the live container");
+}
+
+}  // namespace
+
+VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
+    const std::shared_ptr<BackupStore> store = OpenBackupStore(options.directory);
+    const Manifest manifest = ReadManifest(*store);
+    CheckDataFiles(*store, manifest);
+
+    VerifySummary summary;
+    const ItemKeyMaker keys(manifest.partitionKey);
+    std::unordered_map<std::string, std::size_t> backup;
+    if (ChainOf(manifest).IsIncrement()) {
+        // The state the chain describes: later versions replace earlier ones, deletions remove.
+        const auto chain = LoadChain(store);
+        CheckChainFiles(chain);
+        ReplayChain(
+            chain,
+            [&](const std::string& text) {
+                const auto item = ParseItem(text, "in the backup");
+                backup[keys.KeyOf(item)] = ContentHash(item);
+            },
+            [&](const std::string& key) { backup.erase(key); });
+        summary.backupItems = static_cast<std::int64_t>(backup.size());
+    } else {
+        summary.backupItems = ForEachItem(*store, manifest, [&](const std::string& text) {
+            const auto item = ParseItem(text, "in the backup");
+            if (!backup.emplace(keys.KeyOf(item), ContentHash(item)).second) {
+                Note(summary, "item " + keys.KeyOf(item) + " appears twice in the backup");
+            }
+        });
+    }
+    if (!options.offline) {
+        if (connection == nullptr) throw ToolError("verifying against a live container needs a connection");
+        CompareWithLive(*connection, *store, options, manifest, backup, summary);
+    }
+    return summary;
+}
+
+}  // namespace cosmosbackup

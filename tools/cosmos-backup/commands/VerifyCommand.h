@@ -1,0 +1,31 @@
+#pragma once
+
+#include "service/Connection.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cosmosbackup {
+
+struct VerifyOptions {
+    std::string directory;
+    std::string database;   // "" for the backup's source database
+    std::string container;  // "" for the backup's source container
+    bool offline = false;   // check the files only
+    long long pageSize = 1000;
+};
+
+struct VerifySummary {
+    std::int64_t backupItems = 0;
+    std::int64_t liveItems = 0;
+    std::int64_t equalItems = 0;
+    std::vector<std::string> problems;  // the first few differences
+    std::int64_t problemCount = 0;
+};
+
+// Checks a backup: the manifest, every data file's checksum and item count, every item's
+// JSON. Unless offline, also compares it item by item with a live container.
+VerifySummary RunVerify(Connection* connection, const VerifyOptions& options);
+
+}  // namespace cosmosbackup

@@ -1,0 +1,134 @@
+#include "format/BackupCheckpoint.h"
+
+#include "format/DurableFile.h"
+#include "support/ToolError.h"
+
+#include <cstdio>
+
+namespace cosmosbackup {
+namespace {
+
+constexpr std::size_t kCheckpointLimit = 64 * 1024 * 1024;
+
+std::string RangeCheckpointName(int range) {
+    char name[40];
+    std::snprintf(name, sizeof name, "checkpoint-r%04d.json", range);
+    return name;
+}
+
+std::string PathIn(const BackupStore& store, const std::string& name) { return store.Describe() + "/" + name; }
+
+// The checkpoint `name` of the backup in `store`, or nothing.
+std::optional<nlohmann::json> ParseCheckpoint(const BackupStore& store, const std::string& name) {
+    const auto text = ReadSmallFile(store, name, kCheckpointLimit);
+    if (!text) return std::nullopt;
+    try {
+        return nlohmann::json::parse(*text);
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError(PathIn(store, name) + " is not a valid checkpoint: " + e.what());
+    }
+}
+
+}  // namespace
+
+void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& c) {
+    const nlohmann::json j = {
+        {"checkpointVersion", BackupCheckpoint::kVersion},
+        {"source", {{"endpoint", c.endpoint}, {"database", c.database}, {"container", c.container}}},
+        {"createdAt", c.createdAt},
+        {"pageSize", c.pageSize},
+        {"itemsPerFile", c.itemsPerFile},
+        {"ranges", c.ranges},
+    };
+    WriteFileDurably(store, kCheckpointName, j.dump(1) + "\n");
+}
+
+BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store) {
+    const auto path = PathIn(store, kCheckpointName);
+    const auto parsed = ParseCheckpoint(store, kCheckpointName);
+    if (!parsed) throw ToolError(store.Describe() + " has no " + kCheckpointName + ": it is not an interrupted backup");
+    const auto& j = *parsed;
+    try {
+        BackupCheckpoint c;
+        if (j.at("checkpointVersion").get<int>() != BackupCheckpoint::kVersion) {
+            throw ToolError(path + " is of another checkpoint version");
+        }
+        j.at("source").at("endpoint").get_to(c.endpoint);
+        j.at("source").at("database").get_to(c.database);
+        j.at("source").at("container").get_to(c.container);
+        j.at("createdAt").get_to(c.createdAt);
+        j.at("pageSize").get_to(c.pageSize);
+        j.at("itemsPerFile").get_to(c.itemsPerFile);
+        for (const auto& range : j.at("ranges")) {
+            if (!range.is_object() || !range.at("id").is_string()) throw ToolError(path + " lists a range without an id");
+            c.ranges.push_back(range);
+        }
+        return c;
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError(path + " is not a valid checkpoint: " + e.what());
+    }
+}
+
+void CheckSameSource(const BackupCheckpoint& c, const std::string& endpoint, const std::string& database,
+                     const std::string& container) {
+    if (c.database != database || c.container != container || c.endpoint != endpoint) {
+        throw ToolError("the interrupted backup is of " + c.database + "/" + c.container + " at " + c.endpoint +
+                        ", not of " + database + "/" + container + " at " + endpoint + "; refusing to mix them");
+    }
+}
+
+void WriteRangeCheckpoint(BackupStore& store, const RangeCheckpoint& c) {
+    const nlohmann::json j = {
+        {"range", c.range}, {"continuation", c.continuation}, {"done", c.done}, {"files", c.files}};
+    WriteFileDurably(store, RangeCheckpointName(c.range), j.dump() + "\n");
+}
+
+RangeCheckpoint ReadRangeCheckpoint(const BackupStore& store, int range) {
+    const auto path = PathIn(store, RangeCheckpointName(range));
+    RangeCheckpoint c;
+    c.range = range;
+    const auto parsed = ParseCheckpoint(store, RangeCheckpointName(range));
+    if (!parsed) return c;
+    const auto& j = *parsed;
+    try {
+        if (j.at("range").get<int>() != range) throw ToolError(path + " belongs to another range");
+        j.at("continuation").get_to(c.continuation);
+        j.at("done").get_to(c.done);
+        j.at("files").get_to(c.files);
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError(path + " is not a valid checkpoint: " + e.what());
+    }
+    for (const auto& file : c.files) {
+        if (!IsRangeDataFileOf(file.name, range)) throw ToolError(path + " names a file that is not its range's: " + file.name);
+    }
+    return c;
+}
+
+bool HasBackupCheckpoint(const BackupStore& store) {
+    for (const auto& file : store.List()) {
+        if (file.name == kCheckpointName && file.plain) return true;
+    }
+    return false;
+}
+
+void RemoveBackupCheckpoints(BackupStore& store) {
+    for (const auto& file : store.List()) {
+        const auto& name = file.name;
+        const bool json = name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0;
+        if (name.rfind("checkpoint", 0) == 0 && json) store.Remove(name);
+    }
+}
+
+std::string RangeDataFileName(int range, int sequence) {
+    char name[48];
+    std::snprintf(name, sizeof name, "items-r%04d-%05d.jsonl.gz", range, sequence);
+    return name;
+}
+
+bool IsRangeDataFileOf(const std::string& name, int range) {
+    int r = -1, sequence = -1, end = 0;
+    if (std::sscanf(name.c_str(), "items-r%4d-%5d.jsonl.gz%n", &r, &sequence, &end) != 2) return false;
+    return r == range && static_cast<std::size_t>(end) == name.size() && name == RangeDataFileName(r, sequence);
+}
+
+}  // namespace cosmosbackup

@@ -1,0 +1,57 @@
+#include "format/RestoreProgress.h"
+
+#include "format/DurableFile.h"
+#include "support/ToolError.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+namespace cosmosbackup {
+namespace {
+
+constexpr std::size_t kRecordLimit = 1024 * 1024;
+
+// Target names may hold any character: the file is named by a hash, the name is inside.
+std::string RecordName(const std::string& target) {
+    std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
+    for (unsigned char c : target) hash = (hash ^ c) * 1099511628211ULL;
+    char name[48];
+    std::snprintf(name, sizeof name, "restore-progress-%016llx.json", static_cast<unsigned long long>(hash));
+    return name;
+}
+
+}  // namespace
+
+void WriteRestoreProgress(BackupStore& store, const RestoreProgress& p) {
+    const nlohmann::json j = {
+        {"target", p.target},           {"backupCreatedAt", p.backupCreatedAt}, {"filesDone", p.filesDone},
+        {"itemsInFile", p.itemsInFile}, {"itemsDone", p.itemsDone},             {"sessionToken", p.sessionToken},
+        {"finished", p.finished},
+    };
+    WriteFileDurably(store, RecordName(p.target), j.dump() + "\n");
+}
+
+std::optional<RestoreProgress> ReadRestoreProgress(const BackupStore& store, const std::string& target) {
+    const auto path = store.Describe() + "/" + RecordName(target);
+    const auto text = ReadSmallFile(store, RecordName(target), kRecordLimit);
+    if (!text) return std::nullopt;
+    try {
+        const auto j = nlohmann::json::parse(*text);
+        RestoreProgress p;
+        j.at("target").get_to(p.target);
+        if (p.target != target) return std::nullopt;  // a hash collision: not this target's record
+        j.at("backupCreatedAt").get_to(p.backupCreatedAt);
+        j.at("filesDone").get_to(p.filesDone);
+        j.at("itemsInFile").get_to(p.itemsInFile);
+        j.at("itemsDone").get_to(p.itemsDone);
+        j.at("sessionToken").get_to(p.sessionToken);
+        j.at("finished").get_to(p.finished);
+        if (p.itemsInFile < 0 || p.itemsDone < 0) throw ToolError(path + " holds a negative count");
+        return p;
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError(path + " is not a valid restore progress record: " + e.what());
+    }
+}
+
+}  // namespace cosmosbackup

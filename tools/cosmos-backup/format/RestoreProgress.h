@@ -1,0 +1,31 @@
+#pragma once
+
+#include "storage/BackupStore.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace cosmosbackup {
+
+// How far a restore into one target has come, kept durably in the backup location (one
+// record per target, restore-progress-<hash>.json) so that `restore --resume` writes only
+// what was not written yet. Data files are restored in manifest order, so a position is a
+// file and a number of items within it; it is recorded only after the wrapper confirmed
+// every write before it.
+struct RestoreProgress {
+    std::string target;            // "database/container"
+    std::string backupCreatedAt;   // of the backup it restores, so a new backup in the same place is not mixed up
+    std::size_t filesDone = 0;     // manifest files written whole
+    std::int64_t itemsInFile = 0;  // items of the next file written
+    std::int64_t itemsDone = 0;    // all items written
+    std::string sessionToken;      // of the writes so far, for reads that must see them
+    bool finished = false;
+};
+
+void WriteRestoreProgress(BackupStore& store, const RestoreProgress& progress);
+// The target's record, or nothing when no restore into it was recorded. Throws ToolError for
+// an unreadable record.
+std::optional<RestoreProgress> ReadRestoreProgress(const BackupStore& store, const std::string& target);
+
+}  // namespace cosmosbackup

@@ -1,0 +1,105 @@
+#include "service/RangeReader.h"
+
+#include "format/DurableFile.h"
+#include "format/GzipFile.h"
+#include "support/ToolError.h"
+
+#include <chrono>
+#include <future>
+#include <vector>
+
+namespace cosmosbackup {
+namespace {
+
+// A file open this long is sealed at the next page boundary, so that a slow range still
+// leaves progress behind it.
+constexpr std::int64_t kSealAfterSeconds = 30;
+
+std::int64_t NowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+struct RangeReader::Page {
+    std::vector<CloudSDKCppBridge::SString> items;
+    std::string continuation;  // after this page; "" after the range's last
+    bool last = false;
+};
+
+RangeReader::RangeReader(RangeReadSettings settings, nlohmann::json range, RangeCheckpoint start)
+    : m_settings(std::move(settings)),
+      m_store(*m_settings.store),
+      m_range(std::move(range)),
+      m_checkpoint(std::move(start)) {}
+
+RangeReader::~RangeReader() = default;
+
+// Files of this range that no checkpoint lists were being written when the backup stopped.
+void RangeReader::RemoveUnsealedFiles() const {
+    for (const auto& entry : m_store.List()) {
+        if (!IsRangeDataFileOf(entry.name, m_checkpoint.range)) continue;
+        bool sealed = false;
+        for (const auto& file : m_checkpoint.files) sealed = sealed || file.name == entry.name;
+        if (!sealed) m_store.Remove(entry.name);
+    }
+}
+
+void RangeReader::Run(std::atomic<std::int64_t>& itemsRead, const std::atomic<bool>& stop) {
+    if (m_checkpoint.done) return;
+    RemoveUnsealedFiles();
+    Connection connection(m_settings.connection);
+    auto& bridge = connection.bridge();
+    connection.Require(bridge.OpenCosmosDBContainer("", m_settings.database, false, m_settings.container, ""),
+                       "cannot open " + m_settings.database + "/" + m_settings.container);
+    // A range is named by its key interval, which stays valid when the range splits.
+    std::string continuation = m_checkpoint.continuation.empty() ? m_range.dump() : m_checkpoint.continuation;
+    std::future<void> writing;
+    bool more = true;
+    while (more && !stop) {
+        auto page = std::make_shared<Page>();
+        if (!bridge.GetCosmosDBData(continuation, m_settings.pageSize, page->continuation, more, page->items)) {
+            connection.Require(false, "cannot read the items after " + std::to_string(m_itemsRead) + " of them in range " +
+                                          m_range.value("id", std::string()));
+        }
+        page->last = !more;
+        if (writing.valid()) writing.get();
+        writing = std::async(std::launch::async, [this, page, &itemsRead] { WritePage(*page, itemsRead); });
+        continuation = page->continuation;
+    }
+    if (writing.valid()) writing.get();
+    m_usage = ReadUsage(connection);
+}
+
+void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRead) {
+    for (const auto& item : page.items) {
+        if (!m_writer) {
+            m_open = DataFile{RangeDataFileName(m_checkpoint.range, static_cast<int>(m_checkpoint.files.size())), 0, 0, {}};
+            m_writer = std::make_unique<GzipLineWriter>(m_store, m_open.name);
+            m_openedAt = NowSeconds();
+        }
+        m_writer->WriteLine(item.strValue);
+        ++m_open.items;
+    }
+    itemsRead += static_cast<std::int64_t>(page.items.size());
+    m_itemsRead += static_cast<std::int64_t>(page.items.size());
+    const bool full = m_writer && (m_open.items >= m_settings.itemsPerFile || NowSeconds() - m_openedAt >= kSealAfterSeconds);
+    if (full || page.last) Seal(page.continuation, page.last);
+}
+
+// Closes the open file (if any), which commits it durably, and records it with the continuation
+// after it: from then on a resumed backup keeps it and reads on from there.
+void RangeReader::Seal(const std::string& continuation, bool last) {
+    if (m_writer) {
+        const StoredBytes stored = m_writer->Close();
+        m_writer.reset();
+        m_open.bytes = stored.bytes;
+        m_open.crc32 = stored.crc32;
+        m_checkpoint.files.push_back(m_open);
+    }
+    m_checkpoint.continuation = continuation;
+    m_checkpoint.done = last;
+    WriteRangeCheckpoint(m_store, m_checkpoint);
+}
+
+}  // namespace cosmosbackup

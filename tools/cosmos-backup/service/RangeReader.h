@@ -1,0 +1,62 @@
+#pragma once
+
+#include "format/BackupCheckpoint.h"
+#include "service/Connection.h"
+#include "service/RequestUsage.h"
+#include "storage/BackupStore.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace cosmosbackup {
+
+class GzipLineWriter;
+
+struct RangeReadSettings {
+    ConnectionOptions connection;
+    std::string database;
+    std::string container;
+    BackupStore* store = nullptr;  // shared by the ranges: each writes files of its own
+    long long pageSize = 1000;
+    std::int64_t itemsPerFile = 100000;
+};
+
+// Reads one key range of a container into data files of its own, on its own bridge object (so
+// ranges can be read on several threads at once), fetching the next page while the last one
+// is being compressed. Each file is sealed at a page boundary once it holds itemsPerFile
+// items (or has been open for a while) and then, durably, the range's checkpoint records it
+// with the continuation after it; an interrupted read goes on from there, and a file that was
+// not sealed yet is written again.
+class RangeReader {
+public:
+    RangeReader(RangeReadSettings settings, nlohmann::json range, RangeCheckpoint start);
+    ~RangeReader();
+    RangeReader(const RangeReader&) = delete;
+    RangeReader& operator=(const RangeReader&) = delete;
+
+    // Reads to the range's end, or until `stop` is set (between pages). Items read are added
+    // to `itemsRead` as they are written. Throws ToolError.
+    void Run(std::atomic<std::int64_t>& itemsRead, const std::atomic<bool>& stop);
+
+    const RangeCheckpoint& checkpoint() const { return m_checkpoint; }
+    const RequestUsage& usage() const { return m_usage; }
+
+private:
+    struct Page;
+    void RemoveUnsealedFiles() const;
+    void WritePage(const Page& page, std::atomic<std::int64_t>& itemsRead);
+    void Seal(const std::string& continuation, bool last);
+    RangeReadSettings m_settings;
+    BackupStore& m_store;
+    nlohmann::json m_range;
+    RangeCheckpoint m_checkpoint;
+    RequestUsage m_usage;
+    std::unique_ptr<GzipLineWriter> m_writer;
+    DataFile m_open;
+    std::int64_t m_openedAt = 0;
+    std::atomic<std::int64_t> m_itemsRead{0};  // by this run, for error texts
+};
+
+}  // namespace cosmosbackup

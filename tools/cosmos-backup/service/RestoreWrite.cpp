@@ -1,0 +1,177 @@
+#include "service/RestoreWrite.h"
+
+#include "format/DataFiles.h"
+#include "format/RestoreProgress.h"
+#include "service/FailureReport.h"
+#include "support/Progress.h"
+#include "support/ToolError.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace cosmosbackup {
+namespace {
+
+constexpr long long kSessionTokenCode = -3;
+// A position is recorded at least this often within a data file.
+constexpr std::int64_t kItemsPerRecord = 20000;
+
+std::string Target(const RestoreItemsOptions& o) { return o.database + "/" + o.container; }
+
+std::string SessionToken(Connection& connection) {
+    std::vector<CloudSDKCppBridge::SString> texts;
+    connection.Require(connection.bridge().GetCosmosDBTokens(kSessionTokenCode, texts), "cannot read the session token");
+    return texts.empty() ? std::string() : texts[0].strValue;
+}
+
+// Records the position; a backup location that cannot take the record (read-only media) does
+// not stop the restore, which then cannot be resumed: the user is told once.
+class ProgressRecorder {
+public:
+    explicit ProgressRecorder(BackupStore& store) : m_store(store) {}
+
+    void Write(const RestoreProgress& progress) {
+        if (!m_working) return;
+        try {
+            WriteRestoreProgress(m_store, progress);
+        } catch (const ToolError& e) {
+            m_working = false;
+            std::fprintf(stderr, "note: the restore's progress cannot be recorded (%s); an interrupted restore will not resume\n", e.what());
+        }
+    }
+
+private:
+    BackupStore& m_store;
+    bool m_working = true;
+};
+
+RestoreProgress StartOrResume(const Manifest& manifest, const RestoreItemsOptions& o) {
+    if (!o.resume) {
+        RestoreProgress fresh;
+        fresh.target = Target(o);
+        fresh.backupCreatedAt = manifest.createdAt;
+        return fresh;
+    }
+    auto recorded = ReadRestoreProgress(*o.store, Target(o));
+    if (!recorded) throw ToolError("no restore into " + Target(o) + " is recorded in " + o.store->Describe() + "; run it without --resume");
+    if (recorded->backupCreatedAt != manifest.createdAt) {
+        throw ToolError("the restore recorded for " + Target(o) + " was of another backup (made " + recorded->backupCreatedAt + ")");
+    }
+    if (recorded->filesDone > manifest.files.size()) throw ToolError("the restore recorded for " + Target(o) + " is past the backup's end");
+    return *recorded;
+}
+
+// Feeds the wrapper, confirms, and records positions: all writes before a recorded position
+// were confirmed by a flush.
+class ResumableWriter {
+public:
+    ResumableWriter(Connection& connection, const RestoreItemsOptions& options, RestoreProgress& progress, Progress& display,
+                    ProgressRecorder& recorder)
+        : m_connection(connection), m_options(options), m_progress(progress), m_display(display), m_recorder(recorder) {
+        m_chunk.reserve(options.itemsPerCall);
+    }
+
+    void Add(const std::string& item) {
+        m_chunk.push_back(CloudSDKCppBridge::SString{item});
+        if (m_chunk.size() >= m_options.itemsPerCall) Send();
+        if (++m_sinceRecord >= kItemsPerRecord) Record(false);
+    }
+
+    // The items up to here are written (and, with `endOfFile`, the whole current file): record that.
+    void Record(bool endOfFile) {
+        Send();
+        Require(m_connection.bridge().FlushCosmosDBRestore(), "restore into " + Target(m_options) + " failed");
+        m_progress.itemsInFile += m_sinceRecord;
+        m_progress.itemsDone += m_sinceRecord;
+        m_written += m_sinceRecord;
+        m_sinceRecord = 0;
+        if (endOfFile) {
+            ++m_progress.filesDone;
+            m_progress.itemsInFile = 0;
+        }
+        m_progress.sessionToken = SessionToken(m_connection);
+        m_recorder.Write(m_progress);
+    }
+
+    std::int64_t written() const { return m_written; }
+
+private:
+    void Send() {
+        if (m_chunk.empty()) return;
+        Require(m_connection.bridge().AddCosmosDBRestoreItems(m_chunk), "restore into " + Target(m_options) + " failed");
+        m_display.Add(static_cast<std::int64_t>(m_chunk.size()));
+        m_chunk.clear();
+    }
+
+    void Require(bool ok, const std::string& what) {
+        if (ok) return;
+        const std::string why = m_connection.bridge().GetLastErrorString();
+        throw ToolError(what + (why.empty() ? "" : ": " + why) + "; " + std::to_string(m_progress.itemsDone) +
+                        " items are recorded as written; to continue, run: " + m_options.resumeCommand);
+    }
+
+    Connection& m_connection;
+    const RestoreItemsOptions& m_options;
+    RestoreProgress& m_progress;
+    Progress& m_display;
+    ProgressRecorder& m_recorder;
+    std::vector<CloudSDKCppBridge::SString> m_chunk;
+    std::int64_t m_sinceRecord = 0;
+    std::int64_t m_written = 0;
+};
+
+}  // namespace
+
+void RefuseInterruptedTarget(const Manifest& manifest, const RestoreItemsOptions& o) {
+    const auto recorded = ReadRestoreProgress(*o.store, Target(o));
+    if (recorded && !recorded->finished && recorded->backupCreatedAt == manifest.createdAt) {
+        throw ToolError("a restore of this backup into " + Target(o) + " was interrupted after " +
+                        std::to_string(recorded->itemsDone) + " items; to continue it, run: " + o.resumeCommand);
+    }
+}
+
+std::string RecordedSessionToken(const BackupStore& store, const std::string& database, const std::string& container) {
+    const auto recorded = ReadRestoreProgress(store, database + "/" + container);
+    return recorded ? recorded->sessionToken : std::string();
+}
+
+RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& manifest, const RestoreItemsOptions& o) {
+    auto& bridge = connection.bridge();
+    RestoreProgress progress = StartOrResume(manifest, o);
+    RestoredItems result;
+    result.skipped = progress.itemsDone;
+    // Reads after the restore must see the earlier run's writes as well.
+    connection.Require(bridge.OpenCosmosDBContainer("", o.database, false, o.container,
+                                                    progress.sessionToken.empty() ? "" : ";sessionToken=" + progress.sessionToken),
+                       "cannot open " + Target(o));
+    connection.Require(bridge.StartCosmosDBRestore(o.parallelism, Target(o)), "cannot start restoring into " + Target(o));
+    ProgressRecorder recorder(*o.store);
+    recorder.Write(progress);
+
+    Progress display("restore", manifest.itemCount);
+    display.Add(progress.itemsDone);
+    ResumableWriter writer(connection, o, progress, display, recorder);
+    for (std::size_t i = progress.filesDone; i < manifest.files.size(); ++i) {
+        Manifest one = manifest;
+        one.files = {manifest.files[i]};
+        one.itemCount = manifest.files[i].items;
+        std::int64_t skip = progress.itemsInFile;  // written by the interrupted run
+        ForEachItem(*o.store, one, [&](const std::string& item) {
+            if (skip > 0) {
+                --skip;
+                return;
+            }
+            writer.Add(item);
+        });
+        writer.Record(true);
+    }
+    result.seconds = display.Finish();
+    result.written = writer.written();
+    result.failed = WriteFailureReport(connection, Target(o), result.reportPath);
+    progress.finished = true;
+    recorder.Write(progress);
+    result.usage = ReadUsage(connection);
+    return result;
+}
+
+}  // namespace cosmosbackup
