@@ -4,7 +4,8 @@
 # error and the resume command, and the resumed backup is exact; a data file replaced between
 # a restore's check and its write is refused; of two backups started at once into one prefix
 # one is refused and the other is exact; a clock 403 and an expired SAS token say so; a
-# ServerBusy spell longer than 6 s is waited out; a SAS token with a trailing newline works.
+# ServerBusy spell longer than 6 s is waited out; a SAS token with a trailing newline works; a
+# container with an immutability policy is refused at the start; the tool leaves no core file.
 # Prints one line per case and "N passed, N failed".
 # Usage: blob-faults.sh BUILD_DIR
 set -uo pipefail
@@ -71,9 +72,9 @@ export CLOUDSDK_LOG="$work/bridge.log" FAULT_BUILD="$build" FAULT_WORK="$work" F
   rules "[]"
   run "the backup through the spell equals the container" "${tool[@]}" verify --from "$base/busy"
 
-  # 3. Two backups at once into one new prefix: both find it empty (the proxy holds their first
-  # listings until both are there), and only one may write there.
-  rules "[{\"query\":{\"comp\":\"list\",\"prefix\":\"twice/\"},\"times\":2,\"action\":\"barrier\",\"parties\":2}]"
+  # 3. Two backups at once into one new prefix: both find it empty (the proxy holds their
+  # emptiness checks, a listing of one blob, until both are there), and only one may write there.
+  rules "[{\"query\":{\"comp\":\"list\",\"prefix\":\"twice/\",\"maxresults\":\"1\"},\"times\":2,\"action\":\"barrier\",\"parties\":2}]"
   for n in 1 2; do
     "${tool[@]}" backup --database shop --container orders --out "$base/twice" >"$FAULT_WORK/twice$n.out" 2>"$FAULT_WORK/twice$n.err" &
     eval "pid$n=$!"
@@ -99,12 +100,14 @@ export CLOUDSDK_LOG="$work/bridge.log" FAULT_BUILD="$build" FAULT_WORK="$work" F
     kill -0 "$restore_pid" 2>/dev/null || break
     sleep 0.1
   done
+  core_limit="$(awk "/^Max core file size/ {print \$5}" "/proc/$restore_pid/limits" 2>/dev/null)"
   blob upload "$FAULT_WORK/altered" backups swap
   curl -sf -X POST "$proxy/_fault/release" >/dev/null
   wait "$restore_pid"; status=$?
   rules "[]"
   if (( status == 1 )) && grep -q "was replaced" "$err"; then pass "a file replaced between check and write is refused"; else
     fail "the replaced file: exit status $status: $(tail -3 "$err")"; fi
+  [[ "$core_limit" == 0 ]] && pass "the tool runs without core dumps" || fail "core file size limit: [$core_limit]"
 
   # 5. Clear messages for a clock far off and for an expired SAS token.
   rules "[{\"action\":\"clock\",\"offsetMs\":3600000}]"
@@ -115,6 +118,12 @@ export CLOUDSDK_LOG="$work/bridge.log" FAULT_BUILD="$build" FAULT_WORK="$work" F
   token="$(blob sas 2099-01-01T00:00:00Z; echo x)"  # the x keeps the newline
   run "a SAS token with a trailing newline works" \
     env -u AZURE_STORAGE_KEY AZURE_STORAGE_SAS_TOKEN="${token%x}" "${tool[@]}" verify --offline --from "$base/busy"
+
+  # 6. A container with an immutability (WORM) policy is refused before anything is written.
+  rules "[{\"method\":\"HEAD\",\"query\":{\"restype\":\"container\"},\"action\":\"forward\",\"headers\":{\"x-ms-has-immutability-policy\":\"true\"}}]"
+  expect_failure "an immutable container is refused at the start" "immutability (WORM) policy" \
+    "${tool[@]}" backup --database shop --container orders --out "$base/worm"
+  rules "[]"
 
   if grep -qF -- "$AZURE_STORAGE_KEY" "$FAULT_WORK"/*.err "$FAULT_WORK"/*.out "$CLOUDSDK_LOG" 2>/dev/null; then
     fail "the storage key was printed"

@@ -13,6 +13,7 @@
 //     action "fail": answers `status` with the service's error `code` (and `retryAfter`
 //       seconds, `detail`), for `times` matches or, with `forMs`, for that long after the first;
 //     action "drop": closes the connection without an answer;
+//     action "forward": passes it on and adds `headers` to the answer;
 //     action "hold": keeps the request until POST /_fault/release, then passes it on;
 //     action "barrier": holds matches until `parties` of them are there, then passes all on;
 //     action "clock": answers 403 AuthenticationFailed, as the service does when the request's
@@ -52,12 +53,12 @@ function errorAnswer(response, status, code, message, extra = {}, detail = '') {
   response.end(body);
 }
 
-function forward(request, body, response) {
+function forward(request, body, response, extraHeaders = {}) {
   const outgoing = http.request({
     host: target.hostname, port: target.port, method: request.method, path: request.url,
     headers: { ...request.headers, host: target.host },
   }, (answer) => {
-    response.writeHead(answer.statusCode, answer.headers);
+    response.writeHead(answer.statusCode, { ...answer.headers, ...extraHeaders });
     answer.pipe(response);
   });
   outgoing.on('error', () => response.destroy());
@@ -95,6 +96,8 @@ function handle(request, body, response) {
         rule.retryAfter !== undefined ? { 'retry-after': String(rule.retryAfter) } : {}, rule.detail || '');
     case 'drop':
       return request.socket.destroy();
+    case 'forward':
+      return forward(request, body, response, rule.headers || {});
     case 'hold':
       return held.push(go);
     case 'barrier':

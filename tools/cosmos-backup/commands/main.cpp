@@ -39,7 +39,7 @@ struct GlobalOptions {
 StoreOptions CheckLocations(const GlobalOptions& global, const std::vector<std::string>& locations) {
     const auto& proxy = global.connection.proxy;
     if (!proxy.empty() && proxy.rfind("http://", 0) != 0 && proxy.rfind("https://", 0) != 0) {
-        throw ToolError("--proxy takes an http:// or https:// URL");
+        throw ToolError("cannot use the proxy: --proxy takes an http:// or https:// URL");
     }
     for (const auto& location : locations) {
         if (!location.empty()) CheckLocation(location);
