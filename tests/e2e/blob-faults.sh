@@ -72,9 +72,9 @@ export CLOUDSDK_LOG="$work/bridge.log" FAULT_BUILD="$build" FAULT_WORK="$work" F
   rules "[]"
   run "the backup through the spell equals the container" "${tool[@]}" verify --from "$base/busy"
 
-  # 3. Two backups at once into one new prefix: both find it empty (the proxy holds their
-  # emptiness checks, a listing of one blob, until both are there), and only one may write there.
-  rules "[{\"query\":{\"comp\":\"list\",\"prefix\":\"twice/\",\"maxresults\":\"1\"},\"times\":2,\"action\":\"barrier\",\"parties\":2}]"
+  # 3. Two backups at once into one new prefix: the proxy holds the claim of the first until the
+  # claim of the second comes, so both found the prefix empty, and only one may write there.
+  rules "[{\"method\":\"PUT\",\"path\":\"/twice/checkpoint-claim.json$\",\"times\":2,\"action\":\"barrier\",\"parties\":2}]"
   for n in 1 2; do
     "${tool[@]}" backup --database shop --container orders --out "$base/twice" >"$FAULT_WORK/twice$n.out" 2>"$FAULT_WORK/twice$n.err" &
     eval "pid$n=$!"

@@ -15,7 +15,8 @@
 //     action "drop": closes the connection without an answer;
 //     action "forward": passes it on and adds `headers` to the answer;
 //     action "hold": keeps the request until POST /_fault/release, then passes it on;
-//     action "barrier": holds matches until `parties` of them are there, then passes all on;
+//     action "barrier": holds matches until `parties` of them are there, then passes all on
+//       (or after `timeoutMs`, default 20000, whatever came);
 //     action "clock": answers 403 AuthenticationFailed, as the service does when the request's
 //       x-ms-date is more than 15 minutes off its clock (the proxy's clock runs `offsetMs` ahead).
 //   GET /_fault/state  the rules with how often each applied, and the requests held now
@@ -102,7 +103,12 @@ function handle(request, body, response) {
       return held.push(go);
     case 'barrier':
       rule.waiting = (rule.waiting || []).concat([go]);
-      if (rule.waiting.length >= rule.parties) rule.waiting.splice(0).forEach((g) => g());
+      if (rule.waiting.length >= rule.parties) {
+        rule.waiting.splice(0).forEach((g) => g());
+      } else if (rule.waiting.length === 1) {
+        const waiting = rule.waiting;
+        setTimeout(() => waiting.splice(0).forEach((g) => g()), rule.timeoutMs || 20000);
+      }
       return undefined;
     case 'clock': {
       const sent = Date.parse(request.headers['x-ms-date'] || '');
