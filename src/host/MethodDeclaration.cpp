@@ -89,10 +89,14 @@ public:
 private:
     // At most half the slots in use, so that a search ends soon.
     static constexpr size_t kCapacity = 256;
-    static constexpr size_t kSlots = 2 * kCapacity;
+    static constexpr unsigned kSlotBits = 9;
+    static constexpr size_t kSlots = size_t{1} << kSlotBits;
+    static_assert(kSlots == 2 * kCapacity);
 
+    // Fibonacci hashing: the product's high bits depend on every bit of the address.
     static size_t Home(MonoMethod* method) {
-        return static_cast<size_t>((reinterpret_cast<uintptr_t>(method) >> 4) * 0x9E3779B97F4A7C15ULL) % kSlots;
+        return static_cast<size_t>((static_cast<uint64_t>(reinterpret_cast<uintptr_t>(method)) * 0x9E3779B97F4A7C15ULL) >>
+                                   (64 - kSlotBits));
     }
 
     std::atomic<const MethodDeclaration*> m_slots[kSlots] = {};

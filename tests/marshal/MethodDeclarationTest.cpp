@@ -52,6 +52,24 @@ TEST_F(MethodDeclarationTest, AMethodThatRanStillRefusesArgumentsOfAnotherShape)
     EXPECT_EQ(Logged("Managed method [FieldKinds.PointX] is not run: argument 1 is a [String], not a [FieldKinds]"), 1);
 }
 
+TEST_F(MethodDeclarationTest, MethodsBeyondTheKeptOnesAreStillDecidedOnEveryCall) {
+    // System.Convert declares some three hundred methods, more than are kept.
+    MonoClass* convert = MonoAPI::mono_class_from_name_ptr(MonoAPI::mono_get_corlib_ptr(), "System", "Convert");
+    ASSERT_NE(convert, nullptr);
+    void* cursor = nullptr;
+    int seen = 0;
+    while (MonoMethod* method = MonoAPI::mono_class_get_methods_ptr(convert, &cursor)) {
+        cloudsdk::FitMethod(method, cloudsdk::Binding::Static, Arguments(std2gc("1")));
+        ++seen;
+    }
+    ASSERT_GT(seen, 300);
+    MonoMethod* method = FieldKindsMethod("TwoParams");
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(Unboxed(InvokeChecked(method, nullptr, Arguments(int32_t{7}, std2gc("x"))).value), 7);
+        EXPECT_FALSE(InvokeChecked(method, nullptr, Arguments(std2gc("x"), int32_t{7})).ran);
+    }
+}
+
 TEST_F(MethodDeclarationTest, FirstUsesOnSeveralThreadsAtOnceDecideAlike) {
     constexpr int kThreads = 4;
     constexpr int kCalls = 500;
