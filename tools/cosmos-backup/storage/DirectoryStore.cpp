@@ -147,6 +147,8 @@ std::vector<StoredFile> DirectoryStore::List() const {
         if (name == "." || name == "..") continue;
         struct stat info {};
         if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            // Renamed or removed since readdir saw it (another range's writer committing): gone.
+            if (errno == ENOENT) continue;
             throw ToolError("cannot examine " + m_path + "/" + name + ": " + Why());
         }
         files.push_back(StoredFile{name, static_cast<std::int64_t>(info.st_size), S_ISREG(info.st_mode)});
