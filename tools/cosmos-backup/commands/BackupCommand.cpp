@@ -3,6 +3,7 @@
 #include "chain/ChainRecord.h"
 #include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
+#include "format/BackupClaim.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
 #include "storage/OpenBackupStore.h"
@@ -71,6 +72,15 @@ void PrepareLocation(BackupStore& store, const BackupOptions& options) {
         throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
     }
     store.CreateNew();
+    ClaimLocation(store, options.database, options.container);
+}
+
+void ContinuableOnFailure(const BackupOptions& options, const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const std::exception& e) {
+        throw ToolError(std::string(e.what()) + "; what was written is kept: to continue, run: " + ResumeCommand(options));
+    }
 }
 
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
@@ -93,11 +103,7 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
     read.partitionKey = partitionKey;
     read.onPage = std::move(onPage);
     read.currentRanges = std::move(currentRanges);
-    try {
-        return BackUpItems(connection, read, expected);
-    } catch (const ToolError& e) {
-        throw ToolError(std::string(e.what()) + "; what was read is kept: to continue, run: " + ResumeCommand(options));
-    }
+    return BackUpItems(connection, read, expected);
 }
 
 void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
@@ -124,7 +130,7 @@ BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
 }
 
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
-    const auto store = OpenBackupStore(given.directory);
+    const auto store = OpenBackupStore(given.directory, given.storage);
     const BackupOptions options = WithSource(*store, given);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
@@ -138,23 +144,25 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     BackupSummary summary;
     summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);
-    // Before any item is read, so that the next increment reads every change after it.
-    const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
-
+    BackupItems items;
     // The key file is gathered from the pages as they are written; a resumed backup reads back
     // only the files an earlier run sealed.
     KeyGatherer keys(manifest.partitionKey);
-    BackupItems items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore, {},
-                                        manifest.partitionKey, [&keys](const auto& page) { keys.AddPage(page); },
-                                        // The ranges were just read with their positions: not asked for again.
-                                        options.resume ? std::vector<nlohmann::json>{} : positions.ranges);
-    manifest.createdAt = items.createdAt;
-    manifest.files = std::move(items.files);
-    for (const auto& f : manifest.files) manifest.itemCount += f.items;
-    RecordChainBase(*store, manifest, positions,
-                    keys.Take(KeysOfItems(*store, items.filesOfEarlierRuns, manifest.partitionKey)));
-    WriteManifest(*store, manifest);
-    RemoveBackupCheckpoints(*store);
+    ContinuableOnFailure(options, [&] {
+        // Before any item is read, so that the next increment reads every change after it.
+        const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
+        items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore, {},
+                                manifest.partitionKey, [&keys](const auto& page) { keys.AddPage(page); },
+                                // The ranges were just read with their positions: not asked for again.
+                                options.resume ? std::vector<nlohmann::json>{} : positions.ranges);
+        manifest.createdAt = items.createdAt;
+        manifest.files = std::move(items.files);
+        for (const auto& f : manifest.files) manifest.itemCount += f.items;
+        RecordChainBase(*store, manifest, positions,
+                        keys.Take(KeysOfItems(*store, items.filesOfEarlierRuns, manifest.partitionKey)));
+        WriteManifest(*store, manifest);
+        RemoveBackupCheckpoints(*store);
+    });
 
     Summarise(connection, manifest, items, summary);
     return summary;

@@ -4,8 +4,10 @@
 #include "service/BackupRead.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "storage/OpenBackupStore.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace cosmosbackup {
@@ -19,6 +21,7 @@ struct BackupOptions {
     int parallelism = 4;  // ranges read at once
     bool resume = false;  // go on with the interrupted backup in `directory`
     std::string since;    // an incremental backup: the chain's last backup before this one
+    StoreOptions storage;  // how blob locations are reached
 };
 
 struct BackupSummary {
@@ -43,12 +46,16 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,
 // the whole definition, scripts. Returns the container's item count.
 long long Describe(Connection& connection, Manifest& manifest);
-// A new backup needs a new or empty location; a resumed one the checkpoint of an unfinished one.
+// A new backup needs a new or empty location, which it claims (BackupClaim); a resumed one the
+// checkpoint of an unfinished one.
 void PrepareLocation(BackupStore& store, const BackupOptions& options);
+// Runs the part of a backup that writes into its claimed location: any failure in it then says
+// that what was written is kept and the command that continues the backup.
+void ContinuableOnFailure(const BackupOptions& options, const std::function<void()>& work);
 // The database and container a backup is of: as given, or for a resumed one its checkpoint's.
 BackupOptions WithSource(const BackupStore& store, BackupOptions options);
 // Reads the items into per-range data files (BackUpItems) with the options' settings: the
-// container's current ranges, or `ranges` when given; a failure says how to continue.
+// container's current ranges, or `ranges` when given.
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
                             BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges = {},
                             const nlohmann::json& partitionKey = nlohmann::json::object(),

@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "storage/OpenBackupStore.h"
 
 #include <cstdint>
 #include <memory>
@@ -24,6 +25,7 @@ struct RestoreOptions {
     int autoscaleMax = 0;
     bool noThroughput = false;
     bool resume = false;  // go on with an interrupted restore into the same target
+    StoreOptions storage;  // how blob locations are reached
 };
 
 struct RestoreSummary {
