@@ -88,7 +88,7 @@ export CLOUDSDK_LOG="$work/bridge.log" FAULT_BUILD="$build" FAULT_WORK="$work" F
 
   # 4. A data file replaced (valid gzip, same line count, one item altered) between the check
   # of a restore (the blob list: sizes and stored MD5s) and its single read: the proxy holds
-  # the read's first look at the file meanwhile; the read finds the bytes are not the manifest's.
+  # the first look of that read at the file meanwhile; the read finds bytes other than the manifest ones.
   run "a backup to restore" "${tool[@]}" backup --database shop --container orders --out "$base/swap" --page-size 50 --items-per-file 100
   target="items-r0000-00001.jsonl.gz"
   mkdir -p "$FAULT_WORK/fetched" "$FAULT_WORK/altered" && blob download backups swap "$FAULT_WORK/fetched"
