@@ -86,6 +86,8 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
     read.parallelism = options.parallelism;
     read.resume = options.resume;
     read.ranges = std::move(ranges);
+    read.readerSlots = options.readerSlots;
+    read.progress = options.progress;
     try {
         return BackUpItems(connection, read, expected);
     } catch (const ToolError& e) {
@@ -118,6 +120,12 @@ BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
 
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
     const auto store = OpenBackupStore(given.directory);
+    return BackUpContainer(connection, connectionOptions, *store, given);
+}
+
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& location,
+                              const BackupOptions& given) {
+    BackupStore* const store = &location;
     const BackupOptions options = WithSource(*store, given);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),

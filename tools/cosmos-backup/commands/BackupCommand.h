@@ -4,6 +4,8 @@
 #include "service/BackupRead.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "support/Progress.h"
+#include "support/Semaphore.h"
 
 #include <cstdint>
 #include <string>
@@ -19,6 +21,9 @@ struct BackupOptions {
     int parallelism = 4;  // ranges read at once
     bool resume = false;  // go on with the interrupted backup in `directory`
     std::string since;    // an incremental backup: the chain's last backup before this one
+    // Set by a run over many containers: its bound on the readers of all of them, its progress line.
+    Semaphore* readerSlots = nullptr;
+    Progress* progress = nullptr;
 };
 
 struct BackupSummary {
@@ -38,6 +43,9 @@ struct BackupSummary {
 // checkpoint per range, and a manifest written last, so that an interrupted backup has none
 // and is never taken as whole; `resume` goes on with an interrupted one.
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options);
+// The same into `store`, already opened (options.directory names it in messages and commands).
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                              const BackupOptions& options);
 
 // Shared with incremental backups (IncrementCommand.h).
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,

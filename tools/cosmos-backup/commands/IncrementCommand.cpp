@@ -155,6 +155,12 @@ KeySet KeepLatestVersions(BackupStore& store, Manifest& manifest) {
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
                                       const BackupOptions& given) {
     const auto store = OpenBackupStore(given.directory);
+    return BackUpIncrement(connection, connectionOptions, *store, given);
+}
+
+IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& location,
+                                 const BackupOptions& given) {
+    BackupStore* const store = &location;
     const BackupOptions options = WithSource(*store, given);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),

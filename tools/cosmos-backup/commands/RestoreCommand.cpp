@@ -159,6 +159,7 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     items.parallelism = options.parallelism;
     items.itemsPerCall = options.itemsPerCall;
     items.resume = options.resume;
+    items.progress = options.progress;
     items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
                           " --container " + summary.container + " --resume";
     // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "service/Connection.h"
+#include "storage/BackupStore.h"
+#include "support/Progress.h"
+
+#include <memory>
 
 #include <cstdint>
 #include <string>
@@ -14,6 +18,7 @@ struct VerifyOptions {
     std::string container;  // "" for the backup's source container
     bool offline = false;   // check the files only
     long long pageSize = 1000;
+    Progress* progress = nullptr;  // a run over many containers: its one progress line
 };
 
 struct VerifySummary {
@@ -27,5 +32,7 @@ struct VerifySummary {
 // Checks a backup: the manifest, every data file's checksum and item count, every item's
 // JSON. Unless offline, also compares it item by item with a live container.
 VerifySummary RunVerify(Connection* connection, const VerifyOptions& options);
+// The same for the backup in `store`, already opened (options.directory names it).
+VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupStore>& store, const VerifyOptions& options);
 
 }  // namespace cosmosbackup

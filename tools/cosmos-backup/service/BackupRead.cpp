@@ -36,8 +36,9 @@ BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std
     settings.store = o.store;
     settings.pageSize = o.pageSize;
     settings.itemsPerFile = o.itemsPerFile;
+    settings.readerSlots = o.readerSlots;
 
-    Progress progress("backup", expected);
+    Progress progress("backup", expected, o.progress);
     auto read = ReadRangesInParallel(settings, checkpoint.ranges, o.parallelism, progress);
     BackupItems result;
     result.seconds = progress.Finish();

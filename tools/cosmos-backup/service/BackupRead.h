@@ -3,6 +3,8 @@
 #include "format/BackupCheckpoint.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "support/Progress.h"
+#include "support/Semaphore.h"
 
 #include <cstdint>
 #include <string>
@@ -24,6 +26,8 @@ struct BackupItemsOptions {
     // What a new backup reads instead of the container's current ranges: an increment's
     // change feed parts (ranges with the wrapper's "read":"changes" members).
     std::vector<nlohmann::json> ranges;
+    Semaphore* readerSlots = nullptr;  // the whole run's bound on readers, if it has one
+    Progress* progress = nullptr;      // the whole run's progress, if it has one
 };
 
 struct BackupItems {

@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Progress.h"
 
 #include <cstdint>
 #include <string>
@@ -18,6 +19,7 @@ struct RestoreItemsOptions {
     std::size_t itemsPerCall = 500;
     bool resume = false;
     std::string resumeCommand;  // what to run to go on, for the error of a restore that stopped
+    Progress* progress = nullptr;  // the whole run's progress, if it has one
 };
 
 struct RestoredItems {

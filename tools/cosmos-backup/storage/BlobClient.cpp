@@ -53,6 +53,13 @@ std::string ErrorCode(const HttpResponse& response) {
 BlobClient::BlobClient(BlobLocation location, BlobCredentials credentials, RetryPolicy retry)
     : m_location(std::move(location)), m_credentials(std::move(credentials)), m_retry(retry) {}
 
+std::shared_ptr<const BlobClient> BlobClient::Under(const std::string& name) const {
+    BlobLocation below = m_location;
+    below.prefix += name + "/";
+    below.url += (below.url.empty() || below.url.back() == '/' ? "" : "/") + name;
+    return std::make_shared<const BlobClient>(std::move(below), m_credentials, m_retry);
+}
+
 std::string BlobClient::Url(const BlobCall& call) const {
     std::string url = m_location.endpoint + call.path;
     char separator = '?';

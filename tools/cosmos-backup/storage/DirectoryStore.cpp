@@ -119,4 +119,8 @@ void DirectoryStore::Remove(const std::string& name) {
     if (::unlink(PathOf(name).c_str()) != 0 && errno != ENOENT) throw ToolError("cannot remove " + PathOf(name) + ": " + Why());
 }
 
+std::unique_ptr<BackupStore> DirectoryStore::Below(const std::string& name) const {
+    return std::make_unique<DirectoryStore>(PathOf(name));
+}
+
 }  // namespace cosmosbackup
