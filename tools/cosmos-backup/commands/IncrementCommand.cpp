@@ -22,27 +22,38 @@ namespace {
 // Keys are small: large pages keep the key-only read to few requests.
 constexpr long long kKeyPageSize = 10000;
 
-// One change feed read per range the parent recorded, from the parent's position up to the
-// position recorded now when the range is still there (later changes belong to the next
-// increment, which starts from here). A range that split or merged since has no such bound:
-// the ranges that serve it now count LSNs of their own, so it is read to the feed's end.
-std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since, const ChangeFeedPositions& now) {
+// One change feed read per range the parent recorded, from the parent's position to the
+// feed's end. The feed keeps only an item's newest version, at its newest LSN: a read that
+// stopped at a position taken when the increment began would miss an item changed before
+// that position and again after it, and the chain would give the item's older body.
+std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since) {
     std::vector<nlohmann::json> parts;
     for (const auto& range : since.ranges) {
-        nlohmann::json part = {{"id", range.at("id")},
-                               {"minInclusive", range.value("minInclusive", std::string())},
-                               {"maxExclusive", range.value("maxExclusive", std::string("FF"))},
-                               {"read", "changes"},
-                               {"since", range.at("etag")}};
-        for (const auto& current : now.ranges) {
-            if (current.at("id") == range.at("id") && current.value("minInclusive", std::string()) == part["minInclusive"] &&
-                current.value("maxExclusive", std::string("FF")) == part["maxExclusive"]) {
-                part["until"] = current.at("etag");
-            }
-        }
-        parts.push_back(std::move(part));
+        parts.push_back({{"id", range.at("id")},
+                         {"minInclusive", range.value("minInclusive", std::string())},
+                         {"maxExclusive", range.value("maxExclusive", std::string("FF"))},
+                         {"read", "changes"},
+                         {"since", range.at("etag")}});
     }
     return parts;
+}
+
+// Where the reads ended (each range's last continuation lists its parts' "reached" etags):
+// the next increment starts there. A read that did not say so keeps the positions taken when
+// this increment began, which reads some changes twice but misses none.
+ChangeFeedPositions PositionsReached(const std::vector<std::string>& endContinuations, const ChangeFeedPositions& atStart) {
+    ChangeFeedPositions reached;
+    reached.at = atStart.at;
+    for (const auto& text : endContinuations) {
+        const auto end = nlohmann::json::parse(text, nullptr, false);
+        const auto parts = end.is_object() ? end.find("reached") : end.end();
+        if (!end.is_object() || parts == end.end() || !parts->is_array() || parts->empty()) return atStart;
+        for (const auto& part : *parts) {
+            if (!part.is_object() || !part.contains("id") || !part.contains("etag") || !part["etag"].is_string()) return atStart;
+            reached.ranges.push_back(part);
+        }
+    }
+    return reached;
 }
 
 // Rewrites a data file without the lines `superseded` names (line numbers from 0). The new
@@ -180,7 +191,7 @@ IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions
     RecordOrCheckParent(*store, parentLink.manifestSha256, options.resume);
     const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
 
-    auto items = ReadBackupItems(connection, connectionOptions, options, *store, 0, ChangeFeedParts(parent.record.changeFeed, positions));
+    auto items = ReadBackupItems(connection, connectionOptions, options, *store, 0, ChangeFeedParts(parent.record.changeFeed));
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     const KeySet changed = KeepLatestVersions(*store, manifest);
@@ -193,7 +204,7 @@ IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions
 
     ChainRecord record;
     record.kind = ChainRecord::kIncremental;
-    record.changeFeed = positions;
+    record.changeFeed = PositionsReached(items.endContinuations, positions);
     record.keys = WriteKeyFile(*store, kKeysFileName, keys.keys);
     record.deletions = WriteKeyFile(*store, kDeletionsFileName, keys.deletions);
     record.parent = parentLink;

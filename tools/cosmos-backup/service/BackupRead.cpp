@@ -44,6 +44,7 @@ BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std
     result.seconds = progress.Finish();
     result.files = std::move(read.files);
     result.usage = read.usage;
+    result.endContinuations = std::move(read.endContinuations);
     result.createdAt = checkpoint.createdAt;
     return result;
 }
