@@ -17,7 +17,7 @@ nlohmann::json ToJson(const AccountManifest& m) {
     for (const auto& d : m.databases) {
         nlohmann::json containers = nlohmann::json::array();
         for (const auto& c : d.containers) {
-            nlohmann::json entry{{"id", c.id}, {"location", c.location}, {"status", c.status}, {"kind", c.kind}, {"rid", c.rid}};
+            nlohmann::json entry{{"id", c.id}, {"location", c.location}, {"status", c.status}, {"kind", c.kind}, {"rid", c.rid}, {"items", c.items}};
             if (!c.error.empty()) entry["error"] = c.error;
             containers.push_back(std::move(entry));
         }
@@ -56,6 +56,8 @@ AccountContainer ContainerFrom(const nlohmann::json& j) {
     c.kind = j.value("kind", std::string());
     if (c.kind != "" && c.kind != "full" && c.kind != "incremental") throw ToolError("container '" + c.id + "' has the unknown kind '" + c.kind + "'");
     c.rid = j.value("rid", std::string());
+    c.items = j.value("items", std::int64_t{0});
+    if (c.items < 0) throw ToolError("container '" + c.id + "' has a negative item count");
     c.error = j.value("error", std::string());
     return c;
 }

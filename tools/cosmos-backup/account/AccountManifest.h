@@ -22,6 +22,7 @@ struct AccountContainer {
     std::string status = kPending;
     std::string kind;      // "full" or "incremental" ("" for a deleted one)
     std::string rid;       // the service's resource id when it was backed up ("" if not known)
+    std::int64_t items = 0;  // items of the state its backup describes (of a chain: after this link)
     std::string error;     // why it failed
 };
 

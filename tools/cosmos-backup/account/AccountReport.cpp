@@ -48,16 +48,21 @@ std::string ReportText(const RunReport& report) {
         if (c.deletions > 0) text += ", " + std::to_string(c.deletions) + " deletions";
         if (c.failedItems > 0) text += ", " + std::to_string(c.failedItems) + " items refused";
         if (c.problems > 0) text += ", " + std::to_string(c.problems) + " problems";
-        std::snprintf(line, sizeof line, ", %.2f s, %.1f RU", c.seconds, c.usage.requestCharge);
+        std::snprintf(line, sizeof line, ", %.2f s", c.seconds);
         text += line;
+        if (c.usage.requests > 0) {
+            std::snprintf(line, sizeof line, ", %.1f RU", c.usage.requestCharge);
+            text += line;
+        }
         if (!c.error.empty()) text += "\n            " + c.error;
         text += "\n";
     }
-    std::snprintf(line, sizeof line, "%s of %s: %d of %zu containers done, %lld items, %lld bytes in %.2f s (%.0f items/s)\n",
+    const std::string stored = report.command == "backup" ? ", " + std::to_string(bytes) + " bytes" : "";
+    std::snprintf(line, sizeof line, "%s of %s: %d of %zu containers done, %lld items%s in %.2f s (%.0f items/s)\n",
                   report.command.c_str(), report.location.c_str(), done, report.containers.size(), static_cast<long long>(items),
-                  static_cast<long long>(bytes), report.seconds, report.seconds > 0 ? items / report.seconds : 0.0);
+                  stored.c_str(), report.seconds, report.seconds > 0 ? items / report.seconds : 0.0);
     text = line + text;
-    text += "requests: " + DescribeUsage(report.TotalUsage(), report.seconds) + "\n";
+    if (report.TotalUsage().requests > 0) text += "requests: " + DescribeUsage(report.TotalUsage(), report.seconds) + "\n";
     return text;
 }
 

@@ -135,17 +135,20 @@ public:
             single.since = JoinLocation(m_since, AccountManifest::PathOf(*before, *previous));
             const auto s = BackUpIncrement(connection, m_co, *store, single);
             c.kind = "incremental";
+            c.items = s.keys;
             Fill(d, s.backup, r);
             r.deletions = s.deletions;
         } else {
             c.kind = "full";
             Fill(d, BackUpContainer(connection, m_co, *store, single), r);
+            c.items = r.items;
         }
     }
 
 private:
     void Finished(AccountDatabase& d, AccountContainer& c, ContainerReport& r, const Manifest& manifest) {
         c.kind = ChainOf(manifest).IsIncrement() ? "incremental" : "full";
+        c.items = ChainOf(manifest).IsIncrement() ? ChainOf(manifest).keys.items : manifest.itemCount;
         r.items = manifest.itemCount;
         for (const auto& f : manifest.files) r.bytes += f.bytes;
         NoteDatabaseThroughput(d, manifest.throughput);

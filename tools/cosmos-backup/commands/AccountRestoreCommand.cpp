@@ -7,6 +7,7 @@
 #include "support/ToolError.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 namespace cosmosbackup {
@@ -22,6 +23,13 @@ struct Selected {
 };
 
 std::string Target(const Selected& s) { return s.targetDatabase + "/" + s.container->id; }
+
+// For the progress line: the items of every selected container, as the account manifest gives them.
+std::int64_t ExpectedItems(const std::vector<Selected>& chosen) {
+    std::int64_t items = 0;
+    for (const auto& s : chosen) items += s.container->items;
+    return items;
+}
 
 // The selected containers of a whole backup; the backup's unfinished containers must be left out.
 std::vector<Selected> Select(const AccountManifest& m, const Selection& selection, const std::map<std::string, std::string>& map,
@@ -104,6 +112,7 @@ RunReport RunAccountRestore(Connection& connection, const ConnectionOptions& co,
     const int parallel = std::max(1, o.single.parallelism);
     const int atOnce = std::max(1, std::min<int>(static_cast<int>(chosen.size()), parallel / kWritesPerContainer));
     Progress whole("restore", 0, o.progressStyle);
+    whole.SetExpected(ExpectedItems(chosen));
     const auto errors = RunEachContainer(chosen.size(), static_cast<std::size_t>(atOnce), whole, [&](std::size_t i) {
         const auto& s = chosen[i];
         auto& r = report.containers[i];
@@ -160,6 +169,7 @@ RunReport RunAccountVerify(const ConnectionOptions* co, const AccountVerifyOptio
     report.location = o.single.directory;
     report.containers.resize(chosen.size());
     Progress whole("verify", 0, o.progressStyle);
+    whole.SetExpected(ExpectedItems(chosen));
     std::vector<std::vector<std::string>> problems(chosen.size());
     const auto errors = RunEachContainer(chosen.size(), 4, whole, [&](std::size_t i) {
         const auto& s = chosen[i];
@@ -175,7 +185,9 @@ RunReport RunAccountVerify(const ConnectionOptions* co, const AccountVerifyOptio
         single.progress = &whole;
         std::unique_ptr<Connection> own;
         if (!o.single.offline) own = std::make_unique<Connection>(*co);
+        const auto started = std::chrono::steady_clock::now();
         const auto summary = VerifyBackup(own.get(), store, single);
+        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         r.items = summary.backupItems;
         r.problems = summary.problemCount;
         problems[i] = summary.problems;

@@ -54,7 +54,13 @@ void Progress::Add(std::int64_t items) {
 
 void Progress::AddExpected(std::int64_t items) {
     std::lock_guard<std::mutex> hold(m_lock);
-    m_expected += items;
+    if (!m_expectedKnown) m_expected += items;
+}
+
+void Progress::SetExpected(std::int64_t items) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_expected = items;
+    m_expectedKnown = true;
 }
 
 void Progress::SetContainers(int done, int total) {

@@ -28,6 +28,8 @@ public:
 
     void Add(std::int64_t items);
     void AddExpected(std::int64_t items);
+    // The whole run's expected items, known beforehand: what its parts expect is then not added.
+    void SetExpected(std::int64_t items);
     // Containers done and in all, for a run over many.
     void SetContainers(int done, int total);
     // Ends the progress line; returns the seconds since the start.
@@ -42,6 +44,7 @@ private:
     Progress* m_whole = nullptr;
     Style m_style = Style::kText;
     std::int64_t m_expected;
+    bool m_expectedKnown = false;
     std::int64_t m_done = 0;
     int m_containersDone = 0;
     int m_containers = 0;
