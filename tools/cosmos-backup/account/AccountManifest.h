@@ -54,11 +54,6 @@ struct AccountManifest {
     static std::string PathOf(const AccountDatabase& d, const AccountContainer& c) { return d.location + "/" + c.location; }
 };
 
-// `path` (segments of an account backup) below `location` (a directory or a blob URL).
-inline std::string JoinLocation(const std::string& location, const std::string& path) {
-    return location + (location.empty() || location.back() == '/' ? "" : "/") + path;
-}
-
 inline constexpr const char* kAccountManifestName = "account.json";
 inline constexpr const char* kAccountCheckpointName = "account-checkpoint.json";
 

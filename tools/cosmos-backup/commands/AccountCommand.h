@@ -44,6 +44,12 @@ struct AccountVerifyOptions {
     Progress::Style progressStyle = Progress::Style::kText;
 };
 
+// `path` (segments of an account backup) below `location` (a directory or a blob URL): how
+// messages, resume commands and chain links name a container's backup.
+inline std::string JoinLocation(const std::string& location, const std::string& path) {
+    return location + (location.empty() || location.back() == '/' ? "" : "/") + path;
+}
+
 // True when `location` holds an account backup, finished or not.
 bool IsAccountBackup(const BackupStore& store);
 
