@@ -115,6 +115,16 @@ export CLOUDSDK_LOG="$work/bridge.log" ACC_BUILD="$build" ACC_WORK="$work" ACC_H
   fi
   "${tool[@]}" verify --from acc2 >v2.out 2>v2.err && pass "verify of the account chain against the source" || fail "verify chain: $(cat v2.out; tail -2 v2.err)"
 
+  "${tool[@]}" verify --offline --from acc2 >v3.out 2>v3.err && grep -q "5 of 5 containers done, 565 items" v3.out \
+    && pass "offline verify of the account chain" || fail "offline verify: $(cat v3.out; tail -2 v3.err)"
+  # A crafted account manifest whose location leads elsewhere is refused before anything is written.
+  cp -r acc1 crafted
+  node -e "const fs = require(\"fs\"); const j = JSON.parse(fs.readFileSync(\"crafted/account.json\"));
+    j.databases[0].containers[0].location = \"../../acc2/crm\"; fs.writeFileSync(\"crafted/account.json\", JSON.stringify(j));"
+  "${tool[@]}" restore --from crafted --database-map crm=crm6 --database-map shop=shop6 >/dev/null 2>x.err
+  [[ $? == 1 ]] && grep -q "not a valid account manifest: the location of" x.err && ! cli dump --db crm6 --coll notes >/dev/null 2>&1 \
+    && pass "a crafted location in account.json is refused" || fail "crafted account manifest: $(tail -1 x.err)"
+
   # 4. For schedulers.
   "${tool[@]}" >u1.out 2>u1.err; rc=$?
   [[ $rc == 2 && $(wc -l <u1.err) == 1 ]] && pass "no command: exit 2, one line" || fail "no command: rc $rc $(cat u1.err)"

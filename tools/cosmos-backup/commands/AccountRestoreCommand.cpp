@@ -169,7 +169,7 @@ RunReport RunAccountVerify(const ConnectionOptions* co, const AccountVerifyOptio
     report.location = o.single.directory;
     report.containers.resize(chosen.size());
     Progress whole("verify", 0, o.progressStyle);
-    whole.SetExpected(ExpectedItems(chosen));
+    if (!o.single.offline) whole.SetExpected(ExpectedItems(chosen));  // offline, no item is compared
     std::vector<std::vector<std::string>> problems(chosen.size());
     const auto errors = RunEachContainer(chosen.size(), 4, whole, [&](std::size_t i) {
         const auto& s = chosen[i];
