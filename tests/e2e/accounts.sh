@@ -69,6 +69,18 @@ export CLOUDSDK_LOG="$work/bridge.log" ACC_BUILD="$build" ACC_WORK="$work" ACC_H
   [[ $(json acc1/account.json "JSON.stringify(j.databases.find(d => d.id === \"shop\").sharedThroughput.manual)") == 800 ]] \
     && pass "the database shared throughput is recorded once" || fail "shared throughput: $(json acc1/account.json "JSON.stringify(j.databases)")"
 
+  # A backup of one database killed part-way (before any account.json) and resumed from its plan.
+  "${tool[@]}" backup --database crm --out killed --page-size 20 --parallel 1 >k1.out 2>k1.err &
+  pid=$!
+  cli kill --pid $pid --items 150 --count read >/dev/null
+  if ! wait $pid && [[ -e killed/account-checkpoint.json && ! -e killed/account.json ]]; then
+    "${tool[@]}" backup --out killed --resume >k2.out 2>k2.err && "${tool[@]}" verify --from killed >k3.out 2>k3.err \
+      && grep -q "2 of 2 containers done, 320 items" k3.out && pass "a killed database backup resumed from its plan, verified" \
+      || fail "killed backup resumed: $(tail -2 k2.err) $(cat k3.out)"
+  else
+    fail "the killed backup was not cut short: $(tail -2 k1.err)"
+  fi
+
   # 2. Restore under a database map, narrowed; verify; existing targets refused.
   if "${tool[@]}" restore --from acc1 --database-map shop=shop2 --database-map crm=crm2 --include "shop/*" --include "crm/*" \
        --exclude "*/audit-*" >r1.out 2>r1.err; then
