@@ -55,6 +55,10 @@ std::vector<Selected> Select(const AccountManifest& m, const Selection& selectio
                         " --resume, or leave them out with --exclude");
     }
     if (chosen.empty()) throw ToolError("no container of the backup in " + location + " is selected");
+    std::set<std::string> targets;
+    for (const auto& c : chosen) {
+        if (!targets.insert(Target(c)).second) throw ToolError("two containers of the backup would be restored into " + Target(c));
+    }
     return chosen;
 }
 
