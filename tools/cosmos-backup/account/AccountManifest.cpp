@@ -111,6 +111,10 @@ void WriteAccountManifest(BackupStore& store, const AccountManifest& manifest, c
     writer->Commit();
 }
 
+bool ClaimAccountLocation(BackupStore& store, const AccountManifest& plan) {
+    return store.CreateExclusive(kAccountCheckpointName, ToJson(plan).dump(2) + "\n");
+}
+
 AccountManifest ReadAccountManifest(const BackupStore& store, const std::string& name) {
     const std::string where = store.Describe() + "/" + name;
     const auto files = store.List();

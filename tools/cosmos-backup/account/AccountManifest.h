@@ -60,6 +60,9 @@ inline constexpr const char* kAccountCheckpointName = "account-checkpoint.json";
 bool HasFile(const BackupStore& store, const std::string& name);
 // Writes `name` (account.json or the checkpoint) atomically and durably.
 void WriteAccountManifest(BackupStore& store, const AccountManifest& manifest, const std::string& name);
+// Writes the plan of a new run as account-checkpoint.json only when there is none (the store's
+// exclusive create); false when another run claimed the location first.
+bool ClaimAccountLocation(BackupStore& store, const AccountManifest& plan);
 // Reads and checks it as untrusted input: a regular file of at most 16 MiB, a known format,
 // every id a non-empty string of at most 255 bytes named once, every location exactly the
 // encoding of its id (so none leads out of the backup), known statuses and kinds.

@@ -182,7 +182,7 @@ private:
 }  // namespace
 
 RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, const AccountBackupOptions& o) {
-    const auto root = OpenBackupStore(o.single.directory);
+    const auto root = OpenBackupStore(o.single.directory, o.single.storage);
     RunReport report;
     report.command = "backup";
     report.location = o.single.directory;
@@ -197,7 +197,7 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, 
     } else {
         sinceLocation = o.single.since;
     }
-    if (!sinceLocation.empty()) previous = ReadAccountManifest(*OpenBackupStore(sinceLocation), kAccountManifestName);
+    if (!sinceLocation.empty()) previous = ReadAccountManifest(*OpenBackupStore(sinceLocation, o.single.storage), kAccountManifestName);
     if (!o.single.resume) {
         manifest = Plan(connection, co, o, previous ? &*previous : nullptr);
         if (!sinceLocation.empty()) manifest.since = RelativeLocation(sinceLocation, o.single.directory);
@@ -206,7 +206,11 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, 
                             (IsAccountBackup(*root) ? " (or continue the one there with: " + report.resumeCommand + ")" : ""));
         }
         root->CreateNew();
-        WriteAccountManifest(*root, manifest, kAccountCheckpointName);
+        // The plan is the run's first record and claims the location: of two runs started at
+        // once into it, one goes on.
+        if (!ClaimAccountLocation(*root, manifest)) {
+            throw ToolError(o.single.directory + " was taken by another backup started at the same time; give this backup a new location");
+        }
     }
 
     std::vector<Task> tasks;

@@ -73,7 +73,7 @@ std::string AccountRestoreResume(const AccountRestoreOptions& o) {
 }  // namespace
 
 RunReport RunAccountRestore(Connection& connection, const ConnectionOptions& co, const AccountRestoreOptions& o) {
-    const auto root = OpenBackupStore(o.single.directory);
+    const auto root = OpenBackupStore(o.single.directory, o.single.storage);
     const auto manifest = ReadAccountManifest(*root, kAccountManifestName);
     const auto chosen = Select(manifest, o.selection, o.databaseMap, o.single.directory);
     RunReport report;
@@ -165,7 +165,7 @@ std::vector<Selected> SelectForVerify(const AccountManifest& m, const AccountVer
 }  // namespace
 
 RunReport RunAccountVerify(const ConnectionOptions* co, const AccountVerifyOptions& o) {
-    const auto root = OpenBackupStore(o.single.directory);
+    const auto root = OpenBackupStore(o.single.directory, o.single.storage);
     const auto manifest = ReadAccountManifest(*root, kAccountManifestName);
     const auto chosen = SelectForVerify(manifest, o);
     RunReport report;

@@ -2,6 +2,7 @@
 
 #include "chain/ChainRecord.h"
 #include "format/BackupCheckpoint.h"
+#include "format/BackupClaim.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
 #include "storage/OpenBackupStore.h"
@@ -70,6 +71,15 @@ void PrepareLocation(BackupStore& store, const BackupOptions& options) {
         throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
     }
     store.CreateNew();
+    ClaimLocation(store, options.database, options.container);
+}
+
+void ContinuableOnFailure(const BackupOptions& options, const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const std::exception& e) {
+        throw ToolError(std::string(e.what()) + "; what was written is kept: to continue, run: " + ResumeCommand(options));
+    }
 }
 
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
@@ -88,11 +98,7 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
     read.ranges = std::move(ranges);
     read.readerSlots = options.readerSlots;
     read.progress = options.progress;
-    try {
-        return BackUpItems(connection, read, expected);
-    } catch (const ToolError& e) {
-        throw ToolError(std::string(e.what()) + "; what was read is kept: to continue, run: " + ResumeCommand(options));
-    }
+    return BackUpItems(connection, read, expected);
 }
 
 void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
@@ -119,7 +125,7 @@ BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
 }
 
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
-    const auto store = OpenBackupStore(given.directory);
+    const auto store = OpenBackupStore(given.directory, given.storage);
     return BackUpContainer(connection, connectionOptions, *store, given);
 }
 
@@ -139,16 +145,18 @@ BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& c
     BackupSummary summary;
     summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);
-    // Before any item is read, so that the next increment reads every change after it.
-    const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
-
-    BackupItems items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore);
-    manifest.createdAt = items.createdAt;
-    manifest.files = std::move(items.files);
-    for (const auto& f : manifest.files) manifest.itemCount += f.items;
-    RecordChainBase(*store, manifest, positions);
-    WriteManifest(*store, manifest);
-    RemoveBackupCheckpoints(*store);
+    BackupItems items;
+    ContinuableOnFailure(options, [&] {
+        // Before any item is read, so that the next increment reads every change after it.
+        const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
+        items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore);
+        manifest.createdAt = items.createdAt;
+        manifest.files = std::move(items.files);
+        for (const auto& f : manifest.files) manifest.itemCount += f.items;
+        RecordChainBase(*store, manifest, positions);
+        WriteManifest(*store, manifest);
+        RemoveBackupCheckpoints(*store);
+    });
 
     Summarise(connection, manifest, items, summary);
     return summary;

@@ -4,10 +4,12 @@
 #include "service/BackupRead.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "storage/OpenBackupStore.h"
 #include "support/Progress.h"
 #include "support/Semaphore.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace cosmosbackup {
@@ -24,6 +26,7 @@ struct BackupOptions {
     // Set by a run over many containers: its bound on the readers of all of them, its progress line.
     Semaphore* readerSlots = nullptr;
     Progress* progress = nullptr;
+    StoreOptions storage;  // how blob locations are reached
 };
 
 struct BackupSummary {
@@ -51,12 +54,16 @@ BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& c
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,
 // the whole definition, scripts. Returns the container's item count.
 long long Describe(Connection& connection, Manifest& manifest);
-// A new backup needs a new or empty location; a resumed one the checkpoint of an unfinished one.
+// A new backup needs a new or empty location, which it claims (BackupClaim); a resumed one the
+// checkpoint of an unfinished one.
 void PrepareLocation(BackupStore& store, const BackupOptions& options);
+// Runs the part of a backup that writes into its claimed location: any failure in it then says
+// that what was written is kept and the command that continues the backup.
+void ContinuableOnFailure(const BackupOptions& options, const std::function<void()>& work);
 // The database and container a backup is of: as given, or for a resumed one its checkpoint's.
 BackupOptions WithSource(const BackupStore& store, BackupOptions options);
 // Reads the items into per-range data files (BackUpItems) with the options' settings: the
-// container's current ranges, or `ranges` when given; a failure says how to continue.
+// container's current ranges, or `ranges` when given.
 BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
                             BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges = {});
 // The summary's figures of a written backup, its requests included.

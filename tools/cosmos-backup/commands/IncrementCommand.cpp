@@ -76,7 +76,7 @@ void DropLines(BackupStore& store, DataFile& file, const std::vector<std::int64_
 
 // The parent, which must be a link of a chain of this very container with the definition it has now.
 std::vector<ChainLink> CheckedParentChain(const BackupOptions& options, const std::string& endpoint, const Manifest& now) {
-    auto chain = LoadChain(OpenBackupStore(options.since));
+    auto chain = LoadChain(OpenBackupStore(options.since, options.storage), options.storage);
     const auto& parent = chain.back();
     if (parent.record.kind.empty()) {
         throw ToolError(options.since + " was made by a tool that recorded no change feed positions; take a full backup to start a chain");
@@ -165,7 +165,7 @@ KeySet KeepLatestVersions(BackupStore& store, Manifest& manifest) {
 
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
                                       const BackupOptions& given) {
-    const auto store = OpenBackupStore(given.directory);
+    const auto store = OpenBackupStore(given.directory, given.storage);
     return BackUpIncrement(connection, connectionOptions, *store, given);
 }
 
@@ -188,38 +188,41 @@ IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions
     const LinkReference parentLink{RelativeLocation(parent.directory, options.directory), ManifestSha256(*parent.store)};
     const LinkReference baseLink{RelativeLocation(chain.front().directory, options.directory), ManifestSha256(*chain.front().store)};
     PrepareLocation(*store, options);
-    RecordOrCheckParent(*store, parentLink.manifestSha256, options.resume);
-    const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
-
-    auto items = ReadBackupItems(connection, connectionOptions, options, *store, 0, ChangeFeedParts(parent.record.changeFeed));
-    manifest.createdAt = items.createdAt;
-    manifest.files = std::move(items.files);
-    const KeySet changed = KeepLatestVersions(*store, manifest);
-
-    // The key set after the changes were read: what is gone since then is deleted.
+    BackupItems items;
     IncrementSummary summary;
-    const KeySet live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                             options.parallelism, kKeyPageSize}, summary.keyRead);
-    const KeyChanges keys = CompareKeys(parentKeys, changed, live);
+    ContinuableOnFailure(options, [&] {
+        RecordOrCheckParent(*store, parentLink.manifestSha256, options.resume);
+        const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
 
-    ChainRecord record;
-    record.kind = ChainRecord::kIncremental;
-    record.changeFeed = PositionsReached(items.endContinuations, positions);
-    record.keys = WriteKeyFile(*store, kKeysFileName, keys.keys);
-    record.deletions = WriteKeyFile(*store, kDeletionsFileName, keys.deletions);
-    record.parent = parentLink;
-    record.base = baseLink;
-    record.length = parent.record.length + 1;
-    SetChain(manifest, record);
-    WriteManifest(*store, manifest);
-    RemoveBackupCheckpoints(*store);
+        items = ReadBackupItems(connection, connectionOptions, options, *store, 0, ChangeFeedParts(parent.record.changeFeed));
+        manifest.createdAt = items.createdAt;
+        manifest.files = std::move(items.files);
+        const KeySet changed = KeepLatestVersions(*store, manifest);
+
+        // The key set after the changes were read: what is gone since then is deleted.
+        const KeySet live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
+                                                                 options.parallelism, kKeyPageSize}, summary.keyRead);
+        const KeyChanges keys = CompareKeys(parentKeys, changed, live);
+
+        ChainRecord record;
+        record.kind = ChainRecord::kIncremental;
+        record.changeFeed = PositionsReached(items.endContinuations, positions);
+        record.keys = WriteKeyFile(*store, kKeysFileName, keys.keys);
+        record.deletions = WriteKeyFile(*store, kDeletionsFileName, keys.deletions);
+        record.parent = parentLink;
+        record.base = baseLink;
+        record.length = parent.record.length + 1;
+        SetChain(manifest, record);
+        WriteManifest(*store, manifest);
+        RemoveBackupCheckpoints(*store);
+        summary.deletions = static_cast<std::int64_t>(keys.deletions.size());
+        summary.keys = static_cast<std::int64_t>(keys.keys.size());
+        summary.chainLength = record.length;
+    });
 
     Summarise(connection, manifest, items, summary.backup);
     summary.backup.usage += summary.keyRead;
     summary.backup.countedBefore = manifest.itemCount;
-    summary.deletions = static_cast<std::int64_t>(keys.deletions.size());
-    summary.keys = static_cast<std::int64_t>(keys.keys.size());
-    summary.chainLength = record.length;
     return summary;
 }
 

@@ -139,7 +139,7 @@ ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& op
 }
 
 RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options) {
-    return RestoreBackup(connection, OpenBackupStore(options.directory), options);
+    return RestoreBackup(connection, OpenBackupStore(options.directory, options.storage), options);
 }
 
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {

@@ -5,6 +5,7 @@
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
 #include "support/Progress.h"
+#include "storage/OpenBackupStore.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,7 @@ struct RestoreOptions {
     bool noThroughput = false;
     bool resume = false;  // go on with an interrupted restore into the same target
     Progress* progress = nullptr;  // a run over many containers: its one progress line
+    StoreOptions storage;  // how blob locations are reached
 };
 
 struct RestoreSummary {

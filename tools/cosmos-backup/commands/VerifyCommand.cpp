@@ -87,7 +87,7 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
 }  // namespace
 
 VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
-    return VerifyBackup(connection, OpenBackupStore(options.directory), options);
+    return VerifyBackup(connection, OpenBackupStore(options.directory, options.storage), options);
 }
 
 VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupStore>& store, const VerifyOptions& options) {
@@ -99,7 +99,7 @@ VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupS
     std::unordered_map<std::string, std::size_t> backup;
     if (ChainOf(manifest).IsIncrement()) {
         // The state the chain describes: later versions replace earlier ones, deletions remove.
-        const auto chain = LoadChain(store);
+        const auto chain = LoadChain(store, options.storage);
         CheckChainFiles(chain);
         ReplayChain(
             chain,

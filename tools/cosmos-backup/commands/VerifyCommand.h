@@ -2,11 +2,11 @@
 
 #include "service/Connection.h"
 #include "storage/BackupStore.h"
+#include "storage/OpenBackupStore.h"
 #include "support/Progress.h"
 
-#include <memory>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +19,7 @@ struct VerifyOptions {
     bool offline = false;   // check the files only
     long long pageSize = 1000;
     Progress* progress = nullptr;  // a run over many containers: its one progress line
+    StoreOptions storage;   // how blob locations are reached
 };
 
 struct VerifySummary {

@@ -8,6 +8,7 @@
 #include "commands/VerifyCommand.h"
 #include "service/Connection.h"
 #include "storage/OpenBackupStore.h"
+#include "support/CrashReports.h"
 #include "support/Secrets.h"
 #include "support/ToolError.h"
 
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -33,7 +35,22 @@ struct GlobalOptions {
     long long maxRu = 0;           // RU/s for the whole run, 0 = no budget
     long long maxRetryWait = 120;  // seconds one request may wait for throttling to pass
     bool json = false;             // the summary as one JSON document, progress as JSON lines
+    bool allowCoreDumps = false;
 };
+
+// Everything the command line names is checked before the first request: a location refused
+// (plain http to a host that is not loopback, missing storage credentials), a proxy that is no
+// http(s) URL. Returns how blob locations are to be reached.
+StoreOptions CheckLocations(const GlobalOptions& global, const std::vector<std::string>& locations) {
+    const auto& proxy = global.connection.proxy;
+    if (!proxy.empty() && proxy.rfind("http://", 0) != 0 && proxy.rfind("https://", 0) != 0) {
+        throw ToolError("cannot use the proxy: --proxy takes an http:// or https:// URL");
+    }
+    for (const auto& location : locations) {
+        if (!location.empty()) CheckLocation(location);
+    }
+    return StoreOptions{proxy, std::chrono::seconds(global.maxRetryWait)};
+}
 
 // Exit statuses, one table for every command (the README lists it):
 //   0 done; 1 failed (for a run over many containers: one of them or more), the summary says
@@ -204,6 +221,8 @@ int main(int argc, char** argv) {
     app.add_flag("--verbose", global.verbose, "the runtime's records on standard error");
     app.add_option("--timeout-ms", global.connection.requestTimeoutMs, "timeout of one request in milliseconds")->capture_default_str();
     app.add_flag("--json", global.json, "summary as one JSON document on standard output, progress as JSON lines on standard error");
+    app.add_flag("--allow-core-dumps", global.allowCoreDumps,
+                 "let a crash leave a core file (it would hold the keys); also COSMOS_BACKUP_ALLOW_CORE_DUMPS=1");
 
     auto* listDatabases = app.add_subcommand("list-databases", "list the account's databases");
     std::string listDatabase;
@@ -278,17 +297,21 @@ int main(int argc, char** argv) {
     const auto style = global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
 
     try {
+        // Before the runtime starts, and before any secret is read.
+        if (!global.allowCoreDumps && !CoreDumpsAskedForByEnvironment()) KeepSecretsOutOfCrashReports();
+        const StoreOptions storage = CheckLocations(global, {backup.directory, backup.since, restore.directory, verify.directory});
+        backup.storage = restore.storage = verify.storage = storage;
         RouteRuntimeRecords(global);
         const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
                                      (accountBackup.allDatabases || !backup.database.empty() ||
-                                      (backup.resume && IsAccountBackup(*OpenBackupStore(backup.directory)))));
+                                      (backup.resume && IsAccountBackup(*OpenBackupStore(backup.directory, storage)))));
         const bool selecting = !accountBackup.selection.include.empty() || !accountBackup.selection.exclude.empty();
         if (backupCmd->parsed() && !manyContainers && selecting) {
             std::fprintf(stderr, "cosmos-backup: usage: --include and --exclude select among many containers: give --all-databases or --database without --container\n");
             return kUsageError;
         }
-        const bool accountRestoreRun = restoreCmd->parsed() && IsAccountBackup(*OpenBackupStore(restore.directory));
-        const bool accountVerifyRun = verifyCmd->parsed() && IsAccountBackup(*OpenBackupStore(verify.directory));
+        const bool accountRestoreRun = restoreCmd->parsed() && IsAccountBackup(*OpenBackupStore(restore.directory, storage));
+        const bool accountVerifyRun = verifyCmd->parsed() && IsAccountBackup(*OpenBackupStore(verify.directory, storage));
         if ((accountRestoreRun && (!restore.database.empty() || !restore.container.empty())) ||
             (accountVerifyRun && (!verify.database.empty() || !verify.container.empty()))) {
             std::fprintf(stderr, "cosmos-backup: usage: an account backup takes --include/--exclude and --database-map, not --database or --container\n");
