@@ -201,7 +201,8 @@ IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions
 
         // The key set after the changes were read: what is gone since then is deleted.
         const KeySet live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                                 options.parallelism, kKeyPageSize}, summary.keyRead);
+                                                                 options.parallelism, kKeyPageSize, options.readerSlots},
+                                         summary.keyRead);
         const KeyChanges keys = CompareKeys(parentKeys, changed, live);
 
         ChainRecord record;

@@ -3,8 +3,8 @@
 #include "format/BackupCheckpoint.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
-#include "support/Semaphore.h"
 #include "storage/BackupStore.h"
+#include "support/Semaphore.h"
 
 #include <atomic>
 #include <cstdint>
