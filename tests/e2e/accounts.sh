@@ -9,6 +9,7 @@
 #   - a chain across accounts: an added container gets a full backup, a deleted one is recorded
 #     as deleted (and not created by the restore), a re-created one (another _rid) a full backup,
 #     the others increments; the chain restored equals the source;
+#   - an account backup in blob storage (azurite): each container under its prefix, restored;
 #   - usage errors exit 2 with one line; --version.
 # Prints one line per case and "N passed, N failed".
 # Usage: accounts.sh BUILD_DIR
@@ -19,7 +20,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export CLOUDSDK_LOG="$work/bridge.log" ACC_BUILD="$build" ACC_WORK="$work" ACC_HERE="$here"
 
-"$here/scripted/with-scripted-server.sh" --ranges 2 -- bash -c '
+"$here/scripted/with-scripted-server.sh" --ranges 2 -- "$here/with-azurite.sh" bash -c '
   set -uo pipefail
   cd "$ACC_WORK"
   tool=("$ACC_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
@@ -137,7 +138,18 @@ export CLOUDSDK_LOG="$work/bridge.log" ACC_BUILD="$build" ACC_WORK="$work" ACC_H
   [[ $? == 1 ]] && grep -q "not a valid account manifest: the location of" x.err && ! cli dump --db crm6 --coll notes >/dev/null 2>&1 \
     && pass "a crafted location in account.json is refused" || fail "crafted account manifest: $(tail -1 x.err)"
 
-  # 4. For schedulers.
+  # 4. In blob storage: names that are no plain path segment, each container under a prefix of its own.
+  node "$ACC_HERE/blob.js" create-container backups >/dev/null || fail "creating the blob container"
+  cli seed --db "my db" --coll "a.b" --count 30 >/dev/null
+  blob_base="$STORAGE_ENDPOINT/$STORAGE_ACCOUNT/backups/acc"
+  if "${tool[@]}" backup --database "my db" --out "$blob_base" >bl1.out 2>bl1.err \
+     && "${tool[@]}" restore --from "$blob_base" --database-map "my db=blobbed" >bl2.out 2>bl2.err; then
+    same "my db" a.b blobbed
+  else
+    fail "account backup in blob storage: $(tail -2 bl1.err) $(tail -2 bl2.err)"
+  fi
+
+  # 5. For schedulers.
   "${tool[@]}" >u1.out 2>u1.err; rc=$?
   [[ $rc == 2 && $(wc -l <u1.err) == 1 ]] && pass "no command: exit 2, one line" || fail "no command: rc $rc $(cat u1.err)"
   "${tool[@]}" restore --from "$ACC_WORK/none" >u2.out 2>u2.err; rc=$?
