@@ -103,6 +103,8 @@ BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& con
     read.partitionKey = partitionKey;
     read.onPage = std::move(onPage);
     read.currentRanges = std::move(currentRanges);
+    read.readerSlots = options.readerSlots;
+    read.progress = options.progress;
     return BackUpItems(connection, read, expected);
 }
 
@@ -131,6 +133,12 @@ BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
 
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
     const auto store = OpenBackupStore(given.directory, given.storage);
+    return BackUpContainer(connection, connectionOptions, *store, given);
+}
+
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& location,
+                              const BackupOptions& given) {
+    BackupStore* const store = &location;
     const BackupOptions options = WithSource(*store, given);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),

@@ -5,6 +5,8 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/OpenBackupStore.h"
+#include "support/Progress.h"
+#include "support/Semaphore.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,6 +23,9 @@ struct BackupOptions {
     int parallelism = 4;  // ranges read at once
     bool resume = false;  // go on with the interrupted backup in `directory`
     std::string since;    // an incremental backup: the chain's last backup before this one
+    // Set by a run over many containers: its bound on the readers of all of them, its progress line.
+    Semaphore* readerSlots = nullptr;
+    Progress* progress = nullptr;
     StoreOptions storage;  // how blob locations are reached
 };
 
@@ -41,6 +46,9 @@ struct BackupSummary {
 // checkpoint per range, and a manifest written last, so that an interrupted backup has none
 // and is never taken as whole; `resume` goes on with an interrupted one.
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options);
+// The same into `store`, already opened (options.directory names it in messages and commands).
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                              const BackupOptions& options);
 
 // Shared with incremental backups (IncrementCommand.h).
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,

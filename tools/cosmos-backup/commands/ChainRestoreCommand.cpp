@@ -86,6 +86,7 @@ void RestoreIncrement(Connection& connection, const ChainLink& link, const Resto
         items.parallelism = options.parallelism;
         items.itemsPerCall = options.itemsPerCall;
         items.resume = options.resume && upserts.has_value();
+        items.progress = options.progress;
         items.resumeCommand = ResumeCommand(options, summary);
         const auto written = RestoreItemsResumably(connection, link.manifest, items);
         summary.items += written.written;

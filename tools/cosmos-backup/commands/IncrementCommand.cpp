@@ -167,6 +167,12 @@ KeySet KeepLatestVersions(BackupStore& store, Manifest& manifest) {
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
                                       const BackupOptions& given) {
     const auto store = OpenBackupStore(given.directory, given.storage);
+    return BackUpIncrement(connection, connectionOptions, *store, given);
+}
+
+IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& location,
+                                 const BackupOptions& given) {
+    BackupStore* const store = &location;
     const BackupOptions options = WithSource(*store, given);
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
@@ -196,7 +202,8 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
 
         // The key set after the changes were read: what is gone since then is deleted.
         const KeySet live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                                 options.parallelism, kKeyPageSize}, summary.keyRead);
+                                                                 options.parallelism, kKeyPageSize, options.readerSlots},
+                                         summary.keyRead);
         const KeyChanges keys = CompareKeys(parentKeys, changed, live);
 
         ChainRecord record;

@@ -29,5 +29,8 @@ KeySet KeepLatestVersions(BackupStore& store, Manifest& manifest);
 // checkpoints, as a full backup does; `resume` goes on with an interrupted one.
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
                                       const BackupOptions& options);
+// The same into `store`, already opened (options.directory names it in messages and links).
+IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                 const BackupOptions& options);
 
 }  // namespace cosmosbackup

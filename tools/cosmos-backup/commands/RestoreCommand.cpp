@@ -167,6 +167,7 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     items.itemsPerCall = options.itemsPerCall;
     items.resume = options.resume;
     items.checkWhileReading = checkWhileReading;
+    items.progress = options.progress;
     items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
                           " --container " + summary.container + " --resume";
     // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.

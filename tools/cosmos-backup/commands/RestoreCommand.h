@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Progress.h"
 #include "storage/OpenBackupStore.h"
 
 #include <cstdint>
@@ -25,6 +26,7 @@ struct RestoreOptions {
     int autoscaleMax = 0;
     bool noThroughput = false;
     bool resume = false;  // go on with an interrupted restore into the same target
+    Progress* progress = nullptr;  // a run over many containers: its one progress line
     StoreOptions storage;  // how blob locations are reached
 };
 

@@ -56,7 +56,7 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
                        "cannot open " + database + "/" + container);
     CompareDefinition(connection, manifest, database + "/" + container, summary);
     const ItemKeyMaker keys(manifest.partitionKey);
-    Progress progress("verify", manifest.itemCount);
+    Progress progress("verify", manifest.itemCount, options.progress);
     std::string continuation, next;
     std::vector<CloudSDKCppBridge::SString> page;
     bool more = true;
@@ -87,7 +87,10 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
 }  // namespace
 
 VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
-    const std::shared_ptr<BackupStore> store = OpenBackupStore(options.directory, options.storage);
+    return VerifyBackup(connection, OpenBackupStore(options.directory, options.storage), options);
+}
+
+VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupStore>& store, const VerifyOptions& options) {
     const Manifest manifest = ReadManifest(*store);
     CheckDataFiles(*store, manifest);
 

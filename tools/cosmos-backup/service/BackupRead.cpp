@@ -75,8 +75,9 @@ BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std
     settings.itemsPerFile = o.itemsPerFile;
     settings.resume = o.resume;
     settings.onPage = o.onPage;
+    settings.readerSlots = o.readerSlots;
 
-    Progress progress("backup", expected);
+    Progress progress("backup", expected, o.progress);
     BackupCheckpoint checkpoint;
     RangeReaders readers;
     if (o.resume) {
@@ -89,7 +90,7 @@ BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std
         WriteBackupCheckpoint(*o.store, checkpoint);
         readers = plan.readers.empty() ? MakeRangeReaders(settings, checkpoint.ranges, nullptr) : std::move(plan.readers);
     }
-    auto read = RunRangeReaders(readers, o.parallelism, progress);
+    auto read = RunRangeReaders(readers, o.parallelism, progress, o.readerSlots);
     BackupItems result;
     result.seconds = progress.Finish();
     result.files = std::move(read.files);

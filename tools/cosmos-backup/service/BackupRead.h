@@ -3,6 +3,8 @@
 #include "format/BackupCheckpoint.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "support/Progress.h"
+#include "support/Semaphore.h"
 
 #include <cstdint>
 #include <functional>
@@ -33,6 +35,8 @@ struct BackupItemsOptions {
     std::vector<nlohmann::json> currentRanges;
     // Sees every page of items as it is written (from the readers' threads), if set.
     std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage;
+    Semaphore* readerSlots = nullptr;  // the whole run's bound on readers, if it has one
+    Progress* progress = nullptr;      // the whole run's progress, if it has one
 };
 
 struct BackupItems {

@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Progress.h"
 
 #include <cstdint>
 #include <string>
@@ -21,6 +22,7 @@ struct RestoreItemsOptions {
     // The data files were vouched for without reading them (sizes, the storage's MD5): their
     // content is checked while they are read for writing, and a fault stops the restore there.
     bool checkWhileReading = false;
+    Progress* progress = nullptr;  // the whole run's progress, if it has one
 };
 
 struct RestoredItems {
