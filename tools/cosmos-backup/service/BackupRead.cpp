@@ -26,6 +26,7 @@ BackupCheckpoint NewCheckpoint(const BackupItemsOptions& o, std::vector<nlohmann
 struct ReadPlan {
     std::vector<nlohmann::json> parts;
     RangeReaders readers;
+    std::exception_ptr failure;  // of the first pages: thrown once the whole ranges are recorded
 };
 
 ReadPlan PlanNewRead(Connection& connection, const BackupItemsOptions& o, const RangeReadSettings& settings) {
@@ -44,6 +45,10 @@ ReadPlan PlanNewRead(Connection& connection, const BackupItemsOptions& o, const 
     if (parts.size() == plan.parts.size()) return plan;
     auto readers = MakeRangeReaders(settings, parts, nullptr);
     const auto verdict = ProbeSubRanges(readers, parts);
+    if (verdict.failure) {
+        plan.failure = verdict.failure;
+        return plan;
+    }
     switch (verdict.reads) {
         case SubRangeReads::Honoured:
             plan.parts = std::move(parts);
@@ -88,6 +93,8 @@ BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std
         auto plan = PlanNewRead(connection, o, settings);
         checkpoint = NewCheckpoint(o, std::move(plan.parts));
         WriteBackupCheckpoint(*o.store, checkpoint);
+        // A resumed backup then reads whole ranges, which is right whatever the service does.
+        if (plan.failure) std::rethrow_exception(plan.failure);
         readers = plan.readers.empty() ? MakeRangeReaders(settings, checkpoint.ranges, nullptr) : std::move(plan.readers);
     }
     auto read = RunRangeReaders(readers, o.parallelism, progress, o.readerSlots);

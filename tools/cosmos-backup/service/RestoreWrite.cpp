@@ -96,6 +96,10 @@ public:
     std::int64_t written() const { return m_written; }
     std::int64_t recorded() const { return m_progress.itemsDone; }
 
+    // Waits for the writes in flight without recording them: after a fault in the data they
+    // came from, the resumed restore writes them again from the repaired file.
+    void Drain() { m_connection.bridge().FlushCosmosDBRestore(); }
+
 private:
     void Send() {
         if (m_chunk.empty()) return;
@@ -172,6 +176,7 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
             } catch (const ToolError& e) {
                 // A fault found on the way: what was confirmed before it stays recorded.
                 if (std::string(e.what()).find(o.resumeCommand) != std::string::npos) throw;
+                writer.Drain();
                 throw ToolError(std::string(e.what()) + "; the restore stopped there with " + std::to_string(writer.recorded()) +
                                 " items recorded as written; once the backup is repaired, continue with: " + o.resumeCommand);
             }

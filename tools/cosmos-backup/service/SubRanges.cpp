@@ -41,8 +41,14 @@ void ReadFirstPages(RangeReader& a, RangeReader& b, SubRangeVerdict& verdict) {
                 r->ReadFirstPage();
             } catch (const std::exception& e) {
                 std::lock_guard<std::mutex> hold(failureLock);
-                verdict.reads = SubRangeReads::Refused;
-                verdict.reason = e.what();
+                // The service refuses a read it cannot serve with 400; anything else is a
+                // failure of its own, which must not pass for a refusal.
+                if (std::string(e.what()).find(" failed: 400") != std::string::npos) {
+                    verdict.reads = SubRangeReads::Refused;
+                    verdict.reason = e.what();
+                } else if (!verdict.failure) {
+                    verdict.failure = std::current_exception();
+                }
             }
         });
     }
@@ -59,7 +65,7 @@ SubRangeVerdict ProbeSubRanges(RangeReaders& readers, const std::vector<nlohmann
     for (std::size_t i = 0; i + 1 < readers.size(); ++i) {
         if (parts[i].value("id", std::string()) != parts[i + 1].value("id", std::string())) continue;
         ReadFirstPages(*readers[i], *readers[i + 1], verdict);
-        if (verdict.reads == SubRangeReads::Refused) return verdict;
+        if (verdict.failure || verdict.reads == SubRangeReads::Refused) return verdict;
         const auto first = readers[i]->FirstPageItems();
         const auto second = readers[i + 1]->FirstPageItems();
         const std::set<std::string> seen(first.begin(), first.end());

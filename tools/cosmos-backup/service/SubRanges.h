@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,9 @@ enum class SubRangeReads {
 
 struct SubRangeVerdict {
     SubRangeReads reads = SubRangeReads::Unconfirmed;
-    std::string reason;  // for Refused: the failure
+    std::string reason;  // for Refused: the service's 400
+    // A failure that says nothing about sub-ranges (no connection, 403, ...): the read fails.
+    std::exception_ptr failure;
 };
 
 // Reads the first pages of neighbouring parts of a range, a pair at a time (each reader keeps
