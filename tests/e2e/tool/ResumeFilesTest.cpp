@@ -26,6 +26,11 @@ BackupCheckpoint SampleCheckpoint() {
     c.createdAt = "2026-12-08T00:00:00Z";
     c.pageSize = 100;
     c.itemsPerFile = 500;
+    c.parallelism = 2;
+    c.kind = BackupCheckpoint::kIncremental;
+    c.parentPath = "../full";
+    c.parentManifestSha256 = std::string(64, 'a');
+    c.positions = {{"at", "2026-12-08T00:00:00Z"}, {"ranges", nlohmann::json::array()}};
     c.ranges = {{{"id", "0"}, {"minInclusive", ""}, {"maxExclusive", "7F"}},
                 {{"id", "1"}, {"minInclusive", "7F"}, {"maxExclusive", "FF"}}};
     return c;
@@ -39,6 +44,12 @@ TEST(BackupCheckpoint, RoundTripsAndRefusesAnotherSource) {
     const auto read = ReadBackupCheckpoint(*OpenBackupStore(dir.path()));
     EXPECT_EQ(read.ranges, SampleCheckpoint().ranges);
     EXPECT_EQ(read.createdAt, "2026-12-08T00:00:00Z");
+    // What the backup is, so that a resume given fewer options is still the same backup.
+    EXPECT_TRUE(read.IsIncrement());
+    EXPECT_EQ(read.parentPath, "../full");
+    EXPECT_EQ(read.parentManifestSha256, SampleCheckpoint().parentManifestSha256);
+    EXPECT_EQ(read.positions, SampleCheckpoint().positions);
+    EXPECT_EQ(read.parallelism, 2);
     EXPECT_NO_THROW(CheckSameSource(read, "https://a.example/", "shop", "orders"));
     EXPECT_THROW(CheckSameSource(read, "https://a.example/", "shop", "invoices"), ToolError);
     EXPECT_THROW(CheckSameSource(read, "https://b.example/", "shop", "orders"), ToolError);
@@ -87,6 +98,8 @@ TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
     p.itemsInFile = 120;
     p.itemsDone = 2120;
     p.sessionToken = "0:-1#12,3:-1#40";
+    p.endpoint = "https://a.example/";
+    p.autoscaleMax = 4000;
     WriteRestoreProgress(*OpenBackupStore(dir.path()), p);
     const auto read = ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/c");
     ASSERT_TRUE(read.has_value());
@@ -95,6 +108,8 @@ TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
     EXPECT_EQ(read->itemsDone, 2120);
     EXPECT_EQ(read->sessionToken, p.sessionToken);
     EXPECT_FALSE(read->finished);
+    EXPECT_EQ(read->endpoint, p.endpoint) << "a resume against another account must be told apart";
+    EXPECT_EQ(read->autoscaleMax, 4000);
     EXPECT_FALSE(ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/other").has_value()) << "each target has its own record";
 
     for (const auto& entry : fs::directory_iterator(dir.path())) WriteFileDurably(entry.path().string(), "{\"target\":");

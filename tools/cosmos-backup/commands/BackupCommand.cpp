@@ -4,7 +4,7 @@
 #include "format/BackupCheckpoint.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
-#include "storage/OpenBackupStore.h"
+#include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"
 
@@ -47,56 +47,110 @@ long long Describe(Connection& connection, Manifest& manifest) {
     return j.value("itemCount", 0LL);
 }
 
+std::string ResumeCommand(const BackupOptions& options) {
+    return options.rerun.With({"backup", "--out", options.directory, "--resume"});
+}
+
 namespace {
 
-std::string ResumeCommand(const BackupOptions& options) {
-    return "cosmos-backup backup --database " + options.database + " --container " + options.container + " --out " +
-           options.directory + (options.since.empty() ? "" : " --since " + options.since) + " --resume";
+bool Holds(const std::vector<StoredFile>& listed, const std::string& name) {
+    for (const auto& file : listed) {
+        if (file.name == name) return true;
+    }
+    return false;
+}
+
+// A resumed backup is the recorded one: given options may repeat the record, never contradict it.
+void TakeRecordedSettings(const BackupCheckpoint& record, const std::string& endpoint, BackupOptions& options) {
+    const auto refuse = [&](const std::string& what) {
+        throw ToolError("the interrupted backup in " + options.directory + " " + what + "; to continue it, run: " +
+                        ResumeCommand(options));
+    };
+    if (!options.database.empty() && options.database != record.database) refuse("is of database " + record.database);
+    if (!options.container.empty() && options.container != record.container) refuse("is of container " + record.container);
+    CheckSameSource(record, endpoint, record.database, record.container);
+    if (options.pageSize != 0 && options.pageSize != record.pageSize) refuse("reads pages of " + std::to_string(record.pageSize) + " items");
+    if (options.itemsPerFile != 0 && options.itemsPerFile != record.itemsPerFile) {
+        refuse("seals files of " + std::to_string(record.itemsPerFile) + " items");
+    }
+    if (!record.IsIncrement() && !options.since.empty()) refuse("is a full backup, not an increment");
+    options.database = record.database;
+    options.container = record.container;
+    options.pageSize = record.pageSize;
+    options.itemsPerFile = record.itemsPerFile;
+    if (options.parallelism == 0) options.parallelism = record.parallelism;
 }
 
 }  // namespace
 
-void PrepareLocation(BackupStore& store, const BackupOptions& options) {
-    bool complete = false;
-    for (const auto& file : store.List()) complete = complete || file.name == kManifestName;
-    if (options.resume) {
-        if (complete) throw ToolError(options.directory + " holds a complete backup; there is nothing to resume");
-        if (!HasBackupCheckpoint(store)) {
-            throw ToolError(options.directory + " holds no interrupted backup; run the backup without --resume");
+BackupStart StartBackup(BackupStore& store, const BackupOptions& given, const std::string& endpoint) {
+    BackupStart start{given, std::nullopt, false};
+    auto& options = start.options;
+    const auto listed = store.List();
+    if (Holds(listed, kManifestName)) {
+        if (!given.resume) throw ToolError(given.directory + " holds a complete backup; give a new location for the backup");
+        const Manifest manifest = ReadManifest(store);
+        options.database = manifest.sourceDatabase;
+        options.container = manifest.sourceContainer;
+        start.complete = true;
+        return start;
+    }
+    if (HasBackupCheckpoint(listed)) {
+        if (!given.resume) {
+            throw ToolError(given.directory + " holds an interrupted backup; to continue it, run: " + ResumeCommand(given));
         }
-        return;
+        start.recorded = ReadBackupCheckpoint(store);
+        TakeRecordedSettings(*start.recorded, endpoint, options);
+        return start;
     }
-    if (!complete && HasBackupCheckpoint(store)) {
-        throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
-    }
+    // Nothing recorded: a new backup, also when --resume was given.
+    options.resume = false;
+    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
+    if (options.pageSize == 0) options.pageSize = kDefaultPageSize;
+    if (options.itemsPerFile == 0) options.itemsPerFile = kDefaultItemsPerFile;
+    if (options.parallelism == 0) options.parallelism = kDefaultParallelism;
+    return start;
+}
+
+void ClaimLocation(BackupStore& store) {
+    const auto listed = store.List();
+    bool onlyUnfinished = !listed.empty();
+    for (const auto& file : listed) onlyUnfinished = onlyUnfinished && IsUnfinishedWrite(file);
+    // A backup killed before its first record left at most a file cut off by the kill.
+    if (onlyUnfinished) RemoveUnfinishedWrites(store);
     store.CreateNew();
 }
 
-BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
-                            BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges) {
+BackupCheckpoint NewBackupRecord(const BackupOptions& options, const std::string& endpoint) {
+    BackupCheckpoint record;
+    record.endpoint = endpoint;
+    record.database = options.database;
+    record.container = options.container;
+    record.createdAt = UtcNow();
+    record.pageSize = options.pageSize;
+    record.itemsPerFile = options.itemsPerFile;
+    record.parallelism = options.parallelism;
+    return record;
+}
+
+BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
+                            const BackupCheckpoint& record, std::int64_t expected) {
     BackupItemsOptions read;
     read.connection = connectionOptions;
-    read.endpoint = connectionOptions.endpoint;
-    read.database = options.database;
-    read.container = options.container;
     read.store = &store;
-    read.createdAt = UtcNow();
-    read.pageSize = options.pageSize;
-    read.itemsPerFile = options.itemsPerFile;
+    read.checkpoint = record;
     read.parallelism = options.parallelism;
-    read.resume = options.resume;
-    read.ranges = std::move(ranges);
     try {
-        return BackUpItems(connection, read, expected);
+        return BackUpItems(read, expected);
     } catch (const ToolError& e) {
-        throw ToolError(std::string(e.what()) + "; what was read is kept: to continue, run: " + ResumeCommand(options));
+        throw ToolError(std::string(e.what()) + "; what was read is kept; to continue, run: " + ResumeCommand(options));
     }
 }
 
-void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
-    summary.seconds = items.seconds;
-    summary.usage = items.usage;
-    summary.usage += ReadUsage(connection);
+namespace {
+
+// The figures the manifest gives.
+void SummariseManifest(const Manifest& manifest, BackupSummary& summary) {
     summary.items = manifest.itemCount;
     summary.layout = manifest.throughput;
     summary.scripts = manifest.scriptCount;
@@ -105,25 +159,33 @@ void Summarise(Connection& connection, const Manifest& manifest, const BackupIte
     summary.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
 }
 
-// The database and container a backup is of: as given, or for a resumed one its checkpoint's.
-BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
-    if (options.resume && HasBackupCheckpoint(store)) {
-        const auto checkpoint = ReadBackupCheckpoint(store);
-        if (options.database.empty()) options.database = checkpoint.database;
-        if (options.container.empty()) options.container = checkpoint.container;
-    }
-    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
-    return options;
+}  // namespace
+
+void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
+    summary.seconds = items.seconds;
+    summary.usage = items.usage;
+    summary.usage += ReadUsage(connection);
+    SummariseManifest(manifest, summary);
 }
 
-BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
-    const auto store = OpenBackupStore(given.directory);
-    const BackupOptions options = WithSource(*store, given);
+BackupSummary CompletedBackup(BackupStore& store) {
+    // Killed after its manifest was in place: what is left of its checkpoints goes now.
+    RemoveBackupCheckpoints(store);
+    RemoveUnfinishedWrites(store);
+    const Manifest manifest = ReadManifest(store);
+    BackupSummary summary;
+    SummariseManifest(manifest, summary);
+    summary.countedBefore = summary.items;
+    summary.alreadyComplete = true;
+    return summary;
+}
+
+BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                        const BackupStart& start) {
+    const BackupOptions& options = start.options;
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
-    PrepareLocation(*store, options);
-
     Manifest manifest;
     manifest.sourceEndpoint = connectionOptions.endpoint;
     manifest.sourceDatabase = options.database;
@@ -131,16 +193,27 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     BackupSummary summary;
     summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);
-    // Before any item is read, so that the next increment reads every change after it.
-    const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
 
-    BackupItems items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore);
+    BackupCheckpoint record;
+    if (start.recorded) {
+        record = *start.recorded;
+    } else {
+        ClaimLocation(store);
+        record = NewBackupRecord(options, connectionOptions.endpoint);
+        // Before any item is read, so that the next increment reads every change after it.
+        record.positions = PositionsJson(ReadChangeFeedPositions(connection));
+        record.ranges = connection.PartitionKeyRanges();
+        WriteBackupCheckpoint(store, record);
+    }
+
+    BackupItems items = ReadBackupItems(connectionOptions, options, store, record, summary.countedBefore);
     manifest.createdAt = items.createdAt;
     manifest.files = std::move(items.files);
     for (const auto& f : manifest.files) manifest.itemCount += f.items;
-    RecordChainBase(*store, manifest, positions);
-    WriteManifest(*store, manifest);
-    RemoveBackupCheckpoints(*store);
+    RecordChainBase(store, manifest, PositionsOf(record.positions));
+    WriteManifest(store, manifest);
+    RemoveBackupCheckpoints(store);
+    RemoveUnfinishedWrites(store);
 
     Summarise(connection, manifest, items, summary);
     return summary;

@@ -3,6 +3,7 @@
 #include "chain/ChainRecord.h"
 #include "commands/ChainRestoreCommand.h"
 #include "format/DataFiles.h"
+#include "format/RestoreProgress.h"
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
@@ -138,6 +139,31 @@ ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& op
     return layout;
 }
 
+std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container) {
+    return options.rerun.With({"restore", "--from", options.directory, "--database", database, "--container", container, "--resume"});
+}
+
+namespace {
+
+// A resumed restore creates the target (when it was killed before) as it was begun: options given
+// again may repeat the recorded throughput, not contradict it.
+RestoreOptions WithRecordedThroughput(const RestoreOptions& options, const RestoreProgress& recorded, const std::string& resumeCommand) {
+    const bool given = options.throughput > 0 || options.autoscaleMax > 0 || options.noThroughput;
+    if (given && (options.throughput != recorded.throughput || options.autoscaleMax != recorded.autoscaleMax ||
+                  options.noThroughput != recorded.noThroughput)) {
+        throw ToolError("the interrupted restore into " + recorded.target + " was begun with other throughput options; to continue it, run: " +
+                        resumeCommand);
+    }
+    RestoreOptions create = options;
+    create.throughput = recorded.throughput;
+    create.autoscaleMax = recorded.autoscaleMax;
+    create.noThroughput = recorded.noThroughput;
+    create.intoExisting = true;  // it goes on in the container it made
+    return create;
+}
+
+}  // namespace
+
 RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options) {
     return RestoreBackup(connection, OpenBackupStore(options.directory), options);
 }
@@ -154,22 +180,27 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     summary.container = options.container.empty() ? manifest.sourceContainer : options.container;
     RestoreItemsOptions items;
     items.store = store.get();
+    items.endpoint = options.endpoint;
     items.database = summary.database;
     items.container = summary.container;
     items.parallelism = options.parallelism;
     items.itemsPerCall = options.itemsPerCall;
     items.resume = options.resume;
-    items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
-                          " --container " + summary.container + " --resume";
     // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
-    if (!options.resume && !options.intoExisting) RefuseInterruptedTarget(manifest, items);
-    RestoreOptions create = options;
-    create.intoExisting = options.intoExisting || options.resume;  // a resumed restore goes on in the container it made
+    items.intoExisting = options.intoExisting;
+    items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, summary.database, summary.container)
+                                                        : options.resumeCommand;
+    items.throughput = options.throughput;
+    items.autoscaleMax = options.autoscaleMax;
+    items.noThroughput = options.noThroughput;
+    // Recorded before the target is created, so that a restore killed right after creating it resumes.
+    const RestoreStart start = BeginRestore(manifest, items);
+    const RestoreOptions create = start.resumed ? WithRecordedThroughput(options, start.progress, items.resumeCommand) : options;
     summary.layout = CreateTarget(connection, manifest, create, summary);
 
     auto& bridge = connection.bridge();
     const std::string target = summary.database + "/" + summary.container;
-    const auto restored = RestoreItemsResumably(connection, manifest, items);
+    const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
     summary.items = restored.written - restored.failed;
     summary.skipped = restored.skipped;
     summary.failed = restored.failed;

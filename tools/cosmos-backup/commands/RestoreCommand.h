@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/RerunCommand.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,7 @@ namespace cosmosbackup {
 
 struct RestoreOptions {
     std::string directory;
+    std::string endpoint;   // the account restored into
     std::string database;   // "" for the backup's source database
     std::string container;  // "" for the backup's source container
     int parallelism = 16;
@@ -24,7 +26,12 @@ struct RestoreOptions {
     int autoscaleMax = 0;
     bool noThroughput = false;
     bool resume = false;  // go on with an interrupted restore into the same target
+    RerunCommand rerun;   // how this run was started, for the command that continues it
+    std::string resumeCommand;  // "" = RestoreResumeCommand's; a chain's restore of its base gives the chain's
 };
+
+// The command that continues a restore of options.directory into database/container, as one line.
+std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container);
 
 struct RestoreSummary {
     std::string database;

@@ -6,6 +6,7 @@
 #include "commands/VerifyCommand.h"
 #include "service/Connection.h"
 #include "storage/OpenBackupStore.h"
+#include "support/RerunCommand.h"
 #include "support/Secrets.h"
 #include "support/ToolError.h"
 
@@ -15,6 +16,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 using namespace cosmosbackup;
 
@@ -64,6 +68,11 @@ void PrintList(const std::vector<std::string>& names) {
 }
 
 void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
+    if (s.alreadyComplete) {
+        std::printf("backup of %s in %s is complete: %lld items, %d data files; nothing to resume\n", s.source.c_str(),
+                    o.directory.c_str(), static_cast<long long>(s.items), s.files);
+        return;
+    }
     std::printf("backup of %s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s); throughput: %s -> %s\n",
                 s.source.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
                 static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
@@ -109,6 +118,36 @@ int PrintVerify(const VerifySummary& s, bool offline) {
     return s.problemCount == 0 ? 0 : 2;
 }
 
+// The program and the global options as given (everything before the command's name), for the
+// command that continues an interrupted run.
+std::vector<std::string> GlobalPrefix(int argc, char** argv, const std::string& command) {
+    static const std::set<std::string> kTakesValue = {"--endpoint", "--key-env", "--key-file", "--proxy", "--log", "--timeout-ms"};
+    std::vector<std::string> prefix{argv[0]};
+    for (int i = 1; i < argc && command != argv[i]; ++i) {
+        prefix.push_back(argv[i]);
+        if (kTakesValue.count(argv[i]) > 0 && i + 1 < argc) prefix.push_back(argv[++i]);
+    }
+    return prefix;
+}
+
+// The pacing options this run was given (they do not change what a run produces).
+std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
+    std::vector<std::string> pacing;
+    if (parallelism > 0) pacing.insert(pacing.end(), {"--parallel", std::to_string(parallelism)});
+    if (global.maxRu > 0) pacing.insert(pacing.end(), {"--max-ru", std::to_string(global.maxRu)});
+    if (global.maxRetryWait != 120) pacing.insert(pacing.end(), {"--max-retry-wait", std::to_string(global.maxRetryWait)});
+    return pacing;
+}
+
+// A backup or an increment: a resumed one is what its location's record says.
+void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
+    const auto store = OpenBackupStore(given.directory);
+    const BackupStart start = StartBackup(*store, given, connectionOptions.endpoint);
+    if (start.complete) PrintBackup(CompletedBackup(*store), start.options);
+    else if (start.IsIncrement()) PrintIncrement(RunIncrementalBackup(connection, connectionOptions, *store, start), start.options);
+    else PrintBackup(RunBackup(connection, connectionOptions, *store, start), start.options);
+}
+
 // A backup location: an existing directory, or a blob URL (checked when it is opened).
 const CLI::Validator kExistingLocation(
     [](std::string& location) { return IsRemoteLocation(location) ? std::string() : CLI::ExistingDirectory(location); },
@@ -143,10 +182,11 @@ int main(int argc, char** argv) {
     backupCmd->add_option("--database", backup.database);
     backupCmd->add_option("--container", backup.container);
     backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL")->required();
-    backupCmd->add_option("--page-size", backup.pageSize, "items per read")->check(CLI::Range(1, 100000))->capture_default_str();
-    backupCmd->add_option("--items-per-file", backup.itemsPerFile)->check(CLI::Range(1, 100000000))->capture_default_str();
-    backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once")->check(CLI::Range(1, 64))->capture_default_str();
-    backupCmd->add_flag("--resume", backup.resume, "go on with the interrupted backup in --out");
+    backupCmd->add_option("--page-size", backup.pageSize, "items per read (default 1000)")->check(CLI::Range(1, 100000));
+    backupCmd->add_option("--items-per-file", backup.itemsPerFile, "items per data file (default 100000)")->check(CLI::Range(1, 100000000));
+    backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once (default 4)")->check(CLI::Range(1, 64));
+    backupCmd->add_flag("--resume", backup.resume,
+                        "go on with the interrupted backup in --out as it was begun (a new one when nothing was recorded yet)");
     backupCmd->add_option("--since", backup.since, "an incremental backup since this backup, the chain's last (directory or blob storage URL)")
         ->check(kExistingLocation);
     AddThrottlingOptions(backupCmd, global);
@@ -176,6 +216,10 @@ int main(int argc, char** argv) {
     verifyCmd->add_flag("--offline", verify.offline, "check the files only");
 
     CLI11_PARSE(app, argc, argv);
+    backup.rerun = RerunCommand(GlobalPrefix(argc, argv, "backup"), Pacing(global, backup.parallelism));
+    restore.rerun = RerunCommand(GlobalPrefix(argc, argv, "restore"), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0));
+    restore.endpoint = global.connection.endpoint;
+    verify.endpoint = global.connection.endpoint;
 
     try {
         RouteRuntimeRecords(global);
@@ -185,8 +229,7 @@ int main(int argc, char** argv) {
         auto connection = Connect(global);
         if (listDatabases->parsed()) PrintList(connection->Databases());
         else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase));
-        else if (backupCmd->parsed() && !backup.since.empty()) PrintIncrement(RunIncrementalBackup(*connection, global.connection, backup), backup);
-        else if (backupCmd->parsed()) PrintBackup(RunBackup(*connection, global.connection, backup), backup);
+        else if (backupCmd->parsed()) RunBackupCommand(*connection, global.connection, backup);
         else if (restoreCmd->parsed()) return PrintRestore(RunRestore(*connection, restore));
         else if (verifyCmd->parsed()) return PrintVerify(RunVerify(connection.get(), verify), false);
         return 0;

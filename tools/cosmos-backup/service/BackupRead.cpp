@@ -5,37 +5,16 @@
 #include "support/ToolError.h"
 
 namespace cosmosbackup {
-namespace {
 
-BackupCheckpoint StartOrResume(Connection& connection, const BackupItemsOptions& o) {
-    if (o.resume) {
-        auto checkpoint = ReadBackupCheckpoint(*o.store);
-        CheckSameSource(checkpoint, o.endpoint, o.database, o.container);
-        return checkpoint;
-    }
-    BackupCheckpoint checkpoint;
-    checkpoint.endpoint = o.endpoint;
-    checkpoint.database = o.database;
-    checkpoint.container = o.container;
-    checkpoint.createdAt = o.createdAt;
-    checkpoint.pageSize = o.pageSize;
-    checkpoint.itemsPerFile = o.itemsPerFile;
-    checkpoint.ranges = o.ranges.empty() ? connection.PartitionKeyRanges() : o.ranges;
-    WriteBackupCheckpoint(*o.store, checkpoint);
-    return checkpoint;
-}
-
-}  // namespace
-
-BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std::int64_t expected) {
-    const auto checkpoint = StartOrResume(connection, o);
+BackupItems BackUpItems(const BackupItemsOptions& o, std::int64_t expected) {
+    const auto& checkpoint = o.checkpoint;
     RangeReadSettings settings;
     settings.connection = o.connection;
-    settings.database = o.database;
-    settings.container = o.container;
+    settings.database = checkpoint.database;
+    settings.container = checkpoint.container;
     settings.store = o.store;
-    settings.pageSize = o.pageSize;
-    settings.itemsPerFile = o.itemsPerFile;
+    settings.pageSize = checkpoint.pageSize;
+    settings.itemsPerFile = checkpoint.itemsPerFile;
 
     Progress progress("backup", expected);
     auto read = ReadRangesInParallel(settings, checkpoint.ranges, o.parallelism, progress);

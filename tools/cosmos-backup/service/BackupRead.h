@@ -12,18 +12,11 @@ namespace cosmosbackup {
 
 struct BackupItemsOptions {
     ConnectionOptions connection;  // for the readers' own bridge objects
-    std::string endpoint;
-    std::string database;
-    std::string container;
     BackupStore* store = nullptr;  // where the data files and checkpoints go
-    std::string createdAt;  // of a new backup
-    long long pageSize = 1000;
-    std::int64_t itemsPerFile = 100000;
+    // The backup's first record (already durable): source, settings, and the ranges to read
+    // (a container's key ranges, or an increment's change feed parts).
+    BackupCheckpoint checkpoint;
     int parallelism = 4;
-    bool resume = false;
-    // What a new backup reads instead of the container's current ranges: an increment's
-    // change feed parts (ranges with the wrapper's "read":"changes" members).
-    std::vector<nlohmann::json> ranges;
 };
 
 struct BackupItems {
@@ -33,10 +26,9 @@ struct BackupItems {
     double seconds = 0;
 };
 
-// Reads every item of the open container into per-range data files, `parallelism` ranges at
-// a time, with a checkpoint per range. A new backup records its ranges (as the container has
-// them now) in checkpoint.json first; a resumed one takes them from there, after checking
-// that the checkpoint is of the same container. `expected` is for the progress line.
-BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& options, std::int64_t expected);
+// Reads every item of the recorded ranges into per-range data files, `parallelism` ranges at
+// a time, with a checkpoint per range: ranges an earlier run finished are kept, the others go on
+// from their last sealed file. `expected` is for the progress line.
+BackupItems BackUpItems(const BackupItemsOptions& options, std::int64_t expected);
 
 }  // namespace cosmosbackup

@@ -1,7 +1,7 @@
 #include "storage/DirectoryStore.h"
 
 #include "storage/LocalFile.h"
-#include "storage/LocalFile.h"
+#include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
 
 #include <dirent.h>
@@ -44,7 +44,7 @@ public:
     DirectoryFileWriter(std::string directory, std::string path)
         : m_directory(std::move(directory)),
           m_path(std::move(path)),
-          m_temporary(m_path + ".partial"),
+          m_temporary(m_path + kUnfinishedWriteSuffix),
           m_fd(::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR)) {
         if (m_fd.get() < 0) throw ToolError("cannot create " + m_temporary + ": " + Why());
     }
