@@ -122,6 +122,24 @@ export CLOUDSDK_LOG="$work/bridge.log" KILL_BUILD="$build" KILL_WORK="$work" KIL
   kill_anywhere "chain restore" "${tool[@]}" restore --from inc --database r2 --container src --parallel 4
   same "the killed chain restore equals the source" r2
 
+  # A location holding only what a kill before the first record leaves is taken as empty.
+  mkdir started && : >started/checkpoint.json.partial
+  "${tool[@]}" backup --database d --container src --out started --resume >started.out 2>started.err \
+    && [[ -e started/manifest.json && ! -e started/checkpoint.json.partial ]] && pass "an unfinished start is taken as empty" \
+    || fail "unfinished start: $(tail -1 started.err)"
+  # A restore recorded into one account is not resumed against another.
+  "${tool[@]}" restore --from full --database r3 --container src >r3.out 2>&1 &
+  pid=$!
+  cli kill --pid $pid --items 300 --count written >/dev/null
+  wait $pid
+  other=${COSMOS_ENDPOINT/127.0.0.1/localhost}
+  if COSMOS_ENDPOINT=$other "${tool[@]}" restore --from full --database r3 --container src --resume >other.out 2>other.err; then
+    fail "a restore was resumed against another account"
+  else
+    grep -q "was into the account at $COSMOS_ENDPOINT" other.err && pass "a resume against another account is refused" \
+      || fail "resume against another account: $(tail -1 other.err)"
+  fi
+
   leftovers=$(ls full inc | grep -E "checkpoint|partial" | head -3)
   [[ -z $leftovers ]] && pass "no checkpoint or unfinished file is left behind" || fail "left behind: $leftovers"
   echo "$passed passed, $failed failed"
