@@ -140,6 +140,14 @@ export CLOUDSDK_LOG="$work/bridge.log" KILL_BUILD="$build" KILL_WORK="$work" KIL
       || fail "resume against another account: $(tail -1 other.err)"
   fi
 
+  # A restore refused because its target existed leaves nothing that --resume would write into.
+  "${tool[@]}" restore --from full --database d --container src >exists.out 2>&1
+  if "${tool[@]}" restore --from full --database d --container src --resume >exists.out 2>exists.err; then
+    fail "a resume wrote into a container that existed before the restore"
+  else
+    grep -q "it exists" exists.err && pass "a refused restore leaves nothing to resume" || fail "resume after a refusal: $(tail -1 exists.err)"
+  fi
+
   leftovers=$(ls full inc | grep -E "checkpoint|partial" | head -3)
   [[ -z $leftovers ]] && pass "no checkpoint or unfinished file is left behind" || fail "left behind: $leftovers"
   echo "$passed passed, $failed failed"

@@ -138,6 +138,10 @@ std::string ParentLocation(const BackupStart& start) {
 
 void KeepLatestVersions(BackupStore& store, Manifest& manifest) {
     if (auto recorded = ReadLatestFiles(store)) {
+        // Killed after the switch: the files it replaced that are still there go now.
+        for (const auto& f : manifest.files) {
+            if (std::none_of(recorded->begin(), recorded->end(), [&](const DataFile& r) { return r.name == f.name; })) store.Remove(f.name);
+        }
         manifest.files = std::move(*recorded);
     } else {
         const auto superseded = SupersededLines(store, manifest);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace cosmosbackup {
@@ -41,6 +42,8 @@ void RequireCreated(Connection& connection, bool ok, const std::string& what) {
 }
 
 bool ContainerExists(Connection& connection, const std::string& database, const std::string& container) {
+    const auto databases = connection.Databases();
+    if (std::find(databases.begin(), databases.end(), database) == databases.end()) return false;
     const auto names = connection.Containers(database);
     return std::find(names.begin(), names.end(), container) != names.end();
 }
@@ -88,20 +91,22 @@ void CheckExisting(const Manifest& manifest, const TargetState& state, const std
     }
 }
 
+// `beforeCreating` runs once the target may be created (it is new, or may be written into).
 ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
-                              const RestoreSummary& target) {
+                              const RestoreSummary& target, const std::function<void()>& beforeCreating) {
     auto& bridge = connection.bridge();
     const ThroughputLayout layout = TargetLayout(manifest, options);
     const bool shared = layout.scope == ThroughputLayout::kShared;
-    RequireCreated(connection,
-                   bridge.CreateCosmosDBDatabase("", target.database, false, "", shared ? layout.manual : 0,
-                                                 shared ? layout.autoscaleMax : 0, false),
-                   "cannot create database " + target.database);
     const std::string name = target.database + "/" + target.container;
     const bool existed = ContainerExists(connection, target.database, target.container);
     if (existed && !options.intoExisting) {
         throw ToolError("cannot create container " + name + ": it exists (use --into-existing to restore into an existing one)");
     }
+    beforeCreating();
+    RequireCreated(connection,
+                   bridge.CreateCosmosDBDatabase("", target.database, false, "", shared ? layout.manual : 0,
+                                                 shared ? layout.autoscaleMax : 0, false),
+                   "cannot create database " + target.database);
     CloudSDKCppBridge::CosmosDBThroughput throughput{};
     // The wrapper takes an autoscale maximum as a negative throughput.
     if (layout.scope == ThroughputLayout::kOwn) throughput.nValue1 = layout.autoscaleMax > 0 ? -layout.autoscaleMax : layout.manual;
@@ -196,7 +201,9 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     // Recorded before the target is created, so that a restore killed right after creating it resumes.
     const RestoreStart start = BeginRestore(manifest, items);
     const RestoreOptions create = start.resumed ? WithRecordedThroughput(options, start.progress, items.resumeCommand) : options;
-    summary.layout = CreateTarget(connection, manifest, create, summary);
+    summary.layout = CreateTarget(connection, manifest, create, summary, [&] {
+        if (!start.resumed) RecordBeginning(*store, start.progress);
+    });
 
     auto& bridge = connection.bridge();
     const std::string target = summary.database + "/" + summary.container;

@@ -136,12 +136,15 @@ RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& o
     fresh.throughput = o.throughput;
     fresh.autoscaleMax = o.autoscaleMax;
     fresh.noThroughput = o.noThroughput;
+    return start;
+}
+
+void RecordBeginning(BackupStore& store, const RestoreProgress& start) {
     // A location that cannot take the record (read-only media) is noted when the items are written.
     try {
-        WriteRestoreProgress(*o.store, fresh);
+        WriteRestoreProgress(store, start);
     } catch (const ToolError&) {
     }
-    return start;
 }
 
 std::string RecordedSessionToken(const BackupStore& store, const std::string& endpoint, const std::string& database,

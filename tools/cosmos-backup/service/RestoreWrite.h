@@ -31,14 +31,16 @@ struct RestoreItemsOptions {
 // the interrupted restore of this backup into that target, refused when it was into another
 // account or of another backup; where nothing was recorded, the start. Without: the start,
 // refused where a restore of this backup into the target was interrupted (unless intoExisting).
-// The beginning is recorded durably before anything is created or written, so that a restore
-// killed at any point after it resumes. `resumed` tells whether an earlier run's record is
-// gone on from.
+// `resumed` tells whether an earlier run's record is gone on from.
 struct RestoreStart {
     RestoreProgress progress;
     bool resumed = false;
 };
 RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& options);
+// Records a new restore's beginning durably: once the target may be created (never for a target
+// that existed and was refused) and before it is, so that a restore killed at any point after
+// it resumes.
+void RecordBeginning(BackupStore& store, const RestoreProgress& start);
 
 struct RestoredItems {
     std::int64_t written = 0;  // by this run
