@@ -66,7 +66,7 @@ export CLOUDSDK_LOG="$work/bridge.log" KILL_BUILD="$build" KILL_WORK="$work" KIL
         hint=$(tail -1 attempt.err | sed -nE "s/.*to continue( it)?, run: //p")
         if [[ -n $hint ]]; then
           eval "next=($hint)"
-        elif grep -q "holds a complete backup" attempt.err; then
+        elif grep -q "it holds a complete backup" attempt.err; then
           next=("$@" --resume)
         else
           fail "$name: after $kills kills a run neither continued nor said how: $(tail -1 attempt.err)"

@@ -88,7 +88,7 @@ BackupStart StartBackup(BackupStore& store, const BackupOptions& given, const st
     auto& options = start.options;
     const auto listed = store.List();
     if (Holds(listed, kManifestName)) {
-        if (!given.resume) throw ToolError(given.directory + " holds a complete backup; give a new location for the backup");
+        if (!given.resume) throw ToolError(given.directory + " is not empty: it holds a complete backup; give a new location for the backup");
         const Manifest manifest = ReadManifest(store);
         options.database = manifest.sourceDatabase;
         options.container = manifest.sourceContainer;
