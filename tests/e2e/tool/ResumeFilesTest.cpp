@@ -2,11 +2,13 @@
 // range), restore progress records, and the names of per-range data files. A resume trusts
 // these files, so they must round-trip exactly and refuse what is not theirs.
 #include "TempDir.h"
+#include "commands/BackupCommand.h"
 #include "format/BackupCheckpoint.h"
 #include "format/DataFileNames.h"
 #include "format/DurableFile.h"
 #include "format/RestoreProgress.h"
 #include "storage/OpenBackupStore.h"
+#include "support/RerunCommand.h"
 #include "support/ToolError.h"
 
 #include <gtest/gtest.h>
@@ -114,4 +116,52 @@ TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
 
     for (const auto& entry : fs::directory_iterator(dir.path())) WriteFileDurably(entry.path().string(), "{\"target\":");
     EXPECT_THROW(ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/c"), ToolError);
+}
+
+// A resumed backup is what its first record says, whatever is given again: an increment stays
+// one without --since, contradicting options are refused, and the refusal names the one line
+// that continues.
+TEST(ResumeRule, TheRecordDecidesWhatAResumeIs) {
+    TempDir dir;
+    auto store = OpenBackupStore(dir.path());
+    WriteBackupCheckpoint(*store, SampleCheckpoint());
+    BackupOptions given;
+    given.directory = dir.path();
+    given.resume = true;
+    given.rerun = RerunCommand({"/opt/cosmos backup", "--endpoint", "https://a.example/"}, {});
+    const BackupStart start = StartBackup(*store, given, "https://a.example/");
+    EXPECT_TRUE(start.IsIncrement()) << "a resume without --since must not turn an increment into a full backup";
+    EXPECT_EQ(start.options.container, "orders");
+    EXPECT_EQ(start.options.pageSize, 100);
+
+    given.container = "invoices";
+    EXPECT_THROW(StartBackup(*store, given, "https://a.example/"), ToolError);
+    given.container.clear();
+    EXPECT_THROW(StartBackup(*store, given, "https://b.example/"), ToolError) << "another account";
+    given.resume = false;
+    try {
+        StartBackup(*store, given, "https://a.example/");
+        FAIL() << "a new backup into an interrupted one was accepted";
+    } catch (const ToolError& e) {
+        const std::string hint = "to continue it, run: '/opt/cosmos backup' --endpoint https://a.example/ backup --out " + dir.path() + " --resume";
+        EXPECT_NE(std::string(e.what()).find(hint), std::string::npos) << e.what();
+    }
+}
+
+// Nothing recorded yet (an empty directory, a first record cut off by the kill): --resume starts anew.
+TEST(ResumeRule, AnUnfinishedStartIsTakenAsEmpty) {
+    TempDir dir;
+    WriteFileDurably(dir.path() + "/checkpoint.json.partial", "{\"checkp");
+    auto store = OpenBackupStore(dir.path());
+    BackupOptions given;
+    given.directory = dir.path();
+    given.resume = true;
+    given.database = "shop";
+    given.container = "orders";
+    const BackupStart start = StartBackup(*store, given, "https://a.example/");
+    EXPECT_FALSE(start.recorded.has_value());
+    EXPECT_FALSE(start.options.resume);
+    EXPECT_EQ(start.options.pageSize, kDefaultPageSize);
+    ClaimLocation(*store);
+    EXPECT_TRUE(store->List().empty());
 }
