@@ -140,11 +140,11 @@ BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const Ba
     read.store = &store;
     read.checkpoint = record;
     read.parallelism = options.parallelism;
-    try {
-        return BackUpItems(read, expected);
-    } catch (const ToolError& e) {
-        throw ToolError(std::string(e.what()) + "; what was read is kept; to continue, run: " + ResumeCommand(options));
-    }
+    return BackUpItems(read, expected);
+}
+
+ToolError WithResumeHint(const ToolError& failure, const BackupOptions& options) {
+    return ToolError(std::string(failure.what()) + "; what was done is kept; to continue, run: " + ResumeCommand(options));
 }
 
 namespace {
@@ -206,16 +206,19 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
         WriteBackupCheckpoint(store, record);
     }
 
-    BackupItems items = ReadBackupItems(connectionOptions, options, store, record, summary.countedBefore);
-    manifest.createdAt = items.createdAt;
-    manifest.files = std::move(items.files);
-    for (const auto& f : manifest.files) manifest.itemCount += f.items;
-    RecordChainBase(store, manifest, PositionsOf(record.positions));
-    WriteManifest(store, manifest);
-    RemoveBackupCheckpoints(store);
-    RemoveUnfinishedWrites(store);
-
-    Summarise(connection, manifest, items, summary);
+    try {
+        BackupItems items = ReadBackupItems(connectionOptions, options, store, record, summary.countedBefore);
+        manifest.createdAt = items.createdAt;
+        manifest.files = std::move(items.files);
+        for (const auto& f : manifest.files) manifest.itemCount += f.items;
+        RecordChainBase(store, manifest, PositionsOf(record.positions));
+        WriteManifest(store, manifest);
+        RemoveBackupCheckpoints(store);
+        RemoveUnfinishedWrites(store);
+        Summarise(connection, manifest, items, summary);
+    } catch (const ToolError& e) {
+        throw WithResumeHint(e, options);
+    }
     return summary;
 }
 

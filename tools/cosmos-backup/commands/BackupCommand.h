@@ -6,6 +6,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "support/RerunCommand.h"
+#include "support/ToolError.h"
 
 #include <cstdint>
 #include <optional>
@@ -77,8 +78,9 @@ BackupCheckpoint NewBackupRecord(const BackupOptions& options, const std::string
 void ClaimLocation(BackupStore& store);
 // The command that continues the backup in options.directory, as one line.
 std::string ResumeCommand(const BackupOptions& options);
-// Reads the items into per-range data files (BackUpItems) as the record says; a failure says
-// how to continue.
+// A failure once the backup's first record is durable: it ends with the command that continues.
+ToolError WithResumeHint(const ToolError& failure, const BackupOptions& options);
+// Reads the items into per-range data files (BackUpItems) as the record says.
 BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
                             const BackupCheckpoint& record, std::int64_t expected);
 // The summary's figures of a written backup, its requests included.

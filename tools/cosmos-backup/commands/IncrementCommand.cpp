@@ -162,6 +162,52 @@ void KeepLatestVersions(BackupStore& store, Manifest& manifest) {
     for (const auto& f : manifest.files) manifest.itemCount += f.items;
 }
 
+namespace {
+
+// After the increment's first record: its changes, the files that keep only the latest versions,
+// the key comparison, the manifest.
+IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                 const BackupCheckpoint& record, const std::vector<ChainLink>& chain, const LinkReference& parentLink,
+                                 const LinkReference& baseLink, Manifest& manifest, const BackupOptions& options) {
+    const auto& parent = chain.back();
+    auto items = ReadBackupItems(connectionOptions, options, store, record, 0);
+    manifest.createdAt = items.createdAt;
+    manifest.files = std::move(items.files);
+    KeepLatestVersions(store, manifest);
+    const std::vector<KeySet> changed = KeysOfItems(store, manifest);
+
+    // The key set after the changes were read: what is gone since then is deleted.
+    IncrementSummary summary;
+    const std::vector<KeySet> live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
+                                                                          options.parallelism, kKeyPageSize}, summary.keyRead);
+    KeyFileCursor parentKeys(*parent.store, parent.record.keys);
+    MergedKeys changedKeys(changed), liveKeys(live);
+    const KeyChangeFiles keys = CompareKeys(store, parentKeys, changedKeys, liveKeys);
+
+    ChainRecord chainRecord;
+    chainRecord.kind = ChainRecord::kIncremental;
+    chainRecord.changeFeed = PositionsOf(record.positions);
+    chainRecord.keys = keys.keys;
+    chainRecord.deletions = keys.deletions;
+    chainRecord.parent = parentLink;
+    chainRecord.base = baseLink;
+    chainRecord.length = parent.record.length + 1;
+    SetChain(manifest, chainRecord);
+    WriteManifest(store, manifest);
+    RemoveBackupCheckpoints(store);
+    RemoveUnfinishedWrites(store);
+
+    Summarise(connection, manifest, items, summary.backup);
+    summary.backup.usage += summary.keyRead;
+    summary.backup.countedBefore = manifest.itemCount;
+    summary.deletions = keys.deletions.items;
+    summary.keys = keys.keys.items;
+    summary.chainLength = chainRecord.length;
+    return summary;
+}
+
+}  // namespace
+
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                                       const BackupStart& start) {
     const BackupOptions& options = start.options;
@@ -199,40 +245,11 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
         WriteBackupCheckpoint(store, record);
     }
 
-    auto items = ReadBackupItems(connectionOptions, options, store, record, 0);
-    manifest.createdAt = items.createdAt;
-    manifest.files = std::move(items.files);
-    KeepLatestVersions(store, manifest);
-    const std::vector<KeySet> changed = KeysOfItems(store, manifest);
-
-    // The key set after the changes were read: what is gone since then is deleted.
-    IncrementSummary summary;
-    const std::vector<KeySet> live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                                          options.parallelism, kKeyPageSize}, summary.keyRead);
-    KeyFileCursor parentKeys(*parent.store, parent.record.keys);
-    MergedKeys changedKeys(changed), liveKeys(live);
-    const KeyChangeFiles keys = CompareKeys(store, parentKeys, changedKeys, liveKeys);
-
-    ChainRecord chainRecord;
-    chainRecord.kind = ChainRecord::kIncremental;
-    chainRecord.changeFeed = PositionsOf(record.positions);
-    chainRecord.keys = keys.keys;
-    chainRecord.deletions = keys.deletions;
-    chainRecord.parent = parentLink;
-    chainRecord.base = baseLink;
-    chainRecord.length = parent.record.length + 1;
-    SetChain(manifest, chainRecord);
-    WriteManifest(store, manifest);
-    RemoveBackupCheckpoints(store);
-    RemoveUnfinishedWrites(store);
-
-    Summarise(connection, manifest, items, summary.backup);
-    summary.backup.usage += summary.keyRead;
-    summary.backup.countedBefore = manifest.itemCount;
-    summary.deletions = keys.deletions.items;
-    summary.keys = keys.keys.items;
-    summary.chainLength = chainRecord.length;
-    return summary;
+    try {
+        return FinishIncrement(connection, connectionOptions, store, record, chain, parentLink, baseLink, manifest, options);
+    } catch (const ToolError& e) {
+        throw WithResumeHint(e, options);
+    }
 }
 
 }  // namespace cosmosbackup
