@@ -147,6 +147,7 @@ namespace CloudSDKWrapper
                 }
                 catch (CosmosException e) when (e.StatusCode == 410 && attempt < MaxGoneRetries)
                 {
+                    if (e.SubStatusCode == SubStatus.NameCacheIsStale) CheckNotRecreated(c);
                     m_trace("counting again after: " + e.Message);
                 }
             }
@@ -333,7 +334,11 @@ namespace CloudSDKWrapper
                 var response = Service().Send(request);
                 if (response.Status == 410 && gone < MaxGoneRetries)
                 {
-                    FollowMovedRange(c, cursor, response);
+                    // 1000: the name may now mean another container, whose ranges must never
+                    // be read with this one's continuations. Anything else: the range moved
+                    // (1002), or is still moving after the wait (1007, 1008).
+                    if (SubStatus.Of(response) == SubStatus.NameCacheIsStale) CheckNotRecreated(c);
+                    else FollowMovedRange(c, cursor, response);
                     continue;
                 }
                 if (cursor.Mode != FeedModes.Items) return FeedModes.TakePage(request, response, cursor, c.PartitionKey);
@@ -363,13 +368,26 @@ namespace CloudSDKWrapper
             // A part narrower than the range that serves it (after a merge) is read within its
             // own effective keys, so that the rest of that range is not read twice.
             var served = ranges.FirstOrDefault(r => r.Id == part.Range.Id);
-            if (served == null || !part.Range.Covers(served))
+            if (served == null || !part.Range.Covers(served, c.PartitionKey.LengthAwareBoundaries))
             {
                 request.Headers["x-ms-read-key-type"] = "EffectivePartitionKeyRange";
                 request.Headers["x-ms-start-epk"] = part.Range.Min;
                 request.Headers["x-ms-end-epk"] = part.Range.Max;
             }
             return request;
+        }
+
+        // Stops loudly when the container's name now belongs to another container than the one
+        // this read started on (deleted and re-created meanwhile): going on would mix two
+        // containers' items under one backup.
+        private void CheckNotRecreated(ContainerRef c)
+        {
+            var now = Service().ReadContainer(c.Database, c.Name);
+            if (now == null) throw new CosmosException(404, SubStatus.OwnerResourceNotFound, "Container [" + c + "] was deleted during the backup.");
+            string rid = (string)now["_rid"] ?? "";
+            if (rid != c.Rid)
+                throw new CosmosException(410, SubStatus.NameCacheIsStale, "Container [" + c + "] was deleted and re-created during the backup (its _rid was " + c.Rid + ", is now " + rid + "); start the backup again.");
+            m_trace("container [" + c + "] answered 410/1000 but is still the same container; reading on");
         }
 
         private void FollowMovedRange(ContainerRef c, FeedCursor cursor, RestResponse response)
@@ -379,7 +397,7 @@ namespace CloudSDKWrapper
             {
                 if (m_open == c) SetRanges(ranges, false);
             }
-            var served = cursor.Current.Range.ServedBy(ranges);
+            var served = cursor.Current.Range.ServedBy(ranges, c.PartitionKey.LengthAwareBoundaries);
             if (served.Count == 0) throw new CosmosException(410, "No partition key range of [" + c + "] covers " + cursor.Current.Range + " any more.");
             m_trace("range " + cursor.Current.Range + " answered 410/" + (response.Header("x-ms-substatus") ?? "") +
                     "; reading on in " + string.Join(", ", served.Select(r => r.ToString())));

@@ -26,6 +26,7 @@ namespace CloudSDKWrapper
                 }
                 catch (CosmosException e) when (e.StatusCode == 410 && attempt < MaxGoneRetries)
                 {
+                    if (e.SubStatusCode == SubStatus.NameCacheIsStale) CheckNotRecreated(c);
                     m_trace("reading the change feed positions again after: " + e.Message);
                 }
             }

@@ -250,6 +250,10 @@ namespace CloudSDKWrapper
                 if (offer == null) throw new CosmosException(404, "The " + what + " has no throughput of its own.");
                 var before = ThroughputInfo.Of(offer);
                 previous = before.AutoscaleMax > 0 ? -before.AutoscaleMax : before.Manual;
+                // The service refuses a replace that changes between fixed and autoscale: the
+                // migration is a request of its own, after which the new value is set.
+                bool toAutoscale = nIn1 < 0;
+                if (toAutoscale != (before.AutoscaleMax > 0)) offer = Service().MigrateOffer(offer, toAutoscale);
                 var content = new JObject();
                 if (nIn1 > 0) content["offerThroughput"] = nIn1;
                 else content["offerAutopilotSettings"] = new JObject { ["maxThroughput"] = -nIn1 };

@@ -48,6 +48,7 @@ namespace CloudSDKWrapper
                 else if (!transport && name == "maxretrywaitms") Retry.MaxThrottleWaitMs = ParseInt(name, value, 0, 86400000);
                 else if (!transport && name == "maxru") MaxRuPerSecond = ParseInt(name, value, 0, 100000000);
                 else if (!transport && name == "itemfailures") ReportItemFailures = ParseChoice(name, value, "stop", "report");
+                else if (!transport && name == "completingwaitms") Retry.MaxCompletingWaitMs = ParseInt(name, value, 0, 3600000);
                 else if (!transport && name == "transientretries") Retry.MaxTransientRetries = ParseInt(name, value, 0, 20);
                 else throw new ArgumentException("Unknown option [" + option.Key + "].");
             }

@@ -8,10 +8,15 @@ namespace CloudSDKWrapper
     public sealed class CosmosException : Exception
     {
         public int StatusCode { get; private set; }
+        // The service's x-ms-substatus (0 when none or not from an answer).
+        public int SubStatusCode { get; private set; }
 
-        public CosmosException(int statusCode, string message) : base(message)
+        public CosmosException(int statusCode, string message) : this(statusCode, 0, message) { }
+
+        public CosmosException(int statusCode, int subStatusCode, string message) : base(message)
         {
             StatusCode = statusCode;
+            SubStatusCode = subStatusCode;
         }
     }
 }

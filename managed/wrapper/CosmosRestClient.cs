@@ -14,6 +14,9 @@ namespace CloudSDKWrapper
         // The oldest version that takes hierarchical partition keys ("MultiHash"); the service
         // refuses them under 2018-12-31.
         public const string ApiVersion = "2020-07-15";
+        // The capabilities this client declares (a decimal bitmask): bit 0 = it handles merged
+        // partition key ranges, which accounts with merge enabled require of every client.
+        public const string SupportedCapabilities = "1";
 
         private readonly Uri m_endpoint;
         private readonly MasterKeyAuth m_auth;
@@ -70,7 +73,7 @@ namespace CloudSDKWrapper
         // Every attempt draws on the process's RU budget and is counted in Usage.
         public async Task<RestResponse> SendAsync(RestRequest request)
         {
-            int throttled = 0, transient = 0, waitedMs = 0;
+            int throttled = 0, transient = 0, waitedMs = 0, completing = 0, completingWaitedMs = 0;
             string container = request.ResourceType == "docs" ? SessionTokens.ContainerLink(request.ResourceLink) : null;
             while (true)
             {
@@ -102,11 +105,20 @@ namespace CloudSDKWrapper
                     await Task.Delay(wait).ConfigureAwait(false);
                     continue;
                 }
-                if (RetryPolicy.IsTransient(response.Status))
+                int substatus = SubStatus.Of(response);
+                if (SubStatus.IsCompleting(response.Status, substatus))
+                {
+                    int wait = m_retry.CompletingWait(++completing, ref completingWaitedMs);
+                    if (wait < 0) return response;
+                    m_trace(request.What + " answered 410/" + substatus + " (still completing), asking again in " + wait + " ms");
+                    await Task.Delay(wait).ConfigureAwait(false);
+                    continue;
+                }
+                if (RetryPolicy.IsTransient(response.Status) || RetryPolicy.IsRetriedElsewhere(request, response.Status, substatus))
                 {
                     int wait = m_retry.TransientWait(++transient);
                     if (wait < 0) return response;
-                    m_trace("retrying " + request.What + " after status " + response.Status);
+                    m_trace("retrying " + request.What + " after status " + response.Status + (substatus != 0 ? "/" + substatus : ""));
                     await Task.Delay(wait).ConfigureAwait(false);
                     continue;
                 }
@@ -185,6 +197,7 @@ namespace CloudSDKWrapper
             // The date is signed exactly as sent, so it is added without reformatting.
             headers.TryAddWithoutValidation("x-ms-date", date);
             headers.TryAddWithoutValidation("x-ms-version", ApiVersion);
+            headers.TryAddWithoutValidation("x-ms-cosmos-sdk-supportedcapabilities", SupportedCapabilities);
             headers.TryAddWithoutValidation("authorization", m_auth.Authorization(request.Method, request.ResourceType, request.ResourceLink, date));
             headers.TryAddWithoutValidation("User-Agent", m_userAgent);
             headers.TryAddWithoutValidation("Accept", "application/json");

@@ -39,8 +39,9 @@ namespace CloudSDKWrapper
             }
             if (message.Length > 600) message = message.Substring(0, 600) + "...";
             string hint = response.Status == 401 ? " (check the account key)" : response.Status == 429 ? " (still throttled after retrying)" : "";
-            return new CosmosException(response.Status, request.What + " failed: " + response.Status +
-                (code.Length > 0 ? " " + code : "") + hint + (message.Length > 0 ? ": " + message.Trim() : ""));
+            int substatus = SubStatus.Of(response);
+            return new CosmosException(response.Status, substatus, request.What + " failed: " + response.Status +
+                (substatus != 0 ? "/" + substatus : "") + (code.Length > 0 ? " " + code : "") + hint + (message.Length > 0 ? ": " + message.Trim() : ""));
         }
 
         public JObject Call(RestRequest request)
@@ -136,9 +137,25 @@ namespace CloudSDKWrapper
             return CallOrNull(ResourcePath.Container(db, container).On("GET", "colls", "read container [" + db + "/" + container + "]"));
         }
 
+        // The live ranges. The feed is paged, and a split that completes between two pages
+        // gives a list that holds the parent and its children: every range that another names
+        // in its "parents" is dropped, as the official SDKs do, so no key is listed twice.
         public List<JObject> ReadPartitionKeyRanges(ContainerRef c)
         {
-            return ReadFeed(c.Path.Feed("GET", "pkranges", "read partition key ranges of [" + c + "]"), "PartitionKeyRanges");
+            var listed = ReadFeed(c.Path.Feed("GET", "pkranges", "read partition key ranges of [" + c + "]"), "PartitionKeyRanges");
+            return WithoutParents(listed);
+        }
+
+        public static List<JObject> WithoutParents(List<JObject> ranges)
+        {
+            var parents = new HashSet<string>();
+            foreach (var r in ranges)
+            {
+                var named = r["parents"] as JArray;
+                if (named == null) continue;
+                foreach (var p in named) parents.Add((string)p);
+            }
+            return ranges.FindAll(r => !parents.Contains((string)r["id"]));
         }
 
         // The offer of a database or container (by its _rid), or null when it has none
@@ -177,6 +194,21 @@ namespace CloudSDKWrapper
 
         public JObject ReplaceOffer(JObject offer)
         {
+            return Call(OfferReplace(offer, "change throughput"));
+        }
+
+        // Turns a fixed offer into an autoscale one or back: the offer as it is, sent with
+        // x-ms-cosmos-migrate-offer-to-autopilot (or -to-manual-throughput); the service
+        // answers the migrated offer, whose value is then set by an ordinary replace.
+        public JObject MigrateOffer(JObject offer, bool toAutoscale)
+        {
+            var request = OfferReplace(offer, toAutoscale ? "migrate the offer to autoscale" : "migrate the offer to fixed throughput");
+            request.Headers[toAutoscale ? "x-ms-cosmos-migrate-offer-to-autopilot" : "x-ms-cosmos-migrate-offer-to-manual-throughput"] = "true";
+            return Call(request);
+        }
+
+        private static RestRequest OfferReplace(JObject offer, string what)
+        {
             string id = (string)offer["id"];
             var request = new RestRequest
             {
@@ -184,9 +216,9 @@ namespace CloudSDKWrapper
                 Path = "offers/" + Uri.EscapeDataString(id),
                 ResourceType = "offers",
                 ResourceLink = id.ToLowerInvariant(),
-                What = "change throughput",
+                What = what,
             };
-            return Call(request.WithJson(Json.Compact(offer)));
+            return request.WithJson(Json.Compact(offer));
         }
 
         public void Dispose() { m_client.Dispose(); }

@@ -26,6 +26,9 @@ namespace CloudSDKWrapper
 
         public readonly List<Part> Parts;
         public string Mode = FeedModes.Items;
+        // Change feed only: each finished part with the etag its read reached
+        // ({"id","minInclusive","maxExclusive","etag"}), where the next read of it starts.
+        public readonly List<JObject> Reached = new List<JObject>();
 
         public FeedCursor(IEnumerable<FeedRange> ranges)
         {
@@ -60,6 +63,8 @@ namespace CloudSDKWrapper
                 }
                 cursor.Parts.Add(new Part { Range = FeedRange.Parse(part, "A range of the continuation"), Token = TextOrNull(part["token"]), Until = TextOrNull(part["until"]) });
             }
+            var reached = obj["reached"] as JArray;
+            if (reached != null) foreach (var r in reached) cursor.Reached.Add((JObject)r);
             // The earlier form's token belongs to its first range.
             var token = TextOrNull(obj["token"]);
             if (token != null && cursor.Parts.Count > 0 && cursor.Parts[0].Token == null) cursor.Parts[0].Token = token;
@@ -96,9 +101,11 @@ namespace CloudSDKWrapper
             Parts.InsertRange(0, served.Select(r => new Part { Range = r, Token = token }));
         }
 
+        // A finished change feed read keeps its reached positions: its last continuation is
+        // {"ranges":[],"read":"changes","reached":[...]}; any other finished read gives "".
         public override string ToString()
         {
-            if (Done) return "";
+            if (Done && Reached.Count == 0) return "";
             var ranges = new JArray();
             foreach (var p in Parts)
             {
@@ -109,6 +116,7 @@ namespace CloudSDKWrapper
             }
             var cursor = new JObject { ["ranges"] = ranges };
             if (Mode != FeedModes.Items) cursor["read"] = Mode;
+            if (Reached.Count > 0) cursor["reached"] = new JArray(Reached);
             return Json.Compact(cursor);
         }
     }

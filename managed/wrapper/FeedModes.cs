@@ -4,7 +4,8 @@
 //   {"id","minInclusive","maxExclusive","read":"changes","since":ETAG,"until":ETAG}
 //       the latest version of every item of the range changed after ETAG (an LSN etag as
 //       GetCosmosDBTokens(-4) gives it; no "since" = from the feed's start), until the feed
-//       has nothing newer (304) or has reached "until";
+//       has nothing newer (304) or has reached "until"; the last continuation of such a read
+//       lists where each part ended ("reached", FeedCursor), for the next read to start from;
 //   {"id","minInclusive","maxExclusive","read":"keys"}
 //       one text per item: [id, value at each partition key path], values as the service
 //       wrote them, {} where the item has none - a key-only query, far cheaper than the items.
@@ -89,7 +90,8 @@ namespace CloudSDKWrapper
             string etag = response.Header("etag");
             if (response.Status == 304)
             {
-                cursor.Advance(null);
+                if (!string.IsNullOrEmpty(etag)) Lsn(etag);
+                ReachedEnd(cursor, etag ?? cursor.Current.Token);
                 return new List<string>();
             }
             if (!response.Ok) throw CosmosService.Failure(request, response);
@@ -97,8 +99,19 @@ namespace CloudSDKWrapper
             var items = ItemPage.Split(response.Body, false, true);
             var part = cursor.Current;
             bool reached = part.Until != null && Lsn(etag) >= Lsn(part.Until);
-            cursor.Advance(reached ? null : etag);
+            if (reached) ReachedEnd(cursor, etag);
+            else cursor.Advance(etag);
             return items;
+        }
+
+        // The current part is read up to `etag`: it is kept among the reached positions (where
+        // the next read of its interval starts) and the cursor moves on.
+        private static void ReachedEnd(FeedCursor cursor, string etag)
+        {
+            var position = cursor.Current.Range.ToJson();
+            position["etag"] = etag;
+            cursor.Reached.Add(position);
+            cursor.Advance(null);
         }
 
         // The LSN an etag stands for ("123", W/"123" or 123).

@@ -11,8 +11,8 @@ namespace CloudSDKWrapper
 {
     internal sealed class FeedRange
     {
-        // Effective keys are upper-case hex texts; "" is the lowest and "FF" lies above them all,
-        // so ordinal order is key order.
+        // Effective keys are upper-case hex texts; "" is the lowest and "FF" lies above them all
+        // (see Compare for their order).
         public readonly string Id;
         public readonly string Min;
         public readonly string Max;
@@ -43,30 +43,45 @@ namespace CloudSDKWrapper
             return new FeedRange((string)id, (string)obj["minInclusive"], (string)obj["maxExclusive"]);
         }
 
-        public bool Overlaps(FeedRange other)
+        public bool Overlaps(FeedRange other, bool lengthAware)
         {
-            return string.CompareOrdinal(Min, other.Max) < 0 && string.CompareOrdinal(other.Min, Max) < 0;
+            return Compare(Min, other.Max, lengthAware) < 0 && Compare(other.Min, Max, lengthAware) < 0;
         }
 
         // True when this interval is all of `served`'s, so no key bounds need to be sent.
-        public bool Covers(FeedRange served)
+        public bool Covers(FeedRange served, bool lengthAware)
         {
-            return Min == served.Min && Max == served.Max;
+            return Compare(Min, served.Min, lengthAware) == 0 && Compare(Max, served.Max, lengthAware) == 0;
         }
 
         // The ranges of `current` that now serve this interval, each cut to the part of the
         // interval it serves, in key order. After a split these are the children; after a
         // merge, the one range that took this one in (cut to this interval).
-        public List<FeedRange> ServedBy(IEnumerable<FeedRange> current)
+        public List<FeedRange> ServedBy(IEnumerable<FeedRange> current, bool lengthAware)
         {
-            return current.Where(Overlaps)
-                .OrderBy(r => r.Min, StringComparer.Ordinal)
-                .Select(r => new FeedRange(r.Id, Max1(Min, r.Min), Min1(Max, r.Max)))
+            return current.Where(r => Overlaps(r, lengthAware))
+                .OrderBy(r => r.Min, new KeyOrder(lengthAware))
+                .Select(r => new FeedRange(r.Id, Compare(Min, r.Min, lengthAware) >= 0 ? Min : r.Min, Compare(Max, r.Max, lengthAware) <= 0 ? Max : r.Max))
                 .ToList();
         }
 
-        private static string Max1(string a, string b) { return string.CompareOrdinal(a, b) >= 0 ? a : b; }
-        private static string Min1(string a, string b) { return string.CompareOrdinal(a, b) <= 0 ? a : b; }
+        // Effective keys in key order. Hierarchical (MultiHash) keys hash each path to 32 hex
+        // digits and a boundary may be written with fewer paths than the key has, so the
+        // service compares them length-aware: the shorter is read as padded with zeros
+        // ("AB" equals "AB00"). Other keys compare as plain text.
+        public static int Compare(string a, string b, bool lengthAware)
+        {
+            if (!lengthAware || a.Length == b.Length) return string.CompareOrdinal(a, b);
+            int length = Math.Max(a.Length, b.Length);
+            return string.CompareOrdinal(a.PadRight(length, '0'), b.PadRight(length, '0'));
+        }
+
+        private sealed class KeyOrder : IComparer<string>
+        {
+            private readonly bool m_lengthAware;
+            public KeyOrder(bool lengthAware) { m_lengthAware = lengthAware; }
+            public int Compare(string a, string b) { return FeedRange.Compare(a, b, m_lengthAware); }
+        }
 
         public override string ToString() { return Id + " [" + Min + ", " + Max + ")"; }
     }

@@ -42,6 +42,13 @@ namespace CloudSDKWrapper
         // The key paths, each as its segments ("/a/b" gives [a, b]).
         public IList<string[]> Paths { get { return m_paths; } }
 
+        // Hierarchical keys of more than one path: their range boundaries compare length-aware
+        // (FeedRange.Compare).
+        public bool LengthAwareBoundaries
+        {
+            get { return (string)Definition["kind"] == "MultiHash" && m_paths.Count > 1; }
+        }
+
         public bool IsSystemKey
         {
             get
@@ -55,8 +62,6 @@ namespace CloudSDKWrapper
         // are, so a numeric key keeps every digit.
         public string HeaderFor(string item, int objectStart)
         {
-            // A container made before partitioning existed (its key is the service's own) takes [].
-            if (IsSystemKey) return "[]";
             var values = new List<string>();
             foreach (var segments in m_paths) values.Add(ValueAt(item, objectStart, segments));
             return HeaderOf(values);
@@ -65,14 +70,17 @@ namespace CloudSDKWrapper
         // The header for the raw JSON values at the key paths, in path order.
         public string HeaderForValues(IList<string> raws)
         {
-            if (IsSystemKey) return "[]";
             var values = new List<string>();
             foreach (var raw in raws) values.Add(HeaderValue(raw));
             return HeaderOf(values);
         }
 
-        private static string HeaderOf(List<string> values)
+        // A container made before partitioning existed has the service's own key
+        // (/_partitionKey, systemKey true): an item that carries a _partitionKey value is
+        // addressed by [value], one without by [] (as the official SDKs' extractPartitionKey).
+        private string HeaderOf(List<string> values)
         {
+            if (IsSystemKey) return values.Count == 1 && values[0] != "{}" ? "[" + values[0] + "]" : "[]";
             if (values.Count == 0) values.Add("{}");
             return "[" + string.Join(",", values) + "]";
         }

@@ -1,7 +1,8 @@
 // A restore that deletes: what an incremental backup records as deleted is applied after its
 // upserts. Each added text is an item's key, [id, value at each partition key path] (as a
 // key-only read gives it); each key is one DELETE, at most N in flight, and an item that is
-// not there any more (404) counts as deleted, so a repeated restore deletes nothing twice.
+// not there any more (404 without substatus) counts as deleted, so a repeated restore deletes
+// nothing twice.
 using System.Collections.Generic;
 using System.Threading;
 using System.Threading.Tasks;
@@ -64,7 +65,10 @@ namespace CloudSDKWrapper
             var request = m_container.Path.Child("docs", id).On("DELETE", "docs", "delete an item of [" + m_container + "]")
                 .WithHeader("x-ms-documentdb-partitionkey", partitionKey);
             var response = await m_service.SendAsync(request).ConfigureAwait(false);
-            if (!response.Ok && response.Status != 404) throw CosmosService.Failure(request, response);
+            // Only the item's own 404 (no substatus) means "already deleted"; 404/1003 says the
+            // container itself is gone, which stops the restore like any other failure.
+            bool alreadyGone = response.Status == 404 && SubStatus.Of(response) == 0;
+            if (!response.Ok && !alreadyGone) throw CosmosService.Failure(request, response);
             Interlocked.Increment(ref m_written);
         }
     }

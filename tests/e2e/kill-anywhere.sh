@@ -123,9 +123,9 @@ export CLOUDSDK_LOG="$work/bridge.log" KILL_BUILD="$build" KILL_WORK="$work" KIL
   same "the killed chain restore equals the source" r2
 
   # A location holding only what a kill before the first record leaves is taken as empty.
-  mkdir started && : >started/checkpoint.json.partial
+  mkdir started && : >started/checkpoint.json.claim-a1b2c3
   "${tool[@]}" backup --database d --container src --out started --resume >started.out 2>started.err \
-    && [[ -e started/manifest.json && ! -e started/checkpoint.json.partial ]] && pass "an unfinished start is taken as empty" \
+    && [[ -e started/manifest.json && ! -e started/checkpoint.json.claim-a1b2c3 ]] && pass "an unfinished start is taken as empty" \
     || fail "unfinished start: $(tail -1 started.err)"
   # A restore recorded into one account is not resumed against another.
   "${tool[@]}" restore --from full --database r3 --container src >r3.out 2>&1 &

@@ -17,8 +17,10 @@ namespace CloudSDKWrapperTests
         private const string LocalOptions = "verifyTls=false";
         private const string PartitionKey = "{\"paths\":[\"/pk\"],\"kind\":\"Hash\",\"version\":2}";
 
-        private static int Main()
+        // With the argument "quirks": the service-quirk tests, against the scripted server.
+        private static int Main(string[] args)
         {
+            if (args.Length > 0 && args[0] == "quirks") return ServiceQuirkTests.Run();
             var runner = new TestRunner();
             runner.Add("signature matches the documented example", SignatureMatchesDocumentedExample);
             runner.Add("connect fails clearly for a wrong key, a wrong endpoint and verified TLS", ConnectFailures);

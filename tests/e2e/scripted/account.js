@@ -25,13 +25,17 @@ function checkName(body, what) {
 }
 
 class Container {
-  constructor(database, resource, paths, rangeCount) {
+  // `earlier`: the container of the same name this one replaces (deleted and re-created).
+  constructor(database, resource, paths, rangeCount, earlier = null) {
     this.database = database;
     this.resource = resource;
     this.paths = paths;
     this.rid = resource._rid;
     this.self = resource._self;
-    this.table = new RangeTable(rangeCount, resource._rid);
+    this.systemKey = resource.partitionKey.systemKey === true;
+    this.hierarchical = resource.partitionKey.kind === "MultiHash" && paths.length > 1;
+    this.table = new RangeTable(rangeCount, resource._rid, 32 * paths.length, earlier ? earlier.table : null);
+    this.listings = 0; // partition key range lists served, for the boundary forms
     this.items = new ItemStore(this);
     this.scripts = { sprocs: new Map(), triggers: new Map(), udfs: new Map() };
   }
@@ -78,7 +82,7 @@ class Account {
     if (this.databases.has(body.id)) throw new BadRequest("Resource with specified id or name already exists.", 409, "Conflict");
     const rid = newRid();
     const resource = { ...body, _rid: rid, _self: `dbs/${rid}/`, _etag: newEtag(), _colls: "colls/", _users: "users/", _ts: now() };
-    this.databases.set(body.id, { resource, containers: new Map() });
+    this.databases.set(body.id, { resource, containers: new Map(), deleted: new Map() });
     if (content) this.offers.create(resource, content);
     return resource;
   }
@@ -116,7 +120,7 @@ class Account {
       _udfs: "udfs/",
       _conflicts: "conflicts/",
     };
-    const container = new Container(db, resource, paths, this.options.ranges);
+    const container = new Container(db, resource, paths, this.options.ranges, db.deleted.get(body.id));
     db.containers.set(body.id, container);
     if (content) this.offers.create(resource, content);
     return resource;
@@ -127,6 +131,7 @@ class Account {
     if (ifMatch && ifMatch !== c.resource._etag) throw new BadRequest("One of the specified pre-condition is not met", 412, "PreconditionFailed");
     this.offers.removeFor(c.self);
     c.database.containers.delete(id);
+    c.database.deleted.set(id, c);
   }
 }
 

@@ -4,7 +4,6 @@
 // killing a client after it has read or written a number of items, the RU budget, latency,
 // counters, and seeding, changing and dumping containers.
 const pk = require("./partition-key");
-const { RangeTable } = require("./ranges");
 const { RuBudget } = require("./charges");
 const { seedItems, updated } = require("./seed-items");
 
@@ -22,7 +21,7 @@ function canonical(value) {
 
 function splitBoundary(container, range) {
   const keys = [...new Set([...container.items.slice(range.minInclusive, range.maxExclusive)].map((r) => r.epk))];
-  return keys.length >= 2 ? keys[keys.length >> 1] : RangeTable.midpoint(range);
+  return keys.length >= 2 ? keys[keys.length >> 1] : container.table.midpoint(range);
 }
 
 class Control {
@@ -31,6 +30,25 @@ class Control {
     this.scheduled = []; // { left, run }
     this.faults = []; // { left, times, range, status, substatus, retryAfterMs }
     this.killers = []; // { pid, items, counted, count, signal }
+    this.onRangePages = []; // { container, run }: run after a range list page that has more pages
+    this.onPositions = []; // { container, left, run }: run after `left` change-feed positions were asked
+  }
+
+  // Called after a page of a container's range list that is followed by more pages.
+  onRangePage(container) {
+    for (const job of this.onRangePages.filter((j) => j.container === container)) {
+      this.onRangePages.splice(this.onRangePages.indexOf(job), 1);
+      job.run();
+    }
+  }
+
+  // Called after a change-feed request that asked for the position now (If-None-Match: *).
+  onPosition(container) {
+    for (const job of this.onPositions.filter((j) => j.container === container)) {
+      if (--job.left > 0) continue;
+      this.onPositions.splice(this.onPositions.indexOf(job), 1);
+      job.run();
+    }
   }
 
   // Called once per signed request before it is served: runs what has come due.
@@ -49,7 +67,11 @@ class Control {
 
   // An injected answer for a request naming `rangeId` (undefined: no range), or null.
   injected(rangeId, pathname) {
-    for (const f of this.faults) {
+    for (const f of [...this.faults]) {
+      if (f.until !== undefined && Date.now() >= f.until) {
+        this.faults.splice(this.faults.indexOf(f), 1);
+        continue;
+      }
       if (f.range !== undefined && f.range !== rangeId) continue;
       if (f.pathContains !== undefined && !pathname.includes(f.pathContains)) continue;
       if (f.left > 0) {
@@ -88,12 +110,52 @@ class Control {
     return { scheduled: true, afterRequests: left };
   }
 
-  split({ db, coll, range, afterRequests, boundary }) {
+  // A split now, after `afterRequests` requests, between two pages of the next paged range
+  // list (`betweenRangePages`), or after `completingMs` during which requests naming the range
+  // answer 410 with `substatus` (1007 split completing, 1008 migration completing).
+  split({ db, coll, range, afterRequests, boundary, betweenRangePages, completingMs, substatus = 1007 }) {
     const container = this.state.account.container(db, coll);
-    return this.later(afterRequests, () => {
+    const run = () => {
       const old = container.table.byId(String(range));
-      const children = container.table.split(old.id, boundary || splitBoundary(container, old));
+      const children = container.table.split(old.id, boundary ? container.table.normalize(boundary) : splitBoundary(container, old));
       return { children: children.map((r) => container.table.describe(r, container.self)) };
+    };
+    if (betweenRangePages) {
+      this.onRangePages.push({ container, run });
+      return { scheduled: "betweenRangePages" };
+    }
+    if (completingMs > 0) {
+      container.table.byId(String(range));
+      this.faults.push({ status: 410, substatus, times: Infinity, left: 0, range: String(range), until: Date.now() + completingMs });
+      setTimeout(() => {
+        try {
+          run();
+        } catch (err) {
+          process.stderr.write(`scheduled split failed: ${err.message}\n`);
+        }
+      }, completingMs);
+      return { scheduled: "completing", completingMs, substatus };
+    }
+    return this.later(afterRequests, run);
+  }
+
+  // Deletes the container and creates one of the same name and definition (a new _rid, the
+  // same throughput, `seed` items), now or after `afterRequests` requests. The old
+  // container's range ids and continuations then answer 410/1000.
+  recreate({ db, coll, afterRequests, seed = 0 }) {
+    const { account } = this.state;
+    const old = account.container(db, coll);
+    return this.later(afterRequests, () => {
+      const definition = {};
+      for (const [k, v] of Object.entries(old.resource)) if (!k.startsWith("_")) definition[k] = v;
+      const offer = [...account.offers.offers.values()].find((o) => o.offerResourceId === old.rid);
+      const headers = { "x-ms-version": "2020-07-15" };
+      if (offer && offer.content.offerAutopilotSettings) headers["x-ms-cosmos-offer-autopilot-settings"] = JSON.stringify(offer.content.offerAutopilotSettings);
+      else if (offer) headers["x-ms-offer-throughput"] = String(offer.content.offerThroughput);
+      account.deleteContainer(db, coll);
+      const resource = account.createContainer(db, definition, headers);
+      if (seed > 0) this.seed({ db, coll, count: seed });
+      return { recreated: true, rid: resource._rid, was: old.rid };
     });
   }
 
@@ -117,7 +179,8 @@ class Control {
 
   config(changes) {
     const { options } = this.state;
-    for (const k of ["ruPerSecond", "latencyMs", "laggingReads", "lagMs", "ranges", "serverless"]) {
+    for (const k of ["ruPerSecond", "latencyMs", "laggingReads", "lagMs", "ranges", "serverless",
+      "mergeEnabled", "rangesPageSize", "sessionMissEvery", "offerMigration", "boundaryForms"]) {
       if (changes[k] !== undefined) options[k] = changes[k];
     }
     if (changes.ruPerSecond !== undefined) this.state.budget = new RuBudget(options.ruPerSecond);
@@ -156,6 +219,8 @@ class Control {
   seed(args) {
     const container = this.ensureContainer(args);
     const docs = seedItems({ count: args.count, start: args.start || 0, paths: container.resource.partitionKey.paths, keyCount: args.keyCount });
+    // A legacy container holds items with a _partitionKey and items without one.
+    if (container.systemKey) docs.forEach((doc, i) => i % 3 === 0 && delete doc._partitionKey);
     this.upsertAll(container, docs);
     return { seeded: docs.length, total: container.items.count };
   }
@@ -163,7 +228,16 @@ class Control {
   // Deterministic changes: `updates` items spread evenly over the key order are updated,
   // `deletes` others spread over the rest are deleted, and `inserts` new items are added
   // (ids from `insertFrom`, by default a million times the round).
-  mutate({ db, coll, updates = 0, deletes = 0, inserts = 0, insertFrom, round = 1 }) {
+  // With `afterPositions`, the changes are made once the change feed's position has been asked
+  // of every live range (an increment starting): items changed before it can be changed again.
+  mutate(args) {
+    if (!args.afterPositions) return this.mutateNow(args);
+    const container = this.state.account.container(args.db, args.coll);
+    this.onPositions.push({ container, left: container.table.ranges.length, run: () => this.mutateNow(args) });
+    return { scheduled: "afterPositions" };
+  }
+
+  mutateNow({ db, coll, updates = 0, deletes = 0, inserts = 0, insertFrom, round = 1 }) {
     const container = this.state.account.container(db, coll);
     const spread = (list, n) => {
       const step = Math.max(1, Math.floor(list.length / Math.max(n, 1)));
@@ -205,6 +279,8 @@ class Control {
     this.scheduled = [];
     this.faults = [];
     this.killers = [];
+    this.onRangePages = [];
+    this.onPositions = [];
     return { reset: true };
   }
 }

@@ -8,6 +8,7 @@ const { charge } = require("./charges");
 const feed = require("./feed");
 const { parseQuery, project } = require("./query");
 const { tokenFor, visibility } = require("./session");
+const { Gone, NAME_STALE } = require("./ranges");
 
 const { BadRequest } = pk;
 const MAX_BATCH_OPERATIONS = 100;
@@ -144,7 +145,10 @@ function readSpan(ctx, container) {
   const range = namedRange(container, ctx.headers);
   const continuation = ctx.headers["x-ms-continuation"];
   const token = continuation ? feed.decodeToken(continuation) : null;
-  const span = feed.interval(range, ctx.headers, token);
+  if (token && token.rid !== undefined && token.rid !== container.rid) {
+    throw new Gone(range ? range.id : "", NAME_STALE, " (the continuation belongs to a deleted container of the same name)");
+  }
+  const span = { ...feed.interval(range, ctx.headers, token, container.table), rid: container.rid };
   const fresh = visibility(ctx.options, container.table, ctx.headers);
   let visible = fresh;
   const keyHeader = ctx.headers["x-ms-documentdb-partitionkey"];
@@ -207,7 +211,7 @@ function changeFeed(ctx, container) {
   const range = namedRange(container, ctx.headers);
   if (!range) throw new BadRequest("The change feed is read per partition key range: x-ms-documentdb-partitionkeyrangeid is missing.");
   const since = sinceOf(ctx.headers["if-none-match"], range);
-  const span = feed.interval(range, ctx.headers, null);
+  const span = feed.interval(range, ctx.headers, null, container.table);
   const { records, complete } = feed.changes([...container.items.slice(span.min, span.max)], since, feed.pageSize(ctx.headers["x-ms-max-item-count"]));
   const etag = complete ? Math.max(since, range.lsn) : records[records.length - 1].lsn;
   const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range) };

@@ -34,8 +34,10 @@ function pageSize(header) {
 }
 
 // The interval a read covers: [min, max) of the range, narrowed by the request's epk headers
-// and by its token's interval. A token that does not overlap the range is refused.
-function interval(range, headers, token) {
+// and by its token's interval. A token that does not overlap the range is refused. The epk
+// headers count only with x-ms-read-key-type EffectivePartitionKeyRange (else 400, as the
+// gateway answers); they are read as `table` normalizes boundaries, and must not be empty.
+function interval(range, headers, token, table) {
   let min = range ? range.minInclusive : "";
   let max = range ? range.maxExclusive : "FF";
   const narrow = (lo, hi) => {
@@ -43,7 +45,13 @@ function interval(range, headers, token) {
     if (hi < max) max = hi;
   };
   if (headers["x-ms-start-epk"] !== undefined || headers["x-ms-end-epk"] !== undefined) {
-    narrow(headers["x-ms-start-epk"] || "", headers["x-ms-end-epk"] || "FF");
+    if (headers["x-ms-read-key-type"] !== "EffectivePartitionKeyRange") {
+      throw new BadRequest("x-ms-start-epk and x-ms-end-epk need x-ms-read-key-type: EffectivePartitionKeyRange.");
+    }
+    const start = table.normalize(headers["x-ms-start-epk"] || "");
+    const end = table.normalize(headers["x-ms-end-epk"] || "FF");
+    if (!(start < end)) throw new BadRequest(`The effective partition key range [${start}, ${end}) is empty.`);
+    narrow(start, end);
   }
   if (token) {
     narrow(token.min, token.max);

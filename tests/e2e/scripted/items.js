@@ -70,7 +70,7 @@ class ItemStore {
 
   // The header's values for a point operation, checked against the definition.
   headerValues(header) {
-    return pk.parseHeader(this.container.paths, header);
+    return pk.parseHeader(this.container.paths, header, this.container.systemKey);
   }
 
   checkBody(body, headerValues) {

@@ -11,6 +11,8 @@ const { isDeepStrictEqual } = require("util");
 
 const UNDEFINED = Symbol("undefined"); // an item without a value at a key path: header {}
 const MAX_PATHS = 3;
+// The key of a container made before partitioning existed ("systemKey": true).
+const SYSTEM_KEY_PATH = "/_partitionKey";
 
 class BadRequest extends Error {
   constructor(message, status = 400, code = "BadRequest") {
@@ -40,6 +42,7 @@ function parseDefinition(definition, apiVersion) {
     if (definition.version !== 2) throw new BadRequest("A hierarchical partition key needs version 2.");
   } else if (kind === "Hash") {
     if (definition.paths.length !== 1) throw new BadRequest("A Hash partition key has exactly one path.");
+    if (definition.systemKey === true && definition.paths[0] !== SYSTEM_KEY_PATH) throw new BadRequest(`A system key is ${SYSTEM_KEY_PATH}.`);
   } else {
     throw new BadRequest(`The 'kind' value '${kind}' specified in the partition key definition is invalid. Please choose 'Hash' partition type.`);
   }
@@ -67,8 +70,9 @@ function valuesOf(paths, item) {
   });
 }
 
-// The header's values: a JSON array with one value per key path, {} for none.
-function parseHeader(paths, header) {
+// The header's values: a JSON array with one value per key path, {} for none. A system key
+// takes [value] for an item with a _partitionKey and [] for one without ([{}] is refused).
+function parseHeader(paths, header, systemKey = false) {
   if (header === undefined) throw new BadRequest("PartitionKey value must be supplied for this operation.");
   let values;
   try {
@@ -77,6 +81,12 @@ function parseHeader(paths, header) {
     throw new BadRequest(`The partition key header ${header} is not valid JSON.`);
   }
   if (!Array.isArray(values)) throw new BadRequest(`The partition key header ${header} is not a JSON array.`);
+  if (systemKey) {
+    if (values.length === 0) return [UNDEFINED];
+    if (values.length > 1 || (values[0] !== null && typeof values[0] === "object")) {
+      throw new BadRequest(`The partition key header ${header} does not address an item of a container with a system key: [value] or [].`);
+    }
+  }
   if (values.length !== paths.length) {
     throw new BadRequest(`Partition key provided either doesn't correspond to definition in the collection or doesn't match partition key field values specified in the document.`);
   }

@@ -80,10 +80,37 @@ function serveContainers(ctx, [, dbId, , collId]) {
   throw new BadRequest("Method not allowed.", 405, "MethodNotAllowed");
 }
 
+// The live ranges in id order. With `rangesPageSize` the feed is paged: the continuation is
+// the last id served and the next page lists the live ranges with higher ids, so a split
+// between two pages gives a list with the parent (on the first) and its children (on the
+// next), as the service's paged feed can. With `boundaryForms`, a hierarchical key's
+// boundaries are written padded to the key's full length in one list and trimmed in the next.
 function servePartitionKeyRanges(ctx, container) {
   if (ctx.method !== "GET") throw new BadRequest("Method not allowed.", 405, "MethodNotAllowed");
   const { table } = container;
-  return listAnswer(container.rid, "PartitionKeyRanges", table.ranges.map((r) => table.describe(r, container.self)));
+  const after = ctx.headers["x-ms-continuation"];
+  const rest = table.ranges.filter((r) => after === undefined || Number(r.id) > Number(after)).sort((a, b) => Number(a.id) - Number(b.id));
+  const pageSize = ctx.options.rangesPageSize > 0 ? ctx.options.rangesPageSize : rest.length;
+  const page = rest.slice(0, pageSize);
+  if (after === undefined) container.listings += 1;
+  const form = ctx.options.boundaryForms && container.hierarchical && container.listings % 2 === 0 ? "trimmed" : "padded";
+  const answer = listAnswer(container.rid, "PartitionKeyRanges", page.map((r) => table.describe(r, container.self, form)));
+  if (page.length < rest.length) {
+    answer.headers["x-ms-continuation"] = page[page.length - 1].id;
+    ctx.control.onRangePage(container);
+  }
+  return answer;
+}
+
+// The container a request below it names; a missing one answers 404/1003 (the owner resource
+// does not exist), which a client tells apart from a missing item (404 without substatus).
+function ownerContainer(account, dbId, collId) {
+  try {
+    return account.container(dbId, collId);
+  } catch (err) {
+    if (err.status === 404) err.substatus = 1003;
+    throw err;
+  }
 }
 
 // Routes a request below the account; returns an answer (see docs.js).
@@ -96,7 +123,7 @@ function route(ctx) {
   else if (s[2] !== "colls") throw new BadRequest("no route", 400);
   else if (s.length <= 4) answer = serveContainers(ctx, s);
   else if (s.length <= 6) {
-    const container = ctx.account.container(s[1], s[3]);
+    const container = ownerContainer(ctx.account, s[1], s[3]);
     if (s[4] === "docs") return serveDocs(ctx, container, s[5]);
     if (s[4] === "pkranges" && s.length === 5) answer = servePartitionKeyRanges(ctx, container);
     else if (isScriptKind(s[4])) answer = serveScripts(container, s[4], s[5], ctx.method, ctx.body, isQuery(ctx.headers));

@@ -8,7 +8,8 @@
 // /_control (see README.md).
 //
 // Usage: node server.js [--port N] [--no-ssl] [--ranges N] [--ru-per-second N]
-//          [--latency-ms N] [--lagging-reads] [--lag-ms N] [--serverless]
+//          [--latency-ms N] [--lagging-reads] [--lag-ms N] [--serverless] [--merge-enabled]
+//          [--ranges-page-size N] [--session-miss-every N] [--offer-migration] [--boundary-forms]
 // The key comes from COSMOS_KEY (default: the public emulator key). Binds 127.0.0.1 only and
 // prints "listening <port>" once ready.
 const fs = require("fs");
@@ -22,11 +23,13 @@ const { Account } = require("./account");
 const { RuBudget, Counters } = require("./charges");
 const { Control } = require("./control");
 const { route } = require("./routes");
+const quirks = require("./quirks");
 
 const MAX_REQUEST_BYTES = 4 * 1024 * 1024;
 // Control arguments that are counts, when given as query parameters.
 const NUMERIC_ARGS = new Set(["count", "start", "keyCount", "afterRequests", "items", "pid", "times", "status", "substatus",
-  "updates", "deletes", "inserts", "round", "insertFrom", "retryAfterMs", "ruPerSecond", "latencyMs", "lagMs", "ranges"]);
+  "updates", "deletes", "inserts", "round", "insertFrom", "retryAfterMs", "ruPerSecond", "latencyMs", "lagMs", "ranges",
+  "completingMs", "rangesPageSize", "sessionMissEvery"]);
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 function readBody(req) {
@@ -74,7 +77,11 @@ function send(res, answer) {
 }
 
 function defaultOptions() {
-  return { ranges: 1, ruPerSecond: 0, latencyMs: 0, laggingReads: false, lagMs: 3000, serverless: false, key: EMULATOR_KEY, ssl: true };
+  return {
+    ranges: 1, ruPerSecond: 0, latencyMs: 0, laggingReads: false, lagMs: 3000, serverless: false, key: EMULATOR_KEY, ssl: true,
+    // The live service's ways that are off unless asked for (README.md, "Service quirks").
+    mergeEnabled: false, rangesPageSize: 0, sessionMissEvery: 0, offerMigration: false, boundaryForms: false,
+  };
 }
 
 function createScriptedServer(given = {}) {
@@ -100,6 +107,7 @@ function createScriptedServer(given = {}) {
       ranges: () => control.ranges(args),
       split: () => control.split(args),
       merge: () => control.merge(args),
+      recreate: () => control.recreate(args),
       fail: () => control.fail(args),
       kill: () => control.kill(args),
       killPidAfterItems: () => control.kill(args),
@@ -115,26 +123,35 @@ function createScriptedServer(given = {}) {
   const serveSigned = async (req, res, url, segments) => {
     const reason = checkSignature(options.key, req, url.pathname);
     if (reason) return { status: 401, body: { code: "Unauthorized", message: reason }, ru: 0 };
+    const refused = quirks.refusal(options, state, req, segments);
+    if (refused) return refused;
     control.onRequest();
     const rangeId = req.headers["x-ms-documentdb-partitionkeyrangeid"];
     const injected = control.injected(rangeId === undefined ? undefined : String(rangeId).split(",").pop().trim(), url.pathname);
     if (options.latencyMs > 0) await sleep(options.latencyMs);
     if (injected) return injected;
+    const missed = quirks.sessionMiss(options, state, req, segments);
+    if (missed) return missed;
     if (!state.budget.admits()) {
       const wait = Math.max(1, state.budget.waitFor(1));
       return { status: 429, body: { code: "429", message: "Message: {\"Errors\":[\"Request rate is large.\"]}" }, headers: { "x-ms-retry-after-ms": String(wait), "x-ms-substatus": "3200" }, ru: 0 };
     }
     if (segments[0] === "offers") {
+      state.account.offers.requireMigration = options.offerMigration;
       if (options.serverless) return { status: 400, body: { code: "BadRequest", message: "Reading or replacing offers is not supported for serverless accounts." }, ru: 1 };
       return { raw: true };
     }
     const body = await readBody(req);
     if (body === null) return { status: 413, body: { code: "RequestEntityTooLarge", message: "Request size is too large" }, ru: 0 };
     const address = server.address();
-    return route({
-      method: req.method, segments, headers: req.headers, body: parseJson(body), options, account: state.account, budget: state.budget,
+    const answer = route({
+      method: req.method, segments, headers: req.headers, body: parseJson(body), options, account: state.account, budget: state.budget, control,
       scheme: options.ssl ? "https" : "http", host: address.address, port: address.port,
     });
+    if (segments[4] === "docs" && String(req.headers["if-none-match"] || "").trim() === "*" && answer.status === 304) {
+      control.onPosition(state.account.container(segments[1], segments[3]));
+    }
+    return answer;
   };
 
   server.on("request", async (req, res) => {
@@ -175,8 +192,14 @@ function tlsFiles() {
 
 function parseArgs(argv) {
   const options = { port: 0, key: process.env.COSMOS_KEY || EMULATOR_KEY };
-  const numbers = { "--port": "port", "--ranges": "ranges", "--ru-per-second": "ruPerSecond", "--latency-ms": "latencyMs", "--lag-ms": "lagMs" };
-  const flags = { "--lagging-reads": ["laggingReads", true], "--serverless": ["serverless", true], "--no-ssl": ["ssl", false] };
+  const numbers = {
+    "--port": "port", "--ranges": "ranges", "--ru-per-second": "ruPerSecond", "--latency-ms": "latencyMs", "--lag-ms": "lagMs",
+    "--ranges-page-size": "rangesPageSize", "--session-miss-every": "sessionMissEvery",
+  };
+  const flags = {
+    "--lagging-reads": ["laggingReads", true], "--serverless": ["serverless", true], "--no-ssl": ["ssl", false],
+    "--merge-enabled": ["mergeEnabled", true], "--offer-migration": ["offerMigration", true], "--boundary-forms": ["boundaryForms", true],
+  };
   for (let i = 0; i < argv.length; i += 1) {
     const a = argv[i];
     if (numbers[a]) {

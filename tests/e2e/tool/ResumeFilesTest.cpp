@@ -162,6 +162,6 @@ TEST(ResumeRule, AnUnfinishedStartIsTakenAsEmpty) {
     EXPECT_FALSE(start.recorded.has_value());
     EXPECT_FALSE(start.options.resume);
     EXPECT_EQ(start.options.pageSize, kDefaultPageSize);
-    ClaimLocation(*store);
+    PrepareNewLocation(*store);
     EXPECT_TRUE(store->List().empty());
 }

@@ -2,6 +2,7 @@
 
 #include "chain/ChainRecord.h"
 #include "format/BackupCheckpoint.h"
+#include "format/BackupClaim.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
 #include "storage/UnfinishedWrites.h"
@@ -112,7 +113,7 @@ BackupStart StartBackup(BackupStore& store, const BackupOptions& given, const st
     return start;
 }
 
-void ClaimLocation(BackupStore& store) {
+void PrepareNewLocation(BackupStore& store) {
     const auto listed = store.List();
     bool onlyUnfinished = !listed.empty();
     for (const auto& file : listed) onlyUnfinished = onlyUnfinished && IsUnfinishedWrite(file);
@@ -143,8 +144,8 @@ BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const Ba
     return BackUpItems(read, expected);
 }
 
-ToolError WithResumeHint(const ToolError& failure, const BackupOptions& options) {
-    return ToolError(std::string(failure.what()) + "; what was done is kept; to continue, run: " + ResumeCommand(options));
+ToolError WithResumeHint(const std::exception& failure, const BackupOptions& options) {
+    return ToolError(std::string(failure.what()) + "; what was written is kept: to continue, run: " + ResumeCommand(options));
 }
 
 namespace {
@@ -198,12 +199,12 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
     if (start.recorded) {
         record = *start.recorded;
     } else {
-        ClaimLocation(store);
+        PrepareNewLocation(store);
         record = NewBackupRecord(options, connectionOptions.endpoint);
         // Before any item is read, so that the next increment reads every change after it.
         record.positions = PositionsJson(ReadChangeFeedPositions(connection));
         record.ranges = connection.PartitionKeyRanges();
-        WriteBackupCheckpoint(store, record);
+        ClaimLocation(store, record);
     }
 
     try {
@@ -216,7 +217,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
         RemoveBackupCheckpoints(store);
         RemoveUnfinishedWrites(store);
         Summarise(connection, manifest, items, summary);
-    } catch (const ToolError& e) {
+    } catch (const std::exception& e) {
         throw WithResumeHint(e, options);
     }
     return summary;

@@ -5,10 +5,12 @@
 #include "service/BackupRead.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "storage/OpenBackupStore.h"
 #include "support/RerunCommand.h"
 #include "support/ToolError.h"
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -28,7 +30,8 @@ struct BackupOptions {
     int parallelism = 0;  // ranges read at once; a resumed backup may be given another
     bool resume = false;  // go on with the interrupted backup in `directory`
     std::string since;    // an incremental backup: the chain's last backup before this one
-    RerunCommand rerun;   // how this run was started, for the command that continues it
+    StoreOptions storage;  // how blob locations are reached
+    RerunCommand rerun;    // how this run was started, for the command that continues it
 };
 
 struct BackupSummary {
@@ -74,12 +77,12 @@ long long Describe(Connection& connection, Manifest& manifest);
 // The first durable record of a new backup, before its ranges and positions are known.
 BackupCheckpoint NewBackupRecord(const BackupOptions& options, const std::string& endpoint);
 // Makes the location ready for a new backup: a new or empty location, or one that holds only
-// what a backup killed before its first record left.
-void ClaimLocation(BackupStore& store);
+// what a backup killed before its first record left. The record then claims it (BackupClaim).
+void PrepareNewLocation(BackupStore& store);
 // The command that continues the backup in options.directory, as one line.
 std::string ResumeCommand(const BackupOptions& options);
 // A failure once the backup's first record is durable: it ends with the command that continues.
-ToolError WithResumeHint(const ToolError& failure, const BackupOptions& options);
+ToolError WithResumeHint(const std::exception& failure, const BackupOptions& options);
 // Reads the items into per-range data files (BackUpItems) as the record says.
 BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
                             const BackupCheckpoint& record, std::int64_t expected);

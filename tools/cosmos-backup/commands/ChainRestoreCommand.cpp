@@ -119,7 +119,7 @@ void RestoreIncrement(Connection& connection, const ChainLink& link, const Resto
 }  // namespace
 
 RestoreSummary RunChainRestore(Connection& connection, std::shared_ptr<BackupStore> last, const RestoreOptions& options) {
-    const auto chain = LoadChain(std::move(last));
+    const auto chain = LoadChain(std::move(last), options.storage);
     CheckChainFiles(chain);
     const auto& newest = chain.back();
     RestoreSummary names;

@@ -4,6 +4,7 @@
 #include "chain/ItemKey.h"
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
+#include "format/BackupClaim.h"
 #include "format/DataFileNames.h"
 #include "format/DataFiles.h"
 #include "format/DurableFile.h"
@@ -24,27 +25,38 @@ namespace {
 // Keys are small: large pages keep the key-only read to few requests.
 constexpr long long kKeyPageSize = 10000;
 
-// One change feed read per range the parent recorded, from the parent's position up to the
-// position recorded now when the range is still there (later changes belong to the next
-// increment, which starts from here). A range that split or merged since has no such bound:
-// the ranges that serve it now count LSNs of their own, so it is read to the feed's end.
-std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since, const ChangeFeedPositions& now) {
+// One change feed read per range the parent recorded, from the parent's position to the
+// feed's end. The feed keeps only an item's newest version, at its newest LSN: a read that
+// stopped at a position taken when the increment began would miss an item changed before
+// that position and again after it, and the chain would give the item's older body.
+std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since) {
     std::vector<nlohmann::json> parts;
     for (const auto& range : since.ranges) {
-        nlohmann::json part = {{"id", range.at("id")},
-                               {"minInclusive", range.value("minInclusive", std::string())},
-                               {"maxExclusive", range.value("maxExclusive", std::string("FF"))},
-                               {"read", "changes"},
-                               {"since", range.at("etag")}};
-        for (const auto& current : now.ranges) {
-            if (current.at("id") == range.at("id") && current.value("minInclusive", std::string()) == part["minInclusive"] &&
-                current.value("maxExclusive", std::string("FF")) == part["maxExclusive"]) {
-                part["until"] = current.at("etag");
-            }
-        }
-        parts.push_back(std::move(part));
+        parts.push_back({{"id", range.at("id")},
+                         {"minInclusive", range.value("minInclusive", std::string())},
+                         {"maxExclusive", range.value("maxExclusive", std::string("FF"))},
+                         {"read", "changes"},
+                         {"since", range.at("etag")}});
     }
     return parts;
+}
+
+// Where the reads ended (each range's last continuation lists its parts' "reached" etags):
+// the next increment starts there. A read that did not say so keeps the positions taken when
+// this increment began, which reads some changes twice but misses none.
+ChangeFeedPositions PositionsReached(const std::vector<std::string>& endContinuations, const ChangeFeedPositions& atStart) {
+    ChangeFeedPositions reached;
+    reached.at = atStart.at;
+    for (const auto& text : endContinuations) {
+        const auto end = nlohmann::json::parse(text, nullptr, false);
+        const auto parts = end.is_object() ? end.find("reached") : end.end();
+        if (!end.is_object() || parts == end.end() || !parts->is_array() || parts->empty()) return atStart;
+        for (const auto& part : *parts) {
+            if (!part.is_object() || !part.contains("id") || !part.contains("etag") || !part["etag"].is_string()) return atStart;
+            reached.ranges.push_back(part);
+        }
+    }
+    return reached;
 }
 
 // Writes `file` without the lines `superseded` names (line numbers from 0) under `name`.
@@ -102,7 +114,7 @@ std::string FreshName(const std::string& file, const std::vector<DataFile>& file
 // The parent, which must be a link of a chain of this very container with the definition it has now.
 std::vector<ChainLink> CheckedParentChain(const std::string& since, const BackupOptions& options, const std::string& endpoint,
                                           const Manifest& now) {
-    auto chain = LoadChain(OpenBackupStore(since));
+    auto chain = LoadChain(OpenBackupStore(since, options.storage), options.storage);
     const auto& parent = chain.back();
     if (parent.record.kind.empty()) {
         throw ToolError(since + " was made by a tool that recorded no change feed positions; take a full backup to start a chain");
@@ -127,7 +139,7 @@ std::string ParentLocation(const BackupStart& start) {
     const auto& record = *start.recorded;
     const std::string recorded = ResolveLocation(options.directory, record.parentPath);
     if (!options.since.empty() && !SameLocation(options.since, recorded) &&
-        ManifestSha256(*OpenBackupStore(options.since)) != record.parentManifestSha256) {
+        ManifestSha256(*OpenBackupStore(options.since, options.storage)) != record.parentManifestSha256) {
         throw ToolError("the interrupted increment in " + options.directory + " is taken since " + recorded +
                         ", not since " + options.since + "; to continue it, run: " + ResumeCommand(options));
     }
@@ -186,7 +198,7 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
 
     ChainRecord chainRecord;
     chainRecord.kind = ChainRecord::kIncremental;
-    chainRecord.changeFeed = PositionsOf(record.positions);
+    chainRecord.changeFeed = PositionsReached(items.endContinuations, PositionsOf(record.positions));
     chainRecord.keys = keys.keys;
     chainRecord.deletions = keys.deletions;
     chainRecord.parent = parentLink;
@@ -234,20 +246,20 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
                             " was taken since (its manifest changed); take the increment into a new location");
         }
     } else {
-        ClaimLocation(store);
+        PrepareNewLocation(store);
         record = NewBackupRecord(options, connectionOptions.endpoint);
         record.kind = BackupCheckpoint::kIncremental;
         record.parentPath = parentLink.path;
         record.parentManifestSha256 = parentLink.manifestSha256;
         const auto positions = ReadChangeFeedPositions(connection);
         record.positions = PositionsJson(positions);
-        record.ranges = ChangeFeedParts(parent.record.changeFeed, positions);
-        WriteBackupCheckpoint(store, record);
+        record.ranges = ChangeFeedParts(parent.record.changeFeed);
+        ClaimLocation(store, record);
     }
 
     try {
         return FinishIncrement(connection, connectionOptions, store, record, chain, parentLink, baseLink, manifest, options);
-    } catch (const ToolError& e) {
+    } catch (const std::exception& e) {
         throw WithResumeHint(e, options);
     }
 }

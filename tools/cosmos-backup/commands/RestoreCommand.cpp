@@ -170,7 +170,7 @@ RestoreOptions WithRecordedThroughput(const RestoreOptions& options, const Resto
 }  // namespace
 
 RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options) {
-    return RestoreBackup(connection, OpenBackupStore(options.directory), options);
+    return RestoreBackup(connection, OpenBackupStore(options.directory, options.storage), options);
 }
 
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {

@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "storage/OpenBackupStore.h"
 #include "support/RerunCommand.h"
 
 #include <cstdint>
@@ -26,7 +27,8 @@ struct RestoreOptions {
     int autoscaleMax = 0;
     bool noThroughput = false;
     bool resume = false;  // go on with an interrupted restore into the same target
-    RerunCommand rerun;   // how this run was started, for the command that continues it
+    StoreOptions storage;  // how blob locations are reached
+    RerunCommand rerun;    // how this run was started, for the command that continues it
     std::string resumeCommand;  // "" = RestoreResumeCommand's; a chain's restore of its base gives the chain's
 };
 

@@ -88,7 +88,7 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
 }  // namespace
 
 VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
-    const std::shared_ptr<BackupStore> store = OpenBackupStore(options.directory);
+    const std::shared_ptr<BackupStore> store = OpenBackupStore(options.directory, options.storage);
     const Manifest manifest = ReadManifest(*store);
     CheckDataFiles(*store, manifest);
 
@@ -97,7 +97,7 @@ VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
     std::unordered_map<std::string, std::size_t> backup;
     if (ChainOf(manifest).IsIncrement()) {
         // The state the chain describes: later versions replace earlier ones, deletions remove.
-        const auto chain = LoadChain(store);
+        const auto chain = LoadChain(store, options.storage);
         CheckChainFiles(chain);
         ReplayChain(
             chain,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/Connection.h"
+#include "storage/OpenBackupStore.h"
 
 #include <cstdint>
 #include <string>
@@ -15,6 +16,7 @@ struct VerifyOptions {
     std::string container;  // "" for the backup's source container
     bool offline = false;   // check the files only
     long long pageSize = 1000;
+    StoreOptions storage;   // how blob locations are reached
 };
 
 struct VerifySummary {

@@ -6,6 +6,7 @@
 #include "commands/VerifyCommand.h"
 #include "service/Connection.h"
 #include "storage/OpenBackupStore.h"
+#include "support/CrashReports.h"
 #include "support/RerunCommand.h"
 #include "support/Secrets.h"
 #include "support/ToolError.h"
@@ -13,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -32,7 +34,22 @@ struct GlobalOptions {
     bool verbose = false;
     long long maxRu = 0;           // RU/s for the whole run, 0 = no budget
     long long maxRetryWait = 120;  // seconds one request may wait for throttling to pass
+    bool allowCoreDumps = false;
 };
+
+// Everything the command line names is checked before the first request: a location refused
+// (plain http to a host that is not loopback, missing storage credentials), a proxy that is no
+// http(s) URL. Returns how blob locations are to be reached.
+StoreOptions CheckLocations(const GlobalOptions& global, const std::vector<std::string>& locations) {
+    const auto& proxy = global.connection.proxy;
+    if (!proxy.empty() && proxy.rfind("http://", 0) != 0 && proxy.rfind("https://", 0) != 0) {
+        throw ToolError("cannot use the proxy: --proxy takes an http:// or https:// URL");
+    }
+    for (const auto& location : locations) {
+        if (!location.empty()) CheckLocation(location);
+    }
+    return StoreOptions{proxy, std::chrono::seconds(global.maxRetryWait)};
+}
 
 // Exit status of a restore that wrote everything but the items in its failure report.
 constexpr int kSomeItemsFailed = 3;
@@ -141,7 +158,7 @@ std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
 
 // A backup or an increment: a resumed one is what its location's record says.
 void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
-    const auto store = OpenBackupStore(given.directory);
+    const auto store = OpenBackupStore(given.directory, given.storage);
     const BackupStart start = StartBackup(*store, given, connectionOptions.endpoint);
     if (start.complete) PrintBackup(CompletedBackup(*store), start.options);
     else if (start.IsIncrement()) PrintIncrement(RunIncrementalBackup(connection, connectionOptions, *store, start), start.options);
@@ -170,6 +187,8 @@ int main(int argc, char** argv) {
     app.add_option("--log", global.logFile, "file for the runtime's records (default: none unless --verbose)");
     app.add_flag("--verbose", global.verbose, "the runtime's records on standard error");
     app.add_option("--timeout-ms", global.connection.requestTimeoutMs, "timeout of one request")->capture_default_str();
+    app.add_flag("--allow-core-dumps", global.allowCoreDumps,
+                 "let a crash leave a core file (it would hold the keys); also COSMOS_BACKUP_ALLOW_CORE_DUMPS=1");
 
     auto* listDatabases = app.add_subcommand("list-databases", "list the account's databases");
     std::string listDatabase;
@@ -222,6 +241,10 @@ int main(int argc, char** argv) {
     verify.endpoint = global.connection.endpoint;
 
     try {
+        // Before the runtime starts, and before any secret is read.
+        if (!global.allowCoreDumps && !CoreDumpsAskedForByEnvironment()) KeepSecretsOutOfCrashReports();
+        const StoreOptions storage = CheckLocations(global, {backup.directory, backup.since, restore.directory, verify.directory});
+        backup.storage = restore.storage = verify.storage = storage;
         RouteRuntimeRecords(global);
         if (verifyCmd->parsed() && verify.offline) return PrintVerify(RunVerify(nullptr, verify), true);
         // A restore lists the items the service refuses instead of stopping at the first.

@@ -34,7 +34,7 @@ std::optional<nlohmann::json> ParseCheckpoint(const BackupStore& store, const st
 
 }  // namespace
 
-void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& c) {
+std::string BackupCheckpointText(const BackupCheckpoint& c) {
     const nlohmann::json j = {
         {"checkpointVersion", BackupCheckpoint::kVersion},
         {"kind", c.kind},
@@ -47,8 +47,10 @@ void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& c) {
         {"parent", {{"path", c.parentPath}, {"manifestSha256", c.parentManifestSha256}}},
         {"ranges", c.ranges},
     };
-    WriteFileDurably(store, kCheckpointName, j.dump(1) + "\n");
+    return j.dump(1) + "\n";
 }
+
+void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& c) { WriteFileDurably(store, kCheckpointName, BackupCheckpointText(c)); }
 
 BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store) {
     const auto path = PathIn(store, kCheckpointName);

@@ -49,6 +49,8 @@ struct RangeCheckpoint {
 
 inline constexpr const char* kCheckpointName = "checkpoint.json";
 
+// The record as checkpoint.json holds it; a new backup creates the file exclusively (BackupClaim).
+std::string BackupCheckpointText(const BackupCheckpoint& checkpoint);
 void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& checkpoint);
 // Throws ToolError when the location holds no readable checkpoint.
 BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store);

@@ -22,6 +22,7 @@ BackupItems BackUpItems(const BackupItemsOptions& o, std::int64_t expected) {
     result.seconds = progress.Finish();
     result.files = std::move(read.files);
     result.usage = read.usage;
+    result.endContinuations = std::move(read.endContinuations);
     result.createdAt = checkpoint.createdAt;
     return result;
 }

@@ -24,6 +24,8 @@ struct BackupItems {
     std::string createdAt;  // when the backup began (its first run, when resumed)
     RequestUsage usage;     // of the readers
     double seconds = 0;
+    // Each range's last continuation: for a change feed read, where each of its parts ended.
+    std::vector<std::string> endContinuations;
 };
 
 // Reads every item of the recorded ranges into per-range data files, `parallelism` ranges at

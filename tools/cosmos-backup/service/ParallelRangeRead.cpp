@@ -61,6 +61,7 @@ RangesRead ReadRangesInParallel(const RangeReadSettings& settings, const std::ve
     for (const auto& reader : readers) {
         for (const auto& f : reader->checkpoint().files) result.files.push_back(f);
         result.usage += reader->usage();
+        result.endContinuations.push_back(reader->checkpoint().continuation);
     }
     return result;
 }

@@ -12,6 +12,7 @@ namespace cosmosbackup {
 struct RangesRead {
     std::vector<DataFile> files;  // every range's sealed files, ranges in key order
     RequestUsage usage;           // of the readers' bridge objects
+    std::vector<std::string> endContinuations;  // each range's last continuation, ranges in order
 };
 
 // Reads every range that its checkpoint does not show as done, `parallelism` ranges at a time,
