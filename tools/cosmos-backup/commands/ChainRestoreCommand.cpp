@@ -32,7 +32,8 @@ void CheckEarlierRuns(const std::vector<ChainLink>& chain, const RestoreOptions&
     for (const auto& link : chain) {
         for (const auto& name : {target, target + kDeleteMark}) {
             const auto recorded = ReadRestoreProgress(*link.store, name);
-            if (!recorded || recorded->backupCreatedAt != link.manifest.createdAt) continue;
+            // A base restore that stopped before creating the target is the base restore's to judge.
+            if (!recorded || recorded->backupCreatedAt != link.manifest.createdAt || !recorded->created) continue;
             if (options.resume && recorded->endpoint != options.endpoint) {
                 throw ToolError("the restore recorded for " + target + " in " + link.directory + " was into the account at " +
                                 recorded->endpoint + ", not " + options.endpoint + "; restore into this account without --resume");
@@ -105,7 +106,7 @@ void RestoreIncrement(Connection& connection, const ChainLink& link, const Resto
         items.resume = options.resume;
         items.intoExisting = true;  // the container the base was restored into
         items.resumeCommand = ResumeCommand(options, summary);
-        const auto written = RestoreItemsResumably(connection, link.manifest, items, BeginRestore(link.manifest, items).progress);
+        const auto written = RestoreItemsResumably(connection, link.manifest, items, BeginRestore(link.manifest, items, true).progress);
         summary.items += written.written;
         summary.skipped += written.skipped;
         summary.failed += written.failed;

@@ -199,7 +199,7 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     items.autoscaleMax = options.autoscaleMax;
     items.noThroughput = options.noThroughput;
     // Recorded before the target is created, so that a restore killed right after creating it resumes.
-    const RestoreStart start = BeginRestore(manifest, items);
+    const RestoreStart start = BeginRestore(manifest, items, ContainerExists(connection, summary.database, summary.container));
     const RestoreOptions create = start.resumed ? WithRecordedThroughput(options, start.progress, items.resumeCommand) : options;
     summary.layout = CreateTarget(connection, manifest, create, summary, [&] {
         if (!start.resumed) RecordBeginning(*store, start.progress);

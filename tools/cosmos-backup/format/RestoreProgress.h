@@ -22,6 +22,9 @@ struct RestoreProgress {
     std::int64_t itemsDone = 0;    // all items written
     std::string sessionToken;      // of the writes so far, for reads that must see them
     bool finished = false;
+    // False while the restore may not have created its target yet (recorded just before), so
+    // that a failed or killed creation does not hold up a new run.
+    bool created = true;
     // The throughput the restore was begun with (overrides of the backup's layout), so that a
     // resumed one creates the target alike when it was killed before creating it.
     int throughput = 0;

@@ -106,8 +106,10 @@ private:
 
 }  // namespace
 
-RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& o) {
-    const auto recorded = ReadRestoreProgress(*o.store, Target(o));
+RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& o, bool targetExists) {
+    auto recorded = ReadRestoreProgress(*o.store, Target(o));
+    // A run that stopped before its target was created left nothing to go on with.
+    if (recorded && !recorded->created && !targetExists) recorded.reset();
     const bool sameBackup = recorded && recorded->backupCreatedAt == manifest.createdAt;
     RestoreStart start;
     if (o.resume && recorded) {
@@ -139,7 +141,8 @@ RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& o
     return start;
 }
 
-void RecordBeginning(BackupStore& store, const RestoreProgress& start) {
+void RecordBeginning(BackupStore& store, RestoreProgress start) {
+    start.created = false;
     // A location that cannot take the record (read-only media) is noted when the items are written.
     try {
         WriteRestoreProgress(store, start);
@@ -157,6 +160,7 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
                                     RestoreProgress start) {
     auto& bridge = connection.bridge();
     RestoreProgress progress = std::move(start);
+    progress.created = true;  // the target exists by now
     RestoredItems result;
     result.skipped = progress.itemsDone;
     // Reads after the restore must see the earlier run's writes as well.

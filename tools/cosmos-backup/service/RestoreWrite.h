@@ -29,18 +29,19 @@ struct RestoreItemsOptions {
 
 // Where a restore of `manifest` into the options' target begins. With `resume`: the record of
 // the interrupted restore of this backup into that target, refused when it was into another
-// account or of another backup; where nothing was recorded, the start. Without: the start,
-// refused where a restore of this backup into the target was interrupted (unless intoExisting).
-// `resumed` tells whether an earlier run's record is gone on from.
+// account or of another backup; where nothing was recorded, or the recorded run never got to
+// create the target (`targetExists` false), the start. Without: the start, refused where a
+// restore of this backup into the target was begun (unless intoExisting) and got as far as
+// creating it.
 struct RestoreStart {
     RestoreProgress progress;
     bool resumed = false;
 };
-RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& options);
-// Records a new restore's beginning durably: once the target may be created (never for a target
-// that existed and was refused) and before it is, so that a restore killed at any point after
-// it resumes.
-void RecordBeginning(BackupStore& store, const RestoreProgress& start);
+RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& options, bool targetExists);
+// Records a new restore's beginning durably (as not having created its target yet): once the
+// target may be created (never for a target that existed and was refused) and before it is, so
+// that a restore killed at any point after it resumes.
+void RecordBeginning(BackupStore& store, RestoreProgress start);
 
 struct RestoredItems {
     std::int64_t written = 0;  // by this run
