@@ -4,6 +4,7 @@
 #include "TempDir.h"
 #include "commands/BackupCommand.h"
 #include "format/BackupCheckpoint.h"
+#include "format/BackupClaim.h"
 #include "format/DataFileNames.h"
 #include "format/DurableFile.h"
 #include "format/RestoreProgress.h"
@@ -42,7 +43,8 @@ BackupCheckpoint SampleCheckpoint() {
 
 TEST(BackupCheckpoint, RoundTripsAndRefusesAnotherSource) {
     TempDir dir;
-    WriteBackupCheckpoint(*OpenBackupStore(dir.path()), SampleCheckpoint());
+    ClaimLocation(*OpenBackupStore(dir.path()), SampleCheckpoint());
+    EXPECT_THROW(ClaimLocation(*OpenBackupStore(dir.path()), SampleCheckpoint()), ToolError) << "the first record claims the location";
     const auto read = ReadBackupCheckpoint(*OpenBackupStore(dir.path()));
     EXPECT_EQ(read.ranges, SampleCheckpoint().ranges);
     EXPECT_EQ(read.createdAt, "2026-12-08T00:00:00Z");
@@ -124,7 +126,7 @@ TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
 TEST(ResumeRule, TheRecordDecidesWhatAResumeIs) {
     TempDir dir;
     auto store = OpenBackupStore(dir.path());
-    WriteBackupCheckpoint(*store, SampleCheckpoint());
+    ClaimLocation(*store, SampleCheckpoint());
     BackupOptions given;
     given.directory = dir.path();
     given.resume = true;

@@ -50,8 +50,6 @@ std::string BackupCheckpointText(const BackupCheckpoint& c) {
     return j.dump(1) + "\n";
 }
 
-void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& c) { WriteFileDurably(store, kCheckpointName, BackupCheckpointText(c)); }
-
 BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store) {
     const auto path = PathIn(store, kCheckpointName);
     const auto parsed = ParseCheckpoint(store, kCheckpointName);
@@ -131,8 +129,6 @@ bool HasBackupCheckpoint(const std::vector<StoredFile>& listed) {
     }
     return false;
 }
-
-bool HasBackupCheckpoint(const BackupStore& store) { return HasBackupCheckpoint(store.List()); }
 
 void WriteLatestFiles(BackupStore& store, const std::vector<DataFile>& files) {
     WriteFileDurably(store, kLatestFilesName, nlohmann::json{{"files", files}}.dump() + "\n");

@@ -49,13 +49,12 @@ struct RangeCheckpoint {
 
 inline constexpr const char* kCheckpointName = "checkpoint.json";
 
-// The record as checkpoint.json holds it; a new backup creates the file exclusively (BackupClaim).
+// The record as checkpoint.json holds it; a new backup creates the file exclusively (BackupClaim)
+// and never rewrites it.
 std::string BackupCheckpointText(const BackupCheckpoint& checkpoint);
-void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& checkpoint);
 // Throws ToolError when the location holds no readable checkpoint.
 BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store);
 // True when the location holds the checkpoint of a backup that did not finish.
-bool HasBackupCheckpoint(const BackupStore& store);
 bool HasBackupCheckpoint(const std::vector<StoredFile>& listed);
 // Removes the checkpoints once the manifest vouches for the backup.
 void RemoveBackupCheckpoints(BackupStore& store);
