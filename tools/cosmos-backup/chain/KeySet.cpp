@@ -140,7 +140,10 @@ std::vector<KeySet> ReadLiveKeys(Connection& connection, const LiveKeyRead& read
     std::vector<KeySet> parts(ranges.size());
     std::vector<RequestUsage> usages(ranges.size());
     ParallelFor(ranges.size(), static_cast<std::size_t>(std::max(1, read.parallelism)),
-                [&](std::size_t i) { parts[i] = ReadRangeKeys(read, ranges[i], usages[i]); });
+                [&](std::size_t i) {
+                    const SemaphoreHold slot(read.readerSlots);
+                    parts[i] = ReadRangeKeys(read, ranges[i], usages[i]);
+                });
     for (const auto& u : usages) usage += u;
     return parts;
 }

@@ -3,6 +3,7 @@
 #include "format/Manifest.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "support/Semaphore.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -109,6 +110,7 @@ struct LiveKeyRead {
     std::string container;
     int parallelism = 4;           // ranges read at once
     long long pageSize = 10000;    // keys per request
+    Semaphore* readerSlots = nullptr;  // a run over many containers: its bound on all readers
 };
 
 // Every key the container holds now, read with a key-only query (the wrapper's "keys" read)

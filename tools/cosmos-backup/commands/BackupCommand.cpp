@@ -141,6 +141,8 @@ BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const Ba
     read.store = &store;
     read.checkpoint = record;
     read.parallelism = options.parallelism;
+    read.readerSlots = options.readerSlots;
+    read.progress = options.progress;
     return BackUpItems(read, expected);
 }
 
@@ -179,6 +181,16 @@ BackupSummary CompletedBackup(BackupStore& store) {
     summary.countedBefore = summary.items;
     summary.alreadyComplete = true;
     return summary;
+}
+
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                              const BackupOptions& given) {
+    const BackupStart start = StartBackup(store, given, connectionOptions.endpoint);
+    if (start.complete) return CompletedBackup(store);
+    if (start.IsIncrement()) {
+        throw ToolError("the interrupted backup in " + given.directory + " is an increment; to continue it, run: " + ResumeCommand(given));
+    }
+    return RunBackup(connection, connectionOptions, store, start);
 }
 
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,

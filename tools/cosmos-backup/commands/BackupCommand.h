@@ -6,7 +6,9 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/OpenBackupStore.h"
+#include "support/Progress.h"
 #include "support/RerunCommand.h"
+#include "support/Semaphore.h"
 #include "support/ToolError.h"
 
 #include <cstdint>
@@ -30,6 +32,9 @@ struct BackupOptions {
     int parallelism = 0;  // ranges read at once; a resumed backup may be given another
     bool resume = false;  // go on with the interrupted backup in `directory`
     std::string since;    // an incremental backup: the chain's last backup before this one
+    // Set by a run over many containers: its bound on the readers of all of them, its progress line.
+    Semaphore* readerSlots = nullptr;
+    Progress* progress = nullptr;
     StoreOptions storage;  // how blob locations are reached
     RerunCommand rerun;    // how this run was started, for the command that continues it
 };
@@ -69,6 +74,11 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
                         const BackupStart& start);
 // What a resume of a finished backup reports (and the leftovers of its last run it removes).
 BackupSummary CompletedBackup(BackupStore& store);
+// A full backup of options' container into `store`, already opened (options.directory names it
+// in messages and commands), for a run over many containers: StartBackup, then RunBackup. An
+// interrupted increment there is refused.
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                              const BackupOptions& options);
 
 // Shared with incremental backups (IncrementCommand.h).
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,

@@ -105,6 +105,7 @@ void RestoreIncrement(Connection& connection, const ChainLink& link, const Resto
         items.itemsPerCall = options.itemsPerCall;
         items.resume = options.resume;
         items.intoExisting = true;  // the container the base was restored into
+        items.progress = options.progress;
         items.resumeCommand = ResumeCommand(options, summary);
         const auto written = RestoreItemsResumably(connection, link.manifest, items, BeginRestore(link.manifest, items, true).progress);
         summary.items += written.written;

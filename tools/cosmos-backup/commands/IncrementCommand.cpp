@@ -191,7 +191,8 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
     // The key set after the changes were read: what is gone since then is deleted.
     IncrementSummary summary;
     const std::vector<KeySet> live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                                          options.parallelism, kKeyPageSize}, summary.keyRead);
+                                                                          options.parallelism, kKeyPageSize, options.readerSlots},
+                                                  summary.keyRead);
     KeyFileCursor parentKeys(*parent.store, parent.record.keys);
     MergedKeys changedKeys(changed), liveKeys(live);
     const KeyChangeFiles keys = CompareKeys(store, parentKeys, changedKeys, liveKeys);
@@ -219,6 +220,21 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
 }
 
 }  // namespace
+
+IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                 const BackupOptions& given) {
+    const BackupStart start = StartBackup(store, given, connectionOptions.endpoint);
+    if (start.complete) {
+        IncrementSummary summary;
+        summary.backup = CompletedBackup(store);
+        const ChainRecord chain = ChainOf(ReadManifest(store));
+        summary.keys = chain.keys.items;
+        summary.deletions = chain.deletions.items;
+        summary.chainLength = chain.length;
+        return summary;
+    }
+    return RunIncrementalBackup(connection, connectionOptions, store, start);
+}
 
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                                       const BackupStart& start) {

@@ -191,6 +191,7 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     items.parallelism = options.parallelism;
     items.itemsPerCall = options.itemsPerCall;
     items.resume = options.resume;
+    items.progress = options.progress;
     // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
     items.intoExisting = options.intoExisting;
     items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, summary.database, summary.container)

@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Progress.h"
 #include "storage/OpenBackupStore.h"
 #include "support/RerunCommand.h"
 
@@ -27,6 +28,7 @@ struct RestoreOptions {
     int autoscaleMax = 0;
     bool noThroughput = false;
     bool resume = false;  // go on with an interrupted restore into the same target
+    Progress* progress = nullptr;  // a run over many containers: its one progress line
     StoreOptions storage;  // how blob locations are reached
     RerunCommand rerun;    // how this run was started, for the command that continues it
     std::string resumeCommand;  // "" = RestoreResumeCommand's; a chain's restore of its base gives the chain's

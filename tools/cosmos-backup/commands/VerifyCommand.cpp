@@ -57,7 +57,7 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
     CompareDefinition(connection, manifest, database + "/" + container, summary);
     const ItemKeyMaker keys(manifest.partitionKey);
     // Of a chain, the whole state it describes, not the last increment's changed items.
-    Progress progress("verify", static_cast<std::int64_t>(backup.size()));
+    Progress progress("verify", static_cast<std::int64_t>(backup.size()), options.progress);
     std::string continuation, next;
     std::vector<CloudSDKCppBridge::SString> page;
     bool more = true;
@@ -88,7 +88,10 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
 }  // namespace
 
 VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
-    const std::shared_ptr<BackupStore> store = OpenBackupStore(options.directory, options.storage);
+    return VerifyBackup(connection, OpenBackupStore(options.directory, options.storage), options);
+}
+
+VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupStore>& store, const VerifyOptions& options) {
     const Manifest manifest = ReadManifest(*store);
     CheckDataFiles(*store, manifest);
 

@@ -130,6 +130,8 @@ bool HasBackupCheckpoint(const std::vector<StoredFile>& listed) {
     return false;
 }
 
+bool HasBackupCheckpoint(const BackupStore& store) { return HasBackupCheckpoint(store.List()); }
+
 void WriteLatestFiles(BackupStore& store, const std::vector<DataFile>& files) {
     WriteFileDurably(store, kLatestFilesName, nlohmann::json{{"files", files}}.dump() + "\n");
 }

@@ -56,6 +56,7 @@ std::string BackupCheckpointText(const BackupCheckpoint& checkpoint);
 BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store);
 // True when the location holds the checkpoint of a backup that did not finish.
 bool HasBackupCheckpoint(const std::vector<StoredFile>& listed);
+bool HasBackupCheckpoint(const BackupStore& store);
 // Removes the checkpoints once the manifest vouches for the backup.
 void RemoveBackupCheckpoints(BackupStore& store);
 // Throws ToolError unless the checkpoint is of this endpoint, database and container.

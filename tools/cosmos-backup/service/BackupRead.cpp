@@ -15,8 +15,9 @@ BackupItems BackUpItems(const BackupItemsOptions& o, std::int64_t expected) {
     settings.store = o.store;
     settings.pageSize = checkpoint.pageSize;
     settings.itemsPerFile = checkpoint.itemsPerFile;
+    settings.readerSlots = o.readerSlots;
 
-    Progress progress("backup", expected);
+    Progress progress("backup", expected, o.progress);
     auto read = ReadRangesInParallel(settings, checkpoint.ranges, o.parallelism, progress);
     BackupItems result;
     result.seconds = progress.Finish();

@@ -3,6 +3,8 @@
 #include "format/BackupCheckpoint.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "support/Progress.h"
+#include "support/Semaphore.h"
 
 #include <cstdint>
 #include <string>
@@ -17,6 +19,8 @@ struct BackupItemsOptions {
     // (a container's key ranges, or an increment's change feed parts).
     BackupCheckpoint checkpoint;
     int parallelism = 4;
+    Semaphore* readerSlots = nullptr;  // the whole run's bound on readers, if it has one
+    Progress* progress = nullptr;      // the whole run's progress, if it has one
 };
 
 struct BackupItems {

@@ -35,6 +35,8 @@ RangesRead ReadRangesInParallel(const RangeReadSettings& settings, const std::ve
             threads.Start([&] {
                 for (std::size_t i = next++; i < readers.size() && !stop; i = next++) {
                     try {
+                        const SemaphoreHold slot(settings.readerSlots);
+                        if (stop) break;
                         readers[i]->Run(itemsRead, stop);
                     } catch (...) {
                         std::lock_guard<std::mutex> hold(failureLock);

@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Semaphore.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,6 +22,7 @@ struct RangeReadSettings {
     BackupStore* store = nullptr;  // shared by the ranges: each writes files of its own
     long long pageSize = 1000;
     std::int64_t itemsPerFile = 100000;
+    Semaphore* readerSlots = nullptr;  // bounds the readers of a whole run (none: --parallel alone)
 };
 
 // Reads one key range of a container into data files of its own, on its own bridge object (so

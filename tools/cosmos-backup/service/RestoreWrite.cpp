@@ -171,7 +171,7 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
     ProgressRecorder recorder(*o.store);
     recorder.Write(progress);
 
-    Progress display("restore", manifest.itemCount);
+    Progress display("restore", manifest.itemCount, o.progress);
     display.Add(progress.itemsDone);
     ResumableWriter writer(connection, o, progress, display, recorder);
     for (std::size_t i = progress.filesDone; i < manifest.files.size(); ++i) {

@@ -5,6 +5,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Progress.h"
 
 #include <cstdint>
 #include <string>
@@ -25,6 +26,7 @@ struct RestoreItemsOptions {
     int throughput = 0;
     int autoscaleMax = 0;
     bool noThroughput = false;
+    Progress* progress = nullptr;  // the whole run's progress, if it has one
 };
 
 // Where a restore of `manifest` into the options' target begins. With `resume`: the record of

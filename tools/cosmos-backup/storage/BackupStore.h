@@ -67,6 +67,10 @@ public:
     virtual std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) = 0;
     // Removes a file; a name that does not exist is not an error.
     virtual void Remove(const std::string& name) = 0;
+    // The location `name` (a plain name) below this one, in the same storage and sharing its
+    // client: an account backup keeps one backup per container there. Its Describe() is this
+    // one's followed by "/" and the name, so relative links between backups resolve alike.
+    virtual std::unique_ptr<BackupStore> Below(const std::string& name) const = 0;
 };
 
 }  // namespace cosmosbackup

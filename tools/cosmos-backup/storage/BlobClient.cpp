@@ -62,6 +62,13 @@ BlobClient::BlobClient(BlobLocation location, BlobCredentials credentials, Retry
       m_retry(retry),
       m_http(ProxyFor(m_location, proxy)) {}
 
+std::shared_ptr<const BlobClient> BlobClient::Under(const std::string& name) const {
+    BlobLocation below = m_location;
+    below.prefix += name + "/";
+    below.url += (below.url.empty() || below.url.back() == '/' ? "" : "/") + name;
+    return std::make_shared<const BlobClient>(std::move(below), m_credentials, m_retry);
+}
+
 std::string BlobClient::Url(const BlobCall& call) const {
     std::string url = m_location.endpoint + call.path;
     char separator = '?';

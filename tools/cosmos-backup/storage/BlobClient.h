@@ -7,6 +7,7 @@
 #include <chrono>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace cosmosbackup {
@@ -41,6 +42,8 @@ public:
     BlobClient(BlobLocation location, BlobCredentials credentials, RetryPolicy retry = {}, const std::string& proxy = "");
 
     const BlobLocation& location() const { return m_location; }
+    // A client of the same account and credentials for the prefix `name`/ below this one.
+    std::shared_ptr<const BlobClient> Under(const std::string& name) const;
 
     // Returns the answer when its status is 2xx or one of `accepted`; `what` says what the
     // request was for ("upload manifest.json").

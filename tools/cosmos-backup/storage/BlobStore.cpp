@@ -47,6 +47,14 @@ BlobStore::BlobStore(BlobLocation location, BlobCredentials credentials, RetryPo
     std::call_once(once, xmlInitParser);
 }
 
+BlobStore::BlobStore(std::shared_ptr<const BlobClient> client, std::size_t blockSize)
+    : m_client(std::move(client)), m_blockSize(blockSize) {}
+
+std::unique_ptr<BackupStore> BlobStore::Below(const std::string& name) const {
+    RequirePlainName(name);
+    return std::unique_ptr<BackupStore>(new BlobStore(m_client->Under(name), m_blockSize));
+}
+
 std::string BlobStore::Describe() const { return m_client->location().url; }
 
 // One page of List Blobs under the prefix. `deep` lists every blob below it; otherwise

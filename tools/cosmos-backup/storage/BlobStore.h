@@ -28,8 +28,10 @@ public:
     std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const override;
     std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) override;
     void Remove(const std::string& name) override;
+    std::unique_ptr<BackupStore> Below(const std::string& name) const override;
 
 private:
+    BlobStore(std::shared_ptr<const BlobClient> client, std::size_t blockSize);
     std::vector<StoredFile> ListPage(bool deep, std::size_t pageSize, std::string& marker) const;
     void RefuseImmutableContainer() const;
 

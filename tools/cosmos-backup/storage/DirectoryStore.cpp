@@ -171,4 +171,8 @@ void DirectoryStore::Remove(const std::string& name) {
     m_pins->Forget(name);
 }
 
+std::unique_ptr<BackupStore> DirectoryStore::Below(const std::string& name) const {
+    return std::make_unique<DirectoryStore>(PathOf(name));
+}
+
 }  // namespace cosmosbackup

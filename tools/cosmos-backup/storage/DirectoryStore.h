@@ -22,6 +22,7 @@ public:
     std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const override;
     std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) override;
     void Remove(const std::string& name) override;
+    std::unique_ptr<BackupStore> Below(const std::string& name) const override;
 
 private:
     std::string PathOf(const std::string& name) const;

@@ -21,7 +21,4 @@ private:
     std::vector<std::string> m_pacing;
 };
 
-// `word` as one shell word: as it stands when it holds only safe characters, else single-quoted.
-std::string ShellQuoted(const std::string& word);
-
 }  // namespace cosmosbackup
