@@ -42,8 +42,8 @@ export CLOUDSDK_LOG="$work/bridge.log" ACC_BUILD="$build" ACC_WORK="$work" ACC_H
   }
 
   sdk "await client.databases.create({ id: \"shop\", throughput: 800 })" || { echo "creating shop failed"; exit 1; }
-  for spec in shop:orders:300 shop:audit-1:40 crm:people:200 crm:notes:120 logs:app:50; do
-    IFS=: read -r db coll n <<<"$spec"
+  for planned in shop:orders:300 shop:audit-1:40 crm:people:200 crm:notes:120 logs:app:50; do
+    IFS=: read -r db coll n <<<"$planned"
     cli seed --db "$db" --coll "$coll" --count "$n" >/dev/null || { echo "seeding $db/$coll failed"; exit 1; }
   done
 

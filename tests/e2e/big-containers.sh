@@ -98,7 +98,7 @@ export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_H
   if run_killed 1200 read "${tool[@]}" backup --database big --container src --out killed --page-size 25 --items-per-file 50 --parallel 8; then
     [[ -e killed/manifest.json ]] && fail "killed backup left a manifest" || pass "backup killed at 40% left no manifest"
     if "${tool[@]}" backup --database big --container small --out killed --resume >other.out 2>other.err; then fail "resume of another container was accepted"
-    elif grep -q "refusing to mix" other.err; then pass "resume refuses another container"; else fail "resume of another container: $(tail -1 other.err)"; fi
+    elif grep -q "is of container src" other.err; then pass "resume refuses another container"; else fail "resume of another container: $(tail -1 other.err)"; fi
     ctl stats/reset >/dev/null
     if "${tool[@]}" backup --out killed --resume --page-size 25 --items-per-file 50 >resumed.out 2>resumed.err; then
       read_again=$(ctl stats | field itemsRead)

@@ -93,7 +93,7 @@ void ReplayChain(const std::vector<ChainLink>& chain, const std::function<void(c
     for (const auto& link : chain) {
         ForEachItem(*link.store, link.manifest, upsert);
         if (!link.record.IsIncrement()) continue;
-        for (const auto& key : ReadKeyFile(*link.store, link.record.deletions)) remove(key);
+        for (const auto key : ReadKeyFile(*link.store, link.record.deletions)) remove(std::string(key));
     }
 }
 

@@ -218,7 +218,7 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, 
         for (std::size_t c = 0; c < manifest.databases[d].containers.size(); ++c) tasks.push_back(Task{d, c});
     }
     report.containers.resize(tasks.size());
-    const int parallel = std::max(1, o.single.parallelism);
+    const int parallel = o.single.parallelism > 0 ? o.single.parallelism : kDefaultParallelism;  // 0: not given
     Semaphore slots(parallel);
     Progress whole("backup", 0, o.progressStyle);
     ContainerBackup backup(co, o, *root, sinceLocation, previous ? &*previous : nullptr, slots, whole);

@@ -6,7 +6,7 @@
 #include "format/BackupClaim.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
-#include "storage/OpenBackupStore.h"
+#include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"
 
@@ -49,69 +49,117 @@ long long Describe(Connection& connection, Manifest& manifest) {
     return j.value("itemCount", 0LL);
 }
 
+std::string ResumeCommand(const BackupOptions& options) {
+    return options.rerun.With({"backup", "--out", options.directory, "--resume"});
+}
+
 namespace {
 
-std::string ResumeCommand(const BackupOptions& options) {
-    return "cosmos-backup backup --database " + options.database + " --container " + options.container + " --out " +
-           options.directory + (options.since.empty() ? "" : " --since " + options.since) + " --resume";
+bool Holds(const std::vector<StoredFile>& listed, const std::string& name) {
+    for (const auto& file : listed) {
+        if (file.name == name) return true;
+    }
+    return false;
+}
+
+// A resumed backup is the recorded one: given options may repeat the record, never contradict it.
+void TakeRecordedSettings(const BackupCheckpoint& record, const std::string& endpoint, BackupOptions& options) {
+    const auto refuse = [&](const std::string& what) {
+        throw ToolError("the interrupted backup in " + options.directory + " " + what + "; to continue it, run: " +
+                        ResumeCommand(options));
+    };
+    if (!options.database.empty() && options.database != record.database) refuse("is of database " + record.database);
+    if (!options.container.empty() && options.container != record.container) refuse("is of container " + record.container);
+    CheckSameSource(record, endpoint, record.database, record.container);
+    if (options.pageSize != 0 && options.pageSize != record.pageSize) refuse("reads pages of " + std::to_string(record.pageSize) + " items");
+    if (options.itemsPerFile != 0 && options.itemsPerFile != record.itemsPerFile) {
+        refuse("seals files of " + std::to_string(record.itemsPerFile) + " items");
+    }
+    if (!record.IsIncrement() && !options.since.empty()) refuse("is a full backup, not an increment");
+    options.database = record.database;
+    options.container = record.container;
+    options.pageSize = record.pageSize;
+    options.itemsPerFile = record.itemsPerFile;
+    if (options.parallelism == 0) options.parallelism = record.parallelism;
 }
 
 }  // namespace
 
-void PrepareLocation(BackupStore& store, const BackupOptions& options) {
-    bool complete = false;
-    for (const auto& file : store.List()) complete = complete || file.name == kManifestName;
-    if (options.resume) {
-        if (complete) throw ToolError(options.directory + " holds a complete backup; there is nothing to resume");
-        if (!HasBackupCheckpoint(store)) {
-            throw ToolError(options.directory + " holds no interrupted backup; run the backup without --resume");
+BackupStart StartBackup(BackupStore& store, const BackupOptions& given, const std::string& endpoint) {
+    BackupStart start{given, std::nullopt, false};
+    auto& options = start.options;
+    const auto listed = store.List();
+    if (Holds(listed, kManifestName)) {
+        if (!given.resume) throw ToolError(given.directory + " is not empty: it holds a complete backup; give a new location for the backup");
+        const Manifest manifest = ReadManifest(store);
+        options.database = manifest.sourceDatabase;
+        options.container = manifest.sourceContainer;
+        start.complete = true;
+        return start;
+    }
+    if (HasBackupCheckpoint(listed)) {
+        if (!given.resume) {
+            throw ToolError(given.directory + " holds an interrupted backup; to continue it, run: " + ResumeCommand(given));
         }
-        return;
+        start.recorded = ReadBackupCheckpoint(store);
+        TakeRecordedSettings(*start.recorded, endpoint, options);
+        return start;
     }
-    if (!complete && HasBackupCheckpoint(store)) {
-        throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
-    }
+    // Nothing recorded: a new backup, also when --resume was given.
+    options.resume = false;
+    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
+    if (options.pageSize == 0) options.pageSize = kDefaultPageSize;
+    if (options.itemsPerFile == 0) options.itemsPerFile = kDefaultItemsPerFile;
+    if (options.parallelism == 0) options.parallelism = kDefaultParallelism;
+    return start;
+}
+
+void PrepareNewLocation(BackupStore& store) {
+    const auto listed = store.List();
+    bool onlyUnfinished = !listed.empty();
+    for (const auto& file : listed) onlyUnfinished = onlyUnfinished && IsUnfinishedWrite(file);
+    // A backup killed before its first record left at most a file cut off by the kill.
+    if (onlyUnfinished) RemoveUnfinishedWrites(store);
     store.CreateNew();
-    ClaimLocation(store, options.database, options.container);
 }
 
-void ContinuableOnFailure(const BackupOptions& options, const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const std::exception& e) {
-        throw ToolError(std::string(e.what()) + "; what was written is kept: to continue, run: " + ResumeCommand(options));
-    }
+BackupCheckpoint NewBackupRecord(const BackupOptions& options, const std::string& endpoint) {
+    BackupCheckpoint record;
+    record.endpoint = endpoint;
+    record.database = options.database;
+    record.container = options.container;
+    record.createdAt = UtcNow();
+    record.pageSize = options.pageSize;
+    record.itemsPerFile = options.itemsPerFile;
+    record.parallelism = options.parallelism;
+    return record;
 }
 
-BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
-                            BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges,
-                            const nlohmann::json& partitionKey,
-                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage,
-                            std::vector<nlohmann::json> currentRanges) {
+BackupItemsOptions ReadOptions(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
+                               const BackupCheckpoint& record) {
     BackupItemsOptions read;
     read.connection = connectionOptions;
-    read.endpoint = connectionOptions.endpoint;
-    read.database = options.database;
-    read.container = options.container;
     read.store = &store;
-    read.createdAt = UtcNow();
-    read.pageSize = options.pageSize;
-    read.itemsPerFile = options.itemsPerFile;
+    read.checkpoint = record;
     read.parallelism = options.parallelism;
-    read.resume = options.resume;
-    read.ranges = std::move(ranges);
-    read.partitionKey = partitionKey;
-    read.onPage = std::move(onPage);
-    read.currentRanges = std::move(currentRanges);
     read.readerSlots = options.readerSlots;
     read.progress = options.progress;
-    return BackUpItems(connection, read, expected);
+    return read;
 }
 
-void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
-    summary.seconds = items.seconds;
-    summary.usage = items.usage;
-    summary.usage += ReadUsage(connection);
+BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
+                            const BackupCheckpoint& record, std::int64_t expected) {
+    return BackUpItems(ReadOptions(connectionOptions, options, store, record), expected);
+}
+
+ToolError WithResumeHint(const std::exception& failure, const BackupOptions& options) {
+    return ToolError(std::string(failure.what()) + "; what was written is kept: to continue, run: " + ResumeCommand(options));
+}
+
+namespace {
+
+// The figures the manifest gives.
+void SummariseManifest(const Manifest& manifest, BackupSummary& summary) {
     summary.items = manifest.itemCount;
     summary.layout = manifest.throughput;
     summary.scripts = manifest.scriptCount;
@@ -120,31 +168,43 @@ void Summarise(Connection& connection, const Manifest& manifest, const BackupIte
     summary.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
 }
 
-// The database and container a backup is of: as given, or for a resumed one its checkpoint's.
-BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
-    if (options.resume && HasBackupCheckpoint(store)) {
-        const auto checkpoint = ReadBackupCheckpoint(store);
-        if (options.database.empty()) options.database = checkpoint.database;
-        if (options.container.empty()) options.container = checkpoint.container;
-    }
-    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
-    return options;
+}  // namespace
+
+void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
+    summary.seconds = items.seconds;
+    summary.usage = items.usage;
+    summary.usage += ReadUsage(connection);
+    SummariseManifest(manifest, summary);
 }
 
-BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
-    const auto store = OpenBackupStore(given.directory, given.storage);
-    return BackUpContainer(connection, connectionOptions, *store, given);
+BackupSummary CompletedBackup(BackupStore& store) {
+    // Killed after its manifest was in place: what is left of its checkpoints goes now.
+    RemoveBackupCheckpoints(store);
+    RemoveUnfinishedWrites(store);
+    const Manifest manifest = ReadManifest(store);
+    BackupSummary summary;
+    SummariseManifest(manifest, summary);
+    summary.countedBefore = summary.items;
+    summary.alreadyComplete = true;
+    return summary;
 }
 
-BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& location,
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                               const BackupOptions& given) {
-    BackupStore* const store = &location;
-    const BackupOptions options = WithSource(*store, given);
+    const BackupStart start = StartBackup(store, given, connectionOptions.endpoint);
+    if (start.complete) return CompletedBackup(store);
+    if (start.IsIncrement()) {
+        throw ToolError("the interrupted backup in " + given.directory + " is an increment; to continue it, run: " + ResumeCommand(given));
+    }
+    return RunBackup(connection, connectionOptions, store, start);
+}
+
+BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                        const BackupStart& start) {
+    const BackupOptions& options = start.options;
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
-    PrepareLocation(*store, options);
-
     Manifest manifest;
     manifest.sourceEndpoint = connectionOptions.endpoint;
     manifest.sourceDatabase = options.database;
@@ -152,27 +212,47 @@ BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& c
     BackupSummary summary;
     summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);
-    BackupItems items;
+
     // The key file is gathered from the pages as they are written; a resumed backup reads back
     // only the files an earlier run sealed.
     KeyGatherer keys(manifest.partitionKey);
-    ContinuableOnFailure(options, [&] {
-        // Before any item is read, so that the next increment reads every change after it.
-        const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
-        items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore, {},
-                                manifest.partitionKey, [&keys](const auto& page) { keys.AddPage(page); },
-                                // The ranges were just read with their positions: not asked for again.
-                                options.resume ? std::vector<nlohmann::json>{} : positions.ranges);
+    BackupCheckpoint record;
+    ReadPlan plan;
+    if (start.recorded) {
+        record = *start.recorded;
+    } else {
+        PrepareNewLocation(store);
+        record = NewBackupRecord(options, connectionOptions.endpoint);
+        // Before any item is read, so that the next increment reads every change after it; the
+        // ranges come with the positions and are not asked for again.
+        const auto positions = ReadChangeFeedPositions(connection);
+        record.positions = PositionsJson(positions);
+        auto read = ReadOptions(connectionOptions, options, store, record);
+        read.onPage = [&keys](const auto& page) { keys.AddPage(page); };
+        plan = PlanRead(read, record, positions.ranges, manifest.partitionKey);
+        record.ranges = plan.parts;
+        ClaimLocation(store, record);
+    }
+
+    try {
+        if (plan.failure) std::rethrow_exception(plan.failure);
+        auto read = ReadOptions(connectionOptions, options, store, record);
+        read.onPage = [&keys](const auto& page) { keys.AddPage(page); };
+        read.readers = &plan.readers;
+        BackupItems items = BackUpItems(read, summary.countedBefore);
         manifest.createdAt = items.createdAt;
         manifest.files = std::move(items.files);
         for (const auto& f : manifest.files) manifest.itemCount += f.items;
-        RecordChainBase(*store, manifest, positions,
-                        keys.Take(KeysOfItems(*store, items.filesOfEarlierRuns, manifest.partitionKey)));
-        WriteManifest(*store, manifest);
-        RemoveBackupCheckpoints(*store);
-    });
-
-    Summarise(connection, manifest, items, summary);
+        auto keySets = KeysOfFiles(store, items.filesOfEarlierRuns, manifest.partitionKey);
+        keySets.push_back(keys.Take());
+        RecordChainBase(store, manifest, PositionsOf(record.positions), keySets);
+        WriteManifest(store, manifest);
+        RemoveBackupCheckpoints(store);
+        RemoveUnfinishedWrites(store);
+        Summarise(connection, manifest, items, summary);
+    } catch (const std::exception& e) {
+        throw WithResumeHint(e, options);
+    }
     return summary;
 }
 

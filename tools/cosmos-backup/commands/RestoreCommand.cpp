@@ -3,6 +3,7 @@
 #include "chain/ChainRecord.h"
 #include "commands/ChainRestoreCommand.h"
 #include "format/DataFiles.h"
+#include "format/RestoreProgress.h"
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace cosmosbackup {
@@ -40,6 +42,8 @@ void RequireCreated(Connection& connection, bool ok, const std::string& what) {
 }
 
 bool ContainerExists(Connection& connection, const std::string& database, const std::string& container) {
+    const auto databases = connection.Databases();
+    if (std::find(databases.begin(), databases.end(), database) == databases.end()) return false;
     const auto names = connection.Containers(database);
     return std::find(names.begin(), names.end(), container) != names.end();
 }
@@ -87,20 +91,22 @@ void CheckExisting(const Manifest& manifest, const TargetState& state, const std
     }
 }
 
+// `beforeCreating` runs once the target may be created (it is new, or may be written into).
 ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
-                              const RestoreSummary& target) {
+                              const RestoreSummary& target, const std::function<void()>& beforeCreating) {
     auto& bridge = connection.bridge();
     const ThroughputLayout layout = TargetLayout(manifest, options);
     const bool shared = layout.scope == ThroughputLayout::kShared;
-    RequireCreated(connection,
-                   bridge.CreateCosmosDBDatabase("", target.database, false, "", shared ? layout.manual : 0,
-                                                 shared ? layout.autoscaleMax : 0, false),
-                   "cannot create database " + target.database);
     const std::string name = target.database + "/" + target.container;
     const bool existed = ContainerExists(connection, target.database, target.container);
     if (existed && !options.intoExisting) {
         throw ToolError("cannot create container " + name + ": it exists (use --into-existing to restore into an existing one)");
     }
+    beforeCreating();
+    RequireCreated(connection,
+                   bridge.CreateCosmosDBDatabase("", target.database, false, "", shared ? layout.manual : 0,
+                                                 shared ? layout.autoscaleMax : 0, false),
+                   "cannot create database " + target.database);
     CloudSDKCppBridge::CosmosDBThroughput throughput{};
     // The wrapper takes an autoscale maximum as a negative throughput.
     if (layout.scope == ThroughputLayout::kOwn) throughput.nValue1 = layout.autoscaleMax > 0 ? -layout.autoscaleMax : layout.manual;
@@ -138,6 +144,31 @@ ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& op
     return layout;
 }
 
+std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container) {
+    return options.rerun.With({"restore", "--from", options.directory, "--database", database, "--container", container, "--resume"});
+}
+
+namespace {
+
+// A resumed restore creates the target (when it was killed before) as it was begun: options given
+// again may repeat the recorded throughput, not contradict it.
+RestoreOptions WithRecordedThroughput(const RestoreOptions& options, const RestoreProgress& recorded, const std::string& resumeCommand) {
+    const bool given = options.throughput > 0 || options.autoscaleMax > 0 || options.noThroughput;
+    if (given && (options.throughput != recorded.throughput || options.autoscaleMax != recorded.autoscaleMax ||
+                  options.noThroughput != recorded.noThroughput)) {
+        throw ToolError("the interrupted restore into " + recorded.target + " was begun with other throughput options; to continue it, run: " +
+                        resumeCommand);
+    }
+    RestoreOptions create = options;
+    create.throughput = recorded.throughput;
+    create.autoscaleMax = recorded.autoscaleMax;
+    create.noThroughput = recorded.noThroughput;
+    create.intoExisting = true;  // it goes on in the container it made
+    return create;
+}
+
+}  // namespace
+
 RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options) {
     return RestoreBackup(connection, OpenBackupStore(options.directory, options.storage), options);
 }
@@ -161,6 +192,7 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     summary.container = options.container.empty() ? manifest.sourceContainer : options.container;
     RestoreItemsOptions items;
     items.store = store.get();
+    items.endpoint = options.endpoint;
     items.database = summary.database;
     items.container = summary.container;
     items.parallelism = options.parallelism;
@@ -168,17 +200,23 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     items.resume = options.resume;
     items.checkWhileReading = checkWhileReading;
     items.progress = options.progress;
-    items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
-                          " --container " + summary.container + " --resume";
     // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
-    if (!options.resume && !options.intoExisting) RefuseInterruptedTarget(manifest, items);
-    RestoreOptions create = options;
-    create.intoExisting = options.intoExisting || options.resume;  // a resumed restore goes on in the container it made
-    summary.layout = CreateTarget(connection, manifest, create, summary);
+    items.intoExisting = options.intoExisting;
+    items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, summary.database, summary.container)
+                                                        : options.resumeCommand;
+    items.throughput = options.throughput;
+    items.autoscaleMax = options.autoscaleMax;
+    items.noThroughput = options.noThroughput;
+    // Recorded before the target is created, so that a restore killed right after creating it resumes.
+    const RestoreStart start = BeginRestore(manifest, items, ContainerExists(connection, summary.database, summary.container));
+    const RestoreOptions create = start.resumed ? WithRecordedThroughput(options, start.progress, items.resumeCommand) : options;
+    summary.layout = CreateTarget(connection, manifest, create, summary, [&] {
+        if (!start.resumed) RecordBeginning(*store, start.progress);
+    });
 
     auto& bridge = connection.bridge();
     const std::string target = summary.database + "/" + summary.container;
-    const auto restored = RestoreItemsResumably(connection, manifest, items);
+    const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
     summary.items = restored.written - restored.failed;
     summary.skipped = restored.skipped;
     summary.failed = restored.failed;

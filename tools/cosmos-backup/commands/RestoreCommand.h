@@ -6,6 +6,7 @@
 #include "storage/BackupStore.h"
 #include "support/Progress.h"
 #include "storage/OpenBackupStore.h"
+#include "support/RerunCommand.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,6 +16,7 @@ namespace cosmosbackup {
 
 struct RestoreOptions {
     std::string directory;
+    std::string endpoint;   // the account restored into
     std::string database;   // "" for the backup's source database
     std::string container;  // "" for the backup's source container
     int parallelism = 16;
@@ -28,7 +30,12 @@ struct RestoreOptions {
     bool resume = false;  // go on with an interrupted restore into the same target
     Progress* progress = nullptr;  // a run over many containers: its one progress line
     StoreOptions storage;  // how blob locations are reached
+    RerunCommand rerun;    // how this run was started, for the command that continues it
+    std::string resumeCommand;  // "" = RestoreResumeCommand's; a chain's restore of its base gives the chain's
 };
+
+// The command that continues a restore of options.directory into database/container, as one line.
+std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container);
 
 struct RestoreSummary {
     std::string database;

@@ -51,12 +51,13 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
     const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
     // After a restore, reads must see its writes (on a session-consistency account they need
     // the session token the restore recorded).
-    const std::string session = RecordedSessionToken(store, database, container);
+    const std::string session = RecordedSessionToken(store, options.endpoint, database, container);
     connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, session.empty() ? "" : ";sessionToken=" + session),
                        "cannot open " + database + "/" + container);
     CompareDefinition(connection, manifest, database + "/" + container, summary);
     const ItemKeyMaker keys(manifest.partitionKey);
-    Progress progress("verify", manifest.itemCount, options.progress);
+    // Of a chain, the whole state it describes, not the last increment's changed items.
+    Progress progress("verify", static_cast<std::int64_t>(backup.size()), options.progress);
     std::string continuation, next;
     std::vector<CloudSDKCppBridge::SString> page;
     bool more = true;

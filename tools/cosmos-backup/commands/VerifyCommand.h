@@ -14,6 +14,7 @@ namespace cosmosbackup {
 
 struct VerifyOptions {
     std::string directory;
+    std::string endpoint;   // of the live container, whose restore's session token its reads send
     std::string database;   // "" for the backup's source database
     std::string container;  // "" for the backup's source container
     bool offline = false;   // check the files only

@@ -1,6 +1,7 @@
 // cosmos-backup: lists, backs up, restores and verifies Azure Cosmos DB containers through
 // libCloudSDKCppBridge. The account key comes from an environment variable or a file only.
 #include "account/AccountManifest.h"
+#include "chain/ChainRecord.h"
 #include "commands/AccountCommand.h"
 #include "commands/BackupCommand.h"
 #include "commands/IncrementCommand.h"
@@ -9,6 +10,7 @@
 #include "service/Connection.h"
 #include "storage/OpenBackupStore.h"
 #include "support/CrashReports.h"
+#include "support/RerunCommand.h"
 #include "support/Secrets.h"
 #include "support/ToolError.h"
 
@@ -21,6 +23,9 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 using namespace cosmosbackup;
 
@@ -93,6 +98,11 @@ void PrintList(const std::vector<std::string>& names, bool json) {
 }
 
 void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
+    if (s.alreadyComplete) {
+        std::printf("backup of %s in %s is complete: %lld items, %d data files; nothing to resume\n", s.source.c_str(),
+                    o.directory.c_str(), static_cast<long long>(s.items), s.files);
+        return;
+    }
     std::printf("backup of %s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s); throughput: %s -> %s\n",
                 s.source.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
                 static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
@@ -197,6 +207,48 @@ void AddSelectionOptions(CLI::App* command, Selection& selection) {
         ->check(pattern);
 }
 
+// The program and the global options as given (everything before the command's name), for the
+// command that continues an interrupted run.
+std::vector<std::string> GlobalPrefix(int argc, char** argv, const std::string& command) {
+    static const std::set<std::string> kTakesValue = {"--endpoint", "--key-env", "--key-file", "--proxy", "--log", "--timeout-ms"};
+    std::vector<std::string> prefix{argv[0]};
+    for (int i = 1; i < argc && command != argv[i]; ++i) {
+        prefix.push_back(argv[i]);
+        if (kTakesValue.count(argv[i]) > 0 && i + 1 < argc) prefix.push_back(argv[++i]);
+    }
+    return prefix;
+}
+
+// The pacing options this run was given (they do not change what a run produces).
+std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
+    std::vector<std::string> pacing;
+    if (parallelism > 0) pacing.insert(pacing.end(), {"--parallel", std::to_string(parallelism)});
+    if (global.maxRu > 0) pacing.insert(pacing.end(), {"--max-ru", std::to_string(global.maxRu)});
+    if (global.maxRetryWait != 120) pacing.insert(pacing.end(), {"--max-retry-wait", std::to_string(global.maxRetryWait)});
+    return pacing;
+}
+
+// A backup or an increment: a resumed one is what its location's record says.
+void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given,
+                      Progress& whole, bool json) {
+    const auto store = OpenBackupStore(given.directory, given.storage);
+    const BackupStart start = StartBackup(*store, given, connectionOptions.endpoint);
+    if (start.IsIncrement() && !start.complete) {
+        const auto s = RunIncrementalBackup(connection, connectionOptions, *store, start);
+        whole.Finish();
+        if (!json) return PrintIncrement(s, start.options);
+        auto r = ReportOf(s.backup, "incremental");
+        r.deletions = s.deletions;
+        PrintReport(SingleReport("backup", given.directory, r, 0), true);
+        return;
+    }
+    const auto s = start.complete ? CompletedBackup(*store) : RunBackup(connection, connectionOptions, *store, start);
+    whole.Finish();
+    if (!json) return PrintBackup(s, start.options);
+    const bool increment = start.complete && ChainOf(ReadManifest(*store)).IsIncrement();
+    PrintReport(SingleReport("backup", given.directory, ReportOf(s, increment ? "incremental" : "full"), 0), true);
+}
+
 // A backup location: an existing directory, or a blob URL (checked when it is opened).
 const CLI::Validator kExistingLocation(
     [](std::string& location) { return IsRemoteLocation(location) ? std::string() : CLI::ExistingDirectory(location); },
@@ -239,12 +291,14 @@ int main(int argc, char** argv) {
     allDatabases->excludes(backupCmd->get_option("--database"));
     AddSelectionOptions(backupCmd, accountBackup.selection);
     backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL")->required();
-    backupCmd->add_option("--page-size", backup.pageSize, "items per read")->check(CLI::Range(1, 100000))->capture_default_str();
-    backupCmd->add_option("--items-per-file", backup.itemsPerFile, "items per data file (a file closes at the next page boundary)")
-        ->check(CLI::Range(1, 100000000))->capture_default_str();
-    backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once (of all containers of the run)")
-        ->check(CLI::Range(1, 64))->capture_default_str();
-    backupCmd->add_flag("--resume", backup.resume, "go on with the interrupted backup in --out");
+    backupCmd->add_option("--page-size", backup.pageSize, "items per read (default 1000)")->check(CLI::Range(1, 100000));
+    backupCmd->add_option("--items-per-file", backup.itemsPerFile,
+                          "items per data file, a file closes at the next page boundary (default 100000)")
+        ->check(CLI::Range(1, 100000000));
+    backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once, of all containers of the run (default 4)")
+        ->check(CLI::Range(1, 64));
+    backupCmd->add_flag("--resume", backup.resume,
+                        "go on with the interrupted backup in --out as it was begun (a new one when nothing was recorded yet)");
     backupCmd->add_option("--since", backup.since, "an incremental backup since this backup, the chain's last (directory or blob storage URL)")
         ->check(kExistingLocation);
     AddThrottlingOptions(backupCmd, global);
@@ -295,6 +349,10 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
     const auto style = global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
+    backup.rerun = RerunCommand(GlobalPrefix(argc, argv, "backup"), Pacing(global, backup.parallelism));
+    restore.rerun = RerunCommand(GlobalPrefix(argc, argv, "restore"), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0));
+    restore.endpoint = global.connection.endpoint;
+    verify.endpoint = global.connection.endpoint;
 
     try {
         // Before the runtime starts, and before any secret is read.
@@ -345,21 +403,7 @@ int main(int argc, char** argv) {
         } else if (backupCmd->parsed()) {
             Progress whole("backup", 0, style);
             backup.progress = &whole;
-            if (!backup.since.empty()) {
-                const auto s = RunIncrementalBackup(*connection, global.connection, backup);
-                whole.Finish();
-                if (!global.json) PrintIncrement(s, backup);
-                else {
-                    auto r = ReportOf(s.backup, "incremental");
-                    r.deletions = s.deletions;
-                    PrintReport(SingleReport("backup", backup.directory, r, 0), true);
-                }
-            } else {
-                const auto s = RunBackup(*connection, global.connection, backup);
-                whole.Finish();
-                if (!global.json) PrintBackup(s, backup);
-                else PrintReport(SingleReport("backup", backup.directory, ReportOf(s, "full"), 0), true);
-            }
+            RunBackupCommand(*connection, global.connection, backup, whole, global.json);
         } else if (accountRestoreRun) {
             accountRestore.single = restore;
             accountRestore.progressStyle = style;

@@ -1,6 +1,7 @@
 #include "storage/DirectoryStore.h"
 
 #include "storage/LocalFile.h"
+#include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
 
 #include <dirent.h>
@@ -61,7 +62,7 @@ public:
           m_path(std::move(path)),
           m_name(std::move(name)),
           m_pins(std::move(pins)),
-          m_temporary(m_path + ".partial"),
+          m_temporary(m_path + kUnfinishedWriteSuffix),
           m_fd(::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR)) {
         if (m_fd.get() < 0) throw ToolError("cannot create " + m_temporary + ": " + Why());
     }
@@ -113,7 +114,7 @@ bool DirectoryStore::CreateExclusive(const std::string& name, const std::string&
     const std::string path = PathOf(name);
     // Written whole under a name of this run's own, then linked into place: link() fails when
     // the name exists, so exactly one of several runs gets it, and never sees a part.
-    std::string temporary = path + ".claim-XXXXXX";
+    std::string temporary = path + kUnfinishedClaimSuffix + "XXXXXX";
     FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0) throw ToolError("cannot create " + path + ": " + Why());
     struct Unlink {
