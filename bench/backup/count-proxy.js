@@ -1,23 +1,25 @@
 #!/usr/bin/env node
 "use strict";
-// A plain TCP proxy on 127.0.0.1 that counts the bytes the server sends back, for the bytes a
-// restore downloads from blob storage.
-//   count-proxy.js TARGET_PORT COUNT_FILE   prints "listening PORT"; writes the count to
-//   COUNT_FILE whenever a connection closes.
-const net = require("net");
+// An HTTP proxy on 127.0.0.1 in front of a blob storage server that counts the bytes a client
+// downloads: the bodies of GET answers, all of them and those of data files (items-*) apart.
+//   count-proxy.js TARGET_PORT COUNT_FILE   prints "listening PORT"; after each answer writes
+//   {"all","dataFiles"} to COUNT_FILE.
+const http = require("http");
 const fs = require("fs");
 const [targetPort, countFile] = process.argv.slice(2);
-let received = 0;
-const server = net.createServer((client) => {
-  const upstream = net.connect(Number(targetPort), "127.0.0.1");
-  upstream.on("data", (chunk) => {
-    received += chunk.length;
+const counted = { all: 0, dataFiles: 0 };
+const server = http.createServer((req, res) => {
+  const upstream = http.request({ host: "127.0.0.1", port: Number(targetPort), method: req.method, path: req.url, headers: req.headers }, (answer) => {
+    res.writeHead(answer.statusCode, answer.headers);
+    answer.on("data", (chunk) => {
+      if (req.method !== "GET") return;
+      counted.all += chunk.length;
+      if (/\/items-[^/?]*$/.test(req.url.split("?")[0])) counted.dataFiles += chunk.length;
+    });
+    answer.on("end", () => fs.writeFileSync(countFile, JSON.stringify(counted)));
+    answer.pipe(res);
   });
-  client.pipe(upstream).pipe(client);
-  const done = () => fs.writeFileSync(countFile, String(received));
-  upstream.on("close", () => { client.destroy(); done(); });
-  client.on("close", () => upstream.destroy());
-  upstream.on("error", () => client.destroy());
-  client.on("error", () => upstream.destroy());
+  upstream.on("error", () => res.destroy());
+  req.pipe(upstream);
 });
 server.listen(0, "127.0.0.1", () => console.log(`listening ${server.address().port}`));

@@ -3,16 +3,20 @@
 // of a host with one bridge and its growth over 1,000,000 calls, and the per-call cost of
 // representative methods against the test double, each beside the same managed method
 // invoked directly (the double's own work plus one invoke), so the difference is the
-// bridge's share.
+// bridge's share. Connect is also timed through the bare by-name mechanism (lookup by
+// name, override, invoke; no checks), so its ratio to the bridge is what the checks and
+// the call pattern add to what every call must do anyway.
 //
 // Run with CLOUDSDK_HOME=<build>/worlds/normal and CLOUDSDK_LOG=/dev/null (scripts/bench.sh).
 
 #include <CloudSDKCppBridge.h>
 
+#include "host/TextCrossing.h"
 #include "platform/MonoAPI.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <ctime>
 #include <cstdio>
 #include <memory>
@@ -130,6 +134,31 @@ void BM_Direct_Connect_ThreeTexts(benchmark::State& state) {
     for (auto _ : state) {
         void* args[] = {texts[0], texts[1], texts[2]};
         benchmark::DoNotOptimize(Invoke(call, args, state));
+    }
+}
+
+// The bare by-name mechanism a bridge call rests on, without the bridge's checks: attach,
+// three new managed strings made as the bridge makes them, the method looked up by name on
+// the base class, the object taken from its GC handle, the override resolved, the method
+// invoked with an exception slot and its Boolean unboxed.
+void BM_ByName_Connect_ThreeTexts(benchmark::State& state) {
+    Bridge();
+    MonoClass* base = MonoAPI::mono_class_from_name_ptr(g_image, kNamespace, "CCloudWrapper");
+    const uint32_t handle =
+        MonoAPI::mono_gchandle_new_ptr(NewManagedObjectAzure("CAzureResourceWrapper", true), /*pinned=*/0);
+    ResetDouble();
+    for (auto _ : state) {
+        MonoAPI::mono_thread_attach_ptr(g_domain);
+        void* args[] = {cloudsdk::NewManagedText(kText1), cloudsdk::NewManagedText(kText2),
+                        cloudsdk::NewManagedText(kText3)};
+        MonoMethod* method = MonoAPI::mono_class_get_method_from_name_ptr(base, "Connect", -1);
+        MonoObject* object = MonoAPI::mono_gchandle_get_target_ptr(handle);
+        MonoMethod* resolved = MonoAPI::mono_object_get_virtual_method_ptr(object, method);
+        MonoObject* exception = nullptr;
+        MonoObject* result = MonoAPI::mono_runtime_invoke_ptr(resolved, object, args, &exception);
+        if (exception != nullptr || result == nullptr || *static_cast<uint8_t*>(MonoAPI::mono_object_unbox_ptr(result)) == 0) {
+            state.SkipWithError("Connect gave no true");
+        }
     }
 }
 
@@ -273,6 +302,7 @@ void BM_ResidentMemory_OneMillionCalls(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Bridge_Connect_ThreeTexts);
+BENCHMARK(BM_ByName_Connect_ThreeTexts);
 BENCHMARK(BM_Direct_Connect_ThreeTexts);
 BENCHMARK(BM_Bridge_CountItems_ByReference);
 BENCHMARK(BM_Direct_CountItems_ByReference);

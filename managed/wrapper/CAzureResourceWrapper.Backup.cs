@@ -187,7 +187,9 @@ namespace CloudSDKWrapper
         // does not report it); strOut: both as JSON with the number of partition key ranges,
         // the whole container definition (minus system properties) and where its throughput
         // comes from ({"itemCount","sizeBytes","partitionKeyRanges","source","container",
-        // "throughput":{"layout","serverless","manual","autoscaleMax"}}); "" on failure.
+        // "throughput":{"layout","serverless","manual","autoscaleMax"},"rid"}); "rid" is the
+        // container's _rid, which tells a re-created container from the one of the same name
+        // that was deleted; "" on failure.
         public override bool ObtainContainerStatistics(ref long llOut1, ref long llOut2, ref string strOut)
         {
             long count = 0, size = -1;
@@ -218,6 +220,7 @@ namespace CloudSDKWrapper
                 {
                     ["itemCount"] = count, ["sizeBytes"] = size, ["partitionKeyRanges"] = ranges, ["source"] = source,
                     ["container"] = definition, ["throughput"] = layout.ToJson(),
+                    ["rid"] = (string)resource["_rid"] ?? "",
                 });
                 return true;
             });

@@ -9,8 +9,9 @@
 namespace CloudSDKCppBridge::bridge {
 
 // A managed list result is success only when it is non-null and was read whole: a partial
-// list would have the host back up too little without knowing. A null list leaves the
-// vector untouched.
+// list would have the host back up too little without knowing. A list that was not read
+// whole leaves the vector empty; a null list (the managed method's own failure) leaves it
+// untouched.
 inline bool ReadAccounts(MonoObject* list, std::vector<SStorageAccountInfo>& vecAccounts) {
     return list != nullptr &&
            CloudSDKCppBridgeHelper::CCloudSDKHelper::ConvertStorageAccountInfoList_ManagedToNative(vecAccounts, list);

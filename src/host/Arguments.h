@@ -21,6 +21,9 @@
 
 namespace cloudsdk {
 
+// The most arguments one call may pass (the wrapper contract's longest method has nine).
+constexpr uint32_t kMaxArguments = 16;
+
 // The managed types the library passes, by their C# names in ParameterShape's text.
 enum class ManagedKind : uint8_t { Boolean, Int32, UInt32, Int64, UInt64, String, Object };
 
@@ -98,6 +101,8 @@ void* SlotOf(Ref<T>& reference) {
 // its slots point into it.
 template <class... Args>
 class Arguments : public ArgumentList {
+    static_assert(sizeof...(Args) <= kMaxArguments, "more arguments than a method declaration describes");
+
 public:
     explicit Arguments(Args... args)
         : ArgumentList{m_slots, kShapes, static_cast<uint32_t>(sizeof...(Args))}, m_values(args...) {

@@ -9,32 +9,25 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace cloudsdk {
 
 namespace {
 
-constexpr uint32_t kMethodStatic = 0x10;  // METHOD_ATTRIBUTE_STATIC
-
-bool IsStatic(MonoMethod* method) {
-    uint32_t implementationFlags = 0;
-    return (MonoAPI::mono_method_get_flags_ptr(method, &implementationFlags) & kMethodStatic) != 0;
-}
-
-bool Matches(MonoType* type, ParameterShape shape) {
-    if ((MonoAPI::mono_type_is_byref_ptr(type) != 0) != shape.byRef) {
+bool Matches(const DeclaredParameter& parameter, ParameterShape shape) {
+    if (parameter.byRef != shape.byRef) {
         return false;
     }
-    const int found = MonoAPI::mono_type_get_type_ptr(type);
     switch (shape.kind) {
-        case ManagedKind::Boolean: return found == MONO_TYPE_BOOLEAN;
-        case ManagedKind::Int32: return found == MONO_TYPE_I4;
-        case ManagedKind::UInt32: return found == MONO_TYPE_U4;
-        case ManagedKind::Int64: return found == MONO_TYPE_I8;
-        case ManagedKind::UInt64: return found == MONO_TYPE_U8;
-        case ManagedKind::String: return found == MONO_TYPE_STRING;
+        case ManagedKind::Boolean: return parameter.typeCode == MONO_TYPE_BOOLEAN;
+        case ManagedKind::Int32: return parameter.typeCode == MONO_TYPE_I4;
+        case ManagedKind::UInt32: return parameter.typeCode == MONO_TYPE_U4;
+        case ManagedKind::Int64: return parameter.typeCode == MONO_TYPE_I8;
+        case ManagedKind::UInt64: return parameter.typeCode == MONO_TYPE_U8;
+        case ManagedKind::String: return parameter.typeCode == MONO_TYPE_STRING;
         // Which class the object must be of is checked against the object itself.
-        case ManagedKind::Object: return MonoAPI::mono_type_is_reference_ptr(type) != 0;
+        case ManagedKind::Object: return parameter.reference;
     }
     return false;
 }
@@ -79,8 +72,8 @@ std::string Describe(bool isStatic, const ArgumentList& args) {
     return text + ")";
 }
 
-std::string Describe(MonoMethod* method, MonoMethodSignature* signature) {
-    std::string text = IsStatic(method) ? "static (" : "instance (";
+std::string Describe(bool isStatic, MonoMethodSignature* signature) {
+    std::string text = isStatic ? "static (" : "instance (";
     void* cursor = nullptr;
     bool first = true;
     while (MonoType* type = MonoAPI::mono_signature_get_params_ptr(signature, &cursor)) {
@@ -98,36 +91,36 @@ const char* ClassNameOf(MonoMethod* method) {
 }
 
 // The object the method runs on: a value type's method takes the value inside its box.
-bool InstanceFits(const FittedMethod& fitted, MonoObject* instance, void*& self) {
+bool InstanceFits(const MethodDeclaration& declaration, MonoObject* instance, void*& self) {
     self = nullptr;
-    if (fitted.IsStatic()) {
+    if (declaration.isStatic) {
         return instance == nullptr;
     }
-    MonoMethod* method = fitted.Method();
-    if (instance == nullptr || !IsInstanceOf(instance, fitted.Class())) {
+    MonoMethod* method = declaration.method;
+    if (instance == nullptr || !IsInstanceOf(instance, declaration.klass)) {
         g_debug.error("Managed method [%s.%s] is not run on %s", ClassNameOf(method),
                       MonoAPI::mono_method_get_name_ptr(method),
                       instance == nullptr ? "a null object" : "an object of another class");
         return false;
     }
-    self = fitted.IsValueType() ? MonoAPI::mono_object_unbox_ptr(instance) : instance;
+    self = declaration.valueType ? MonoAPI::mono_object_unbox_ptr(instance) : instance;
     return true;
 }
 
 // Compares the binding, the count and each parameter with the arguments' shapes; logs a
 // mismatch with both signatures.
-bool ShapeFits(MonoMethod* method, MonoMethodSignature* signature, Binding binding, const ArgumentList& args) {
-    bool fits = signature != nullptr && IsStatic(method) == (binding == Binding::Static) &&
-                MonoAPI::mono_signature_get_param_count_ptr(signature) == args.count;
-    void* cursor = nullptr;
+bool ShapeFits(const MethodDeclaration& declaration, Binding binding, const ArgumentList& args) {
+    bool fits = declaration.readable && declaration.isStatic == (binding == Binding::Static) &&
+                declaration.parameterCount == args.count && args.count <= kMaxArguments;
     for (uint32_t i = 0; fits && i < args.count; ++i) {
-        MonoType* type = MonoAPI::mono_signature_get_params_ptr(signature, &cursor);
-        fits = type != nullptr && Matches(type, args.shapes[i]);
+        fits = Matches(declaration.parameters[i], args.shapes[i]);
     }
     if (!fits) {
+        MonoMethod* method = declaration.method;
+        MonoMethodSignature* signature = MonoAPI::mono_method_signature_ptr(method);
         g_debug.error("Managed method [%s.%s] does not fit the call: expected %s, found %s", ClassNameOf(method),
                       MonoAPI::mono_method_get_name_ptr(method), Describe(binding == Binding::Static, args).c_str(),
-                      signature != nullptr ? Describe(method, signature).c_str() : "no signature");
+                      signature != nullptr ? Describe(declaration.isStatic, signature).c_str() : "no signature");
     }
     return fits;
 }
@@ -136,9 +129,21 @@ bool IsReferenceValue(ParameterShape shape) {
     return !shape.byRef && (shape.kind == ManagedKind::String || shape.kind == ManagedKind::Object);
 }
 
+// The declared type of parameter `index` (from 0), for a message.
+std::string ParameterTypeName(MonoMethod* method, uint32_t index) {
+    MonoMethodSignature* signature = MonoAPI::mono_method_signature_ptr(method);
+    void* cursor = nullptr;
+    MonoType* type = nullptr;
+    for (uint32_t i = 0; signature != nullptr && i <= index; ++i) {
+        type = MonoAPI::mono_signature_get_params_ptr(signature, &cursor);
+    }
+    return type != nullptr ? TypeName(type) : "?";
+}
+
 // What the by-value references hold: a text that could not be made, or an object of
 // another class than its parameter's, refuses the call (logged).
-bool ValueFits(MonoMethod* method, MonoType* type, const ArgumentList& args, uint32_t i) {
+bool ValueFits(const MethodDeclaration& declaration, const ArgumentList& args, uint32_t i) {
+    MonoMethod* method = declaration.method;
     void* value = args.slots[i];
     if (args.shapes[i].kind == ManagedKind::String) {
         if (value == nullptr) {
@@ -147,34 +152,24 @@ bool ValueFits(MonoMethod* method, MonoType* type, const ArgumentList& args, uin
         }
         return value != nullptr;
     }
-    if (value == nullptr || MonoAPI::mono_type_get_type_ptr(type) == MONO_TYPE_OBJECT) {
+    const DeclaredParameter& parameter = declaration.parameters[i];
+    if (value == nullptr || parameter.anyObject) {
         return true;
     }
     auto* argument = static_cast<MonoObject*>(value);
-    MonoClass* expected = MonoAPI::mono_class_from_mono_type_ptr(type);
-    if (expected != nullptr && IsInstanceOf(argument, expected)) {
+    if (parameter.objectClass != nullptr && IsInstanceOf(argument, parameter.objectClass)) {
         return true;
     }
     g_debug.error("Managed method [%s.%s] is not run: argument %u is a [%s], not a [%s]", ClassNameOf(method),
                   MonoAPI::mono_method_get_name_ptr(method), i + 1,
                   MonoAPI::mono_class_get_name_ptr(MonoAPI::mono_object_get_class_ptr(argument)),
-                  TypeName(type).c_str());
+                  ParameterTypeName(method, i).c_str());
     return false;
 }
 
-bool ValuesFit(MonoMethod* method, const ArgumentList& args) {
-    bool anyReference = false;
+bool ValuesFit(const MethodDeclaration& declaration, const ArgumentList& args) {
     for (uint32_t i = 0; i < args.count; ++i) {
-        anyReference = anyReference || IsReferenceValue(args.shapes[i]);
-    }
-    if (!anyReference) {
-        return true;  // nothing to look at: spare the walk
-    }
-    MonoMethodSignature* signature = MonoAPI::mono_method_signature_ptr(method);
-    void* cursor = nullptr;
-    for (uint32_t i = 0; i < args.count; ++i) {
-        MonoType* type = MonoAPI::mono_signature_get_params_ptr(signature, &cursor);
-        if (IsReferenceValue(args.shapes[i]) && (type == nullptr || !ValueFits(method, type, args, i))) {
+        if (IsReferenceValue(args.shapes[i]) && !ValueFits(declaration, args, i)) {
             return false;
         }
     }
@@ -200,13 +195,13 @@ MonoMethod* FindMethod(MonoClass* klass, const char* name, int paramCount) {
 
 FittedMethod FitMethod(MonoMethod* method, Binding binding, const ArgumentList& args) {
     FittedMethod fitted;
-    if (method == nullptr || !ShapeFits(method, MonoAPI::mono_method_signature_ptr(method), binding, args)) {
+    if (method == nullptr) {
         return fitted;
     }
-    fitted.m_method = method;
-    fitted.m_class = MonoAPI::mono_method_get_class_ptr(method);
-    fitted.m_static = binding == Binding::Static;
-    fitted.m_valueType = MonoAPI::mono_class_is_valuetype_ptr(fitted.m_class) != 0;
+    std::shared_ptr<const MethodDeclaration> declaration = DeclarationOf(method);
+    if (ShapeFits(*declaration, binding, args)) {
+        fitted.m_declaration = std::move(declaration);
+    }
     return fitted;
 }
 
@@ -217,7 +212,7 @@ FittedMethod FindFittingMethod(MonoClass* klass, const char* name, Binding bindi
 
 InvokeResult InvokeFitted(const FittedMethod& method, MonoObject* instance, const ArgumentList& args) {
     void* self = nullptr;
-    if (!method || !InstanceFits(method, instance, self) || !ValuesFit(method.Method(), args)) {
+    if (!method || !InstanceFits(method.Declaration(), instance, self) || !ValuesFit(method.Declaration(), args)) {
         return InvokeResult{};
     }
     return Run(method.Method(), self, args);

@@ -4,15 +4,19 @@
 // runs its declaration is compared with the argument array the native side built
 // (Arguments.h): static or instance, parameter count, and each parameter's type and
 // by-reference flag. A method that does not fit is logged and not run; the runtime
-// would otherwise read and write the native slots as the method declares them. Every
-// method runs with an exception slot, because without one a managed exception ends the
-// host process.
+// would otherwise read and write the native slots as the method declares them. The
+// declaration is read from the runtime once per method (MethodDeclaration.h); the
+// comparison is made on every call. Every method runs with an exception slot, because
+// without one a managed exception ends the host process.
 //
 // REQUIRES: the runtime up and the calling thread attached.
 
 #include <CloudSDKCppBridge/MonoTypes.h>
 
 #include "host/Arguments.h"
+#include "host/MethodDeclaration.h"
+
+#include <memory>
 
 #include <optional>
 
@@ -29,19 +33,14 @@ MonoMethod* FindMethod(MonoClass* klass, const char* name, int paramCount = -1);
 class FittedMethod {
 public:
     FittedMethod() = default;
-    MonoMethod* Method() const { return m_method; }
-    MonoClass* Class() const { return m_class; }
-    bool IsStatic() const { return m_static; }
-    bool IsValueType() const { return m_valueType; }
-    explicit operator bool() const { return m_method != nullptr; }
+    MonoMethod* Method() const { return m_declaration ? m_declaration->method : nullptr; }
+    const MethodDeclaration& Declaration() const { return *m_declaration; }
+    explicit operator bool() const { return m_declaration != nullptr; }
 
 private:
     friend FittedMethod FitMethod(MonoMethod* method, Binding binding, const ArgumentList& args);
 
-    MonoMethod* m_method = nullptr;
-    MonoClass* m_class = nullptr;
-    bool m_static = false;
-    bool m_valueType = false;
+    std::shared_ptr<const MethodDeclaration> m_declaration;
 };
 
 // `method` if it is declared with `binding` and exactly the parameters `args` describes;

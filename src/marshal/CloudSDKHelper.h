@@ -25,10 +25,12 @@ public:
     static MonoObject* CreateList(const char* kind);
 
     // The managed-to-native conversions replace `out` with one record per element, in
-    // enumeration order. They return true when the whole list was read (a null list reads
-    // as empty); false when the walk could not start or ended early, keeping the records
-    // gathered so far, or when an element lacked a field (its record is kept with that
-    // field empty). The reason is logged.
+    // enumeration order, and return true when the whole list was read (a null list reads
+    // as empty). An account element without "strLocation" gives a record with an empty
+    // location (logged once per list) and the walk goes on. Otherwise, when the walk
+    // could not start, ended early or an element's field could not be read, they return
+    // false with `out` empty: never a part of the list, never what it held before. The
+    // reason is logged.
     static bool ConvertStorageAccountInfoList_ManagedToNative(std::vector<SStorageAccountInfo>& out,
                                                               MonoObject* list);
     static bool ConvertStringList_ManagedToNative(std::vector<SString>& out, MonoObject* list);

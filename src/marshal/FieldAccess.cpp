@@ -151,6 +151,13 @@ bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName
     return true;
 }
 
+bool ReadOptionalStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out,
+                             bool& present) {
+    out.clear();
+    present = LookUpField(klass, fieldName) != nullptr;
+    return !present || ReadStringField(klass, object, fieldName, out);
+}
+
 bool WriteField(MonoClass* klass, MonoObject* object, const char* fieldName, void* value) {
     MonoClassField* field = FindField(klass, fieldName);
     if (field == nullptr) {

@@ -16,6 +16,11 @@ namespace cloudsdk::marshal {
 // False, logged, when the field is missing, static, not a reference or holds no string.
 bool ReadStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out);
 
+// ReadStringField for a field that a class may lack: a missing field reads as empty, is
+// not logged, and sets `present` to false.
+bool ReadOptionalStringField(MonoClass* klass, MonoObject* object, const char* fieldName, std::string& out,
+                             bool& present);
+
 // Writes `value` (a managed reference, or the address of a native value of the field's
 // size) into the field. False, logged, when the field is missing or static, or when it
 // is of reference type and `value` is an object of another class.

@@ -9,7 +9,7 @@
 #include "platform/MonoAPI.h"
 
 #include <cstdint>
-#include <utility>
+#include <vector>
 
 namespace {
 
@@ -66,6 +66,31 @@ MonoObject* StartEnumeration(const Enumeration& protocol, MonoObject* list) {
     return enumerator;
 }
 
+// The caller's vector during a walk: emptied at the start, so that nothing it held before
+// can pass for a result, and emptied again unless the list was read whole, so that no part
+// of a list is ever handed over (also when a native exception leaves the walk).
+template <class Record>
+class Delivery {
+public:
+    explicit Delivery(std::vector<Record>& out) : m_out(out) { m_out.clear(); }
+    ~Delivery() {
+        if (!m_delivered) {
+            m_out.clear();
+        }
+    }
+    Delivery(const Delivery&) = delete;
+    Delivery& operator=(const Delivery&) = delete;
+
+    bool Deliver() {
+        m_delivered = true;
+        return true;
+    }
+
+private:
+    std::vector<Record>& m_out;
+    bool m_delivered = false;
+};
+
 enum class Advance { Element, End, Failed };
 
 // Moves to the next element and hands it out.
@@ -92,11 +117,9 @@ namespace CloudSDKCppBridgeHelper {
 template <class Record, class ListHandle, class ElementHandle>
 bool CCloudSDKHelper::ConvertList_ManagedToNative(std::vector<Record>& out, ListHandle list, ElementHandle,
                                                   const char* enumeratorClassName) {
-    // Read into a vector of its own: `out` is replaced only by a list read whole.
-    std::vector<Record> read;
+    Delivery<Record> delivery(out);
     if (list == nullptr) {
-        out.swap(read);
-        return true;
+        return delivery.Deliver();
     }
     Enumeration protocol{};
     if (!FindEnumeration(enumeratorClassName, protocol)) {
@@ -106,22 +129,18 @@ bool CCloudSDKHelper::ConvertList_ManagedToNative(std::vector<Record>& out, List
     if (enumerator == nullptr) {
         return false;
     }
+    cloudsdk::marshal::RecordReader reader;
     bool whole = true;
     for (;;) {
         MonoObject* element = nullptr;
         switch (NextElement(protocol, enumerator, element)) {
-            case Advance::End:
-                if (whole) {
-                    out.swap(read);
-                }
-                return whole;
+            case Advance::End: return whole && delivery.Deliver();
             case Advance::Failed: return false;
             case Advance::Element: break;
         }
-        Record record;
-        // A record missing a field is still kept, with that field empty.
-        whole = cloudsdk::marshal::ReadRecord(record, element) && whole;
-        read.push_back(std::move(record));
+        // Read on after a record that failed, so that every element's fault is logged.
+        out.emplace_back();
+        whole = reader.Read(out.back(), element) && whole;
     }
 }
 

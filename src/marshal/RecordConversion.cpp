@@ -11,7 +11,7 @@
 
 namespace cloudsdk::marshal {
 
-bool ReadRecord(CloudSDKCppBridge::SString& out, MonoObject* element) {
+bool RecordReader::Read(CloudSDKCppBridge::SString& out, MonoObject* element) {
     if (element == nullptr) {
         return false;
     }
@@ -19,15 +19,20 @@ bool ReadRecord(CloudSDKCppBridge::SString& out, MonoObject* element) {
     return ReadStringField(klass, element, "strValue", out.strValue);
 }
 
-bool ReadRecord(CloudSDKCppBridge::SStorageAccountInfo& out, MonoObject* element) {
+bool RecordReader::Read(CloudSDKCppBridge::SStorageAccountInfo& out, MonoObject* element) {
     if (element == nullptr) {
         return false;
     }
     MonoClass* klass = MonoAPI::mono_object_get_class_ptr(element);
-    // Not short-circuited: a missing field leaves only its own record field empty.
+    // Not short-circuited: a field that fails leaves only its own record field empty.
     const bool name = ReadStringField(klass, element, "strName", out.strName);
     const bool type = ReadStringField(klass, element, "strAccountType", out.strAccountType);
-    const bool location = ReadStringField(klass, element, "strLocation", out.strLocation);
+    bool hasLocation = true;
+    const bool location = ReadOptionalStringField(klass, element, "strLocation", out.strLocation, hasLocation);
+    if (!hasLocation && !m_missingLocationLogged) {
+        g_debug.error("Could not find field [%s]", "strLocation");
+        m_missingLocationLogged = true;
+    }
     return name && type && location;
 }
 
@@ -52,11 +57,11 @@ MonoObject* NewElement(MonoClass* elementClass, const CloudSDKCppBridge::SString
 namespace CloudSDKCppBridgeHelper {
 
 void CCloudSDKHelper::ConvertObject_ManagedToNative(SString& out, MonoObject*& element) {
-    cloudsdk::marshal::ReadRecord(out, element);
+    cloudsdk::marshal::RecordReader().Read(out, element);
 }
 
 void CCloudSDKHelper::ConvertObject_ManagedToNative(SStorageAccountInfo& out, MonoObject* element) {
-    cloudsdk::marshal::ReadRecord(out, element);
+    cloudsdk::marshal::RecordReader().Read(out, element);
 }
 
 void CCloudSDKHelper::ConvertObject_NativeToManaged(MonoObject*& element, const SString& in) {

@@ -160,9 +160,10 @@ TEST_F(BridgeTest, DataPageThatCannotBeReadWholeIsAFailure) {
     Script("GetCosmosDBData", "ref3", "next");
     std::string next = "old";
     bool more = false;
-    std::vector<SString> items;
+    std::vector<SString> items{{"previous page"}};
     EXPECT_FALSE(bridge->GetCosmosDBData("", 0, next, more, items));
     EXPECT_EQ(next, "old");
+    EXPECT_TRUE(items.empty());  // the previous page cannot pass for this one
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ TEST(MisfitShapes, MethodsOfOtherCountsReferenceFlagsOrBindingAreNotRun) {
                          "(), found static ()"),
               1);
     EXPECT_EQ(CountInLog("does not fit the call"), 5);
+    // Refused again after its declaration was read and kept.
+    EXPECT_FALSE(bridge.Connect("a", "b", "c"));
+    EXPECT_EQ(CountInLog(prefix + "Connect] does not fit the call"), 2);
     EXPECT_EQ(bridge.GetLastErrorString(), "misfit");  // the object is intact
 }
 

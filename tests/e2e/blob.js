@@ -10,6 +10,7 @@
 //        node blob.js flip-byte CONTAINER BLOB
 //        node blob.js rot-byte CONTAINER BLOB   (flips a byte but keeps the blob's stored MD5, as
 //                                               bytes that went bad at rest)
+//        node blob.js sas EXPIRY   (prints an account SAS token: blobs, read/write/delete/list)
 'use strict';
 const crypto = require('crypto');
 const fs = require('fs');
@@ -60,6 +61,11 @@ async function main() {
     for (const name of fs.readdirSync(dir)) {
       await call('PUT', `${target}/${prefix}/${name}`, {}, fs.readFileSync(path.join(dir, name)), { 'x-ms-blob-type': 'BlockBlob' });
     }
+  } else if (command === 'sas') {
+    const expiry = container;
+    const toSign = [account, 'rwdl', 'b', 'sco', '', expiry, '', '', '2019-12-12', ''].join('\n');
+    const signature = crypto.createHmac('sha256', key).update(toSign, 'utf8').digest('base64');
+    console.log(`sv=2019-12-12&ss=b&srt=sco&sp=rwdl&se=${expiry}&sig=${encodeURIComponent(signature)}`);
   } else if (command === 'flip-byte') {
     const data = await call('GET', `${container}/${rest[0]}`);
     data[data.length >> 1] ^= 0x01;

@@ -4,6 +4,8 @@
 // non-ASCII, numeric edge values, one item near 1 MB, several partition key values), two
 // stored procedures, two triggers, two user-defined functions and a manual throughput.
 // Usage: COSMOS_KEY=... node seed.js ENDPOINT DATABASE CONTAINER [ITEM_COUNT]
+// With SEED_SHARED_THROUGHPUT=N the database is created with N RU/s shared by its containers,
+// and the container gets no throughput of its own.
 const { makeClient, requireKey } = require("./cosmos-client");
 const { makeItems, PARTITION_KEY_PATH } = require("./items");
 
@@ -64,19 +66,20 @@ async function main() {
   if (!containerId) throw new Error("usage: seed.js ENDPOINT DATABASE CONTAINER [ITEM_COUNT]");
   const count = countText ? Number(countText) : 10000;
   const client = makeClient(endpoint, requireKey());
-  const { database } = await client.databases.createIfNotExists({ id: databaseId });
+  const shared = Number(process.env.SEED_SHARED_THROUGHPUT || 0);
+  const { database } = await client.databases.createIfNotExists(shared ? { id: databaseId, throughput: shared } : { id: databaseId });
   const { container } = await database.containers.create({
     id: containerId,
     partitionKey: { paths: [PARTITION_KEY_PATH], version: 2 },
     indexingPolicy: INDEXING_POLICY,
-    throughput: THROUGHPUT,
+    throughput: shared ? undefined : THROUGHPUT,
   });
   const items = makeItems(count);
   await createItems(container, items);
   for (const sp of SCRIPTS.storedProcedures) await container.scripts.storedProcedures.create(sp);
   for (const t of SCRIPTS.triggers) await container.scripts.triggers.create(t);
   for (const u of SCRIPTS.userDefinedFunctions) await container.scripts.userDefinedFunctions.create(u);
-  process.stdout.write(`seeded ${items.length} items, 2 stored procedures, 2 triggers, 2 user-defined functions, throughput ${THROUGHPUT}\n`);
+  process.stdout.write(`seeded ${items.length} items, 2 stored procedures, 2 triggers, 2 user-defined functions, throughput ${shared ? `${shared} shared` : THROUGHPUT}\n`);
 }
 
 if (require.main === module) {

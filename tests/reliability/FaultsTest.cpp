@@ -217,12 +217,12 @@ TEST_F(FaultsTest, GetEnumeratorRaisingFailsTheListMethodWithNothingRead) {
     TestDouble::Script("ListCosmosDBContainers", "result", "texts-enumerator-throws:");
     std::vector<SString> texts{{"stale"}};
     EXPECT_FALSE(bridge->ListCosmosDBContainers("a", "b", "c", true, texts));
-    EXPECT_EQ(Texts(texts), "stale|");
+    EXPECT_TRUE(texts.empty());
     EXPECT_EQ(CountInLog("Enumerator method [GetEnumerator] of [SStringListEnumerator] raised NotSupportedException"), 1);
     ExpectBridgeWorks();
 }
 
-TEST_F(FaultsTest, MoveNextRaisingMidwayFailsEveryTextListMethodLeavingItsVectorAsItWas) {
+TEST_F(FaultsTest, MoveNextRaisingMidwayFailsEveryTextListMethodLeavingItsVectorEmpty) {
     const std::string list = "texts-throw-at:2:first|second|third|fourth";
     for (const char* method : {"ListCosmosDBDatabases", "ListCosmosDBContainers", "GetCosmosDBTokens", "GetCosmosDBData"}) {
         TestDouble::Script(method, "result", list);
@@ -236,7 +236,7 @@ TEST_F(FaultsTest, MoveNextRaisingMidwayFailsEveryTextListMethodLeavingItsVector
     EXPECT_FALSE(bridge->GetCosmosDBTokens(0, c));
     EXPECT_FALSE(bridge->GetCosmosDBData("x", 0, next, more, d));
     for (const auto* texts : {&a, &b, &c, &d}) {
-        EXPECT_EQ(Texts(*texts), "kept|");
+        EXPECT_TRUE(texts->empty());
     }
     EXPECT_EQ(next, "keep");  // a page that broke off delivers no continuation
     EXPECT_EQ(CountInLog("Enumerator method [MoveNext] of [SStringListEnumerator] raised ArgumentOutOfRangeException"),
@@ -244,7 +244,7 @@ TEST_F(FaultsTest, MoveNextRaisingMidwayFailsEveryTextListMethodLeavingItsVector
     ExpectBridgeWorks();
 }
 
-TEST_F(FaultsTest, AccountListRaisingMidwayLeavesTheAccountsAsTheyWere) {
+TEST_F(FaultsTest, AccountListRaisingMidwayLeavesNoAccounts) {
     int at = 2;
     int count = 5;
     void* args[] = {&at, &count};
@@ -252,22 +252,21 @@ TEST_F(FaultsTest, AccountListRaisingMidwayLeavesTheAccountsAsTheyWere) {
     ASSERT_NE(list, nullptr);
     std::vector<SStorageAccountInfo> accounts{{"stale", "", ""}};
     EXPECT_FALSE(CCloudSDKHelper::ConvertStorageAccountInfoList_ManagedToNative(accounts, list));
-    ASSERT_EQ(accounts.size(), 1u);
-    EXPECT_EQ(accounts[0].strName, "stale");
+    EXPECT_TRUE(accounts.empty());
     EXPECT_EQ(CountInLog("Enumerator method [MoveNext] of [SStorageAccountInfoLibListEnumerator] raised "
                          "TimeoutException"),
               1);
     ExpectBridgeWorks();
 }
 
-TEST_F(FaultsTest, CurrentRaisingMidwayLeavesTheTextsAsTheyWere) {
+TEST_F(FaultsTest, CurrentRaisingMidwayLeavesNoTexts) {
     int at = 1;
     void* args[] = {&at, std2gc("a|b|c")};
     MonoObject* list = Static("ReliabilityLists", "CurrentThrowsAt", args, 2);
     ASSERT_NE(list, nullptr);
     std::vector<SString> texts{{"kept"}};
     EXPECT_FALSE(CCloudSDKHelper::ConvertStringList_ManagedToNative(texts, list));
-    EXPECT_EQ(Texts(texts), "kept|");
+    EXPECT_TRUE(texts.empty());
     EXPECT_EQ(CountInLog("Enumerator method [Current] of [SStringListEnumerator] raised FormatException"), 1);
     ExpectBridgeWorks();
 }
@@ -342,9 +341,8 @@ TEST_F(FaultsTest, ListMethodsAnsweringWithAnotherKindOfObjectFail) {
         failures += !bridge->GetDatabaseAccountInfoList("a", CosmosDBBrowseKind1, accounts);
         failures += !bridge->GetDatabaseAccountInfoListForRegion("a", CosmosDBBrowseKind1, accounts);
         EXPECT_EQ(next, "keep") << answer;
-        EXPECT_EQ(Texts(texts), "stale|") << answer;
-        ASSERT_EQ(accounts.size(), 1u) << answer;
-        EXPECT_EQ(accounts[0].strName, "stale") << answer;
+        EXPECT_TRUE(texts.empty()) << answer;
+        EXPECT_TRUE(accounts.empty()) << answer;
     }
     EXPECT_EQ(failures, 18);
     // The enumerators cannot take the object for their list: an exception, caught and named.

@@ -3,6 +3,7 @@
 #include "TempDir.h"
 #include "chain/ChainLinks.h"
 #include "chain/ChainRecord.h"
+#include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
 #include "commands/IncrementCommand.h"
 #include "format/DataFiles.h"
@@ -68,7 +69,7 @@ TEST(KeyFiles, RoundTripAndRefuseDamage) {
     TempDir root;
     const auto dir = Sub(root, "b");
     KeySet keys = {CanonicalKey(R"([ "z", 1.5 ])"), CanonicalKey(R"(["a",{}])"), CanonicalKey(R"(["a","t"])")};
-    Normalise(keys);
+    keys.Normalise();
     const DataFile entry = WriteKeyFile(*OpenBackupStore(dir), kKeysFileName, keys);
     EXPECT_EQ(ReadKeyFile(*OpenBackupStore(dir), entry), keys);
 
@@ -160,12 +161,42 @@ TEST(Increments, OnlyTheLastVersionOfAnItemIsKept) {
     m.files = {write("items-r0000-00000.jsonl.gz", {R"({"id":"a","tenant":"t","v":1})", R"({"id":"b","tenant":"t","v":1})"}),
                write("items-r0000-00001.jsonl.gz", {R"({"id":"a","tenant":"t","v":2})", R"({"id":"a","tenant":"u","v":1})"})};
     m.itemCount = 4;
-    const KeySet keys = KeepLatestVersions(*OpenBackupStore(dir.path()), m);
-    EXPECT_EQ(keys, (KeySet{R"(["a","t"])", R"(["a","u"])", R"(["b","t"])"}));
+    const Manifest read = m;
+    KeepLatestVersions(*OpenBackupStore(dir.path()), m);
     EXPECT_EQ(m.itemCount, 3);
-    CheckDataFiles(*OpenBackupStore(dir.path()), m);  // sizes and checksums follow the rewritten file
+    EXPECT_NE(m.files[0].name, read.files[0].name) << "a sealed file is never rewritten in place";
+    EXPECT_FALSE(fs::exists(dir / read.files[0].name)) << "the file it replaces goes once the switch is recorded";
+    EXPECT_EQ(m.files[1].name, read.files[1].name) << "a file without earlier versions stays";
+    CheckDataFiles(*OpenBackupStore(dir.path()), m);  // sizes and checksums follow the new file
     std::vector<std::string> items;
     ForEachItem(*OpenBackupStore(dir.path()), m, [&](const std::string& item) { items.push_back(item); });
     EXPECT_EQ(items, (std::vector<std::string>{R"({"id":"b","tenant":"t","v":1})", R"({"id":"a","tenant":"t","v":2})",
                                                R"({"id":"a","tenant":"u","v":1})"}));
+    // Killed after the switch: the resumed increment takes the recorded list, not the ranges' files.
+    Manifest resumed = read;
+    KeepLatestVersions(*OpenBackupStore(dir.path()), resumed);
+    EXPECT_EQ(resumed.files[0].name, m.files[0].name);
+    const auto parts = KeysOfItems(*OpenBackupStore(dir.path()), resumed);
+    MergedKeys keys(parts);
+    std::vector<std::string> merged;
+    for (std::string_view key; keys.Next(key);) merged.emplace_back(key);
+    EXPECT_EQ(merged, (std::vector<std::string>{R"(["a","t"])", R"(["a","u"])", R"(["b","t"])"}));
+}
+
+// An increment's key files: what the parent had or what changed is kept when the container
+// still holds it and deleted otherwise, each key once, whatever order the parts came in.
+TEST(Increments, KeyComparisonStreamsExactly) {
+    TempDir root;
+    const auto parentDir = Sub(root, "parent"), dir = Sub(root, "inc");
+    const DataFile parentKeys = WriteKeyFile(*OpenBackupStore(parentDir), kKeysFileName, {R"(["a",1])", R"(["b",1])", R"(["c",1])", R"(["d",1])"});
+    std::vector<KeySet> changed{{R"(["e",1])", R"(["b",1])"}, {R"(["f",1])", R"(["e",1])"}};
+    std::vector<KeySet> live{{R"(["d",1])", R"(["a",1])", R"(["e",1])"}, {R"(["c",11])", R"(["b",1])"}};
+    for (auto& part : changed) part.Normalise();
+    for (auto& part : live) part.Normalise();
+    KeyFileCursor parent(*OpenBackupStore(parentDir), parentKeys);
+    MergedKeys changedKeys(changed), liveKeys(live);
+    const auto store = OpenBackupStore(dir);
+    const KeyChangeFiles files = CompareKeys(*store, parent, changedKeys, liveKeys);
+    EXPECT_EQ(ReadKeyFile(*store, files.keys), (KeySet{R"(["a",1])", R"(["b",1])", R"(["d",1])", R"(["e",1])"}));
+    EXPECT_EQ(ReadKeyFile(*store, files.deletions), (KeySet{R"(["c",1])", R"(["f",1])"}));
 }

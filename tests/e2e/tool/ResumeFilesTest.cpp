@@ -2,11 +2,14 @@
 // range), restore progress records, and the names of per-range data files. A resume trusts
 // these files, so they must round-trip exactly and refuse what is not theirs.
 #include "TempDir.h"
+#include "commands/BackupCommand.h"
 #include "format/BackupCheckpoint.h"
+#include "format/BackupClaim.h"
 #include "format/DataFileNames.h"
 #include "format/DurableFile.h"
 #include "format/RestoreProgress.h"
 #include "storage/OpenBackupStore.h"
+#include "support/RerunCommand.h"
 #include "support/ToolError.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +29,11 @@ BackupCheckpoint SampleCheckpoint() {
     c.createdAt = "2026-12-08T00:00:00Z";
     c.pageSize = 100;
     c.itemsPerFile = 500;
+    c.parallelism = 2;
+    c.kind = BackupCheckpoint::kIncremental;
+    c.parentPath = "../full";
+    c.parentManifestSha256 = std::string(64, 'a');
+    c.positions = {{"at", "2026-12-08T00:00:00Z"}, {"ranges", nlohmann::json::array()}};
     c.ranges = {{{"id", "0"}, {"minInclusive", ""}, {"maxExclusive", "7F"}},
                 {{"id", "1"}, {"minInclusive", "7F"}, {"maxExclusive", "FF"}}};
     return c;
@@ -35,10 +43,17 @@ BackupCheckpoint SampleCheckpoint() {
 
 TEST(BackupCheckpoint, RoundTripsAndRefusesAnotherSource) {
     TempDir dir;
-    WriteBackupCheckpoint(*OpenBackupStore(dir.path()), SampleCheckpoint());
+    ClaimLocation(*OpenBackupStore(dir.path()), SampleCheckpoint());
+    EXPECT_THROW(ClaimLocation(*OpenBackupStore(dir.path()), SampleCheckpoint()), ToolError) << "the first record claims the location";
     const auto read = ReadBackupCheckpoint(*OpenBackupStore(dir.path()));
     EXPECT_EQ(read.ranges, SampleCheckpoint().ranges);
     EXPECT_EQ(read.createdAt, "2026-12-08T00:00:00Z");
+    // What the backup is, so that a resume given fewer options is still the same backup.
+    EXPECT_TRUE(read.IsIncrement());
+    EXPECT_EQ(read.parentPath, "../full");
+    EXPECT_EQ(read.parentManifestSha256, SampleCheckpoint().parentManifestSha256);
+    EXPECT_EQ(read.positions, SampleCheckpoint().positions);
+    EXPECT_EQ(read.parallelism, 2);
     EXPECT_NO_THROW(CheckSameSource(read, "https://a.example/", "shop", "orders"));
     EXPECT_THROW(CheckSameSource(read, "https://a.example/", "shop", "invoices"), ToolError);
     EXPECT_THROW(CheckSameSource(read, "https://b.example/", "shop", "orders"), ToolError);
@@ -87,6 +102,8 @@ TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
     p.itemsInFile = 120;
     p.itemsDone = 2120;
     p.sessionToken = "0:-1#12,3:-1#40";
+    p.endpoint = "https://a.example/";
+    p.autoscaleMax = 4000;
     WriteRestoreProgress(*OpenBackupStore(dir.path()), p);
     const auto read = ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/c");
     ASSERT_TRUE(read.has_value());
@@ -95,8 +112,58 @@ TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {
     EXPECT_EQ(read->itemsDone, 2120);
     EXPECT_EQ(read->sessionToken, p.sessionToken);
     EXPECT_FALSE(read->finished);
+    EXPECT_EQ(read->endpoint, p.endpoint) << "a resume against another account must be told apart";
+    EXPECT_EQ(read->autoscaleMax, 4000);
     EXPECT_FALSE(ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/other").has_value()) << "each target has its own record";
 
     for (const auto& entry : fs::directory_iterator(dir.path())) WriteFileDurably(entry.path().string(), "{\"target\":");
     EXPECT_THROW(ReadRestoreProgress(*OpenBackupStore(dir.path()), "db/c"), ToolError);
+}
+
+// A resumed backup is what its first record says, whatever is given again: an increment stays
+// one without --since, contradicting options are refused, and the refusal names the one line
+// that continues.
+TEST(ResumeRule, TheRecordDecidesWhatAResumeIs) {
+    TempDir dir;
+    auto store = OpenBackupStore(dir.path());
+    ClaimLocation(*store, SampleCheckpoint());
+    BackupOptions given;
+    given.directory = dir.path();
+    given.resume = true;
+    given.rerun = RerunCommand({"/opt/cosmos backup", "--endpoint", "https://a.example/"}, {});
+    const BackupStart start = StartBackup(*store, given, "https://a.example/");
+    EXPECT_TRUE(start.IsIncrement()) << "a resume without --since must not turn an increment into a full backup";
+    EXPECT_EQ(start.options.container, "orders");
+    EXPECT_EQ(start.options.pageSize, 100);
+
+    given.container = "invoices";
+    EXPECT_THROW(StartBackup(*store, given, "https://a.example/"), ToolError);
+    given.container.clear();
+    EXPECT_THROW(StartBackup(*store, given, "https://b.example/"), ToolError) << "another account";
+    given.resume = false;
+    try {
+        StartBackup(*store, given, "https://a.example/");
+        FAIL() << "a new backup into an interrupted one was accepted";
+    } catch (const ToolError& e) {
+        const std::string hint = "to continue it, run: '/opt/cosmos backup' --endpoint https://a.example/ backup --out " + dir.path() + " --resume";
+        EXPECT_NE(std::string(e.what()).find(hint), std::string::npos) << e.what();
+    }
+}
+
+// Nothing recorded yet (an empty directory, a first record cut off by the kill): --resume starts anew.
+TEST(ResumeRule, AnUnfinishedStartIsTakenAsEmpty) {
+    TempDir dir;
+    WriteFileDurably(dir.path() + "/checkpoint.json.partial", "{\"checkp");
+    auto store = OpenBackupStore(dir.path());
+    BackupOptions given;
+    given.directory = dir.path();
+    given.resume = true;
+    given.database = "shop";
+    given.container = "orders";
+    const BackupStart start = StartBackup(*store, given, "https://a.example/");
+    EXPECT_FALSE(start.recorded.has_value());
+    EXPECT_FALSE(start.options.resume);
+    EXPECT_EQ(start.options.pageSize, kDefaultPageSize);
+    PrepareNewLocation(*store);
+    EXPECT_TRUE(store->List().empty());
 }

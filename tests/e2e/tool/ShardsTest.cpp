@@ -1,8 +1,12 @@
 // Shards of a backup: slices of the effective-key space that hold every key exactly once,
 // whatever the ranges are; and shares of a restore's data files.
+#include "TempDir.h"
 #include "format/FileShares.h"
+#include "format/ShardRun.h"
 #include "format/ShardView.h"
 #include "service/KeySlices.h"
+#include "storage/OpenBackupStore.h"
+#include "support/ToolError.h"
 
 #include <gtest/gtest.h>
 
@@ -139,4 +143,27 @@ TEST(Shards, NamesOfAShardMapBothWaysAndAutoReadsTheScheduler) {
     EXPECT_EQ("1/6", ParseShard("auto", 6).Describe());
     unsetenv("JOB_COMPLETION_INDEX");
     EXPECT_THROW(ParseShard("auto", 6), std::exception);
+}
+
+// One run per location: the first shard records it, a shard of the same run adopts its start,
+// one of another count or source is refused; and what a killed writer left is the shard's own.
+TEST(ShardRunTest, FirstShardRecordsTheRunOthersAdoptOrAreRefused) {
+    TempDir dir;
+    auto location = std::shared_ptr<BackupStore>(OpenBackupStore(dir.path()));
+    ShardView(location, 0).CreateNew();
+    const ShardRun mine{"https://a", "db", "c", 4, 1000, 100000, ""};
+    const auto first = JoinShardRun(*location, mine);
+    const auto second = JoinShardRun(*location, mine);
+    EXPECT_EQ(first.startedAt, second.startedAt);
+    EXPECT_EQ(first.startedAt, ReadShardRun(*location).startedAt);
+    auto otherCount = mine;
+    otherCount.count = 3;
+    EXPECT_THROW(JoinShardRun(*location, otherCount), ToolError);
+    auto otherSource = mine;
+    otherSource.container = "d";
+    EXPECT_THROW(JoinShardRun(*location, otherSource), ToolError);
+    EXPECT_TRUE(ShardView::IsShardFile(kShardRunName));
+    EXPECT_EQ("checkpoint-s0002.json.partial", ShardView::LocationName(2, "checkpoint.json.partial"));
+    EXPECT_EQ("checkpoint.json.claim-Ab12Cd", ShardView::ShardName(2, "checkpoint-s0002.json.claim-Ab12Cd").value_or("?"));
+    EXPECT_FALSE(ShardView::ShardName(1, "checkpoint-s0002.json.partial").has_value());
 }

@@ -2,9 +2,11 @@
 // local storage server (run under with-azurite.sh, which exports its endpoint, account and key).
 #include "TempDir.h"
 #include "storage/BlobClient.h"
+#include "storage/BlobFileWriter.h"
 #include "storage/BlobStore.h"
 #include "storage/Digest.h"
 #include "storage/DirectoryStore.h"
+#include "storage/LoopbackHost.h"
 #include "storage/OpenBackupStore.h"
 #include "storage/SharedKey.h"
 #include "support/ToolError.h"
@@ -75,7 +77,8 @@ std::string ErrorOf(const std::function<void()>& action) {
 // What every store must do alike: files appear whole on Commit only, come back byte for byte,
 // list in name order, and a location that holds anything is not taken for a new backup.
 // `addOddEntries` puts entries beside the files that are not plain files: they must list as such.
-void ExerciseStore(BackupStore& store, const std::function<void()>& addOddEntries, const std::string& oddNames) {
+// `other` is a second store on the same location, as another process would open it.
+void ExerciseStore(BackupStore& store, BackupStore& other, const std::function<void()>& addOddEntries, const std::string& oddNames) {
     store.CreateNew();
     addOddEntries();
     const std::string big = RandomBytes(300'000, 1);
@@ -110,6 +113,18 @@ void ExerciseStore(BackupStore& store, const std::function<void()>& addOddEntrie
     writer->Commit();
     EXPECT_EQ(big, old);
     EXPECT_EQ("new", ReadFile(store, "items-00000.jsonl.gz"));
+
+    // Replaced by another process after this store read it: never read again.
+    WriteFile(other, "items-00000.jsonl.gz", "replaced");
+    EXPECT_NE(std::string::npos, ErrorOf([&] { ReadFile(store, "items-00000.jsonl.gz"); }).find("was replaced")) ;
+    EXPECT_EQ("replaced", ReadFile(other, "items-00000.jsonl.gz"));
+
+    // A claim: exactly one of two stores gets a name, and it holds the winner's content.
+    EXPECT_TRUE(store.CreateExclusive("checkpoint.json", "first"));
+    EXPECT_FALSE(other.CreateExclusive("checkpoint.json", "second"));
+    EXPECT_FALSE(store.CreateExclusive("checkpoint.json", "third"));
+    EXPECT_EQ("first", ReadFile(other, "checkpoint.json"));
+    EXPECT_EQ("first", ReadFile(store, "checkpoint.json"));
 }
 
 }  // namespace
@@ -149,13 +164,32 @@ TEST(BlobLocation, BothUrlFormsAndWhatIsRefused) {
     EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/ccc/p"); }).find("AZURE_STORAGE_ACCOUNT"));
     EXPECT_EQ("other", ParseBlobLocation("https://backups.example.com/ccc/p").account);
     unsetenv("AZURE_STORAGE_ACCOUNT");
+
+    // Prefixes as the portal prints them are decoded once.
+    EXPECT_EQ("My Backup/100%/", ParseBlobLocation("https://a.blob.core.windows.net/ccc/My%20Backup/100%25").prefix);
+    EXPECT_EQ("x%20y/", ParseBlobLocation("https://a.blob.core.windows.net/ccc/x%2520y").prefix);
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/ccc/%2E%2E/p"); }).find("relative"));
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/ccc/a%2Fb"); }).find("separator"));
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("https://a.blob.core.windows.net/ccc/50%"); }).find("escape"));
+}
+
+TEST(BlobLocation, PlainHttpOnlyToALoopbackAddress) {
+    for (const char* host : {"127.0.0.1", "127.9.8.7", "localhost", "LocalHost", "[::1]", "[::ffff:127.0.0.1]"}) {
+        EXPECT_TRUE(IsLoopbackHost(host)) << host;
+    }
+    for (const char* host : {"127.attacker.example", "127.0.0.1.nip.io", "127.1", "0177.0.0.1", "128.0.0.1", "10.0.0.1",
+                             "localhost.example", "[::2]", "[::ffff:10.0.0.1]", "::1", ""}) {
+        EXPECT_FALSE(IsLoopbackHost(host)) << host;
+    }
+    EXPECT_NE(std::string::npos, ErrorOf([] { ParseBlobLocation("http://127.attacker.example:10000/acct/ccc/p"); }).find("https"));
+    EXPECT_TRUE(ParseBlobLocation("http://[::1]:10000/acct/ccc/p").loopback);
 }
 
 TEST(DirectoryStore, KeepsTheStoreContractAndRefusesLinksAndOddFiles) {
     TempDir temp;
     const std::string path = temp.path() + "/backup";
-    DirectoryStore store(path);
-    ExerciseStore(store, [&] {
+    DirectoryStore store(path), other(path);
+    ExerciseStore(store, other, [&] {
         fs::create_directory(path + "/sub");
         fs::create_symlink(path + "/items-00000.jsonl.gz", path + "/link");
     }, "link(not plain) sub(not plain) ");
@@ -215,7 +249,7 @@ private:
 };
 
 TEST(BlobClient, RetriesWhileTheServiceIsBusyAndGivesUpOnARefusalAtOnce) {
-    const RetryPolicy quick{4, std::chrono::milliseconds(1), std::chrono::milliseconds(5)};
+    const RetryPolicy quick{std::chrono::milliseconds(12), std::chrono::milliseconds(4), std::chrono::milliseconds(4)};
     const BlobCredentials credentials{"acct", "key", ""};
     const BlobCall list{"GET", "/acct/ccc", {{"restype", "container"}}, {}, {}};
     {
@@ -226,15 +260,50 @@ TEST(BlobClient, RetriesWhileTheServiceIsBusyAndGivesUpOnARefusalAtOnce) {
     {
         ScriptedServer server({"HTTP/1.1 503 Server Busy\r\nx-ms-error-code: ServerBusy"});
         const auto message = ErrorOf([&] { BlobClient(ParseBlobLocation(server.Url()), credentials, quick).Call(list, "list"); });
-        EXPECT_NE(std::string::npos, message.find("after 4 attempts: HTTP 503 ServerBusy")) << message;
-        EXPECT_EQ(4, server.requests());
+        EXPECT_NE(std::string::npos, message.find("attempts over 0 s (--max-retry-wait 0 s): HTTP 503 ServerBusy")) << message;
+        EXPECT_LE(4, server.requests());
     }
     {
         ScriptedServer server({"HTTP/1.1 403 Forbidden\r\nx-ms-error-code: AuthenticationFailed"});
         const auto message = ErrorOf([&] { BlobClient(ParseBlobLocation(server.Url()), credentials, quick).Call(list, "list"); });
-        EXPECT_NE(std::string::npos, message.find("refused the credentials (AuthenticationFailed)")) << message;
+        EXPECT_NE(std::string::npos, message.find("refused the credentials (HTTP 403 AuthenticationFailed)")) << message;
         EXPECT_EQ(1, server.requests());
     }
+    {
+        // Retry-After is waited out, even past the back-off's own ceiling.
+        ScriptedServer server({"HTTP/1.1 503 Server Busy\r\nRetry-After: 1", "HTTP/1.1 200 OK"});
+        const auto start = std::chrono::steady_clock::now();
+        const RetryPolicy patient{std::chrono::seconds(2), std::chrono::milliseconds(1), std::chrono::milliseconds(5)};
+        EXPECT_EQ(200, BlobClient(ParseBlobLocation(server.Url()), credentials, patient).Call(list, "list").status);
+        EXPECT_LE(std::chrono::seconds(1), std::chrono::steady_clock::now() - start);
+    }
+    {
+        // Nothing listens there: a refused connection is not retried.
+        const std::string url = "http://127.0.0.1:1/acct/ccc/p";
+        const RetryPolicy patient{std::chrono::seconds(30), std::chrono::milliseconds(1000), std::chrono::milliseconds(1000)};
+        const auto start = std::chrono::steady_clock::now();
+        const auto message = ErrorOf([&] { BlobClient(ParseBlobLocation(url), credentials, patient).Call(list, "list"); });
+        EXPECT_NE(std::string::npos, message.find("connect")) << message;
+        EXPECT_GT(std::chrono::seconds(1), std::chrono::steady_clock::now() - start);
+    }
+}
+
+TEST(BlobFileWriter, AFailedBlockIsTheWritersErrorAndNeverEndsTheProcess) {
+    const BlobCredentials credentials{"acct", "key", ""};
+    ScriptedServer server({"HTTP/1.1 201 Created", "HTTP/1.1 403 Forbidden\r\nx-ms-error-code: AuthorizationPermissionMismatch"});
+    auto client = std::make_shared<const BlobClient>(ParseBlobLocation(server.Url()), credentials, RetryPolicy{});
+    std::string message;
+    {
+        BlobFileWriter writer(client, "items-r0000-00000.jsonl.gz", 1024);
+        const std::string block(1024, 'x');
+        message = ErrorOf([&] {
+            for (int i = 0; i < 20; ++i) writer.Write(block.data(), block.size());
+            writer.Commit();
+        });
+        EXPECT_NE(std::string::npos, ErrorOf([&] { writer.Commit(); }).find("cannot upload")) << "the writer is spent";
+    }  // destroyed with failed and running uploads: must not terminate
+    EXPECT_NE(std::string::npos, message.find("cannot upload items-r0000-00000.jsonl.gz")) << message;
+    EXPECT_NE(std::string::npos, message.find("lack a permission")) << message;
 }
 
 class BlobStoreTest : public ::testing::Test {
@@ -257,8 +326,9 @@ protected:
 
     BlobStore Store(const std::string& prefix, const std::string& keyText = Env("AZURE_STORAGE_KEY")) const {
         // Small blocks, so that a file of a few hundred kilobytes takes several.
-        return BlobStore(ParseBlobLocation(m_base + m_container + "/" + prefix), Credentials(keyText), 64 << 10,
-                         RetryPolicy{2, std::chrono::milliseconds(10), std::chrono::milliseconds(10)});
+        return BlobStore(ParseBlobLocation(m_base + m_container + "/" + prefix), Credentials(keyText),
+                         RetryPolicy{std::chrono::milliseconds(20), std::chrono::milliseconds(10), std::chrono::milliseconds(10)},
+                         "", 64 << 10);
     }
 
     std::string m_base;
@@ -266,8 +336,8 @@ protected:
 };
 
 TEST_F(BlobStoreTest, KeepsTheStoreContractUnderAPrefix) {
-    auto store = Store("backups/orders");
-    ExerciseStore(store, [&] {
+    auto store = Store("backups/orders"), other = Store("backups/orders");
+    ExerciseStore(store, other, [&] {
         auto deeper = Store("backups/orders/sub");
         WriteFile(deeper, "x", "1234");
     }, "sub(not plain) ");

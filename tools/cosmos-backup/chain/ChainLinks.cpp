@@ -24,7 +24,7 @@ bool SameContainer(const Manifest& a, const Manifest& b) {
 }
 
 // The parent `child` names, checked against what `child` recorded of it.
-ChainLink ParentOf(const ChainLink& child) {
+ChainLink ParentOf(const ChainLink& child, const StoreOptions& storage) {
     std::string directory;
     try {
         directory = ResolveLocation(child.directory, child.record.parent.path);
@@ -34,7 +34,7 @@ ChainLink ParentOf(const ChainLink& child) {
     const std::string named = "chain link " + directory + " (the parent of " + child.directory + ")";
     ChainLink parent;
     try {
-        parent = ReadLink(OpenBackupStore(directory));
+        parent = ReadLink(OpenBackupStore(directory, storage));
         if (ManifestSha256(*parent.store) != child.record.parent.manifestSha256) {
             throw ToolError("its manifest is not the one the increment was made from (SHA-256 differs)");
         }
@@ -51,13 +51,13 @@ ChainLink ParentOf(const ChainLink& child) {
 
 }  // namespace
 
-std::vector<ChainLink> LoadChain(std::shared_ptr<BackupStore> last) {
+std::vector<ChainLink> LoadChain(std::shared_ptr<BackupStore> last, const StoreOptions& storage) {
     const std::string directory = last->Describe();
     std::vector<ChainLink> links{ReadLink(std::move(last))};
     const ChainLink newest = links.front();  // a copy: the vector grows
     while (links.back().record.IsIncrement()) {
         if (static_cast<int>(links.size()) > kMaxChainLength) throw ToolError(directory + ": the chain is too long or loops");
-        links.push_back(ParentOf(links.back()));
+        links.push_back(ParentOf(links.back(), storage));
     }
     if (newest.record.IsIncrement()) {
         const auto& base = links.back();
@@ -93,7 +93,7 @@ void ReplayChain(const std::vector<ChainLink>& chain, const std::function<void(c
     for (const auto& link : chain) {
         ForEachItem(*link.store, link.manifest, upsert);
         if (!link.record.IsIncrement()) continue;
-        for (const auto& key : ReadKeyFile(*link.store, link.record.deletions)) remove(key);
+        for (const auto key : ReadKeyFile(*link.store, link.record.deletions)) remove(std::string(key));
     }
 }
 

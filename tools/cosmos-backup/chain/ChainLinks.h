@@ -2,6 +2,7 @@
 
 #include "chain/ChainRecord.h"
 #include "format/Manifest.h"
+#include "storage/OpenBackupStore.h"
 
 #include <functional>
 #include <memory>
@@ -24,7 +25,8 @@ struct ChainLink {
 // is the one the next link recorded, it backs up the same container with the same definition,
 // and the base is the one every increment names. Throws ToolError naming the first link that
 // is missing or damaged.
-std::vector<ChainLink> LoadChain(std::shared_ptr<BackupStore> last);
+// Parents in blob storage are reached with `storage`.
+std::vector<ChainLink> LoadChain(std::shared_ptr<BackupStore> last, const StoreOptions& storage = {});
 
 // Checks every file of every link (data files' sizes, checksums and contents, key files),
 // what a restore runs before its first write.

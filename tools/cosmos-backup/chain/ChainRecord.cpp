@@ -20,25 +20,26 @@ void from_json(const nlohmann::json& j, LinkReference& l) {
 namespace {
 
 constexpr long long kChangeFeedPositionsCode = -4;
-// Removed with the other checkpoints once the manifest holds the positions.
-constexpr const char* kPositionsName = "checkpoint-positions.json";
-constexpr std::size_t kPositionsLimit = 16u << 20;
+
+}  // namespace
 
 nlohmann::json PositionsJson(const ChangeFeedPositions& p) { return {{"at", p.at}, {"ranges", p.ranges}}; }
 
 ChangeFeedPositions PositionsOf(const nlohmann::json& j) {
     ChangeFeedPositions p;
-    j.at("at").get_to(p.at);
-    for (const auto& range : j.at("ranges")) {
-        if (!range.is_object() || !range.at("id").is_string() || !range.at("etag").is_string()) {
-            throw ToolError("a change feed position has no range id or etag");
+    try {
+        j.at("at").get_to(p.at);
+        for (const auto& range : j.at("ranges")) {
+            if (!range.is_object() || !range.at("id").is_string() || !range.at("etag").is_string()) {
+                throw ToolError("a change feed position has no range id or etag");
+            }
+            p.ranges.push_back(range);
         }
-        p.ranges.push_back(range);
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError(std::string("the change feed positions are not readable: ") + e.what());
     }
     return p;
 }
-
-}  // namespace
 
 ChainRecord ChainOf(const Manifest& manifest) {
     ChainRecord c;
@@ -93,25 +94,11 @@ ChangeFeedPositions ReadChangeFeedPositions(Connection& connection) {
     return positions;
 }
 
-ChangeFeedPositions RecordOrRecallPositions(Connection& connection, BackupStore& store, bool resume) {
-    if (resume) {
-        if (const auto text = ReadSmallFile(store, kPositionsName, kPositionsLimit)) {
-            try {
-                return PositionsOf(nlohmann::json::parse(*text));
-            } catch (const nlohmann::json::exception& e) {
-                throw ToolError(store.Describe() + "/" + kPositionsName + " is not readable: " + e.what());
-            }
-        }
-    }
-    auto positions = ReadChangeFeedPositions(connection);
-    WriteFileDurably(store, kPositionsName, PositionsJson(positions).dump() + "\n");
-    return positions;
-}
-
-void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions, const std::vector<std::string>& keys) {
+void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions, const std::vector<KeySet>& parts) {
     ChainRecord chain;
     chain.kind = ChainRecord::kFull;
     chain.changeFeed = positions;
+    MergedKeys keys(parts);
     chain.keys = WriteKeyFile(store, kKeysFileName, keys);
     SetChain(manifest, chain);
 }

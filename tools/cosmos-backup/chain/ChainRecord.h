@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chain/KeySet.h"
 #include "format/Manifest.h"
 #include "service/Connection.h"
 
@@ -53,14 +54,14 @@ void SetChain(Manifest& manifest, const ChainRecord& chain);
 // Reads each range's change feed position now (one cheap request per range).
 ChangeFeedPositions ReadChangeFeedPositions(Connection& connection);
 
-// The positions of the backup in `store`: recorded durably by its first run before any item
-// is read, and read back when it is resumed, so that a resumed backup keeps the positions from
-// before its first read.
-ChangeFeedPositions RecordOrRecallPositions(Connection& connection, BackupStore& store, bool resume);
+// The positions as a backup's first record keeps them, and back; the latter throws ToolError
+// for a malformed record.
+nlohmann::json PositionsJson(const ChangeFeedPositions& positions);
+ChangeFeedPositions PositionsOf(const nlohmann::json& recorded);
 
 // Makes a full backup the base of a chain: writes the key set of its items (keys.jsonl.gz),
-// `keys`, and records it with the positions in the manifest.
-void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions, const std::vector<std::string>& keys);
+// the union of `keys` (normalised sets), and records it with the positions in the manifest.
+void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions, const std::vector<KeySet>& keys);
 
 // SHA-256 of a backup's manifest file, 64 lower-case hex digits; throws ToolError when it is
 // missing, not a plain file or larger than a manifest may be.

@@ -3,16 +3,18 @@
 #include "chain/ChainRecord.h"
 #include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
+#include "format/BackupClaim.h"
 #include "format/DataFileNames.h"
 #include "format/DurableFile.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
 #include "service/KeySlices.h"
-#include "storage/OpenBackupStore.h"
+#include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"
 
 #include <cstdio>
+
 
 namespace cosmosbackup {
 
@@ -52,65 +54,169 @@ long long Describe(Connection& connection, Manifest& manifest) {
     return j.value("itemCount", 0LL);
 }
 
-namespace {
-
 std::string ResumeCommand(const BackupOptions& options) {
     // A shard continues where it stopped when its command is run again as it was.
     if (options.shard) return "the same command again (shard " + options.shard->Describe() + " goes on from its checkpoints)";
-    return "cosmos-backup backup --database " + options.database + " --container " + options.container + " --out " +
-           options.directory + (options.since.empty() ? "" : " --since " + options.since) + " --resume";
+    return options.rerun.With({"backup", "--out", options.directory, "--resume"});
+}
+
+namespace {
+
+bool Holds(const std::vector<StoredFile>& listed, const std::string& name) {
+    for (const auto& file : listed) {
+        if (file.name == name) return true;
+    }
+    return false;
+}
+
+// A resumed backup is the recorded one: given options may repeat the record, never contradict it.
+void TakeRecordedSettings(const BackupCheckpoint& record, const std::string& endpoint, BackupOptions& options) {
+    const auto refuse = [&](const std::string& what) {
+        throw ToolError("the interrupted backup in " + options.directory + " " + what + "; to continue it, run: " +
+                        ResumeCommand(options));
+    };
+    if (!options.database.empty() && options.database != record.database) refuse("is of database " + record.database);
+    if (!options.container.empty() && options.container != record.container) refuse("is of container " + record.container);
+    CheckSameSource(record, endpoint, record.database, record.container);
+    if (options.pageSize != 0 && options.pageSize != record.pageSize) refuse("reads pages of " + std::to_string(record.pageSize) + " items");
+    if (options.itemsPerFile != 0 && options.itemsPerFile != record.itemsPerFile) {
+        refuse("seals files of " + std::to_string(record.itemsPerFile) + " items");
+    }
+    if (!record.IsIncrement() && !options.since.empty()) refuse("is a full backup, not an increment");
+    options.database = record.database;
+    options.container = record.container;
+    options.pageSize = record.pageSize;
+    options.itemsPerFile = record.itemsPerFile;
+    if (options.parallelism == 0) options.parallelism = record.parallelism;
 }
 
 }  // namespace
 
-void PrepareLocation(BackupStore& store, const BackupOptions& options) {
-    bool complete = false;
-    for (const auto& file : store.List()) complete = complete || file.name == kManifestName;
-    if (options.resume) {
-        if (complete) throw ToolError(options.directory + " holds a complete backup; there is nothing to resume");
-        if (!HasBackupCheckpoint(store)) {
-            throw ToolError(options.directory + " holds no interrupted backup; run the backup without --resume");
+BackupStart StartBackup(BackupStore& store, const BackupOptions& given, const std::string& endpoint) {
+    BackupStart start{given, std::nullopt, false};
+    auto& options = start.options;
+    const auto listed = store.List();
+    if (Holds(listed, kManifestName)) {
+        if (!given.resume) throw ToolError(given.directory + " is not empty: it holds a complete backup; give a new location for the backup");
+        const Manifest manifest = ReadManifest(store);
+        options.database = manifest.sourceDatabase;
+        options.container = manifest.sourceContainer;
+        start.complete = true;
+        return start;
+    }
+    if (HasBackupCheckpoint(listed)) {
+        if (!given.resume) {
+            throw ToolError(given.directory + " holds an interrupted backup; to continue it, run: " + ResumeCommand(given));
         }
-        return;
+        start.recorded = ReadBackupCheckpoint(store);
+        TakeRecordedSettings(*start.recorded, endpoint, options);
+        return start;
     }
-    if (!complete && HasBackupCheckpoint(store)) {
-        throw ToolError(options.directory + " holds an interrupted backup; continue it with: " + ResumeCommand(options));
-    }
+    // Nothing recorded: a new backup, also when --resume was given.
+    options.resume = false;
+    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
+    if (options.pageSize == 0) options.pageSize = kDefaultPageSize;
+    if (options.itemsPerFile == 0) options.itemsPerFile = kDefaultItemsPerFile;
+    if (options.parallelism == 0) options.parallelism = kDefaultParallelism;
+    return start;
+}
+
+void PrepareNewLocation(BackupStore& store) {
+    const auto listed = store.List();
+    bool onlyUnfinished = !listed.empty();
+    for (const auto& file : listed) onlyUnfinished = onlyUnfinished && IsUnfinishedWrite(file);
+    // A backup killed before its first record left at most a file cut off by the kill.
+    if (onlyUnfinished) RemoveUnfinishedWrites(store);
     store.CreateNew();
 }
 
-BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
-                            BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges,
-                            const nlohmann::json& partitionKey,
-                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage,
-                            std::vector<nlohmann::json> currentRanges, bool sliced) {
+BackupCheckpoint NewBackupRecord(const BackupOptions& options, const std::string& endpoint) {
+    BackupCheckpoint record;
+    record.endpoint = endpoint;
+    record.database = options.database;
+    record.container = options.container;
+    record.createdAt = UtcNow();
+    record.pageSize = options.pageSize;
+    record.itemsPerFile = options.itemsPerFile;
+    record.parallelism = options.parallelism;
+    return record;
+}
+
+BackupItemsOptions ReadOptions(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
+                               const BackupCheckpoint& record) {
     BackupItemsOptions read;
     read.connection = connectionOptions;
-    read.endpoint = connectionOptions.endpoint;
-    read.database = options.database;
-    read.container = options.container;
     read.store = &store;
-    read.createdAt = UtcNow();
-    read.pageSize = options.pageSize;
-    read.itemsPerFile = options.itemsPerFile;
+    read.checkpoint = record;
     read.parallelism = options.parallelism;
-    read.resume = options.resume;
-    read.ranges = std::move(ranges);
-    read.partitionKey = partitionKey;
-    read.onPage = std::move(onPage);
-    read.currentRanges = std::move(currentRanges);
-    read.sliced = sliced;
-    try {
-        return BackUpItems(connection, read, expected);
-    } catch (const ToolError& e) {
-        throw ToolError(std::string(e.what()) + "; what was read is kept: to continue, run: " + ResumeCommand(options));
+    read.readerSlots = options.readerSlots;
+    read.progress = options.progress;
+    read.sliced = options.shard.has_value();
+    return read;
+}
+
+BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
+                            const BackupCheckpoint& record, std::int64_t expected) {
+    return BackUpItems(ReadOptions(connectionOptions, options, store, record), expected);
+}
+
+ToolError WithResumeHint(const std::exception& failure, const BackupOptions& options) {
+    return ToolError(std::string(failure.what()) + "; what was written is kept: to continue, run: " + ResumeCommand(options));
+}
+
+namespace {
+
+// A shard's record: its manifest, with what finishing checks the shards against each other.
+void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupOptions& options, const KeySlice& slice) {
+    nlohmann::json record = manifest;
+    record["shard"] = {{"index", options.shard->index}, {"count", options.shard->count},
+                       {"slice", {{"minInclusive", slice.min}, {"maxExclusive", slice.max}}},
+                       {"pageSize", options.pageSize}, {"itemsPerFile", options.itemsPerFile}, {"run", options.shardRun}};
+    WriteFileDurably(view, kManifestName, record.dump(1) + "\n");
+}
+
+}  // namespace
+
+// A new shard joins the shards already in the location only when they are of the same run: the
+// same source and settings (their checkpoints) and shard count (their records). Finish checks
+// the whole run again; this saves a shard's work that finish would refuse.
+void RefuseOtherShardRuns(BackupStore& location, const BackupOptions& options, const std::string& endpoint) {
+    for (const auto& file : location.List()) {
+        const auto name = file.name;
+        int other = -1;
+        if (std::sscanf(name.c_str(), "checkpoint-s%4d", &other) == 1 && name == ShardView::LocationName(other, kCheckpointName)) {
+            if (other == options.shard->index) continue;
+            std::shared_ptr<BackupStore> borrowed(&location, [](BackupStore*) {});
+            const ShardView theirView(borrowed, other);
+            BackupCheckpoint theirs;
+            try {
+                theirs = ReadBackupCheckpoint(theirView);
+            } catch (const ToolError&) {
+                if (HasBackupCheckpoint(theirView.List())) throw;
+                continue;  // that shard finished meanwhile and removed its checkpoints
+            }
+            if (theirs.endpoint != endpoint || theirs.database != options.database || theirs.container != options.container ||
+                theirs.pageSize != options.pageSize || theirs.itemsPerFile != options.itemsPerFile) {
+                throw ToolError(location.Describe() + " holds shard " + std::to_string(other) + " of another run (of " + theirs.database +
+                                "/" + theirs.container + ", page size " + std::to_string(theirs.pageSize) + ", " +
+                                std::to_string(theirs.itemsPerFile) + " items per file); give a new location or the same settings");
+            }
+        } else if (const auto done = ShardView::RecordOf(name)) {
+            const auto text = ReadSmallFile(location, name, kMaxManifestBytes);
+            const auto record = text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
+            const int count = record.is_object() ? record.value("shard", nlohmann::json::object()).value("count", 0) : 0;
+            if (count != options.shard->count) {
+                throw ToolError(location.Describe() + " holds shard " + std::to_string(*done) + " of a run of " + std::to_string(count) +
+                                " shards, not " + std::to_string(options.shard->count) + "; give a new location");
+            }
+        }
     }
 }
 
-void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
-    summary.seconds = items.seconds;
-    summary.usage = items.usage;
-    summary.usage += ReadUsage(connection);
+namespace {
+
+// The figures the manifest gives.
+void SummariseManifest(const Manifest& manifest, BackupSummary& summary) {
     summary.items = manifest.itemCount;
     summary.layout = manifest.throughput;
     summary.scripts = manifest.scriptCount;
@@ -119,131 +225,99 @@ void Summarise(Connection& connection, const Manifest& manifest, const BackupIte
     summary.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
 }
 
-// The database and container a backup is of: as given, or for a resumed one its checkpoint's.
-BackupOptions WithSource(const BackupStore& store, BackupOptions options) {
-    if (options.resume && HasBackupCheckpoint(store)) {
-        const auto checkpoint = ReadBackupCheckpoint(store);
-        if (options.database.empty()) options.database = checkpoint.database;
-        if (options.container.empty()) options.container = checkpoint.container;
-    }
-    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
-    return options;
-}
-
-namespace {
-
-// A new shard joins the shards already in the location only when they are of the same run: the
-// same source and settings (their checkpoints) and shard count (their records). Finish checks
-// the whole run again; this saves a shard's work that finish would refuse.
-void RefuseOtherRuns(const std::shared_ptr<BackupStore>& location, const BackupOptions& options, const std::string& endpoint) {
-    for (const auto& file : location->List()) {
-        const auto name = file.name;
-        int other = -1;
-        if (std::sscanf(name.c_str(), "checkpoint-s%4d", &other) == 1 && name == ShardView::LocationName(other, kCheckpointName)) {
-            BackupCheckpoint theirs;
-            try {
-                theirs = ReadBackupCheckpoint(ShardView(location, other));
-            } catch (const ToolError&) {
-                if (HasBackupCheckpoint(ShardView(location, other))) throw;
-                continue;  // that shard finished meanwhile and removed its checkpoints
-            }
-            if (theirs.endpoint != endpoint || theirs.database != options.database || theirs.container != options.container ||
-                theirs.pageSize != options.pageSize || theirs.itemsPerFile != options.itemsPerFile) {
-                throw ToolError(location->Describe() + " holds shard " + std::to_string(other) + " of another run (of " + theirs.database +
-                                "/" + theirs.container + ", page size " + std::to_string(theirs.pageSize) + ", " +
-                                std::to_string(theirs.itemsPerFile) + " items per file); give a new location or the same settings");
-            }
-        } else if (const auto done = ShardView::RecordOf(name)) {
-            const auto text = ReadSmallFile(*location, name, kMaxManifestBytes);
-            const auto record = text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
-            const int count = record.is_object() ? record.value("shard", nlohmann::json::object()).value("count", 0) : 0;
-            if (count != options.shard->count) {
-                throw ToolError(location->Describe() + " holds shard " + std::to_string(*done) + " of a run of " + std::to_string(count) +
-                                " shards, not " + std::to_string(options.shard->count) + "; give a new location");
-            }
-        }
-    }
-}
-
-// A shard's store and options: its view of the location, resumed when it has begun already.
-std::shared_ptr<BackupStore> StoreOf(const BackupOptions& given, BackupOptions& options, const std::string& endpoint) {
-    std::shared_ptr<BackupStore> location = OpenBackupStore(given.directory);
-    if (!given.shard) return location;
-    auto view = std::make_shared<ShardView>(location, given.shard->index);
-    if (given.resume) throw ToolError("a shard needs no --resume: the same command goes on from its checkpoints");
-    options.resume = HasBackupCheckpoint(*view);
-    if (!options.resume && !options.database.empty()) RefuseOtherRuns(location, options, endpoint);
-    return view;
-}
-
-bool ShardComplete(const BackupStore& view) {
-    for (const auto& file : view.List()) {
-        if (file.name == kManifestName) return true;
-    }
-    return false;
-}
-
-// A shard's record: its manifest, with what finishing checks the shards against each other.
-void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupOptions& options, const KeySlice& slice) {
-    nlohmann::json record = manifest;
-    record["shard"] = {{"index", options.shard->index}, {"count", options.shard->count},
-                       {"slice", {{"minInclusive", slice.min}, {"maxExclusive", slice.max}}},
-                       {"pageSize", options.pageSize}, {"itemsPerFile", options.itemsPerFile}};
-    WriteFileDurably(view, kManifestName, record.dump(1) + "\n");
-}
-
 }  // namespace
 
-BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given) {
-    BackupOptions resolved = given;
-    const auto store = StoreOf(given, resolved, connectionOptions.endpoint);
+void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary) {
+    summary.seconds = items.seconds;
+    summary.usage = items.usage;
+    summary.usage += ReadUsage(connection);
+    SummariseManifest(manifest, summary);
+}
+
+BackupSummary CompletedBackup(BackupStore& store) {
+    // Killed after its manifest was in place: what is left of its checkpoints goes now.
+    RemoveBackupCheckpoints(store);
+    RemoveUnfinishedWrites(store);
+    const Manifest manifest = ReadManifest(store);
     BackupSummary summary;
-    if (given.shard && ShardComplete(*store)) {
-        std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
-                     given.directory.c_str());
-        summary.alreadyDone = true;
-        return summary;
+    SummariseManifest(manifest, summary);
+    summary.countedBefore = summary.items;
+    summary.alreadyComplete = true;
+    return summary;
+}
+
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                              const BackupOptions& given) {
+    const BackupStart start = StartBackup(store, given, connectionOptions.endpoint);
+    if (start.complete) return CompletedBackup(store);
+    if (start.IsIncrement()) {
+        throw ToolError("the interrupted backup in " + given.directory + " is an increment; to continue it, run: " + ResumeCommand(given));
     }
-    const BackupOptions options = WithSource(*store, resolved);
+    return RunBackup(connection, connectionOptions, store, start);
+}
+
+BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                        const BackupStart& start) {
+    const BackupOptions& options = start.options;
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
-    PrepareLocation(*store, options);
-
     Manifest manifest;
     manifest.sourceEndpoint = connectionOptions.endpoint;
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
+    BackupSummary summary;
     summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);
-    // Before any item is read, so that the next increment reads every change after it.
-    const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
-
     // A shard reads the parts of today's ranges that lie in its slice (a resumed one the parts
-    // its checkpoint recorded); an unsharded backup the ranges just read with their positions.
+    // its record names); its count is of the whole container, not comparable.
     KeySlice slice;
-    std::vector<nlohmann::json> parts = positions.ranges;
     if (options.shard) {
         slice = SliceOfKeySpace(manifest.partitionKey, options.shard->index, options.shard->count);
-        parts = PartsInSlice(positions.ranges, slice);
         summary.countedBefore = -1;
     }
+
     // The key file is gathered from the pages as they are written; a resumed backup reads back
     // only the files an earlier run sealed.
     KeyGatherer keys(manifest.partitionKey);
-    BackupItems items = ReadBackupItems(connection, connectionOptions, options, *store, summary.countedBefore, {},
-                                        manifest.partitionKey, [&keys](const auto& page) { keys.AddPage(page); },
-                                        options.resume ? std::vector<nlohmann::json>{} : parts, options.shard.has_value());
-    manifest.createdAt = items.createdAt;
-    manifest.files = std::move(items.files);
-    for (const auto& f : manifest.files) manifest.itemCount += f.items;
-    RecordChainBase(*store, manifest, positions,
-                    keys.Take(KeysOfItems(*store, items.filesOfEarlierRuns, manifest.partitionKey)));
-    if (options.shard) WriteShardRecord(*store, manifest, options, slice);
-    else WriteManifest(*store, manifest);
-    RemoveBackupCheckpoints(*store);
+    BackupCheckpoint record;
+    ReadPlan plan;
+    if (start.recorded) {
+        record = *start.recorded;
+    } else {
+        PrepareNewLocation(store);
+        record = NewBackupRecord(options, connectionOptions.endpoint);
+        // Before any item is read, so that the next increment reads every change after it; the
+        // ranges come with the positions and are not asked for again.
+        const auto positions = ReadChangeFeedPositions(connection);
+        record.positions = PositionsJson(positions);
+        auto read = ReadOptions(connectionOptions, options, store, record);
+        read.onPage = [&keys](const auto& page) { keys.AddPage(page); };
+        plan = PlanRead(read, record, options.shard ? PartsInSlice(positions.ranges, slice) : positions.ranges, manifest.partitionKey);
+        record.ranges = plan.parts;
+        ClaimLocation(store, record);
+    }
 
-    Summarise(connection, manifest, items, summary);
+    try {
+        if (plan.failure) std::rethrow_exception(plan.failure);
+        auto read = ReadOptions(connectionOptions, options, store, record);
+        read.onPage = [&keys](const auto& page) { keys.AddPage(page); };
+        read.readers = &plan.readers;
+        BackupItems items = BackUpItems(read, summary.countedBefore);
+        manifest.createdAt = items.createdAt;
+        manifest.files = std::move(items.files);
+        for (const auto& f : manifest.files) manifest.itemCount += f.items;
+        auto keySets = KeysOfFiles(store, items.filesOfEarlierRuns, manifest.partitionKey);
+        keySets.push_back(keys.Take());
+        RecordChainBase(store, manifest, PositionsOf(record.positions), keySets);
+        if (options.shard) WriteShardRecord(store, manifest, options, slice);
+        else WriteManifest(store, manifest);
+        RemoveBackupCheckpoints(store);
+        RemoveUnfinishedWrites(store);
+        Summarise(connection, manifest, items, summary);
+    } catch (const std::exception& e) {
+        throw WithResumeHint(e, options);
+    }
     return summary;
 }
 

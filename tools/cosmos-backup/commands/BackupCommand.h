@@ -1,29 +1,47 @@
 #pragma once
 
+#include "format/BackupCheckpoint.h"
 #include "format/Manifest.h"
 #include "format/ShardView.h"
 #include "service/BackupRead.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "storage/OpenBackupStore.h"
+#include "support/Progress.h"
+#include "support/RerunCommand.h"
+#include "support/Semaphore.h"
+#include "support/ToolError.h"
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 
 namespace cosmosbackup {
 
+inline constexpr long long kDefaultPageSize = 1000;
+inline constexpr std::int64_t kDefaultItemsPerFile = 100000;
+inline constexpr int kDefaultParallelism = 4;
+
 struct BackupOptions {
     std::string database;
     std::string container;
     std::string directory;  // the location as given: a directory or a blob URL
-    long long pageSize = 1000;
-    std::int64_t itemsPerFile = 100000;
-    int parallelism = 4;  // ranges read at once
+    // 0 = not given: the default for a new backup, the recorded setting for a resumed one.
+    long long pageSize = 0;
+    std::int64_t itemsPerFile = 0;
+    int parallelism = 0;  // ranges read at once; a resumed backup may be given another
     bool resume = false;  // go on with the interrupted backup in `directory`
     std::string since;    // an incremental backup: the chain's last backup before this one
+    // Set by a run over many containers: its bound on the readers of all of them, its progress line.
+    Semaphore* readerSlots = nullptr;
+    Progress* progress = nullptr;
+    StoreOptions storage;  // how blob locations are reached
+    RerunCommand rerun;    // how this run was started, for the command that continues it
     // One shard of a backup run as several tasks (ShardView.h): this task reads its slice of the
     // key space into files of its own; `backup --finish` then writes the manifest.
     std::optional<ShardSpec> shard;
+    std::string shardRun;  // the start of the run the shard belongs to (ShardRun.h)
 };
 
 struct BackupSummary {
@@ -37,29 +55,56 @@ struct BackupSummary {
     bool alreadyDone = false;     // a shard found its part complete: nothing was read
     ThroughputLayout layout;      // where the container's throughput came from
     RequestUsage usage;           // request units, throttling
+    bool alreadyComplete = false; // a resume found the backup finished: nothing was read
 };
 
-// Backs up one container into a new directory: the items as gzip-compressed JSON Lines, read
+// What a backup run is: a new backup, or the interrupted one in the location going on. An
+// interrupted backup is what its first record says (kind, source, parent, settings), whatever
+// options are given again; options that contradict the record are refused. `--resume` where
+// nothing was recorded yet (or only an unfinished start: a created directory, a file cut off by
+// the kill) is a new backup, so a scheduler may always run the same command with --resume.
+struct BackupStart {
+    BackupOptions options;                     // source and settings, resolved
+    std::optional<BackupCheckpoint> recorded;  // the interrupted backup's first record
+    bool complete = false;  // the location holds a finished backup; a resume has nothing to do
+
+    bool IsIncrement() const { return recorded ? recorded->IsIncrement() : !options.since.empty(); }
+};
+BackupStart StartBackup(BackupStore& store, const BackupOptions& given, const std::string& endpoint);
+
+// Backs up one container into a new location: the items as gzip-compressed JSON Lines, read
 // range by range on bridge objects of their own (made with `connectionOptions`) with a
 // checkpoint per range, and a manifest written last, so that an interrupted backup has none
-// and is never taken as whole; `resume` goes on with an interrupted one.
-BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options);
+// and is never taken as whole; a resumed start goes on with the interrupted one.
+BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                        const BackupStart& start);
+// What a resume of a finished backup reports (and the leftovers of its last run it removes).
+BackupSummary CompletedBackup(BackupStore& store);
+// A full backup of options' container into `store`, already opened (options.directory names it
+// in messages and commands), for a run over many containers: StartBackup, then RunBackup. An
+// interrupted increment there is refused.
+BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                              const BackupOptions& options);
 
 // Shared with incremental backups (IncrementCommand.h).
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,
 // the whole definition, scripts. Returns the container's item count.
 long long Describe(Connection& connection, Manifest& manifest);
-// A new backup needs a new or empty location; a resumed one the checkpoint of an unfinished one.
-void PrepareLocation(BackupStore& store, const BackupOptions& options);
-// The database and container a backup is of: as given, or for a resumed one its checkpoint's.
-BackupOptions WithSource(const BackupStore& store, BackupOptions options);
-// Reads the items into per-range data files (BackUpItems) with the options' settings: the
-// container's current ranges, or `ranges` when given; a failure says how to continue.
-BackupItems ReadBackupItems(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& options,
-                            BackupStore& store, std::int64_t expected, std::vector<nlohmann::json> ranges = {},
-                            const nlohmann::json& partitionKey = nlohmann::json::object(),
-                            std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage = {},
-                            std::vector<nlohmann::json> currentRanges = {}, bool sliced = false);
+// The first durable record of a new backup, before its ranges and positions are known.
+BackupCheckpoint NewBackupRecord(const BackupOptions& options, const std::string& endpoint);
+// Makes the location ready for a new backup: a new or empty location, or one that holds only
+// what a backup killed before its first record left. The record then claims it (BackupClaim).
+void PrepareNewLocation(BackupStore& store);
+// Refuses a new shard (options.shard) in a location that holds shards of another run: other
+// source or settings (their records) or another shard count (their finished records).
+void RefuseOtherShardRuns(BackupStore& location, const BackupOptions& options, const std::string& endpoint);
+// The command that continues the backup in options.directory, as one line.
+std::string ResumeCommand(const BackupOptions& options);
+// A failure once the backup's first record is durable: it ends with the command that continues.
+ToolError WithResumeHint(const std::exception& failure, const BackupOptions& options);
+// Reads the items into per-range data files (BackUpItems) as the record says.
+BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
+                            const BackupCheckpoint& record, std::int64_t expected);
 // The summary's figures of a written backup, its requests included.
 void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary);
 

@@ -15,15 +15,35 @@ constexpr std::size_t kKeysPerCall = 500;
 // The wrapper's restore target suffix that makes the items added keys to delete.
 constexpr const char* kDeleteMark = "?delete";
 
-std::string ResumeCommand(const RestoreOptions& o, const RestoreSummary& s) {
-    return "cosmos-backup restore --from " + o.directory + " --database " + s.database + " --container " + s.container + " --resume";
+std::string ResumeCommand(const RestoreOptions& o, const RestoreSummary& s) { return RestoreResumeCommand(o, s.database, s.container); }
+
+// Whether a restore of `link` into `target` at `endpoint` (or, with the mark, of its deletions) was recorded.
+std::optional<RestoreProgress> Recorded(const ChainLink& link, const std::string& endpoint, const std::string& target) {
+    auto recorded = ReadRestoreProgress(*link.store, target);
+    if (recorded && (recorded->backupCreatedAt != link.manifest.createdAt || recorded->endpoint != endpoint)) return std::nullopt;
+    return recorded;
 }
 
-// Whether a restore of `link` into `target` (or, with the mark, of its deletions) was recorded.
-std::optional<RestoreProgress> Recorded(const ChainLink& link, const std::string& target) {
-    auto recorded = ReadRestoreProgress(*link.store, target);
-    if (recorded && recorded->backupCreatedAt != link.manifest.createdAt) return std::nullopt;
-    return recorded;
+// A new chain restore refuses a target into which a restore of this chain was begun (it is
+// continued with --resume, or started over with --into-existing); a resumed one refuses a record
+// of another account.
+void CheckEarlierRuns(const std::vector<ChainLink>& chain, const RestoreOptions& options, const RestoreSummary& names) {
+    const std::string target = names.database + "/" + names.container;
+    for (const auto& link : chain) {
+        for (const auto& name : {target, target + kDeleteMark}) {
+            const auto recorded = ReadRestoreProgress(*link.store, name);
+            // A base restore that stopped before creating the target is the base restore's to judge.
+            if (!recorded || recorded->backupCreatedAt != link.manifest.createdAt || !recorded->created) continue;
+            if (options.resume && recorded->endpoint != options.endpoint) {
+                throw ToolError("the restore recorded for " + target + " in " + link.directory + " was into the account at " +
+                                recorded->endpoint + ", not " + options.endpoint + "; restore into this account without --resume");
+            }
+            if (!options.resume && !options.intoExisting && recorded->endpoint == options.endpoint) {
+                throw ToolError("a restore of this chain into " + target + " was begun (--into-existing starts over); to continue it, run: " +
+                                ResumeCommand(options, names));
+            }
+        }
+    }
 }
 
 bool Finished(const std::optional<RestoreProgress>& recorded) { return recorded && recorded->finished; }
@@ -31,28 +51,24 @@ bool Finished(const std::optional<RestoreProgress>& recorded) { return recorded 
 RestoreSummary RestoreBase(Connection& connection, const ChainLink& base, const RestoreOptions& options, const RestoreSummary& names) {
     // A resumed chain whose base was restored whole goes on with the increments (the target
     // no longer holds the base's count, which a restore of the base would check).
-    if (options.resume && Finished(Recorded(base, names.database + "/" + names.container))) return names;
+    if (options.resume && Finished(Recorded(base, options.endpoint, names.database + "/" + names.container))) return names;
     RestoreOptions o = options;
     o.directory = base.directory;
     o.database = names.database;
     o.container = names.container;
-    o.resume = options.resume && Recorded(base, names.database + "/" + names.container).has_value();
-    try {
-        return RestoreBackup(connection, base.store, o);
-    } catch (const ToolError& e) {
-        throw ToolError(std::string(e.what()) + " (the base of the chain; to go on with the whole chain, run: " +
-                        ResumeCommand(options, names) + ")");
-    }
+    o.resumeCommand = ResumeCommand(options, names);  // the whole chain's
+    return RestoreBackup(connection, base.store, o);
 }
 
 // Deletes the keys the increment lists; keys already gone count as deleted.
-std::int64_t ApplyDeletions(Connection& connection, const ChainLink& link, const std::string& target, int parallelism) {
+std::int64_t ApplyDeletions(Connection& connection, const ChainLink& link, const std::string& endpoint, const std::string& target,
+                            int parallelism) {
     auto& bridge = connection.bridge();
     connection.Require(bridge.StartCosmosDBRestore(parallelism, target + kDeleteMark), "cannot start deleting from " + target);
     const KeySet keys = ReadKeyFile(*link.store, link.record.deletions);
     std::vector<CloudSDKCppBridge::SString> chunk;
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        chunk.push_back(CloudSDKCppBridge::SString{keys[i]});
+        chunk.push_back(CloudSDKCppBridge::SString{std::string(keys[i])});
         if (chunk.size() == kKeysPerCall || i + 1 == keys.size()) {
             connection.Require(bridge.AddCosmosDBRestoreItems(chunk), "cannot delete the items " + link.directory + " lists as deleted");
             chunk.clear();
@@ -60,6 +76,7 @@ std::int64_t ApplyDeletions(Connection& connection, const ChainLink& link, const
     }
     connection.Require(bridge.FlushCosmosDBRestore(), "cannot delete the items " + link.directory + " lists as deleted");
     RestoreProgress done;
+    done.endpoint = endpoint;
     done.target = target + kDeleteMark;
     done.backupCreatedAt = link.manifest.createdAt;
     done.itemsDone = static_cast<std::int64_t>(keys.size());
@@ -75,19 +92,22 @@ std::int64_t ApplyDeletions(Connection& connection, const ChainLink& link, const
 
 void RestoreIncrement(Connection& connection, const ChainLink& link, const RestoreOptions& options, RestoreSummary& summary) {
     const std::string target = summary.database + "/" + summary.container;
-    const auto upserts = Recorded(link, target);
-    const auto deletions = Recorded(link, target + kDeleteMark);
+    const auto upserts = Recorded(link, options.endpoint, target);
+    const auto deletions = Recorded(link, options.endpoint, target + kDeleteMark);
     if (options.resume && Finished(upserts) && Finished(deletions)) return;
     if (!(options.resume && Finished(upserts))) {
         RestoreItemsOptions items;
         items.store = link.store.get();
+        items.endpoint = options.endpoint;
         items.database = summary.database;
         items.container = summary.container;
         items.parallelism = options.parallelism;
         items.itemsPerCall = options.itemsPerCall;
-        items.resume = options.resume && upserts.has_value();
+        items.resume = options.resume;
+        items.intoExisting = true;  // the container the base was restored into
+        items.progress = options.progress;
         items.resumeCommand = ResumeCommand(options, summary);
-        const auto written = RestoreItemsResumably(connection, link.manifest, items);
+        const auto written = RestoreItemsResumably(connection, link.manifest, items, BeginRestore(link.manifest, items, true).progress);
         summary.items += written.written;
         summary.skipped += written.skipped;
         summary.failed += written.failed;
@@ -95,19 +115,20 @@ void RestoreIncrement(Connection& connection, const ChainLink& link, const Resto
         summary.usage += written.usage;
         summary.seconds += written.seconds;
     }
-    summary.deleted += ApplyDeletions(connection, link, target, options.parallelism);
+    summary.deleted += ApplyDeletions(connection, link, options.endpoint, target, options.parallelism);
 }
 
 }  // namespace
 
 RestoreSummary RunChainRestore(Connection& connection, std::shared_ptr<BackupStore> last, const RestoreOptions& options) {
-    const auto chain = LoadChain(std::move(last));
+    const auto chain = LoadChain(std::move(last), options.storage);
     CheckChainFiles(chain);
     const auto& newest = chain.back();
     RestoreSummary names;
     names.database = options.database.empty() ? newest.manifest.sourceDatabase : options.database;
     names.container = options.container.empty() ? newest.manifest.sourceContainer : options.container;
 
+    CheckEarlierRuns(chain, options, names);
     RestoreSummary summary = RestoreBase(connection, chain.front(), options, names);
     for (std::size_t i = 1; i < chain.size(); ++i) RestoreIncrement(connection, chain[i], options, summary);
 
@@ -117,7 +138,7 @@ RestoreSummary RunChainRestore(Connection& connection, std::shared_ptr<BackupSto
         connection.Require(bridge.RestoreAttachedScripts(newest.manifest.scripts.dump(), true), "cannot restore the scripts of " + target);
     }
     summary.scripts = newest.manifest.scriptCount;
-    const std::string session = RecordedSessionToken(*newest.store, summary.database, summary.container);
+    const std::string session = RecordedSessionToken(*newest.store, options.endpoint, summary.database, summary.container);
     connection.Require(bridge.OpenCosmosDBContainer("", summary.database, false, summary.container,
                                                     session.empty() ? "" : ";sessionToken=" + session),
                        "cannot open " + target + " to count it");

@@ -2,7 +2,9 @@
 
 #include "chain/ChainLinks.h"
 #include "chain/ItemKey.h"
+#include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
+#include "format/BackupClaim.h"
 #include "format/DataFileNames.h"
 #include "format/DataFiles.h"
 #include "format/DurableFile.h"
@@ -10,10 +12,11 @@
 #include "service/BackupRead.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
+#include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
 
 #include <algorithm>
-#include <iterator>
+#include <cstdio>
 #include <unordered_map>
 
 namespace cosmosbackup {
@@ -56,12 +59,12 @@ ChangeFeedPositions PositionsReached(const std::vector<std::string>& endContinua
     return reached;
 }
 
-// Rewrites a data file without the lines `superseded` names (line numbers from 0). The new
-// file replaces the old one whole when it is committed.
-void DropLines(BackupStore& store, DataFile& file, const std::vector<std::int64_t>& superseded) {
+// Writes `file` without the lines `superseded` names (line numbers from 0) under `name`.
+DataFile WithoutLines(BackupStore& store, const DataFile& file, const std::vector<std::int64_t>& superseded,
+                      const std::string& name) {
     std::int64_t line = 0, kept = 0;
     GzipLineReader reader(store, file.name);
-    GzipLineWriter writer(store, file.name);
+    GzipLineWriter writer(store, name);
     std::string text;
     for (; reader.ReadLine(text); ++line) {
         if (std::binary_search(superseded.begin(), superseded.end(), line)) continue;
@@ -69,64 +72,11 @@ void DropLines(BackupStore& store, DataFile& file, const std::vector<std::int64_
         ++kept;
     }
     const auto stored = writer.Close();
-    file.items = kept;
-    file.bytes = stored.bytes;
-    file.crc32 = stored.crc32;
-    file.md5 = stored.md5;
+    return DataFile{name, kept, stored.bytes, stored.crc32, stored.md5};
 }
 
-// The parent, which must be a link of a chain of this very container with the definition it has now.
-std::vector<ChainLink> CheckedParentChain(const BackupOptions& options, const std::string& endpoint, const Manifest& now) {
-    auto chain = LoadChain(OpenBackupStore(options.since));
-    const auto& parent = chain.back();
-    if (parent.record.kind.empty()) {
-        throw ToolError(options.since + " was made by a tool that recorded no change feed positions; take a full backup to start a chain");
-    }
-    const auto& m = parent.manifest;
-    if (m.sourceEndpoint != endpoint || m.sourceDatabase != options.database || m.sourceContainer != options.container) {
-        throw ToolError(options.since + " is a backup of " + m.sourceDatabase + "/" + m.sourceContainer + " at " + m.sourceEndpoint +
-                        ", not of " + options.database + "/" + options.container + " at " + endpoint);
-    }
-    if (m.partitionKey != now.partitionKey || m.container != now.container) {
-        throw ToolError("the definition of " + options.database + "/" + options.container + " changed since " + options.since +
-                        "; take a full backup to start a new chain");
-    }
-    return chain;
-}
-
-struct KeyChanges {
-    KeySet keys;       // the state's keys now
-    KeySet deletions;  // keys gone since the parent
-};
-
-// Every key of the parent's state or changed now is either still there or deleted.
-KeyChanges CompareKeys(const KeySet& parent, const KeySet& changed, const KeySet& live) {
-    KeySet candidates;
-    std::set_union(parent.begin(), parent.end(), changed.begin(), changed.end(), std::back_inserter(candidates));
-    KeyChanges result;
-    std::set_difference(candidates.begin(), candidates.end(), live.begin(), live.end(), std::back_inserter(result.deletions));
-    std::set_intersection(candidates.begin(), candidates.end(), live.begin(), live.end(), std::back_inserter(result.keys));
-    return result;
-}
-
-// An interrupted increment goes on only from the parent it began with: its change feed parts
-// came from that parent's positions. Removed with the other checkpoints.
-void RecordOrCheckParent(BackupStore& store, const std::string& parentSha256, bool resume) {
-    constexpr const char* kParentName = "checkpoint-parent.json";
-    if (resume) {
-        if (const auto text = ReadSmallFile(store, kParentName, 4096)) {
-            const auto recorded = nlohmann::json::parse(*text, nullptr, false);
-            if (recorded.is_object() && recorded.value("manifestSha256", std::string()) == parentSha256) return;
-            throw ToolError("the interrupted increment in " + store.Describe() + " was taken since another backup than --since names; "
-                            "resume it with the same --since");
-        }
-    }
-    WriteFileDurably(store, kParentName, nlohmann::json{{"manifestSha256", parentSha256}}.dump() + "\n");
-}
-
-}  // namespace
-
-KeySet KeepLatestVersions(BackupStore& store, Manifest& manifest) {
+// For each file, the lines (from 0) that a later line of the same item supersedes.
+std::vector<std::vector<std::int64_t>> SupersededLines(const BackupStore& store, const Manifest& manifest) {
     const ItemKeyMaker maker(manifest.partitionKey);
     struct Place {
         std::size_t file;
@@ -135,10 +85,8 @@ KeySet KeepLatestVersions(BackupStore& store, Manifest& manifest) {
     std::unordered_map<std::string, Place> latest;
     std::vector<std::vector<std::int64_t>> superseded(manifest.files.size());
     for (std::size_t f = 0; f < manifest.files.size(); ++f) {
-        Manifest one = manifest;
-        one.files = {manifest.files[f]};
         std::int64_t line = 0;
-        ForEachItem(store, one, [&](const std::string& text) {
+        ForEachItemIn(store, manifest.files[f], [&](const std::string& text) {
             const auto item = nlohmann::json::parse(text, nullptr, false);
             if (item.is_discarded() || !item.is_object()) throw ToolError("a changed item is not a JSON object");
             const auto [found, added] = latest.try_emplace(maker.KeyOf(item), Place{f, line});
@@ -149,25 +97,148 @@ KeySet KeepLatestVersions(BackupStore& store, Manifest& manifest) {
             ++line;
         });
     }
-    manifest.itemCount = 0;
-    for (std::size_t f = 0; f < manifest.files.size(); ++f) {
-        if (!superseded[f].empty()) {
-            std::sort(superseded[f].begin(), superseded[f].end());
-            DropLines(store, manifest.files[f], superseded[f]);
-        }
-        manifest.itemCount += manifest.files[f].items;
-    }
-    KeySet keys;
-    keys.reserve(latest.size());
-    for (auto& entry : latest) keys.push_back(entry.first);
-    Normalise(keys);
-    return keys;
+    for (auto& lines : superseded) std::sort(lines.begin(), lines.end());
+    return superseded;
 }
 
-IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
-                                      const BackupOptions& given) {
-    const auto store = OpenBackupStore(given.directory);
-    const BackupOptions options = WithSource(*store, given);
+// A name of the tool's own for the rewritten `file` that no file of its range has yet.
+std::string FreshName(const std::string& file, const std::vector<DataFile>& files, int& next) {
+    int range = 0, sequence = 0;
+    std::sscanf(file.c_str(), "items-r%4d-%5d", &range, &sequence);
+    while (true) {
+        const auto name = RangeDataFileName(range, next++);
+        if (std::none_of(files.begin(), files.end(), [&](const DataFile& f) { return f.name == name; })) return name;
+    }
+}
+
+// The parent, which must be a link of a chain of this very container with the definition it has now.
+std::vector<ChainLink> CheckedParentChain(const std::string& since, const BackupOptions& options, const std::string& endpoint,
+                                          const Manifest& now) {
+    auto chain = LoadChain(OpenBackupStore(since, options.storage), options.storage);
+    const auto& parent = chain.back();
+    if (parent.record.kind.empty()) {
+        throw ToolError(since + " was made by a tool that recorded no change feed positions; take a full backup to start a chain");
+    }
+    const auto& m = parent.manifest;
+    if (m.sourceEndpoint != endpoint || m.sourceDatabase != options.database || m.sourceContainer != options.container) {
+        throw ToolError(since + " is a backup of " + m.sourceDatabase + "/" + m.sourceContainer + " at " + m.sourceEndpoint +
+                        ", not of " + options.database + "/" + options.container + " at " + endpoint);
+    }
+    if (m.partitionKey != now.partitionKey || m.container != now.container) {
+        throw ToolError("the definition of " + options.database + "/" + options.container + " changed since " + since +
+                        "; take a full backup to start a new chain");
+    }
+    return chain;
+}
+
+// The parent an increment is taken since: --since for a new one; for a resumed one the parent its
+// record names, which a --since given again must not contradict.
+std::string ParentLocation(const BackupStart& start) {
+    const auto& options = start.options;
+    if (!start.recorded) return options.since;
+    const auto& record = *start.recorded;
+    const std::string recorded = ResolveLocation(options.directory, record.parentPath);
+    if (!options.since.empty() && !SameLocation(options.since, recorded) &&
+        ManifestSha256(*OpenBackupStore(options.since, options.storage)) != record.parentManifestSha256) {
+        throw ToolError("the interrupted increment in " + options.directory + " is taken since " + recorded +
+                        ", not since " + options.since + "; to continue it, run: " + ResumeCommand(options));
+    }
+    return recorded;
+}
+
+}  // namespace
+
+void KeepLatestVersions(BackupStore& store, Manifest& manifest) {
+    if (auto recorded = ReadLatestFiles(store)) {
+        // Killed after the switch: the files it replaced that are still there go now.
+        for (const auto& f : manifest.files) {
+            if (std::none_of(recorded->begin(), recorded->end(), [&](const DataFile& r) { return r.name == f.name; })) store.Remove(f.name);
+        }
+        manifest.files = std::move(*recorded);
+    } else {
+        const auto superseded = SupersededLines(store, manifest);
+        std::vector<DataFile> latest = manifest.files, replaced;
+        int next = 0;
+        for (std::size_t f = 0; f < latest.size(); ++f) {
+            if (superseded[f].empty()) continue;
+            replaced.push_back(latest[f]);
+            latest[f] = WithoutLines(store, manifest.files[f], superseded[f], FreshName(latest[f].name, manifest.files, next));
+        }
+        if (!replaced.empty()) {
+            WriteLatestFiles(store, latest);
+            for (const auto& old : replaced) store.Remove(old.name);
+        }
+        manifest.files = std::move(latest);
+    }
+    manifest.itemCount = 0;
+    for (const auto& f : manifest.files) manifest.itemCount += f.items;
+}
+
+namespace {
+
+// After the increment's first record: its changes, the files that keep only the latest versions,
+// the key comparison, the manifest.
+IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                 const BackupCheckpoint& record, const std::vector<ChainLink>& chain, const LinkReference& parentLink,
+                                 const LinkReference& baseLink, Manifest& manifest, const BackupOptions& options) {
+    const auto& parent = chain.back();
+    auto items = ReadBackupItems(connectionOptions, options, store, record, 0);
+    manifest.createdAt = items.createdAt;
+    manifest.files = std::move(items.files);
+    KeepLatestVersions(store, manifest);
+    const std::vector<KeySet> changed = KeysOfItems(store, manifest);
+
+    // The key set after the changes were read: what is gone since then is deleted.
+    IncrementSummary summary;
+    const std::vector<KeySet> live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
+                                                                          options.parallelism, kKeyPageSize, options.readerSlots},
+                                                  summary.keyRead);
+    KeyFileCursor parentKeys(*parent.store, parent.record.keys);
+    MergedKeys changedKeys(changed), liveKeys(live);
+    const KeyChangeFiles keys = CompareKeys(store, parentKeys, changedKeys, liveKeys);
+
+    ChainRecord chainRecord;
+    chainRecord.kind = ChainRecord::kIncremental;
+    chainRecord.changeFeed = PositionsReached(items.endContinuations, PositionsOf(record.positions));
+    chainRecord.keys = keys.keys;
+    chainRecord.deletions = keys.deletions;
+    chainRecord.parent = parentLink;
+    chainRecord.base = baseLink;
+    chainRecord.length = parent.record.length + 1;
+    SetChain(manifest, chainRecord);
+    WriteManifest(store, manifest);
+    RemoveBackupCheckpoints(store);
+    RemoveUnfinishedWrites(store);
+
+    Summarise(connection, manifest, items, summary.backup);
+    summary.backup.usage += summary.keyRead;
+    summary.backup.countedBefore = manifest.itemCount;
+    summary.deletions = keys.deletions.items;
+    summary.keys = keys.keys.items;
+    summary.chainLength = chainRecord.length;
+    return summary;
+}
+
+}  // namespace
+
+IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                 const BackupOptions& given) {
+    const BackupStart start = StartBackup(store, given, connectionOptions.endpoint);
+    if (start.complete) {
+        IncrementSummary summary;
+        summary.backup = CompletedBackup(store);
+        const ChainRecord chain = ChainOf(ReadManifest(store));
+        summary.keys = chain.keys.items;
+        summary.deletions = chain.deletions.items;
+        summary.chainLength = chain.length;
+        return summary;
+    }
+    return RunIncrementalBackup(connection, connectionOptions, store, start);
+}
+
+IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                      const BackupStart& start) {
+    const BackupOptions& options = start.options;
     auto& bridge = connection.bridge();
     connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
                        "cannot open " + options.database + "/" + options.container);
@@ -176,46 +247,37 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     manifest.sourceDatabase = options.database;
     manifest.sourceContainer = options.container;
     Describe(connection, manifest);
-    const auto chain = CheckedParentChain(options, connectionOptions.endpoint, manifest);
+    const auto chain = CheckedParentChain(ParentLocation(start), options, connectionOptions.endpoint, manifest);
     const auto& parent = chain.back();
-    const KeySet parentKeys = ReadKeyFile(*parent.store, parent.record.keys);
+    CheckKeyFile(*parent.store, parent.record.keys);
     // Refuses an increment that could not name its parent (another kind of storage) before the first write.
     const LinkReference parentLink{RelativeLocation(parent.directory, options.directory), ManifestSha256(*parent.store)};
     const LinkReference baseLink{RelativeLocation(chain.front().directory, options.directory), ManifestSha256(*chain.front().store)};
-    PrepareLocation(*store, options);
-    RecordOrCheckParent(*store, parentLink.manifestSha256, options.resume);
-    const auto positions = RecordOrRecallPositions(connection, *store, options.resume);
 
-    auto items = ReadBackupItems(connection, connectionOptions, options, *store, 0, ChangeFeedParts(parent.record.changeFeed));
-    manifest.createdAt = items.createdAt;
-    manifest.files = std::move(items.files);
-    const KeySet changed = KeepLatestVersions(*store, manifest);
+    BackupCheckpoint record;
+    if (start.recorded) {
+        record = *start.recorded;
+        if (record.parentManifestSha256 != parentLink.manifestSha256) {
+            throw ToolError("the parent " + parent.directory + " is not the backup the interrupted increment in " + options.directory +
+                            " was taken since (its manifest changed); take the increment into a new location");
+        }
+    } else {
+        PrepareNewLocation(store);
+        record = NewBackupRecord(options, connectionOptions.endpoint);
+        record.kind = BackupCheckpoint::kIncremental;
+        record.parentPath = parentLink.path;
+        record.parentManifestSha256 = parentLink.manifestSha256;
+        const auto positions = ReadChangeFeedPositions(connection);
+        record.positions = PositionsJson(positions);
+        record.ranges = ChangeFeedParts(parent.record.changeFeed);
+        ClaimLocation(store, record);
+    }
 
-    // The key set after the changes were read: what is gone since then is deleted.
-    IncrementSummary summary;
-    const KeySet live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                             options.parallelism, kKeyPageSize}, summary.keyRead);
-    const KeyChanges keys = CompareKeys(parentKeys, changed, live);
-
-    ChainRecord record;
-    record.kind = ChainRecord::kIncremental;
-    record.changeFeed = PositionsReached(items.endContinuations, positions);
-    record.keys = WriteKeyFile(*store, kKeysFileName, keys.keys);
-    record.deletions = WriteKeyFile(*store, kDeletionsFileName, keys.deletions);
-    record.parent = parentLink;
-    record.base = baseLink;
-    record.length = parent.record.length + 1;
-    SetChain(manifest, record);
-    WriteManifest(*store, manifest);
-    RemoveBackupCheckpoints(*store);
-
-    Summarise(connection, manifest, items, summary.backup);
-    summary.backup.usage += summary.keyRead;
-    summary.backup.countedBefore = manifest.itemCount;
-    summary.deletions = static_cast<std::int64_t>(keys.deletions.size());
-    summary.keys = static_cast<std::int64_t>(keys.keys.size());
-    summary.chainLength = record.length;
-    return summary;
+    try {
+        return FinishIncrement(connection, connectionOptions, store, record, chain, parentLink, baseLink, manifest, options);
+    } catch (const std::exception& e) {
+        throw WithResumeHint(e, options);
+    }
 }
 
 }  // namespace cosmosbackup

@@ -15,19 +15,28 @@ struct IncrementSummary {
     RequestUsage keyRead;      // the key-only read of the whole container
 };
 
-// The keys of an increment's changed items. An item that changed again while the feed was
-// read comes twice; only its last version (the later one in file order, each range's files in
-// order) is kept and the data files that held earlier ones are written again without them, so
-// that writes in parallel cannot put an older version last.
-KeySet KeepLatestVersions(BackupStore& store, Manifest& manifest);
+// An item that changed again while an increment read the feed comes twice; only its last
+// version (the later one in file order, each range's files in order) is kept, so that writes
+// in parallel cannot put an older version last. A data file that held earlier versions is
+// written anew under a new name without them; one durable record (checkpoint-latest.json) then
+// switches the manifest's list to the new files, and only after it are the old ones removed, so
+// that a kill at any point leaves either the ranges' sealed files or the switched list whole.
+// A resumed increment takes the recorded list. Updates manifest.files and manifest.itemCount.
+void KeepLatestVersions(BackupStore& store, Manifest& manifest);
 
 // An incremental backup into options.directory of what changed since the backup in
 // options.since (the chain's last link): for each partition key range, the latest version of
 // every item the change feed shows changed since the parent's position (ranges that split or
 // merged since go on from their ancestors' positions), and the keys deleted since, found by
 // comparing the container's current key set with the chain's. Reads ranges in parallel with
-// checkpoints, as a full backup does; `resume` goes on with an interrupted one.
-IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions,
-                                      const BackupOptions& options);
+// checkpoints, as a full backup does; a resumed start goes on with the interrupted one from its
+// record (its parent, positions and change feed parts).
+IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                      const BackupStart& start);
+// An increment of options' container since options.since into `store`, already opened
+// (options.directory names it in messages and links), for a run over many containers:
+// StartBackup, then RunIncrementalBackup (a finished one is reported as it is).
+IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                 const BackupOptions& options);
 
 }  // namespace cosmosbackup

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace cosmosbackup {
@@ -44,6 +45,8 @@ void RequireCreated(Connection& connection, bool ok, const std::string& what) {
 }
 
 bool ContainerExists(Connection& connection, const std::string& database, const std::string& container) {
+    const auto databases = connection.Databases();
+    if (std::find(databases.begin(), databases.end(), database) == databases.end()) return false;
     const auto names = connection.Containers(database);
     return std::find(names.begin(), names.end(), container) != names.end();
 }
@@ -91,23 +94,25 @@ void CheckExisting(const Manifest& manifest, const TargetState& state, const std
     }
 }
 
+// `beforeCreating` runs once the target may be created (it is new, or may be written into).
 // Shards create the target at once: whichever comes first creates it (the wrapper takes an
 // existing one as created), and each then holds it to the backup's definition and layout, as
 // a container it had created itself; --into-existing relaxes that as for any restore.
 ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
-                              const RestoreSummary& target, bool sharded = false) {
+                              const RestoreSummary& target, const std::function<void()>& beforeCreating, bool sharded = false) {
     auto& bridge = connection.bridge();
     const ThroughputLayout layout = TargetLayout(manifest, options);
     const bool shared = layout.scope == ThroughputLayout::kShared;
-    RequireCreated(connection,
-                   bridge.CreateCosmosDBDatabase("", target.database, false, "", shared ? layout.manual : 0,
-                                                 shared ? layout.autoscaleMax : 0, false),
-                   "cannot create database " + target.database);
     const std::string name = target.database + "/" + target.container;
     const bool existed = ContainerExists(connection, target.database, target.container);
     if (existed && !options.intoExisting && !sharded) {
         throw ToolError("cannot create container " + name + ": it exists (use --into-existing to restore into an existing one)");
     }
+    beforeCreating();
+    RequireCreated(connection,
+                   bridge.CreateCosmosDBDatabase("", target.database, false, "", shared ? layout.manual : 0,
+                                                 shared ? layout.autoscaleMax : 0, false),
+                   "cannot create database " + target.database);
     CloudSDKCppBridge::CosmosDBThroughput throughput{};
     // The wrapper takes an autoscale maximum as a negative throughput.
     if (layout.scope == ThroughputLayout::kOwn) throughput.nValue1 = layout.autoscaleMax > 0 ? -layout.autoscaleMax : layout.manual;
@@ -203,6 +208,8 @@ RestoreSummary FinishShardedRestore(Connection& connection, BackupStore& store, 
     const std::string target = summary.database + "/" + summary.container;
     const auto shards = FinishedShards(store, manifest, target);
     RestoreProgress whole;
+    whole.endpoint = options.endpoint;
+    whole.created = true;
     whole.target = target;
     whole.backupCreatedAt = manifest.createdAt;
     whole.filesDone = manifest.files.size();
@@ -246,8 +253,33 @@ ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& op
     return layout;
 }
 
+std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container) {
+    return options.rerun.With({"restore", "--from", options.directory, "--database", database, "--container", container, "--resume"});
+}
+
+namespace {
+
+// A resumed restore creates the target (when it was killed before) as it was begun: options given
+// again may repeat the recorded throughput, not contradict it.
+RestoreOptions WithRecordedThroughput(const RestoreOptions& options, const RestoreProgress& recorded, const std::string& resumeCommand) {
+    const bool given = options.throughput > 0 || options.autoscaleMax > 0 || options.noThroughput;
+    if (given && (options.throughput != recorded.throughput || options.autoscaleMax != recorded.autoscaleMax ||
+                  options.noThroughput != recorded.noThroughput)) {
+        throw ToolError("the interrupted restore into " + recorded.target + " was begun with other throughput options; to continue it, run: " +
+                        resumeCommand);
+    }
+    RestoreOptions create = options;
+    create.throughput = recorded.throughput;
+    create.autoscaleMax = recorded.autoscaleMax;
+    create.noThroughput = recorded.noThroughput;
+    create.intoExisting = true;  // it goes on in the container it made
+    return create;
+}
+
+}  // namespace
+
 RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options) {
-    return RestoreBackup(connection, OpenBackupStore(options.directory), options);
+    return RestoreBackup(connection, OpenBackupStore(options.directory, options.storage), options);
 }
 
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {
@@ -274,20 +306,28 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     summary.container = options.container.empty() ? manifest.sourceContainer : options.container;
     RestoreItemsOptions items;
     items.store = store.get();
+    items.endpoint = options.endpoint;
     items.database = summary.database;
     items.container = summary.container;
     items.parallelism = options.parallelism;
     items.itemsPerCall = options.itemsPerCall;
     items.resume = options.resume;
     items.checkWhileReading = checkWhileReading;
-    items.resumeCommand = "cosmos-backup restore --from " + options.directory + " --database " + summary.database +
-                          " --container " + summary.container + " --resume";
-    RestoreOptions create = options;
+    items.progress = options.progress;
+    // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
+    items.intoExisting = options.intoExisting;
+    items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, summary.database, summary.container)
+                                                        : options.resumeCommand;
+    items.throughput = options.throughput;
+    items.autoscaleMax = options.autoscaleMax;
+    items.noThroughput = options.noThroughput;
     if (options.shard) {
+        // A shard records its share under a name of its own, and its command run again goes on
+        // with that share, without --resume.
         items.progressKey = ShardKey(summary, *options.shard);
         items.resumeCommand = "the same command again (shard " + options.shard->Describe() + " goes on where it stopped)";
         const auto recorded = ReadRestoreProgress(*store, items.progressKey);
-        const bool ours = recorded && recorded->backupCreatedAt == manifest.createdAt;
+        const bool ours = recorded && recorded->backupCreatedAt == manifest.createdAt && recorded->endpoint == options.endpoint;
         if (ours && recorded->finished) {
             std::fprintf(stderr, "cosmos-backup: shard %s of the restore into %s/%s is complete already; nothing to do\n",
                          options.shard->Describe().c_str(), summary.database.c_str(), summary.container.c_str());
@@ -296,16 +336,17 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
             return summary;
         }
         items.resume = ours;
-    } else if (!options.resume && !options.intoExisting) {
-        // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
-        RefuseInterruptedTarget(manifest, items);
     }
-    create.intoExisting = options.intoExisting || options.resume;  // a resumed restore goes on in the container it made
-    summary.layout = CreateTarget(connection, manifest, create, summary, options.shard.has_value());
+    // Recorded before the target is created, so that a restore killed right after creating it resumes.
+    const RestoreStart start = BeginRestore(manifest, items, ContainerExists(connection, summary.database, summary.container));
+    const RestoreOptions create = start.resumed ? WithRecordedThroughput(options, start.progress, items.resumeCommand) : options;
+    summary.layout = CreateTarget(connection, manifest, create, summary, [&] {
+        if (!start.resumed) RecordBeginning(*store, start.progress);
+    }, options.shard.has_value());
 
     auto& bridge = connection.bridge();
     const std::string target = summary.database + "/" + summary.container;
-    const auto restored = RestoreItemsResumably(connection, manifest, items);
+    const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
     summary.items = restored.written - restored.failed;
     summary.skipped = restored.skipped;
     summary.failed = restored.failed;

@@ -5,6 +5,9 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Progress.h"
+#include "storage/OpenBackupStore.h"
+#include "support/RerunCommand.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,6 +18,7 @@ namespace cosmosbackup {
 
 struct RestoreOptions {
     std::string directory;
+    std::string endpoint;   // the account restored into
     std::string database;   // "" for the backup's source database
     std::string container;  // "" for the backup's source container
     int parallelism = 16;
@@ -31,7 +35,14 @@ struct RestoreOptions {
     // stopped. `finish` then checks every shard done, restores the scripts and counts.
     std::optional<ShardSpec> shard;
     bool finish = false;
+    Progress* progress = nullptr;  // a run over many containers: its one progress line
+    StoreOptions storage;  // how blob locations are reached
+    RerunCommand rerun;    // how this run was started, for the command that continues it
+    std::string resumeCommand;  // "" = RestoreResumeCommand's; a chain's restore of its base gives the chain's
 };
+
+// The command that continues a restore of options.directory into database/container, as one line.
+std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container);
 
 struct RestoreSummary {
     std::string database;

@@ -4,6 +4,7 @@
 #include "chain/KeySet.h"
 #include "format/DataFileNames.h"
 #include "format/DurableFile.h"
+#include "format/ShardRun.h"
 #include "format/ShardView.h"
 #include "service/KeySlices.h"
 #include "storage/OpenBackupStore.h"
@@ -53,7 +54,10 @@ ShardRecord ReadShardRecord(const std::shared_ptr<BackupStore>& store, int index
 }
 
 // Why a shard is not of the run `run` (of N shards), or "" when it is.
-std::string Foreign(const ShardRecord& r, const nlohmann::json& run, int count) {
+std::string Foreign(const ShardRecord& r, const nlohmann::json& run, int count, const std::string& started) {
+    if (r.shard.value("run", std::string()) != started) {
+        return "shard " + std::to_string(r.index) + " (another start: " + r.shard.value("run", std::string("none recorded")) + ")";
+    }
     if (r.index >= count) return "shard " + std::to_string(r.index) + " (past the run's " + std::to_string(count) + " shards)";
     const auto mine = RunOf(r);
     for (const char* what : {"source", "count", "pageSize", "itemsPerFile", "container"}) {
@@ -79,15 +83,23 @@ std::vector<ShardRecord> CompleteRun(const std::shared_ptr<BackupStore>& store) 
         else if (std::regex_match(file.name, match, checkpoint)) unfinished.push_back(std::stoi(match[1].str()));
     }
     if (records.empty()) throw ToolError(store->Describe() + " holds no finished shard of a backup");
+    const ShardRun recorded = ReadShardRun(*store);
     std::vector<ShardRecord> shards;
     for (const auto& [index, name] : records) shards.push_back(ReadShardRecord(store, index, name));
-    // The run is the one the lowest shard belongs to.
-    const auto run = RunOf(shards.front());
-    const int count = run["count"].get<int>();
+    // The run is the recorded one: its count, and the settings of its lowest shard of that start.
+    const ShardRecord* reference = &shards.front();
+    for (const auto& s : shards) {
+        if (s.shard.value("run", std::string()) == recorded.startedAt) {
+            reference = &s;
+            break;
+        }
+    }
+    const auto run = RunOf(*reference);
+    const int count = recorded.count;
     std::vector<std::string> problems, foreign;
     std::vector<ShardRecord> mine;
     for (auto& s : shards) {
-        const auto why = Foreign(s, run, count);
+        const auto why = Foreign(s, run, count, recorded.startedAt);
         if (why.empty()) mine.push_back(std::move(s));
         else foreign.push_back(why);
     }
@@ -105,9 +117,9 @@ std::vector<ShardRecord> CompleteRun(const std::shared_ptr<BackupStore>& store) 
 
 }  // namespace
 
-BackupSummary FinishShardedBackup(const std::string& location) {
+BackupSummary FinishShardedBackup(const std::string& location, const StoreOptions& storage) {
     const auto start = std::chrono::steady_clock::now();
-    const std::shared_ptr<BackupStore> store = OpenBackupStore(location);
+    const std::shared_ptr<BackupStore> store = OpenBackupStore(location, storage);
     auto shards = CompleteRun(store);
 
     // The backup is the first shard's description with every shard's files; its start and its
@@ -117,7 +129,7 @@ BackupSummary FinishShardedBackup(const std::string& location) {
     manifest.files.clear();
     manifest.itemCount = 0;
     const ShardRecord* earliest = &shards.front();
-    KeySet keys;
+    std::vector<KeySet> keys;
     std::int64_t keysOfShards = 0;
     for (const auto& s : shards) {
         for (auto file : s.manifest.files) {
@@ -126,22 +138,26 @@ BackupSummary FinishShardedBackup(const std::string& location) {
             manifest.files.push_back(std::move(file));
         }
         if (s.manifest.createdAt < earliest->manifest.createdAt) earliest = &s;
-        const auto shardKeys = ReadKeyFile(ShardView(store, s.index), ChainOf(s.manifest).keys);
-        keysOfShards += static_cast<std::int64_t>(shardKeys.size());
-        keys.insert(keys.end(), shardKeys.begin(), shardKeys.end());
+        keys.push_back(ReadKeyFile(ShardView(store, s.index), ChainOf(s.manifest).keys));
+        keysOfShards += static_cast<std::int64_t>(keys.back().size());
     }
     manifest.createdAt = earliest->manifest.createdAt;
-    Normalise(keys);
+    std::int64_t distinct = 0;
+    {
+        MergedKeys merged(keys);
+        for (std::string_view key; merged.Next(key);) ++distinct;
+    }
     // Slices share no key: an item in two shards means a service that read past a shard's key
     // bounds, and a backup that would restore it twice.
-    if (static_cast<std::int64_t>(keys.size()) != keysOfShards) {
-        throw ToolError("cannot finish the backup in " + store->Describe() + ": " + std::to_string(keysOfShards - static_cast<std::int64_t>(keys.size())) +
+    if (distinct != keysOfShards) {
+        throw ToolError("cannot finish the backup in " + store->Describe() + ": " + std::to_string(keysOfShards - distinct) +
                         " items are in more than one shard (the service did not keep the reads within the shards' key bounds)");
     }
     ChainRecord chain;
     chain.kind = ChainRecord::kFull;
     chain.changeFeed = ChainOf(earliest->manifest).changeFeed;
-    chain.keys = WriteKeyFile(*store, kKeysFileName, keys);
+    MergedKeys merged(keys);
+    chain.keys = WriteKeyFile(*store, kKeysFileName, merged);
     SetChain(manifest, chain);
     WriteManifest(*store, manifest);
     // The manifest vouches for the backup now; the shards' own records have served.

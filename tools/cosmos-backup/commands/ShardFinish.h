@@ -12,6 +12,6 @@ namespace cosmosbackup {
 // then writes the key file and the manifest (restore, verify and chains need nothing else)
 // and removes the shards' own records. A missing, unfinished or foreign shard is refused, by
 // name, before anything is written. Needs no account access.
-BackupSummary FinishShardedBackup(const std::string& location);
+BackupSummary FinishShardedBackup(const std::string& location, const StoreOptions& storage);
 
 }  // namespace cosmosbackup

@@ -51,12 +51,13 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
     const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
     // After a restore, reads must see its writes (on a session-consistency account they need
     // the session token the restore recorded).
-    const std::string session = RecordedSessionToken(store, database, container);
+    const std::string session = RecordedSessionToken(store, options.endpoint, database, container);
     connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, session.empty() ? "" : ";sessionToken=" + session),
                        "cannot open " + database + "/" + container);
     CompareDefinition(connection, manifest, database + "/" + container, summary);
     const ItemKeyMaker keys(manifest.partitionKey);
-    Progress progress("verify", manifest.itemCount);
+    // Of a chain, the whole state it describes, not the last increment's changed items.
+    Progress progress("verify", static_cast<std::int64_t>(backup.size()), options.progress);
     std::string continuation, next;
     std::vector<CloudSDKCppBridge::SString> page;
     bool more = true;
@@ -87,7 +88,10 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
 }  // namespace
 
 VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
-    const std::shared_ptr<BackupStore> store = OpenBackupStore(options.directory);
+    return VerifyBackup(connection, OpenBackupStore(options.directory, options.storage), options);
+}
+
+VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupStore>& store, const VerifyOptions& options) {
     const Manifest manifest = ReadManifest(*store);
     CheckDataFiles(*store, manifest);
 
@@ -96,7 +100,7 @@ VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
     std::unordered_map<std::string, std::size_t> backup;
     if (ChainOf(manifest).IsIncrement()) {
         // The state the chain describes: later versions replace earlier ones, deletions remove.
-        const auto chain = LoadChain(store);
+        const auto chain = LoadChain(store, options.storage);
         CheckChainFiles(chain);
         ReplayChain(
             chain,

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "service/Connection.h"
+#include "storage/BackupStore.h"
+#include "storage/OpenBackupStore.h"
+#include "support/Progress.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,10 +14,13 @@ namespace cosmosbackup {
 
 struct VerifyOptions {
     std::string directory;
+    std::string endpoint;   // of the live container, whose restore's session token its reads send
     std::string database;   // "" for the backup's source database
     std::string container;  // "" for the backup's source container
     bool offline = false;   // check the files only
     long long pageSize = 1000;
+    Progress* progress = nullptr;  // a run over many containers: its one progress line
+    StoreOptions storage;   // how blob locations are reached
 };
 
 struct VerifySummary {
@@ -27,5 +34,7 @@ struct VerifySummary {
 // Checks a backup: the manifest, every data file's checksum and item count, every item's
 // JSON. Unless offline, also compares it item by item with a live container.
 VerifySummary RunVerify(Connection* connection, const VerifyOptions& options);
+// The same for the backup in `store`, already opened (options.directory names it).
+VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupStore>& store, const VerifyOptions& options);
 
 }  // namespace cosmosbackup

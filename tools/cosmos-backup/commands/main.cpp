@@ -1,22 +1,34 @@
 // cosmos-backup: lists, backs up, restores and verifies Azure Cosmos DB containers through
 // libCloudSDKCppBridge. The account key comes from an environment variable or a file only.
+#include "account/AccountManifest.h"
+#include "chain/ChainRecord.h"
+#include "commands/AccountCommand.h"
 #include "commands/BackupCommand.h"
 #include "commands/IncrementCommand.h"
 #include "commands/RestoreCommand.h"
 #include "commands/ShardFinish.h"
+#include "format/ShardRun.h"
 #include "commands/VerifyCommand.h"
 #include "service/Connection.h"
 #include "storage/OpenBackupStore.h"
+#include "support/CrashReports.h"
+#include "support/RerunCommand.h"
 #include "support/Secrets.h"
 #include "support/ToolError.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 using namespace cosmosbackup;
 
@@ -30,10 +42,32 @@ struct GlobalOptions {
     bool verbose = false;
     long long maxRu = 0;           // RU/s for the whole run, 0 = no budget
     long long maxRetryWait = 120;  // seconds one request may wait for throttling to pass
+    bool json = false;             // the summary as one JSON document, progress as JSON lines
+    bool allowCoreDumps = false;
 };
 
-// Exit status of a restore that wrote everything but the items in its failure report.
-constexpr int kSomeItemsFailed = 3;
+// Everything the command line names is checked before the first request: a location refused
+// (plain http to a host that is not loopback, missing storage credentials), a proxy that is no
+// http(s) URL. Returns how blob locations are to be reached.
+StoreOptions CheckLocations(const GlobalOptions& global, const std::vector<std::string>& locations) {
+    const auto& proxy = global.connection.proxy;
+    if (!proxy.empty() && proxy.rfind("http://", 0) != 0 && proxy.rfind("https://", 0) != 0) {
+        throw ToolError("cannot use the proxy: --proxy takes an http:// or https:// URL");
+    }
+    for (const auto& location : locations) {
+        if (!location.empty()) CheckLocation(location);
+    }
+    return StoreOptions{proxy, std::chrono::seconds(global.maxRetryWait)};
+}
+
+// Exit statuses, one table for every command (the README lists it):
+//   0 done; 1 failed (for a run over many containers: one of them or more), the summary says
+//   why and, where one applies, the command that continues; 2 usage error (one line on standard
+//   error); 3 restore: items the service refused are in the failure report, the others written;
+//   4 verify: the backup and the live container differ.
+constexpr int kUsageError = 2;
+constexpr int kSomeItemsFailed = kExitItemsRefused;
+constexpr int kVerifyDiffers = 4;
 
 // --max-ru and --max-retry-wait, on the commands that move items.
 void AddThrottlingOptions(CLI::App* command, GlobalOptions& global) {
@@ -61,12 +95,18 @@ std::unique_ptr<Connection> Connect(GlobalOptions& global) {
     return std::make_unique<Connection>(global.connection);
 }
 
-void PrintList(const std::vector<std::string>& names) {
-    for (const auto& name : names) std::cout << name << '\n';
+void PrintList(const std::vector<std::string>& names, bool json) {
+    if (json) std::cout << nlohmann::json(names).dump() << '\n';
+    else for (const auto& name : names) std::cout << name << '\n';
 }
 
 void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
-    if (s.alreadyDone) return;
+    if (s.alreadyDone) return;  // a shard that found its part complete said so
+    if (s.alreadyComplete) {
+        std::printf("backup of %s in %s is complete: %lld items, %d data files; nothing to resume\n", s.source.c_str(),
+                    o.directory.c_str(), static_cast<long long>(s.items), s.files);
+        return;
+    }
     std::printf("backup of %s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s); throughput: %s -> %s\n",
                 s.source.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
                 static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
@@ -116,7 +156,135 @@ int PrintVerify(const VerifySummary& s, bool offline) {
                     static_cast<long long>(s.backupItems), static_cast<long long>(s.liveItems),
                     static_cast<long long>(s.equalItems), static_cast<long long>(s.problemCount));
     }
-    return s.problemCount == 0 ? 0 : 2;
+    return s.problemCount == 0 ? 0 : kVerifyDiffers;
+}
+
+// The summary of a run over many containers: text, or one JSON document with --json.
+int PrintReport(const RunReport& report, bool json) {
+    if (json) {
+        std::cout << ReportJson(report).dump() << std::endl;
+    } else {
+        std::cout << ReportText(report) << std::flush;
+    }
+    if (!report.resumeCommand.empty()) std::fprintf(stderr, "cosmos-backup: to continue, run: %s\n", report.resumeCommand.c_str());
+    return report.exitCode;
+}
+
+// A single container's summary as the same JSON document (one container).
+RunReport SingleReport(const std::string& command, const std::string& location, ContainerReport container, int exitCode) {
+    RunReport report;
+    report.command = command;
+    report.location = location;
+    report.seconds = container.seconds;
+    report.exitCode = exitCode;
+    report.containers.push_back(std::move(container));
+    return report;
+}
+
+ContainerReport ReportOf(const BackupSummary& s, const std::string& kind) {
+    ContainerReport r;
+    r.source = s.source;
+    r.status = "complete";
+    r.kind = kind;
+    r.items = s.items;
+    r.bytes = s.bytes;
+    r.usage = s.usage;
+    r.seconds = s.seconds;
+    return r;
+}
+
+std::map<std::string, std::string> ParseDatabaseMap(const std::vector<std::string>& pairs) {
+    std::map<std::string, std::string> map;
+    for (const auto& pair : pairs) {
+        const auto eq = pair.find('=');
+        if (eq == 0 || eq == std::string::npos || eq + 1 == pair.size()) throw CLI::ValidationError("--database-map", "takes OLD=NEW, not " + pair);
+        if (!map.emplace(pair.substr(0, eq), pair.substr(eq + 1)).second) throw CLI::ValidationError("--database-map", "maps " + pair.substr(0, eq) + " twice");
+    }
+    return map;
+}
+
+void AddSelectionOptions(CLI::App* command, Selection& selection) {
+    const auto pattern = CLI::Validator([](std::string& p) {
+        try {
+            CheckPattern(p);
+            return std::string();
+        } catch (const ToolError& e) {
+            return std::string(e.what());
+        }
+    }, "DB/CONTAINER");
+    command->add_option("--include", selection.include, "only containers matching this DB/CONTAINER glob (repeatable; * and ?)")
+        ->check(pattern);
+    command->add_option("--exclude", selection.exclude, "leave out containers matching this DB/CONTAINER glob (repeatable)")
+        ->check(pattern);
+}
+
+// The program and the global options as given (everything before the command's name), for the
+// command that continues an interrupted run.
+std::vector<std::string> GlobalPrefix(int argc, char** argv, const std::string& command) {
+    static const std::set<std::string> kTakesValue = {"--endpoint", "--key-env", "--key-file", "--proxy", "--log", "--timeout-ms"};
+    std::vector<std::string> prefix{argv[0]};
+    for (int i = 1; i < argc && command != argv[i]; ++i) {
+        prefix.push_back(argv[i]);
+        if (kTakesValue.count(argv[i]) > 0 && i + 1 < argc) prefix.push_back(argv[++i]);
+    }
+    return prefix;
+}
+
+// The pacing options this run was given (they do not change what a run produces).
+std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
+    std::vector<std::string> pacing;
+    if (parallelism > 0) pacing.insert(pacing.end(), {"--parallel", std::to_string(parallelism)});
+    if (global.maxRu > 0) pacing.insert(pacing.end(), {"--max-ru", std::to_string(global.maxRu)});
+    if (global.maxRetryWait != 120) pacing.insert(pacing.end(), {"--max-retry-wait", std::to_string(global.maxRetryWait)});
+    return pacing;
+}
+
+// A backup or an increment: a resumed one is what its location's record says.
+void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given,
+                      Progress& whole, bool json) {
+    std::shared_ptr<BackupStore> store = OpenBackupStore(given.directory, given.storage);
+    BackupOptions options = given;
+    if (given.shard) {
+        // A shard sees its own files only, and its command run again goes on where it stopped.
+        const auto location = store;
+        store = std::make_shared<ShardView>(location, given.shard->index);
+        options.resume = true;
+        const BackupStart start = StartBackup(*store, options, connectionOptions.endpoint);
+        if (start.complete) {
+            std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
+                         given.directory.c_str());
+            return;
+        }
+        BackupStart joined = start;
+        auto& o = joined.options;
+        if (!start.recorded) {
+            RefuseOtherShardRuns(*location, o, connectionOptions.endpoint);
+            o.shardRun = JoinShardRun(*location, {connectionOptions.endpoint, o.database, o.container, o.shard->count, o.pageSize,
+                                                  o.itemsPerFile, ""}).startedAt;
+        } else {
+            o.shardRun = ReadShardRun(*location).startedAt;
+        }
+        const auto s = RunBackup(connection, connectionOptions, *store, joined);
+        whole.Finish();
+        if (!json) return PrintBackup(s, start.options);
+        PrintReport(SingleReport("backup", given.directory, ReportOf(s, "full"), 0), true);
+        return;
+    }
+    const BackupStart start = StartBackup(*store, options, connectionOptions.endpoint);
+    if (start.IsIncrement() && !start.complete) {
+        const auto s = RunIncrementalBackup(connection, connectionOptions, *store, start);
+        whole.Finish();
+        if (!json) return PrintIncrement(s, start.options);
+        auto r = ReportOf(s.backup, "incremental");
+        r.deletions = s.deletions;
+        PrintReport(SingleReport("backup", given.directory, r, 0), true);
+        return;
+    }
+    const auto s = start.complete ? CompletedBackup(*store) : RunBackup(connection, connectionOptions, *store, start);
+    whole.Finish();
+    if (!json) return PrintBackup(s, start.options);
+    const bool increment = start.complete && ChainOf(ReadManifest(*store)).IsIncrement();
+    PrintReport(SingleReport("backup", given.directory, ReportOf(s, increment ? "incremental" : "full"), 0), true);
 }
 
 // --shard, --shards and --finish, on backup and restore.
@@ -151,8 +319,9 @@ const CLI::Validator kExistingLocation(
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Back up, restore and verify Azure Cosmos DB containers"};
+    CLI::App app{"Back up, restore and verify Azure Cosmos DB containers, databases and whole accounts"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", COSMOS_BACKUP_VERSION, "print the tool's version and exit");
     GlobalOptions global;
     app.add_option("--endpoint", global.connection.endpoint, "account endpoint URL")->envname("COSMOS_ENDPOINT");
     app.add_option("--key-env", global.key.envName, "environment variable holding the account key")
@@ -164,36 +333,52 @@ int main(int argc, char** argv) {
     app.add_option("--proxy", global.connection.proxy, "HTTP proxy URL (http:// or https://)");
     app.add_option("--log", global.logFile, "file for the runtime's records (default: none unless --verbose)");
     app.add_flag("--verbose", global.verbose, "the runtime's records on standard error");
-    app.add_option("--timeout-ms", global.connection.requestTimeoutMs, "timeout of one request")->capture_default_str();
+    app.add_option("--timeout-ms", global.connection.requestTimeoutMs, "timeout of one request in milliseconds")->capture_default_str();
+    app.add_flag("--json", global.json, "summary as one JSON document on standard output, progress as JSON lines on standard error");
+    app.add_flag("--allow-core-dumps", global.allowCoreDumps,
+                 "let a crash leave a core file (it would hold the keys); also COSMOS_BACKUP_ALLOW_CORE_DUMPS=1");
 
     auto* listDatabases = app.add_subcommand("list-databases", "list the account's databases");
     std::string listDatabase;
     auto* listContainers = app.add_subcommand("list-containers", "list the containers of a database");
-    listContainers->add_option("--database", listDatabase)->required();
+    listContainers->add_option("--database", listDatabase, "the database")->required();
 
     BackupOptions backup;
-    auto* backupCmd = app.add_subcommand("backup", "back up a container into a new directory");
+    AccountBackupOptions accountBackup;
+    auto* backupCmd = app.add_subcommand("backup", "back up a container, a database or the whole account into a new location");
     // With --resume, database and container default to the interrupted backup's.
     ShardOptions backupShards;
-    backupCmd->add_option("--database", backup.database);
-    backupCmd->add_option("--container", backup.container);
+    backupCmd->add_option("--database", backup.database, "the database (without --container: every container of it)");
+    backupCmd->add_option("--container", backup.container, "the container");
+    auto* allDatabases = backupCmd->add_flag("--all-databases", accountBackup.allDatabases, "every container of every database");
+    allDatabases->excludes(backupCmd->get_option("--database"));
+    AddSelectionOptions(backupCmd, accountBackup.selection);
     backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL")->required();
-    backupCmd->add_option("--page-size", backup.pageSize, "items per read")->check(CLI::Range(1, 100000))->capture_default_str();
-    backupCmd->add_option("--items-per-file", backup.itemsPerFile)->check(CLI::Range(1, 100000000))->capture_default_str();
-    backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once")->check(CLI::Range(1, 64))->capture_default_str();
-    backupCmd->add_flag("--resume", backup.resume, "go on with the interrupted backup in --out");
+    backupCmd->add_option("--page-size", backup.pageSize, "items per read (default 1000)")->check(CLI::Range(1, 100000));
+    backupCmd->add_option("--items-per-file", backup.itemsPerFile,
+                          "items per data file, a file closes at the next page boundary (default 100000)")
+        ->check(CLI::Range(1, 100000000));
+    backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once, of all containers of the run (default 4)")
+        ->check(CLI::Range(1, 64));
+    backupCmd->add_flag("--resume", backup.resume,
+                        "go on with the interrupted backup in --out as it was begun (a new one when nothing was recorded yet)");
     backupCmd->add_option("--since", backup.since, "an incremental backup since this backup, the chain's last (directory or blob storage URL)")
         ->check(kExistingLocation);
     AddThrottlingOptions(backupCmd, global);
     AddShardOptions(backupCmd, backupShards, "put the finished shards in --out together into one backup (writes the manifest)");
 
     RestoreOptions restore;
-    auto* restoreCmd = app.add_subcommand("restore", "restore a backup into a new container");
+    AccountRestoreOptions accountRestore;
+    std::vector<std::string> restoreMap;
+    auto* restoreCmd = app.add_subcommand("restore", "restore a backup (of a container or of many) into new containers");
     restoreCmd->add_option("--from", restore.directory, "backup directory or blob storage URL")->required()->check(kExistingLocation);
     restoreCmd->add_option("--database", restore.database, "target database (default: the source's)");
     restoreCmd->add_option("--container", restore.container, "target container (default: the source's)");
-    restoreCmd->add_option("--parallel", restore.parallelism, "write requests in flight")->check(CLI::Range(1, 64))->capture_default_str();
-    restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into a container that exists already");
+    restoreCmd->add_option("--database-map", restoreMap, "restore database OLD of an account backup as NEW (OLD=NEW, repeatable)");
+    AddSelectionOptions(restoreCmd, accountRestore.selection);
+    restoreCmd->add_option("--parallel", restore.parallelism, "write requests in flight (of all containers of the run)")
+        ->check(CLI::Range(1, 64))->capture_default_str();
+    restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into containers that exist already");
     restoreCmd->add_flag("--resume", restore.resume, "go on with the interrupted restore of this backup into this target");
     AddThrottlingOptions(restoreCmd, global);
     ShardOptions restoreShards;
@@ -207,15 +392,39 @@ int main(int argc, char** argv) {
     autoscale->excludes(none);
 
     VerifyOptions verify;
-    auto* verifyCmd = app.add_subcommand("verify", "check a backup's files and compare it with a live container");
+    AccountVerifyOptions accountVerify;
+    std::vector<std::string> verifyMap;
+    auto* verifyCmd = app.add_subcommand("verify", "check a backup's files and compare it with the live containers");
     verifyCmd->add_option("--from", verify.directory, "backup directory or blob storage URL")->required()->check(kExistingLocation);
     verifyCmd->add_option("--database", verify.database, "container's database (default: the source's)");
     verifyCmd->add_option("--container", verify.container, "container (default: the source's)");
+    verifyCmd->add_option("--database-map", verifyMap, "compare database OLD of an account backup with NEW (OLD=NEW, repeatable)");
+    AddSelectionOptions(verifyCmd, accountVerify.selection);
     verifyCmd->add_flag("--offline", verify.offline, "check the files only");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+        accountRestore.databaseMap = ParseDatabaseMap(restoreMap);
+        accountVerify.databaseMap = ParseDatabaseMap(verifyMap);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);  // --help, --version
+    } catch (const CLI::ParseError& e) {
+        std::string message = e.what();
+        std::replace(message.begin(), message.end(), '\n', ' ');
+        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", message.c_str());
+        return kUsageError;
+    }
+    const auto style = global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
+    backup.rerun = RerunCommand(GlobalPrefix(argc, argv, "backup"), Pacing(global, backup.parallelism));
+    restore.rerun = RerunCommand(GlobalPrefix(argc, argv, "restore"), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0));
+    restore.endpoint = global.connection.endpoint;
+    verify.endpoint = global.connection.endpoint;
 
     try {
+        // Before the runtime starts, and before any secret is read.
+        if (!global.allowCoreDumps && !CoreDumpsAskedForByEnvironment()) KeepSecretsOutOfCrashReports();
+        const StoreOptions storage = CheckLocations(global, {backup.directory, backup.since, restore.directory, verify.directory});
+        backup.storage = restore.storage = verify.storage = storage;
         RouteRuntimeRecords(global);
         backup.shard = ShardOf(backupShards);
         restore.shard = ShardOf(restoreShards);
@@ -223,24 +432,99 @@ int main(int argc, char** argv) {
         if (backup.shard && !backup.since.empty()) throw ToolError("--shard takes a full backup; an increment is taken by one process");
         // Finishing a sharded backup needs its location only: the shards' records name the source.
         if (backupCmd->parsed() && backupShards.finish) {
-            PrintBackup(FinishShardedBackup(backup.directory), backup);
+            PrintBackup(FinishShardedBackup(backup.directory, storage), backup);
             return 0;
         }
-        if (verifyCmd->parsed() && verify.offline) return PrintVerify(RunVerify(nullptr, verify), true);
+        const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
+                                     (accountBackup.allDatabases || !backup.database.empty() ||
+                                      (backup.resume && IsAccountBackup(*OpenBackupStore(backup.directory, storage)))));
+        const bool selecting = !accountBackup.selection.include.empty() || !accountBackup.selection.exclude.empty();
+        if (backupCmd->parsed() && !manyContainers && selecting) {
+            std::fprintf(stderr, "cosmos-backup: usage: --include and --exclude select among many containers: give --all-databases or --database without --container\n");
+            return kUsageError;
+        }
+        const bool accountRestoreRun = restoreCmd->parsed() && IsAccountBackup(*OpenBackupStore(restore.directory, storage));
+        const bool accountVerifyRun = verifyCmd->parsed() && IsAccountBackup(*OpenBackupStore(verify.directory, storage));
+        if ((manyContainers && backup.shard) || (accountRestoreRun && (restore.shard || restore.finish))) {
+            throw ToolError("--shard and --finish take the backup of one container");
+        }
+        if ((accountRestoreRun && (!restore.database.empty() || !restore.container.empty())) ||
+            (accountVerifyRun && (!verify.database.empty() || !verify.container.empty()))) {
+            std::fprintf(stderr, "cosmos-backup: usage: an account backup takes --include/--exclude and --database-map, not --database or --container\n");
+            return kUsageError;
+        }
+        if (verifyCmd->parsed() && verify.offline) {
+            if (accountVerifyRun) {
+                accountVerify.single = verify;
+                accountVerify.progressStyle = style;
+                return PrintReport(RunAccountVerify(nullptr, accountVerify), global.json);
+            }
+            const auto s = RunVerify(nullptr, verify);
+            if (!global.json) return PrintVerify(s, true);
+            ContainerReport r;
+            r.source = verify.directory;
+            r.items = s.backupItems;
+            r.problems = s.problemCount;
+            r.status = s.problemCount == 0 ? "complete" : "differs";
+            return PrintReport(SingleReport("verify", verify.directory, r, s.problemCount == 0 ? 0 : kVerifyDiffers), true);
+        }
         // A restore lists the items the service refuses instead of stopping at the first.
         if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";
         auto connection = Connect(global);
-        if (listDatabases->parsed()) PrintList(connection->Databases());
-        else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase));
-        else if (backupCmd->parsed() && !backup.since.empty()) PrintIncrement(RunIncrementalBackup(*connection, global.connection, backup), backup);
-        else if (backupCmd->parsed()) PrintBackup(RunBackup(*connection, global.connection, backup), backup);
-        else if (restoreCmd->parsed()) return PrintRestore(RunRestore(*connection, restore));
-        else if (verifyCmd->parsed()) return PrintVerify(RunVerify(connection.get(), verify), false);
+        if (listDatabases->parsed()) PrintList(connection->Databases(), global.json);
+        else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase), global.json);
+        else if (manyContainers) {
+            accountBackup.single = backup;
+            accountBackup.database = backup.database;
+            accountBackup.progressStyle = style;
+            return PrintReport(RunAccountBackup(*connection, global.connection, accountBackup), global.json);
+        } else if (backupCmd->parsed()) {
+            Progress whole("backup", 0, style);
+            backup.progress = &whole;
+            RunBackupCommand(*connection, global.connection, backup, whole, global.json);
+        } else if (accountRestoreRun) {
+            accountRestore.single = restore;
+            accountRestore.progressStyle = style;
+            return PrintReport(RunAccountRestore(*connection, global.connection, accountRestore), global.json);
+        } else if (restoreCmd->parsed()) {
+            Progress whole("restore", 0, style);
+            restore.progress = &whole;
+            const auto s = RunRestore(*connection, restore);
+            whole.Finish();
+            if (!global.json) return PrintRestore(s);
+            ContainerReport r;
+            r.source = restore.directory;
+            r.target = s.database + "/" + s.container;
+            r.status = "complete";
+            r.items = s.items;
+            r.failedItems = s.failed;
+            r.deletions = s.deleted;
+            r.usage = s.usage;
+            r.seconds = s.seconds;
+            return PrintReport(SingleReport("restore", restore.directory, r, s.failed == 0 ? 0 : kSomeItemsFailed), true);
+        } else if (accountVerifyRun) {
+            accountVerify.single = verify;
+            accountVerify.progressStyle = style;
+            return PrintReport(RunAccountVerify(&global.connection, accountVerify), global.json);
+        } else if (verifyCmd->parsed()) {
+            Progress whole("verify", 0, style);
+            verify.progress = &whole;
+            const auto s = RunVerify(connection.get(), verify);
+            whole.Finish();
+            if (!global.json) return PrintVerify(s, false);
+            for (const auto& p : s.problems) std::fprintf(stderr, "verify: %s\n", p.c_str());
+            ContainerReport r;
+            r.source = verify.directory;
+            r.items = s.backupItems;
+            r.problems = s.problemCount;
+            r.status = s.problemCount == 0 ? "complete" : "differs";
+            return PrintReport(SingleReport("verify", verify.directory, r, s.problemCount == 0 ? 0 : kVerifyDiffers), true);
+        }
         return 0;
-    } catch (const ToolError& e) {
-        std::fprintf(stderr, "cosmos-backup: error: %s\n", e.what());
-        return 1;
     } catch (const std::exception& e) {
+        if (global.json) {
+            std::cout << nlohmann::json{{"exitCode", 1}, {"error", e.what()}}.dump() << std::endl;
+        }
         std::fprintf(stderr, "cosmos-backup: error: %s\n", e.what());
         return 1;
     }

@@ -1,5 +1,6 @@
 #include "format/BackupCheckpoint.h"
 
+#include "format/DataFileNames.h"
 #include "format/DurableFile.h"
 #include "support/ToolError.h"
 
@@ -9,6 +10,8 @@ namespace cosmosbackup {
 namespace {
 
 constexpr std::size_t kCheckpointLimit = 64 * 1024 * 1024;
+// Removed with the other checkpoints once the manifest lists the files.
+constexpr const char* kLatestFilesName = "checkpoint-latest.json";
 
 std::string RangeCheckpointName(int range) {
     char name[40];
@@ -31,16 +34,20 @@ std::optional<nlohmann::json> ParseCheckpoint(const BackupStore& store, const st
 
 }  // namespace
 
-void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& c) {
+std::string BackupCheckpointText(const BackupCheckpoint& c) {
     const nlohmann::json j = {
         {"checkpointVersion", BackupCheckpoint::kVersion},
+        {"kind", c.kind},
         {"source", {{"endpoint", c.endpoint}, {"database", c.database}, {"container", c.container}}},
         {"createdAt", c.createdAt},
         {"pageSize", c.pageSize},
         {"itemsPerFile", c.itemsPerFile},
+        {"parallelism", c.parallelism},
+        {"positions", c.positions},
+        {"parent", {{"path", c.parentPath}, {"manifestSha256", c.parentManifestSha256}}},
         {"ranges", c.ranges},
     };
-    WriteFileDurably(store, kCheckpointName, j.dump(1) + "\n");
+    return j.dump(1) + "\n";
 }
 
 BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store) {
@@ -51,7 +58,11 @@ BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store) {
     try {
         BackupCheckpoint c;
         if (j.at("checkpointVersion").get<int>() != BackupCheckpoint::kVersion) {
-            throw ToolError(path + " is of another checkpoint version");
+            throw ToolError(path + " was written by another version of the tool; take the backup into a new location");
+        }
+        j.at("kind").get_to(c.kind);
+        if (c.kind != BackupCheckpoint::kFull && c.kind != BackupCheckpoint::kIncremental) {
+            throw ToolError(path + " is of an unknown kind \"" + c.kind + "\"");
         }
         j.at("source").at("endpoint").get_to(c.endpoint);
         j.at("source").at("database").get_to(c.database);
@@ -59,6 +70,14 @@ BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store) {
         j.at("createdAt").get_to(c.createdAt);
         j.at("pageSize").get_to(c.pageSize);
         j.at("itemsPerFile").get_to(c.itemsPerFile);
+        j.at("parallelism").get_to(c.parallelism);
+        if (c.pageSize < 1 || c.itemsPerFile < 1 || c.parallelism < 1) throw ToolError(path + " holds settings out of range");
+        c.positions = j.at("positions");
+        j.at("parent").at("path").get_to(c.parentPath);
+        j.at("parent").at("manifestSha256").get_to(c.parentManifestSha256);
+        if (c.IsIncrement() && (c.parentPath.empty() || c.parentManifestSha256.empty())) {
+            throw ToolError(path + " is of an increment that names no parent");
+        }
         for (const auto& range : j.at("ranges")) {
             if (!range.is_object() || !range.at("id").is_string()) throw ToolError(path + " lists a range without an id");
             c.ranges.push_back(range);
@@ -104,11 +123,31 @@ RangeCheckpoint ReadRangeCheckpoint(const BackupStore& store, int range) {
     return c;
 }
 
-bool HasBackupCheckpoint(const BackupStore& store) {
-    for (const auto& file : store.List()) {
+bool HasBackupCheckpoint(const std::vector<StoredFile>& listed) {
+    for (const auto& file : listed) {
         if (file.name == kCheckpointName && file.plain) return true;
     }
     return false;
+}
+
+bool HasBackupCheckpoint(const BackupStore& store) { return HasBackupCheckpoint(store.List()); }
+
+void WriteLatestFiles(BackupStore& store, const std::vector<DataFile>& files) {
+    WriteFileDurably(store, kLatestFilesName, nlohmann::json{{"files", files}}.dump() + "\n");
+}
+
+std::optional<std::vector<DataFile>> ReadLatestFiles(const BackupStore& store) {
+    const auto parsed = ParseCheckpoint(store, kLatestFilesName);
+    if (!parsed) return std::nullopt;
+    try {
+        auto files = parsed->at("files").get<std::vector<DataFile>>();
+        for (const auto& file : files) {
+            if (!IsDataFileName(file.name)) throw ToolError(PathIn(store, kLatestFilesName) + " names a file that is not a data file: " + file.name);
+        }
+        return files;
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolError(PathIn(store, kLatestFilesName) + " is not a valid checkpoint: " + e.what());
+    }
 }
 
 void RemoveBackupCheckpoints(BackupStore& store) {

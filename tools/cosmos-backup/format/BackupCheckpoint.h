@@ -13,18 +13,31 @@
 namespace cosmosbackup {
 
 // What a running backup has made durable, so that an interrupted one can go on. The backup
-// as a whole (checkpoint.json: source, settings, the key ranges as they were at the start) is
-// written once; each range has a checkpoint of its own (checkpoint-rNNNN.json), rewritten by
-// the range's reader alone after each data file it seals, so no lock is shared between them.
+// as a whole is described once, by its first durable record (checkpoint.json): what it is (a
+// full backup or an increment, of which source, since which parent), its settings, the change
+// feed positions before its first read and the key ranges (or change feed parts) it reads. A
+// resumed backup is that backup, whatever options are given again. Each range has a checkpoint
+// of its own (checkpoint-rNNNN.json), rewritten by the range's reader alone after each data file
+// it seals, so no lock is shared between them.
 struct BackupCheckpoint {
-    static constexpr int kVersion = 1;
+    static constexpr int kVersion = 2;
+    static constexpr const char* kFull = "full";
+    static constexpr const char* kIncremental = "incremental";
+    std::string kind = kFull;
     std::string endpoint;
     std::string database;
     std::string container;
     std::string createdAt;
     long long pageSize = 0;
     std::int64_t itemsPerFile = 0;
-    std::vector<nlohmann::json> ranges;  // {"id","minInclusive","maxExclusive"}, in key order
+    int parallelism = 0;
+    nlohmann::json positions;  // the change feed positions before the first read: {"at","ranges"}
+    // Increments: the parent, relative to this backup's location, and its manifest's SHA-256.
+    std::string parentPath;
+    std::string parentManifestSha256;
+    std::vector<nlohmann::json> ranges;  // {"id","minInclusive","maxExclusive"} (and change feed bounds), in key order
+
+    bool IsIncrement() const { return kind == kIncremental; }
 };
 
 struct RangeCheckpoint {
@@ -36,10 +49,13 @@ struct RangeCheckpoint {
 
 inline constexpr const char* kCheckpointName = "checkpoint.json";
 
-void WriteBackupCheckpoint(BackupStore& store, const BackupCheckpoint& checkpoint);
+// The record as checkpoint.json holds it; a new backup creates the file exclusively (BackupClaim)
+// and never rewrites it.
+std::string BackupCheckpointText(const BackupCheckpoint& checkpoint);
 // Throws ToolError when the location holds no readable checkpoint.
 BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store);
 // True when the location holds the checkpoint of a backup that did not finish.
+bool HasBackupCheckpoint(const std::vector<StoredFile>& listed);
 bool HasBackupCheckpoint(const BackupStore& store);
 // Removes the checkpoints once the manifest vouches for the backup.
 void RemoveBackupCheckpoints(BackupStore& store);
@@ -50,6 +66,12 @@ void CheckSameSource(const BackupCheckpoint& checkpoint, const std::string& endp
 void WriteRangeCheckpoint(BackupStore& store, const RangeCheckpoint& checkpoint);
 // The range's checkpoint, or a fresh one when the range had sealed nothing yet.
 RangeCheckpoint ReadRangeCheckpoint(const BackupStore& store, int range);
+
+// An increment's data files once only the latest version of each item is kept: the one durable
+// record that switches from the ranges' files to the rewritten ones (checkpoint-latest.json).
+void WriteLatestFiles(BackupStore& store, const std::vector<DataFile>& files);
+// The recorded list, or nothing when the switch was not made yet.
+std::optional<std::vector<DataFile>> ReadLatestFiles(const BackupStore& store);
 
 // Data file names of a range: items-rRRRR-NNNNN.jsonl.gz.
 std::string RangeDataFileName(int range, int sequence);

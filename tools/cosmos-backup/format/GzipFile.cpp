@@ -29,7 +29,7 @@ GzipLineWriter::GzipLineWriter(const std::string& path) {
     m_out = std::make_unique<GzipOutput>(store.OpenWrite(NameOf(path)), path);
 }
 
-void GzipLineWriter::WriteLine(const std::string& line) {
+void GzipLineWriter::WriteLine(std::string_view line) {
     m_out->Write(line.data(), line.size());
     m_out->Write("\n", 1);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace cosmosbackup {
 
@@ -17,7 +18,7 @@ public:
     // A file in a local directory.
     explicit GzipLineWriter(const std::string& path);
 
-    void WriteLine(const std::string& line);
+    void WriteLine(std::string_view line);
     // Ends the file and commits it; throws ToolError when the data did not reach the store.
     StoredBytes Close();
 

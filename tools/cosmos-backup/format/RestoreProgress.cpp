@@ -25,6 +25,8 @@ std::string RecordName(const std::string& target) {
 
 void WriteRestoreProgress(BackupStore& store, const RestoreProgress& p) {
     const nlohmann::json j = {
+        {"endpoint", p.endpoint},       {"throughput", p.throughput},           {"autoscaleMax", p.autoscaleMax},
+        {"noThroughput", p.noThroughput}, {"created", p.created},
         {"target", p.target},           {"backupCreatedAt", p.backupCreatedAt}, {"filesDone", p.filesDone},
         {"itemsInFile", p.itemsInFile}, {"itemsDone", p.itemsDone},             {"sessionToken", p.sessionToken},
         {"finished", p.finished},
@@ -47,6 +49,11 @@ std::optional<RestoreProgress> ReadRestoreProgress(const BackupStore& store, con
         j.at("itemsDone").get_to(p.itemsDone);
         j.at("sessionToken").get_to(p.sessionToken);
         j.at("finished").get_to(p.finished);
+        p.endpoint = j.value("endpoint", std::string());
+        p.throughput = j.value("throughput", 0);
+        p.autoscaleMax = j.value("autoscaleMax", 0);
+        p.noThroughput = j.value("noThroughput", false);
+        p.created = j.value("created", true);
         if (p.itemsInFile < 0 || p.itemsDone < 0) throw ToolError(path + " holds a negative count");
         return p;
     } catch (const nlohmann::json::exception& e) {

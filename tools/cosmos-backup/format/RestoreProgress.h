@@ -15,6 +15,7 @@ namespace cosmosbackup {
 // file and a number of items within it; it is recorded only after the wrapper confirmed
 // every write before it.
 struct RestoreProgress {
+    std::string endpoint;          // the account restored into ("" in records of older versions)
     std::string target;            // "database/container"
     std::string backupCreatedAt;   // of the backup it restores, so a new backup in the same place is not mixed up
     std::size_t filesDone = 0;     // manifest files written whole
@@ -22,6 +23,14 @@ struct RestoreProgress {
     std::int64_t itemsDone = 0;    // all items written
     std::string sessionToken;      // of the writes so far, for reads that must see them
     bool finished = false;
+    // False while the restore may not have created its target yet (recorded just before), so
+    // that a failed or killed creation does not hold up a new run.
+    bool created = true;
+    // The throughput the restore was begun with (overrides of the backup's layout), so that a
+    // resumed one creates the target alike when it was killed before creating it.
+    int throughput = 0;
+    int autoscaleMax = 0;
+    bool noThroughput = false;
 };
 
 void WriteRestoreProgress(BackupStore& store, const RestoreProgress& progress);

@@ -1,5 +1,6 @@
 #include "format/ShardView.h"
 
+#include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
 
 #include <cstdio>
@@ -38,6 +39,35 @@ ShardSpec Checked(ShardSpec spec) {
 
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
+// NAME and the suffix a killed writer gave it ("" for a whole file).
+std::pair<std::string, std::string> SplitUnfinished(const std::string& name) {
+    const std::string partial = kUnfinishedWriteSuffix;
+    if (name.size() > partial.size() && name.compare(name.size() - partial.size(), partial.size(), partial) == 0) {
+        return {name.substr(0, name.size() - partial.size()), partial};
+    }
+    const auto claim = name.rfind(kUnfinishedClaimSuffix);
+    if (claim != std::string::npos && claim > 0) return {name.substr(0, claim), name.substr(claim)};
+    return {name, ""};
+}
+
+std::string WholeLocationName(const std::string& tag, const std::string& name) {
+    if (name == "manifest.json") return "shard-" + tag + ".json";
+    if (name == "checkpoint.json") return "checkpoint-" + tag + ".json";
+    if (name == "keys.jsonl.gz") return "keys-" + tag + ".jsonl.gz";
+    if (StartsWith(name, "checkpoint-")) return "checkpoint-" + tag + "-" + name.substr(11);
+    if (StartsWith(name, "items-")) return "items-" + tag + "-" + name.substr(6);
+    throw ToolError("a shard of a backup keeps no file named " + name);
+}
+
+std::optional<std::string> WholeShardName(const std::string& tag, const std::string& locationName) {
+    if (locationName == "shard-" + tag + ".json") return std::string("manifest.json");
+    if (locationName == "checkpoint-" + tag + ".json") return std::string("checkpoint.json");
+    if (locationName == "keys-" + tag + ".jsonl.gz") return std::string("keys.jsonl.gz");
+    if (StartsWith(locationName, "checkpoint-" + tag + "-")) return "checkpoint-" + locationName.substr(17);
+    if (StartsWith(locationName, "items-" + tag + "-")) return "items-" + locationName.substr(12);
+    return std::nullopt;
+}
+
 }  // namespace
 
 ShardSpec ParseShard(const std::string& text, int autoCount) {
@@ -62,23 +92,15 @@ ShardSpec ParseShard(const std::string& text, int autoCount) {
 ShardView::ShardView(std::shared_ptr<BackupStore> location, int shard) : m_location(std::move(location)), m_shard(shard) {}
 
 std::string ShardView::LocationName(int shard, const std::string& name) {
-    const std::string tag = Tag(shard);
-    if (name == "manifest.json") return "shard-" + tag + ".json";
-    if (name == "checkpoint.json") return "checkpoint-" + tag + ".json";
-    if (name == "keys.jsonl.gz") return "keys-" + tag + ".jsonl.gz";
-    if (StartsWith(name, "checkpoint-")) return "checkpoint-" + tag + "-" + name.substr(11);
-    if (StartsWith(name, "items-")) return "items-" + tag + "-" + name.substr(6);
-    throw ToolError("a shard of a backup keeps no file named " + name);
+    const auto [whole, suffix] = SplitUnfinished(name);
+    return WholeLocationName(Tag(shard), whole) + suffix;
 }
 
 std::optional<std::string> ShardView::ShardName(int shard, const std::string& locationName) {
-    const std::string tag = Tag(shard);
-    if (locationName == "shard-" + tag + ".json") return std::string("manifest.json");
-    if (locationName == "checkpoint-" + tag + ".json") return std::string("checkpoint.json");
-    if (locationName == "keys-" + tag + ".jsonl.gz") return std::string("keys.jsonl.gz");
-    if (StartsWith(locationName, "checkpoint-" + tag + "-")) return "checkpoint-" + locationName.substr(17);
-    if (StartsWith(locationName, "items-" + tag + "-")) return "items-" + locationName.substr(12);
-    return std::nullopt;
+    const auto [whole, suffix] = SplitUnfinished(locationName);
+    const auto name = WholeShardName(Tag(shard), whole);
+    if (!name) return std::nullopt;
+    return *name + suffix;
 }
 
 std::optional<int> ShardView::RecordOf(const std::string& locationName) {
@@ -89,8 +111,8 @@ std::optional<int> ShardView::RecordOf(const std::string& locationName) {
 }
 
 bool ShardView::IsShardFile(const std::string& locationName) {
-    static const std::regex shardFile("(shard-s[0-9]{4}\\.json|keys-s[0-9]{4}\\.jsonl\\.gz|(checkpoint|items)-s[0-9]{4}[-.].*)");
-    return std::regex_match(locationName, shardFile);
+    static const std::regex shardFile("(shard-run\\.json|shard-s[0-9]{4}\\.json|keys-s[0-9]{4}\\.jsonl\\.gz|(checkpoint|items)-s[0-9]{4}[-.].*)");
+    return std::regex_match(SplitUnfinished(locationName).first, shardFile);
 }
 
 std::string ShardView::Describe() const { return m_location->Describe() + " (shard " + std::to_string(m_shard) + ")"; }
@@ -133,5 +155,13 @@ std::unique_ptr<StoredFileWriter> ShardView::OpenWrite(const std::string& name) 
 }
 
 void ShardView::Remove(const std::string& name) { m_location->Remove(LocationName(m_shard, name)); }
+
+bool ShardView::CreateExclusive(const std::string& name, const std::string& content) {
+    return m_location->CreateExclusive(LocationName(m_shard, name), content);
+}
+
+std::unique_ptr<BackupStore> ShardView::Below(const std::string& name) const {
+    return std::make_unique<ShardView>(std::shared_ptr<BackupStore>(m_location->Below(name)), m_shard);
+}
 
 }  // namespace cosmosbackup

@@ -37,12 +37,16 @@ public:
     // Ready for this shard: the location is created when absent; other shards' files are left
     // alone, anything else in it (another backup) is refused.
     void CreateNew() override;
+    bool CreateExclusive(const std::string& name, const std::string& content) override;
     std::vector<StoredFile> List() const override;
     std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const override;
     std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) override;
     void Remove(const std::string& name) override;
+    // The same shard's view of the location below.
+    std::unique_ptr<BackupStore> Below(const std::string& name) const override;
 
-    // The location's name of a file of shard `shard`, and back (nothing: not of that shard).
+    // The location's name of a file of shard `shard`, and back (nothing: not of that shard); what
+    // a killed writer left (NAME.partial, NAME.claim-XXXXXX) is named after NAME.
     static std::string LocationName(int shard, const std::string& name);
     static std::optional<std::string> ShardName(int shard, const std::string& locationName);
     // The shard whose record `locationName` is (shard-sIIII.json), if it is one.

@@ -10,40 +10,37 @@
 namespace cosmosbackup {
 namespace {
 
-BackupCheckpoint NewCheckpoint(const BackupItemsOptions& o, std::vector<nlohmann::json> ranges) {
-    BackupCheckpoint checkpoint;
-    checkpoint.endpoint = o.endpoint;
-    checkpoint.database = o.database;
-    checkpoint.container = o.container;
-    checkpoint.createdAt = o.createdAt;
-    checkpoint.pageSize = o.pageSize;
-    checkpoint.itemsPerFile = o.itemsPerFile;
-    checkpoint.ranges = std::move(ranges);
-    return checkpoint;
+RangeReadSettings SettingsOf(const BackupItemsOptions& o, const BackupCheckpoint& record, bool resume) {
+    RangeReadSettings settings;
+    settings.connection = o.connection;
+    settings.database = record.database;
+    settings.container = record.container;
+    settings.store = o.store;
+    settings.pageSize = record.pageSize;
+    settings.itemsPerFile = record.itemsPerFile;
+    settings.readerSlots = o.readerSlots;
+    settings.onPage = o.onPage;
+    settings.resume = resume;
+    return settings;
 }
 
-// The parts a new backup reads, with their readers when these have read ahead already.
-struct ReadPlan {
-    std::vector<nlohmann::json> parts;
-    RangeReaders readers;
-};
+}  // namespace
 
-ReadPlan PlanNewRead(Connection& connection, const BackupItemsOptions& o, const RangeReadSettings& settings) {
+ReadPlan PlanRead(const BackupItemsOptions& o, const BackupCheckpoint& record, const std::vector<nlohmann::json>& ranges,
+                  const nlohmann::json& partitionKey) {
     ReadPlan plan;
-    if (!o.ranges.empty()) {
-        plan.parts = o.ranges;
-    } else if (!o.currentRanges.empty() || o.sliced) {
-        for (const auto& r : o.currentRanges) {
-            plan.parts.push_back({{"id", r.at("id")}, {"minInclusive", r.at("minInclusive")}, {"maxExclusive", r.at("maxExclusive")}});
-        }
-    } else {
-        plan.parts = connection.PartitionKeyRanges();
+    for (const auto& r : ranges) {
+        plan.parts.push_back({{"id", r.at("id")}, {"minInclusive", r.at("minInclusive")}, {"maxExclusive", r.at("maxExclusive")}});
     }
-    if (!o.ranges.empty()) return plan;  // change feed parts are read as they are
-    auto parts = PlanSubRanges(plan.parts, o.parallelism, o.partitionKey);
+    auto parts = PlanSubRanges(plan.parts, o.parallelism, partitionKey);
     if (parts.size() == plan.parts.size()) return plan;
-    auto readers = MakeRangeReaders(settings, parts, nullptr);
+    auto readers = MakeRangeReaders(SettingsOf(o, record, false), parts, nullptr);
     const auto verdict = ProbeSubRanges(readers, parts);
+    if (verdict.failure) {
+        // The record then names whole ranges, which a resumed backup reads whatever the service does.
+        plan.failure = verdict.failure;
+        return plan;
+    }
     switch (verdict.reads) {
         case SubRangeReads::Honoured:
             plan.parts = std::move(parts);
@@ -65,33 +62,13 @@ ReadPlan PlanNewRead(Connection& connection, const BackupItemsOptions& o, const 
     return plan;
 }
 
-}  // namespace
-
-BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& o, std::int64_t expected) {
-    RangeReadSettings settings;
-    settings.connection = o.connection;
-    settings.database = o.database;
-    settings.container = o.container;
-    settings.store = o.store;
-    settings.pageSize = o.pageSize;
-    settings.itemsPerFile = o.itemsPerFile;
-    settings.resume = o.resume;
-    settings.onPage = o.onPage;
-
-    Progress progress("backup", expected);
-    BackupCheckpoint checkpoint;
-    RangeReaders readers;
-    if (o.resume) {
-        checkpoint = ReadBackupCheckpoint(*o.store);
-        CheckSameSource(checkpoint, o.endpoint, o.database, o.container);
-        readers = MakeRangeReaders(settings, checkpoint.ranges, &progress);
-    } else {
-        auto plan = PlanNewRead(connection, o, settings);
-        checkpoint = NewCheckpoint(o, std::move(plan.parts));
-        WriteBackupCheckpoint(*o.store, checkpoint);
-        readers = plan.readers.empty() ? MakeRangeReaders(settings, checkpoint.ranges, nullptr) : std::move(plan.readers);
-    }
-    auto read = RunRangeReaders(readers, o.parallelism, progress);
+BackupItems BackUpItems(const BackupItemsOptions& o, std::int64_t expected) {
+    const auto& checkpoint = o.checkpoint;
+    Progress progress("backup", expected, o.progress);
+    const bool readAhead = o.readers != nullptr && !o.readers->empty();
+    RangeReaders made;
+    if (!readAhead) made = MakeRangeReaders(SettingsOf(o, checkpoint, true), checkpoint.ranges, &progress);
+    auto read = RunRangeReaders(readAhead ? *o.readers : made, o.parallelism, progress, o.readerSlots);
     BackupItems result;
     result.seconds = progress.Finish();
     result.files = std::move(read.files);

@@ -2,9 +2,13 @@
 
 #include "format/BackupCheckpoint.h"
 #include "service/Connection.h"
+#include "service/ParallelRangeRead.h"
 #include "service/RequestUsage.h"
+#include "support/Progress.h"
+#include "support/Semaphore.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,32 +17,37 @@ namespace cosmosbackup {
 
 struct BackupItemsOptions {
     ConnectionOptions connection;  // for the readers' own bridge objects
-    std::string endpoint;
-    std::string database;
-    std::string container;
     BackupStore* store = nullptr;  // where the data files and checkpoints go
-    std::string createdAt;  // of a new backup
-    long long pageSize = 1000;
-    std::int64_t itemsPerFile = 100000;
+    // The backup's first record (already durable): source, settings, and the ranges to read
+    // (a container's key ranges, or an increment's change feed parts).
+    BackupCheckpoint checkpoint;
     int parallelism = 4;
-    bool resume = false;
-    // What a new backup reads instead of the container's current ranges: an increment's
-    // change feed parts (ranges with the wrapper's "read":"changes" members).
-    std::vector<nlohmann::json> ranges;
-    // The container's partition key definition: where its effective keys lie, for cutting
-    // ranges into sub-ranges when there are fewer ranges than readers.
-    nlohmann::json partitionKey = nlohmann::json::object();
-    // The container's ranges as the caller has just read them ({"id","minInclusive",
-    // "maxExclusive"}, other members ignored); empty: read them.
-    std::vector<nlohmann::json> currentRanges;
-    // `currentRanges` are the parts of one slice of the key space (a shard, KeySlices.h): read
-    // exactly those, none when empty. Parts narrower than their range need the service to apply
-    // key bounds, so a service that ignores or refuses them fails the read instead of falling
-    // back to whole ranges (which would read other shards' items).
+    Semaphore* readerSlots = nullptr;  // the whole run's bound on readers, if it has one
+    Progress* progress = nullptr;      // the whole run's progress, if it has one
+    // Readers of the record's ranges that have read ahead (PlanRead), if any; else each range
+    // goes on from its own checkpoint.
+    RangeReaders* readers = nullptr;
+    // The record's ranges are the parts of one slice of the key space (a shard, KeySlices.h).
+    // Parts narrower than their range need the service to apply key bounds, so a service that
+    // ignores or refuses them fails the read instead of falling back to whole ranges (which
+    // would read other shards' items).
     bool sliced = false;
     // Sees every page of items as it is written (from the readers' threads), if set.
     std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage;
 };
+
+// What a new backup reads: its container's ranges, or with fewer ranges than readers their
+// sub-ranges, once the first pages of a pair of them show that the service applies the key
+// bounds (else whole ranges, said once). The readers that read those pages keep them.
+struct ReadPlan {
+    std::vector<nlohmann::json> parts;
+    RangeReaders readers;
+    std::exception_ptr failure;  // of the first pages: to throw once the record is durable
+};
+// `options` as for BackUpItems but for the record, which is not written yet; `ranges` are the
+// container's ranges as just read, `partitionKey` its definition (where its keys lie).
+ReadPlan PlanRead(const BackupItemsOptions& options, const BackupCheckpoint& record, const std::vector<nlohmann::json>& ranges,
+                  const nlohmann::json& partitionKey);
 
 struct BackupItems {
     std::vector<DataFile> files;
@@ -50,13 +59,9 @@ struct BackupItems {
     std::vector<std::string> endContinuations;
 };
 
-// Reads every item of the open container into per-range data files, `parallelism` readers at
-// a time, with a checkpoint per range. With fewer ranges than readers, a new backup cuts the
-// ranges into sub-ranges and reads those, once the first pages show that the service applies
-// the key bounds (else it reads whole ranges and says so). A new backup records what it reads
-// (ranges or sub-ranges, as the container has them now) in checkpoint.json before the first
-// item is written; a resumed one takes them from there, after checking that the checkpoint is
-// of the same container. `expected` is for the progress line.
-BackupItems BackUpItems(Connection& connection, const BackupItemsOptions& options, std::int64_t expected);
+// Reads every item of the recorded ranges into per-range data files, `parallelism` ranges at
+// a time, with a checkpoint per range: ranges an earlier run finished are kept, the others go on
+// from their last sealed file. `expected` is for the progress line.
+BackupItems BackUpItems(const BackupItemsOptions& options, std::int64_t expected);
 
 }  // namespace cosmosbackup

@@ -27,7 +27,7 @@ RangeReaders MakeRangeReaders(const RangeReadSettings& settings, const std::vect
     return readers;
 }
 
-RangesRead RunRangeReaders(RangeReaders& readers, int parallelism, Progress& progress) {
+RangesRead RunRangeReaders(RangeReaders& readers, int parallelism, Progress& progress, Semaphore* readerSlots) {
     std::atomic<std::size_t> next{0};
     std::atomic<std::int64_t> itemsRead{0};
     std::atomic<bool> stop{false};
@@ -42,6 +42,8 @@ RangesRead RunRangeReaders(RangeReaders& readers, int parallelism, Progress& pro
             threads.Start([&] {
                 for (std::size_t i = next++; i < readers.size() && !stop; i = next++) {
                     try {
+                        const SemaphoreHold slot(readerSlots);
+                        if (stop) break;
                         readers[i]->Run(itemsRead, stop);
                     } catch (...) {
                         std::lock_guard<std::mutex> hold(failureLock);

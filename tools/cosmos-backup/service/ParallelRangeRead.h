@@ -27,7 +27,8 @@ RangeReaders MakeRangeReaders(const RangeReadSettings& settings, const std::vect
 
 // Runs every reader whose checkpoint does not show it done, `parallelism` at a time, each on a
 // thread of its own. The first failure stops the others between pages (what they sealed stays
-// recorded) and is thrown once all have stopped.
-RangesRead RunRangeReaders(RangeReaders& readers, int parallelism, Progress& progress);
+// recorded) and is thrown once all have stopped. `readerSlots`, if given, bounds the readers of
+// the whole run (several containers) besides.
+RangesRead RunRangeReaders(RangeReaders& readers, int parallelism, Progress& progress, Semaphore* readerSlots = nullptr);
 
 }  // namespace cosmosbackup

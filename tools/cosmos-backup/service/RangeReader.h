@@ -4,6 +4,7 @@
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Semaphore.h"
 
 #include <atomic>
 #include <cstdint>
@@ -26,6 +27,7 @@ struct RangeReadSettings {
     bool resume = false;  // files an interrupted run left unsealed may be there
     // Sees every page as it is written (from the reader's writing thread), if set.
     std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage;
+    Semaphore* readerSlots = nullptr;  // bounds the readers of a whole run (none: --parallel alone)
 };
 
 // Reads one key range of a container into data files of its own, on its own bridge object (so

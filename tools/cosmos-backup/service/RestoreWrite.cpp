@@ -46,22 +46,6 @@ private:
     bool m_working = true;
 };
 
-RestoreProgress StartOrResume(const Manifest& manifest, const RestoreItemsOptions& o) {
-    if (!o.resume) {
-        RestoreProgress fresh;
-        fresh.target = Key(o);
-        fresh.backupCreatedAt = manifest.createdAt;
-        return fresh;
-    }
-    auto recorded = ReadRestoreProgress(*o.store, Key(o));
-    if (!recorded) throw ToolError("no restore into " + Target(o) + " is recorded in " + o.store->Describe() + "; run it without --resume");
-    if (recorded->backupCreatedAt != manifest.createdAt) {
-        throw ToolError("the restore recorded for " + Target(o) + " was of another backup (made " + recorded->backupCreatedAt + ")");
-    }
-    if (recorded->filesDone > manifest.files.size()) throw ToolError("the restore recorded for " + Target(o) + " is past the backup's end");
-    return *recorded;
-}
-
 // Feeds the wrapper, confirms, and records positions: all writes before a recorded position
 // were confirmed by a flush.
 class ResumableWriter {
@@ -97,6 +81,10 @@ public:
     std::int64_t written() const { return m_written; }
     std::int64_t recorded() const { return m_progress.itemsDone; }
 
+    // Waits for the writes in flight without recording them: after a fault in the data they
+    // came from, the resumed restore writes them again from the repaired file.
+    void Drain() { m_connection.bridge().FlushCosmosDBRestore(); }
+
 private:
     void Send() {
         if (m_chunk.empty()) return;
@@ -124,24 +112,63 @@ private:
 
 }  // namespace
 
-void RefuseInterruptedTarget(const Manifest& manifest, const RestoreItemsOptions& o) {
-    const auto recorded = ReadRestoreProgress(*o.store, Key(o));
-    if (recorded && !recorded->finished && recorded->backupCreatedAt == manifest.createdAt) {
-        throw ToolError("a restore of this backup into " + Target(o) + " was interrupted after " +
-                        std::to_string(recorded->itemsDone) + " items; to continue it, run: " + o.resumeCommand);
+std::string ProgressKey(const RestoreItemsOptions& o) { return o.progressKey.empty() ? Target(o) : o.progressKey; }
+
+RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& o, bool targetExists) {
+    auto recorded = ReadRestoreProgress(*o.store, Key(o));
+    // A run that stopped before its target was created left nothing to go on with.
+    if (recorded && !recorded->created && !targetExists) recorded.reset();
+    const bool sameBackup = recorded && recorded->backupCreatedAt == manifest.createdAt;
+    RestoreStart start;
+    if (o.resume && recorded) {
+        if (recorded->endpoint != o.endpoint) {
+            throw ToolError("the restore recorded for " + Target(o) + " in " + o.store->Describe() + " was into the account at " +
+                            (recorded->endpoint.empty() ? std::string("an unrecorded endpoint") : recorded->endpoint) + ", not " +
+                            o.endpoint + "; restore into this account without --resume");
+        }
+        if (!sameBackup) {
+            throw ToolError("the restore recorded for " + Target(o) + " was of another backup (made " + recorded->backupCreatedAt + ")");
+        }
+        if (recorded->filesDone > manifest.files.size()) throw ToolError("the restore recorded for " + Target(o) + " is past the backup's end");
+        start.progress = *recorded;
+        start.resumed = true;
+        return start;
+    }
+    // Also a finished one: its run may have been killed before the scripts or the count.
+    if (!o.resume && !o.intoExisting && sameBackup && recorded->endpoint == o.endpoint) {
+        throw ToolError("a restore of this backup into " + Target(o) + " was begun (" + std::to_string(recorded->itemsDone) +
+                        " items written; --into-existing starts over); to continue it, run: " + o.resumeCommand);
+    }
+    auto& fresh = start.progress;
+    fresh.endpoint = o.endpoint;
+    fresh.target = Key(o);
+    fresh.backupCreatedAt = manifest.createdAt;
+    fresh.throughput = o.throughput;
+    fresh.autoscaleMax = o.autoscaleMax;
+    fresh.noThroughput = o.noThroughput;
+    return start;
+}
+
+void RecordBeginning(BackupStore& store, RestoreProgress start) {
+    start.created = false;
+    // A location that cannot take the record (read-only media) is noted when the items are written.
+    try {
+        WriteRestoreProgress(store, start);
+    } catch (const ToolError&) {
     }
 }
 
-std::string ProgressKey(const RestoreItemsOptions& o) { return o.progressKey.empty() ? Target(o) : o.progressKey; }
-
-std::string RecordedSessionToken(const BackupStore& store, const std::string& database, const std::string& container) {
+std::string RecordedSessionToken(const BackupStore& store, const std::string& endpoint, const std::string& database,
+                                 const std::string& container) {
     const auto recorded = ReadRestoreProgress(store, database + "/" + container);
-    return recorded ? recorded->sessionToken : std::string();
+    return recorded && recorded->endpoint == endpoint ? recorded->sessionToken : std::string();
 }
 
-RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& manifest, const RestoreItemsOptions& o) {
+RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& manifest, const RestoreItemsOptions& o,
+                                    RestoreProgress start) {
     auto& bridge = connection.bridge();
-    RestoreProgress progress = StartOrResume(manifest, o);
+    RestoreProgress progress = std::move(start);
+    progress.created = true;  // the target exists by now
     RestoredItems result;
     result.skipped = progress.itemsDone;
     // Reads after the restore must see the earlier run's writes as well.
@@ -152,7 +179,7 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
     ProgressRecorder recorder(*o.store);
     recorder.Write(progress);
 
-    Progress display("restore", manifest.itemCount);
+    Progress display("restore", manifest.itemCount, o.progress);
     display.Add(progress.itemsDone);
     ResumableWriter writer(connection, o, progress, display, recorder);
     for (std::size_t i = progress.filesDone; i < manifest.files.size(); ++i) {
@@ -175,6 +202,7 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
             } catch (const ToolError& e) {
                 // A fault found on the way: what was confirmed before it stays recorded.
                 if (std::string(e.what()).find(o.resumeCommand) != std::string::npos) throw;
+                writer.Drain();
                 throw ToolError(std::string(e.what()) + "; the restore stopped there with " + std::to_string(writer.recorded()) +
                                 " items recorded as written; once the backup is repaired, continue with: " + o.resumeCommand);
             }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "format/Manifest.h"
+#include "format/RestoreProgress.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
+#include "support/Progress.h"
 
 #include <cstdint>
 #include <string>
@@ -12,19 +14,42 @@ namespace cosmosbackup {
 
 struct RestoreItemsOptions {
     BackupStore* store = nullptr;  // the backup, which also takes the progress records
+    std::string endpoint;          // the account restored into
     std::string database;
     std::string container;
     int parallelism = 16;
     std::size_t itemsPerCall = 500;
     bool resume = false;
+    bool intoExisting = false;  // a new restore starts over even where one was interrupted
     std::string resumeCommand;  // what to run to go on, for the error of a restore that stopped
     // The data files were vouched for without reading them (sizes, the storage's MD5): their
     // content is checked while they are read for writing, and a fault stops the restore there.
     bool checkWhileReading = false;
+    // Recorded with a new restore: the throughput overrides it was begun with.
+    int throughput = 0;
+    int autoscaleMax = 0;
+    bool noThroughput = false;
+    Progress* progress = nullptr;  // the whole run's progress, if it has one
     // Under which name the progress is recorded: "" for the target's own ("database/container");
     // a shard of a sharded restore records its own share under a name of its own.
     std::string progressKey;
 };
+
+// Where a restore of `manifest` into the options' target begins. With `resume`: the record of
+// the interrupted restore of this backup into that target, refused when it was into another
+// account or of another backup; where nothing was recorded, or the recorded run never got to
+// create the target (`targetExists` false), the start. Without: the start, refused where a
+// restore of this backup into the target was begun (unless intoExisting) and got as far as
+// creating it.
+struct RestoreStart {
+    RestoreProgress progress;
+    bool resumed = false;
+};
+RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& options, bool targetExists);
+// Records a new restore's beginning durably (as not having created its target yet): once the
+// target may be created (never for a target that existed and was refused) and before it is, so
+// that a restore killed at any point after it resumes.
+void RecordBeginning(BackupStore& store, RestoreProgress start);
 
 struct RestoredItems {
     std::int64_t written = 0;  // by this run
@@ -35,17 +60,17 @@ struct RestoredItems {
     double seconds = 0;
 };
 
-// Writes the backup's items into the target (which exists), recording durably after each data
-// file (and every few thousand items) how far it has come; with `resume`, goes on from the
-// recorded position. Items the service refuses are listed in a report file in the current
-// directory; a restore that stops throws ToolError ending with the command that continues it.
-RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& manifest, const RestoreItemsOptions& options);
+// Writes the backup's items into the target (which exists) from `start` (BeginRestore's),
+// recording durably after each data file (and every few thousand items) how far it has come.
+// Items the service refuses are listed in a report file in the current directory; a restore
+// that stops throws ToolError ending with the command that continues it.
+RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& manifest, const RestoreItemsOptions& options,
+                                    RestoreProgress start);
 
-// Throws ToolError when a restore into the target was interrupted and not resumed.
-void RefuseInterruptedTarget(const Manifest& manifest, const RestoreItemsOptions& options);
-
-// The session token of the writes of the last restore recorded into database/container ("" if none).
-std::string RecordedSessionToken(const BackupStore& store, const std::string& database, const std::string& container);
+// The session token of the writes of the last restore recorded into database/container at
+// `endpoint` ("" if none).
+std::string RecordedSessionToken(const BackupStore& store, const std::string& endpoint, const std::string& database,
+                                 const std::string& container);
 // The name a restore's progress is recorded under.
 std::string ProgressKey(const RestoreItemsOptions& options);
 

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -23,16 +24,18 @@ enum class SubRangeReads {
     Honoured,     // the parts of a range answered different items
     Ignored,      // parts of one range answered the same items: the key bounds were not applied
     Refused,      // a part's read failed
-    Unconfirmed,  // too few items to tell (no range had two parts with items)
+    Unconfirmed,  // too few items to tell (no pair of parts had items in both)
 };
 
 struct SubRangeVerdict {
     SubRangeReads reads = SubRangeReads::Unconfirmed;
-    std::string reason;  // for Refused: the failure
+    std::string reason;  // for Refused: the service's 400
+    // A failure that says nothing about sub-ranges (no connection, 403, ...): the read fails.
+    std::exception_ptr failure;
 };
 
-// Reads the first page of every part at once (each reader keeps its page for its run) and
-// compares the pages of the parts of each range.
+// Reads the first pages of neighbouring parts of a range, a pair at a time (each reader keeps
+// its page for its run), and compares them, until a pair tells.
 SubRangeVerdict ProbeSubRanges(RangeReaders& readers, const std::vector<nlohmann::json>& parts);
 
 }  // namespace cosmosbackup

@@ -45,6 +45,10 @@ void RequirePlainName(const std::string& name);
 // reach their files only through this, so that they know no paths or URLs. Every method throws
 // ToolError naming the location (never a credential) when the storage refuses.
 // Readers and writers of different files may be used from different threads at the same time.
+//
+// A store is opened once per command, and pins every file to the version it first read: a later
+// OpenRead of a file that was replaced since (by anyone but this store) throws ToolError, so that
+// a restore or verify never uses bytes other than those it checked.
 class BackupStore {
 public:
     virtual ~BackupStore() = default;
@@ -54,12 +58,20 @@ public:
     // Makes the location ready for a new backup; refuses one that holds anything already, so
     // that a backup never mixes with another.
     virtual void CreateNew() = 0;
+    // Creates `name` holding `content` only when no file of that name exists, atomically: of
+    // several runs that try at once exactly one gets true, the others false. A backup claims
+    // its location this way with its first record.
+    virtual bool CreateExclusive(const std::string& name, const std::string& content) = 0;
     // The entries of the location, in name order; none when the location does not exist.
     virtual std::vector<StoredFile> List() const = 0;
     virtual std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const = 0;
     virtual std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) = 0;
     // Removes a file; a name that does not exist is not an error.
     virtual void Remove(const std::string& name) = 0;
+    // The location `name` (a plain name) below this one, in the same storage and sharing its
+    // client: an account backup keeps one backup per container there. Its Describe() is this
+    // one's followed by "/" and the name, so relative links between backups resolve alike.
+    virtual std::unique_ptr<BackupStore> Below(const std::string& name) const = 0;
 };
 
 }  // namespace cosmosbackup

@@ -1,9 +1,11 @@
 #include "storage/BlobClient.h"
 
+#include "storage/BlobRefusal.h"
 #include "storage/SharedKey.h"
 #include "support/ToolError.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <random>
 #include <thread>
@@ -25,15 +27,24 @@ std::string HttpDate() {
     return text;
 }
 
-// One for the process: stores are opened per operation, and their requests should still find
-// the connections (and TLS sessions) that earlier ones left open.
-const HttpClient& SharedHttp() {
-    static const HttpClient http;
-    return http;
+bool IsTransient(long status) {
+    return status == 408 || status == 429 || (status >= 500 && status != 501 && status != 505);
 }
 
-bool IsTransient(long status) {
-    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+// The service's Retry-After (whole seconds), or a negative duration when it gave none.
+std::chrono::milliseconds RetryAfter(const HttpResponse& response) {
+    const auto found = response.headers.find("retry-after");
+    if (found == response.headers.end() || found->second.empty() ||
+        found->second.find_first_not_of("0123456789") != std::string::npos || found->second.size() > 6) {
+        return std::chrono::milliseconds(-1);
+    }
+    return std::chrono::seconds(std::atol(found->second.c_str()));
+}
+
+ProxySetting ProxyFor(const BlobLocation& location, const std::string& proxy) {
+    if (!proxy.empty()) return ProxySetting{ProxySetting::Kind::Given, proxy};
+    if (location.loopback) return ProxySetting{ProxySetting::Kind::None, ""};
+    return ProxySetting{};
 }
 
 std::chrono::milliseconds BackOff(const RetryPolicy& retry, int attempt) {
@@ -43,15 +54,20 @@ std::chrono::milliseconds BackOff(const RetryPolicy& retry, int attempt) {
     return std::chrono::milliseconds(std::uniform_int_distribution<long long>(ceiling / 2, ceiling)(random));
 }
 
-std::string ErrorCode(const HttpResponse& response) {
-    const auto found = response.headers.find("x-ms-error-code");
-    return found == response.headers.end() ? "" : found->second;
-}
-
 }  // namespace
 
-BlobClient::BlobClient(BlobLocation location, BlobCredentials credentials, RetryPolicy retry)
-    : m_location(std::move(location)), m_credentials(std::move(credentials)), m_retry(retry) {}
+BlobClient::BlobClient(BlobLocation location, BlobCredentials credentials, RetryPolicy retry, const std::string& proxy)
+    : m_location(std::move(location)),
+      m_credentials(std::move(credentials)),
+      m_retry(retry),
+      m_http(ProxyFor(m_location, proxy)) {}
+
+std::shared_ptr<const BlobClient> BlobClient::Under(const std::string& name) const {
+    BlobLocation below = m_location;
+    below.prefix += name + "/";
+    below.url += (below.url.empty() || below.url.back() == '/' ? "" : "/") + name;
+    return std::make_shared<const BlobClient>(std::move(below), m_credentials, m_retry);
+}
 
 std::string BlobClient::Url(const BlobCall& call) const {
     std::string url = m_location.endpoint + call.path;
@@ -73,41 +89,40 @@ HttpResponse BlobClient::SendOnce(const BlobCall& call) const {
     if (m_credentials.sasToken.empty()) {
         headers.push_back("Authorization: " + SharedKeyAuthorization(m_credentials.account, m_credentials.key, request));
     }
-    return SharedHttp().Send(call.method, Url(call), headers, call.body, call.maxAnswer);
+    return m_http.Send(call.method, Url(call), headers, call.body, call.maxAnswer);
 }
 
 HttpResponse BlobClient::Call(const BlobCall& call, const std::string& what, std::initializer_list<long> accepted) const {
-    const std::string where = "storage account " + m_location.account + ", container " + m_location.container;
+    std::chrono::milliseconds waited{0};
     std::string lastFailure;
-    for (int attempt = 0; attempt < m_retry.attempts; ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(BackOff(m_retry, attempt - 1));
-        HttpResponse response;
+    for (int attempt = 0;; ++attempt) {
+        std::chrono::milliseconds delay{-1};
         try {
-            response = SendOnce(call);
-        } catch (const HttpTransportError& e) {
-            lastFailure = e.what();
-            continue;
-        }
-        const long status = response.status;
-        if ((status >= 200 && status < 300) || std::find(accepted.begin(), accepted.end(), status) != accepted.end()) {
-            return response;
-        }
-        const std::string code = ErrorCode(response);
-        if (IsTransient(status)) {
+            const HttpResponse response = SendOnce(call);
+            const long status = response.status;
+            if ((status >= 200 && status < 300) || std::find(accepted.begin(), accepted.end(), status) != accepted.end()) {
+                return response;
+            }
+            if (!IsTransient(status)) throw ToolError("cannot " + what + ": " + DescribeRefusal(response, m_location, m_credentials));
+            const std::string code = ErrorCodeOf(response);
             lastFailure = "HTTP " + std::to_string(status) + (code.empty() ? "" : " " + code);
-            continue;
+            delay = RetryAfter(response);
+        } catch (const HttpTransportError& e) {
+            // The message is libcurl's, about the transfer: it holds no URL.
+            if (!e.retryable()) throw ToolError("cannot " + what + " (storage account " + m_location.account + "): " + e.what());
+            lastFailure = e.what();
         }
-        if (code == "ContainerNotFound") throw ToolError("cannot " + what + ": the container " + m_location.container +
-                                                         " does not exist in storage account " + m_location.account);
-        if (status == 403) {
-            throw ToolError("cannot " + what + ": " + where + " refused the credentials (" +
-                            (code.empty() ? "HTTP 403" : code) + "); check AZURE_STORAGE_KEY or the SAS token");
+        // A Retry-After of 0 must not make a busy loop.
+        delay = delay.count() < 0 ? BackOff(m_retry, attempt) : std::max(delay, m_retry.firstDelay);
+        if (waited + delay > m_retry.maxWait) {
+            throw ToolError("cannot " + what + " (storage account " + m_location.account + ", container " +
+                            m_location.container + "): still failing after " + std::to_string(attempt + 1) + " attempts over " +
+                            std::to_string(waited.count() / 1000) + " s (--max-retry-wait " +
+                            std::to_string(m_retry.maxWait.count() / 1000) + " s): " + lastFailure);
         }
-        throw ToolError("cannot " + what + " (" + where + "): HTTP " + std::to_string(status) +
-                        (code.empty() ? "" : " " + code));
+        std::this_thread::sleep_for(delay);
+        waited += delay;
     }
-    throw ToolError("cannot " + what + " (" + where + ") after " + std::to_string(m_retry.attempts) +
-                    " attempts: " + lastFailure);
 }
 
 }  // namespace cosmosbackup

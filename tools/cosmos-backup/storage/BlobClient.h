@@ -7,6 +7,7 @@
 #include <chrono>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace cosmosbackup {
@@ -21,23 +22,28 @@ struct BlobCall {
     std::size_t maxAnswer = 1 << 20;
 };
 
-// How often and how patiently a failed request is sent again.
+// How patiently a failed request is sent again: after the service's Retry-After, else after an
+// exponential back-off with jitter, for as long as one request has waited less than `maxWait`
+// in all (the tool's --max-retry-wait, as for requests to the database).
 struct RetryPolicy {
-    int attempts = 6;
+    std::chrono::milliseconds maxWait{120000};
     std::chrono::milliseconds firstDelay{200};
     std::chrono::milliseconds maxDelay{8000};
 };
 
 // Sends authorised requests to one storage account: signs each attempt with the shared key
-// (or appends the SAS token), retries with exponential back-off and jitter when the service is
-// busy or failing (408, 429, 500, 502, 503, 504) or the request timed out or lost its
-// connection, and turns a refusal into a message that names the account, container or blob
-// concerned and never a credential. All clients of a process share one pool of connections.
+// (or appends the SAS token), retries what can succeed when sent again (408, 429, 5xx but 501
+// and 505, a timeout, a connection lost or reset) and nothing else, and turns a refusal into a
+// message that says its cause (BlobRefusal) and never a credential. Requests go through
+// `proxy` when one is given; otherwise through libcurl's environment proxies, except to a
+// loopback host, which is always reached directly. The client's requests share its connections.
 class BlobClient {
 public:
-    BlobClient(BlobLocation location, BlobCredentials credentials, RetryPolicy retry = {});
+    BlobClient(BlobLocation location, BlobCredentials credentials, RetryPolicy retry = {}, const std::string& proxy = "");
 
     const BlobLocation& location() const { return m_location; }
+    // A client of the same account and credentials for the prefix `name`/ below this one.
+    std::shared_ptr<const BlobClient> Under(const std::string& name) const;
 
     // Returns the answer when its status is 2xx or one of `accepted`; `what` says what the
     // request was for ("upload manifest.json").
@@ -50,6 +56,7 @@ private:
     BlobLocation m_location;
     BlobCredentials m_credentials;
     RetryPolicy m_retry;
+    HttpClient m_http;
 };
 
 }  // namespace cosmosbackup

@@ -9,13 +9,21 @@
 namespace cosmosbackup {
 namespace {
 
+// Surrounding white space removed: a value pasted or read with `$(cat …)` often ends in a newline.
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
+    const std::string text = value != nullptr ? value : "";
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-std::string WithoutQuestionMark(std::string token) {
+// A token goes into request URLs as it is: anything but printable ASCII would make them invalid.
+std::string SasToken(std::string token, const char* from) {
     if (!token.empty() && token.front() == '?') token.erase(0, 1);
+    for (const unsigned char c : token) {
+        if (c <= ' ' || c >= 127) throw ToolError(std::string("the SAS token in ") + from + " holds white space or other characters a token cannot have");
+    }
     return token;
 }
 
@@ -26,10 +34,10 @@ BlobCredentials ReadBlobCredentials(const std::string& account) {
     const std::string sasFile = Environment("AZURE_STORAGE_SAS_FILE");
     credentials.account = account;
     if (!sasFile.empty()) {
-        credentials.sasToken = WithoutQuestionMark(ReadAccountKey(KeySource{"", sasFile}));
+        credentials.sasToken = SasToken(ReadAccountKey(KeySource{"", sasFile}), "AZURE_STORAGE_SAS_FILE");
         return credentials;
     }
-    credentials.sasToken = WithoutQuestionMark(Environment("AZURE_STORAGE_SAS_TOKEN"));
+    credentials.sasToken = SasToken(Environment("AZURE_STORAGE_SAS_TOKEN"), "AZURE_STORAGE_SAS_TOKEN");
     if (!credentials.sasToken.empty()) return credentials;
     const std::string key = Environment("AZURE_STORAGE_KEY");
     if (key.empty()) {

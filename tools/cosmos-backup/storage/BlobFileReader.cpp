@@ -15,11 +15,18 @@ std::string HeaderOf(const HttpResponse& response, const char* name) {
 
 }  // namespace
 
-BlobFileReader::BlobFileReader(std::shared_ptr<const BlobClient> client, std::string name)
+BlobFileReader::BlobFileReader(std::shared_ptr<const BlobClient> client, std::string name, const std::string& expectedEtag)
     : m_client(std::move(client)), m_name(std::move(name)) {
     RequirePlainName(m_name);
-    const auto response = m_client->Call(BlobCall{"HEAD", m_client->location().PathOf(m_name), {}, {}, {}}, "read " + m_name, {404});
-    if (response.status == 404) throw ToolError(m_name + " does not exist in " + m_client->location().url);
+    BlobCall head{"HEAD", m_client->location().PathOf(m_name), {}, {}, {}};
+    if (!expectedEtag.empty()) head.headers["if-match"] = expectedEtag;
+    const auto response = m_client->Call(head, "read " + m_name, {404, 412});
+    if (response.status == 404 && expectedEtag.empty()) throw ToolError(m_name + " does not exist in " + m_client->location().url);
+    if (response.status == 404 || response.status == 412) {
+        throw ToolError(m_name + " in " + m_client->location().url + " was replaced or removed since this run checked it; "
+                        "another process is writing there. Nothing more is read from it: run the command again once that "
+                        "process has finished");
+    }
     if (HeaderOf(response, "x-ms-blob-type") != "BlockBlob") throw ToolError(m_name + " is not a block blob");
     m_etag = HeaderOf(response, "etag");
     m_storedMd5 = HeaderOf(response, "content-md5");

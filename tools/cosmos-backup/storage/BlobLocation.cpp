@@ -1,5 +1,6 @@
 #include "storage/BlobLocation.h"
 
+#include "storage/LoopbackHost.h"
 #include "support/ToolError.h"
 
 #include <cctype>
@@ -20,8 +21,31 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     }
 }
 
-bool IsLoopback(const std::string& host) {
-    return host == "localhost" || host == "[::1]" || host.rfind("127.", 0) == 0;
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// One segment of the prefix, percent-decoded once ("%2520" stays "%20"). A '%' that starts no
+// escape, and escapes that would put a separator or NUL into the name, are refused.
+std::string DecodeSegment(const std::string& segment, const std::string& url) {
+    std::string decoded;
+    for (std::size_t i = 0; i < segment.size(); ++i) {
+        if (segment[i] != '%') {
+            decoded += segment[i];
+            continue;
+        }
+        const int high = i + 2 < segment.size() ? HexValue(segment[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(segment[i + 2]) : -1;
+        if (low < 0) throw ToolError("the storage URL " + url + " has a '%' that starts no escape (write it as %25)");
+        const char c = static_cast<char>(high * 16 + low);
+        if (c == '/' || c == '\\' || c == '\0') throw ToolError("the storage URL " + url + " encodes a separator in its prefix");
+        decoded += c;
+        i += 2;
+    }
+    return decoded;
 }
 
 // Container names: 3-63 lower-case letters, digits and single hyphens.
@@ -76,19 +100,23 @@ BlobLocation ParseBlobLocation(const std::string& url) {
     const std::string host = authority.substr(0, authority.rfind(':') == std::string::npos || authority.back() == ']'
                                                      ? std::string::npos : authority.rfind(':'));
     if (host.empty()) throw ToolError("the storage URL " + url + " names no host");
-    if (scheme == "http" && !IsLoopback(host)) throw ToolError("the storage URL " + url + " must use https");
+    location.loopback = IsLoopbackHost(host);
+    if (scheme != "http" && scheme != "https") throw ToolError("the storage URL " + url + " must use https");
+    if (scheme == "http" && !location.loopback) throw ToolError("the storage URL " + url + " must use https");
     location.endpoint = scheme + "://" + authority;
 
     auto segments = Split(path, '/');
     const auto labels = Split(host, '.');
     const char* accountVariable = std::getenv("AZURE_STORAGE_ACCOUNT");
-    const std::string accountFromEnvironment = accountVariable != nullptr ? accountVariable : "";
+    std::string accountFromEnvironment = accountVariable != nullptr ? accountVariable : "";
+    accountFromEnvironment.erase(0, accountFromEnvironment.find_first_not_of(" \t\r\n"));
+    accountFromEnvironment.erase(accountFromEnvironment.find_last_not_of(" \t\r\n") + 1);
     if (labels.size() > 2 && labels[1] == "blob") {
         location.account = labels[0];
         if (!accountFromEnvironment.empty() && accountFromEnvironment != location.account) {
             throw ToolError("AZURE_STORAGE_ACCOUNT names " + accountFromEnvironment + " but the storage URL names " + location.account);
         }
-    } else if (!accountFromEnvironment.empty() && !IsLoopback(host)) {
+    } else if (!accountFromEnvironment.empty() && !location.loopback) {
         location.account = accountFromEnvironment;  // a custom domain or private endpoint
     } else {
         location.pathStyle = true;
@@ -102,8 +130,9 @@ BlobLocation ParseBlobLocation(const std::string& url) {
     location.container = segments.front();
     for (std::size_t i = 1; i < segments.size(); ++i) {
         if (segments[i].empty()) continue;  // tolerate doubled and trailing slashes
-        if (segments[i] == "." || segments[i] == "..") throw ToolError("the storage URL " + url + " has a relative segment");
-        location.prefix += segments[i] + "/";
+        const std::string segment = DecodeSegment(segments[i], url);
+        if (segment == "." || segment == "..") throw ToolError("the storage URL " + url + " has a relative segment");
+        location.prefix += segment + "/";
     }
     return location;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <random>
 
 namespace cosmosbackup {
 namespace {
@@ -37,12 +38,21 @@ std::int64_t SizeOf(const xmlNode* blob, const std::string& where) {
 
 }  // namespace
 
-BlobStore::BlobStore(BlobLocation location, BlobCredentials credentials, std::size_t blockSize, RetryPolicy retry)
-    : m_client(std::make_shared<const BlobClient>(std::move(location), std::move(credentials), retry)),
+BlobStore::BlobStore(BlobLocation location, BlobCredentials credentials, RetryPolicy retry, const std::string& proxy,
+                     std::size_t blockSize)
+    : m_client(std::make_shared<const BlobClient>(std::move(location), std::move(credentials), retry, proxy)),
       m_blockSize(blockSize) {
     // libxml2 wants its set-up done once, before threads parse at the same time.
     static std::once_flag once;
     std::call_once(once, xmlInitParser);
+}
+
+BlobStore::BlobStore(std::shared_ptr<const BlobClient> client, std::size_t blockSize)
+    : m_client(std::move(client)), m_blockSize(blockSize) {}
+
+std::unique_ptr<BackupStore> BlobStore::Below(const std::string& name) const {
+    RequirePlainName(name);
+    return std::unique_ptr<BackupStore>(new BlobStore(m_client->Under(name), m_blockSize));
 }
 
 std::string BlobStore::Describe() const { return m_client->location().url; }
@@ -81,9 +91,47 @@ std::vector<StoredFile> BlobStore::ListPage(bool deep, std::size_t pageSize, std
     return files;
 }
 
+void BlobStore::RefuseImmutableContainer() const {
+    const auto& location = m_client->location();
+    // A SAS token may lack the right to read the container's properties: then the first
+    // overwrite would say BlobImmutableDueToPolicy instead.
+    const auto response = m_client->Call(BlobCall{"HEAD", location.ContainerPath(), {{"restype", "container"}}, {}, {}},
+                                         "examine the container of " + Describe(), {403});
+    if (response.status == 403) return;
+    for (const char* flag : {"x-ms-has-immutability-policy", "x-ms-has-legal-hold", "x-ms-immutable-storage-with-versioning-enabled"}) {
+        const auto found = response.headers.find(flag);
+        if (found != response.headers.end() && found->second == "true") {
+            throw ToolError("the container " + location.container + " of storage account " + location.account +
+                            " has an immutability (WORM) policy or a legal hold: a backup rewrites and removes its "
+                            "checkpoints, which such a container forbids; back up into a container without one");
+        }
+    }
+}
+
 void BlobStore::CreateNew() {
+    RefuseImmutableContainer();
     std::string marker;
     if (!ListPage(true, 1, marker).empty()) throw ToolError(Describe() + " is not empty; give a new prefix for the backup");
+}
+
+bool BlobStore::CreateExclusive(const std::string& name, const std::string& content) {
+    RequirePlainName(name);
+    // The claim tells this run's blob from another's when a lost answer makes the retry meet it.
+    std::random_device random;
+    const std::string claim = std::to_string(random()) + std::to_string(random()) + std::to_string(random());
+    BlobCall call{"PUT", m_client->location().PathOf(name), {}, {{"x-ms-blob-type", "BlockBlob"}, {"if-none-match", "*"}}, content};
+    call.headers["content-md5"] = Md5::OfBase64(content.data(), content.size());
+    call.headers["x-ms-blob-content-md5"] = call.headers["content-md5"];
+    call.headers["x-ms-meta-claim"] = claim;
+    auto response = m_client->Call(call, "create " + name, {409, 412});
+    if (response.status == 409 || response.status == 412) {
+        response = m_client->Call(BlobCall{"HEAD", m_client->location().PathOf(name), {}, {}, {}}, "read " + name, {404});
+        const auto found = response.headers.find("x-ms-meta-claim");
+        if (response.status == 404 || found == response.headers.end() || found->second != claim) return false;
+    }
+    const auto etag = response.headers.find("etag");
+    m_pins->Moved(name, etag == response.headers.end() ? "" : etag->second);
+    return true;
 }
 
 std::vector<StoredFile> BlobStore::List() const {
@@ -98,15 +146,19 @@ std::vector<StoredFile> BlobStore::List() const {
 }
 
 std::unique_ptr<StoredFileReader> BlobStore::OpenRead(const std::string& name) const {
-    return std::make_unique<BlobFileReader>(m_client, name);
+    auto reader = std::make_unique<BlobFileReader>(m_client, name, m_pins->Of(name));
+    m_pins->Check(name, reader->etag(), Describe());
+    return reader;
 }
 
 std::unique_ptr<StoredFileWriter> BlobStore::OpenWrite(const std::string& name) {
-    return std::make_unique<BlobFileWriter>(m_client, name, m_blockSize);
+    return std::make_unique<BlobFileWriter>(m_client, name, m_blockSize,
+                                            [pins = m_pins, name](const std::string& etag) { pins->Moved(name, etag); });
 }
 
 void BlobStore::Remove(const std::string& name) {
     m_client->Call(BlobCall{"DELETE", m_client->location().PathOf(name), {}, {}, {}}, "remove " + name, {404});
+    m_pins->Forget(name);
 }
 
 }  // namespace cosmosbackup

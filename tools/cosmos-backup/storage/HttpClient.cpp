@@ -58,9 +58,27 @@ std::size_t ReadHeader(char* data, std::size_t size, std::size_t count, void* co
     return size * count;
 }
 
+// Errors after which the same request may well get an answer: it timed out, or the connection
+// broke or was reset on the way. Everything else (no such host, connection refused, a refused
+// certificate, a malformed URL, an unusable proxy) would fail the same way again.
+bool IsRetryable(CURLcode code) {
+    switch (code) {
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
-HttpClient::HttpClient() {
+HttpClient::HttpClient(ProxySetting proxy) : m_proxy(std::move(proxy)) {
     InitialiseCurlOnce();
     m_share.reset(curl_share_init());
     if (!m_share) throw std::runtime_error("cannot initialise libcurl");
@@ -84,7 +102,7 @@ HttpResponse HttpClient::Send(const std::string& method, const std::string& url,
                               const std::string& body, std::size_t maxBody) const {
     std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
     std::unique_ptr<curl_slist, void (*)(curl_slist*)> list(nullptr, curl_slist_free_all);
-    if (!curl) throw HttpTransportError("cannot initialise libcurl");
+    if (!curl) throw HttpTransportError("cannot initialise libcurl", false);
     // "Expect:" keeps libcurl from waiting for 100 Continue before a large body.
     for (const auto& header : headers) list.reset(curl_slist_append(list.release(), header.c_str()));
     list.reset(curl_slist_append(list.release(), "Expect:"));
@@ -99,6 +117,8 @@ HttpResponse HttpClient::Send(const std::string& method, const std::string& url,
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+    // "" turns libcurl's environment proxies off; a given proxy replaces them.
+    if (m_proxy.kind != ProxySetting::Kind::FromEnvironment) curl_easy_setopt(c, CURLOPT_PROXY, m_proxy.url.c_str());
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, ReadHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, WriteBody);
@@ -114,8 +134,8 @@ HttpResponse HttpClient::Send(const std::string& method, const std::string& url,
         curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
     const CURLcode code = curl_easy_perform(c);
-    if (transfer.tooLong) throw HttpTransportError("the answer is longer than expected");
-    if (code != CURLE_OK) throw HttpTransportError(curl_easy_strerror(code));
+    if (transfer.tooLong) throw HttpTransportError("the answer is longer than expected", false);
+    if (code != CURLE_OK) throw HttpTransportError(curl_easy_strerror(code), IsRetryable(code));
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &transfer.response.status);
     return std::move(transfer.response);
 }

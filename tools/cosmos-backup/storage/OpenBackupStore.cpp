@@ -11,11 +11,17 @@ bool IsRemoteLocation(const std::string& location) {
     return location.rfind("https://", 0) == 0 || location.rfind("http://", 0) == 0;
 }
 
-std::unique_ptr<BackupStore> OpenBackupStore(const std::string& location) {
+std::unique_ptr<BackupStore> OpenBackupStore(const std::string& location, const StoreOptions& options) {
     if (!IsRemoteLocation(location)) return std::make_unique<DirectoryStore>(location);
     auto blob = ParseBlobLocation(location);
     auto credentials = ReadBlobCredentials(blob.account);
-    return std::make_unique<BlobStore>(std::move(blob), std::move(credentials));
+    RetryPolicy retry;
+    retry.maxWait = options.maxRetryWait;
+    return std::make_unique<BlobStore>(std::move(blob), std::move(credentials), retry, options.proxy);
+}
+
+void CheckLocation(const std::string& location) {
+    if (IsRemoteLocation(location)) ReadBlobCredentials(ParseBlobLocation(location).account);
 }
 
 }  // namespace cosmosbackup

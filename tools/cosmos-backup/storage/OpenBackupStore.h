@@ -2,10 +2,18 @@
 
 #include "storage/BackupStore.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 namespace cosmosbackup {
+
+// How a blob store reaches the service: through the tool's --proxy (every request when given),
+// retrying busy or failing requests for up to --max-retry-wait.
+struct StoreOptions {
+    std::string proxy;
+    std::chrono::seconds maxRetryWait{120};
+};
 
 // True when `location` names remote storage rather than a local directory.
 bool IsRemoteLocation(const std::string& location);
@@ -13,6 +21,11 @@ bool IsRemoteLocation(const std::string& location);
 // The store for a location: `https://ACCOUNT.blob.core.windows.net/CONTAINER/PREFIX` or a
 // path-style `http(s)://HOST:PORT/ACCOUNT/CONTAINER/PREFIX` is a blob prefix, anything else a
 // local directory. Credentials come from the environment (see ReadBlobCredentials).
-std::unique_ptr<BackupStore> OpenBackupStore(const std::string& location);
+std::unique_ptr<BackupStore> OpenBackupStore(const std::string& location, const StoreOptions& options = {});
+
+// Throws the ToolError OpenBackupStore would throw for `location` (a URL it refuses, missing
+// credentials), without opening it or sending anything: options are checked before the first
+// request, to the database or to the storage.
+void CheckLocation(const std::string& location);
 
 }  // namespace cosmosbackup

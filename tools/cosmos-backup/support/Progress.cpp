@@ -7,15 +7,25 @@
 namespace cosmosbackup {
 
 namespace {
-constexpr auto kPrintInterval = std::chrono::milliseconds(500);
+constexpr auto kTextInterval = std::chrono::milliseconds(500);
+constexpr auto kJsonInterval = std::chrono::seconds(1);
 }
 
-Progress::Progress(std::string what, std::int64_t expected)
+Progress::Progress(std::string what, std::int64_t expected, Style style)
     : m_what(std::move(what)),
+      m_style(style),
       m_expected(expected),
       m_start(std::chrono::steady_clock::now()),
       m_lastPrint(m_start),
-      m_terminal(isatty(STDERR_FILENO) != 0) {}
+      m_terminal(style == Style::kText && isatty(STDERR_FILENO) != 0) {}
+
+Progress::Progress(std::string what, std::int64_t expected, Progress* whole) : Progress(std::move(what), expected) {
+    m_whole = whole;
+    if (m_whole != nullptr) {
+        m_terminal = false;
+        m_whole->AddExpected(expected);
+    }
+}
 
 Progress::~Progress() {
     if (!m_finished && m_terminal) std::fputc('\n', stderr);
@@ -27,43 +37,74 @@ double Progress::Elapsed() const {
 
 double Progress::ItemsPerSecond() const {
     const double seconds = Elapsed();
+    std::lock_guard<std::mutex> hold(m_lock);
     return seconds > 0 ? static_cast<double>(m_done) / seconds : 0.0;
 }
 
 void Progress::Add(std::int64_t items) {
+    if (m_whole != nullptr) m_whole->Add(items);
+    std::lock_guard<std::mutex> hold(m_lock);
     m_done += items;
     const auto now = std::chrono::steady_clock::now();
-    if (now - m_lastPrint >= kPrintInterval) {
+    if (m_whole == nullptr && now - m_lastPrint >= (m_style == Style::kText ? kTextInterval : kJsonInterval)) {
         m_lastPrint = now;
         Print(false);
     }
 }
 
+void Progress::AddExpected(std::int64_t items) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_expectedKnown) m_expected += items;
+}
+
+void Progress::SetExpected(std::int64_t items) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_expected = items;
+    m_expectedKnown = true;
+}
+
+void Progress::SetContainers(int done, int total) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_containersDone = done;
+    m_containers = total;
+}
+
+// Called with m_lock held.
 void Progress::Print(bool final) {
-    const double rate = ItemsPerSecond();
-    char eta[32] = "-";
-    if (m_expected > m_done && rate > 0) {
-        std::snprintf(eta, sizeof eta, "%.0f s", static_cast<double>(m_expected - m_done) / rate);
-    } else if (m_expected > 0 && m_done >= m_expected) {
-        std::snprintf(eta, sizeof eta, "0 s");
-    }
-    if (m_expected <= 0) {
-        // An unknown total (an increment's changes): the count and the rate only.
-        std::fprintf(stderr, "%s%s: %lld items, %.0f items/s%s", m_terminal ? "\r" : "", m_what.c_str(),
-                     static_cast<long long>(m_done), rate, m_terminal && !final ? "   " : "\n");
+    const double seconds = Elapsed();
+    const double rate = seconds > 0 ? static_cast<double>(m_done) / seconds : 0.0;
+    double left = -1;  // unknown
+    if (m_expected > m_done && rate > 0) left = static_cast<double>(m_expected - m_done) / rate;
+    else if (m_expected > 0 && m_done >= m_expected) left = 0;
+    if (m_style == Style::kJsonLines) {
+        std::fprintf(stderr, "{\"progress\":\"%s\",\"final\":%s,\"items\":%lld,\"expectedItems\":%lld,\"itemsPerSecond\":%.1f,"
+                             "\"secondsLeft\":%.0f,\"containersDone\":%d,\"containers\":%d,\"seconds\":%.1f}\n",
+                     m_what.c_str(), final ? "true" : "false", static_cast<long long>(m_done), static_cast<long long>(m_expected),
+                     rate, left, m_containersDone, m_containers, seconds);
         std::fflush(stderr);
         return;
     }
-    std::fprintf(stderr, "%s%s: %lld of %lld items, %.0f items/s, %s left%s", m_terminal ? "\r" : "", m_what.c_str(),
-                 static_cast<long long>(m_done), static_cast<long long>(m_expected), rate, eta,
-                 m_terminal && !final ? "   " : "\n");
+    std::string containers;
+    if (m_containers > 0) containers = std::to_string(m_containersDone) + " of " + std::to_string(m_containers) + " containers, ";
+    char eta[32] = "-";
+    if (left >= 0) std::snprintf(eta, sizeof eta, "%.0f s", left);
+    if (m_expected <= 0) {
+        // An unknown total (an increment's changes): the count and the rate only.
+        std::fprintf(stderr, "%s%s: %s%lld items, %.0f items/s%s", m_terminal ? "\r" : "", m_what.c_str(), containers.c_str(),
+                     static_cast<long long>(m_done), rate, m_terminal && !final ? "   " : "\n");
+    } else {
+        std::fprintf(stderr, "%s%s: %s%lld of %lld items, %.0f items/s, %s left%s", m_terminal ? "\r" : "", m_what.c_str(),
+                     containers.c_str(), static_cast<long long>(m_done), static_cast<long long>(m_expected), rate, eta,
+                     m_terminal && !final ? "   " : "\n");
+    }
     std::fflush(stderr);
 }
 
 double Progress::Finish() {
+    std::lock_guard<std::mutex> hold(m_lock);
     if (!m_finished) {
         m_finished = true;
-        Print(true);
+        if (m_whole == nullptr) Print(true);
     }
     return Elapsed();
 }

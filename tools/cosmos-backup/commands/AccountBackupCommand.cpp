@@ -1,0 +1,258 @@
+#include "account/AccountManifest.h"
+#include "account/AccountNames.h"
+#include "account/ContainerPool.h"
+#include "chain/ChainRecord.h"
+#include "commands/AccountCommand.h"
+#include "commands/IncrementCommand.h"
+#include "support/ShellWord.h"
+#include "format/BackupCheckpoint.h"
+#include "storage/LocationPath.h"
+#include "storage/OpenBackupStore.h"
+#include "support/Semaphore.h"
+#include "support/ToolError.h"
+#include "support/UtcTime.h"
+
+#include <algorithm>
+#include <mutex>
+#include <optional>
+
+namespace cosmosbackup {
+
+bool IsAccountBackup(const BackupStore& store) {
+    for (const auto& f : store.List()) {
+        if (f.name == kAccountManifestName || f.name == kAccountCheckpointName) return true;
+    }
+    return false;
+}
+
+namespace {
+
+const AccountContainer* Find(const AccountManifest& m, const std::string& database, const std::string& container,
+                             const AccountDatabase** in = nullptr) {
+    for (const auto& d : m.databases) {
+        if (d.id != database) continue;
+        for (const auto& c : d.containers) {
+            if (c.id != container) continue;
+            if (in != nullptr) *in = &d;
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+AccountContainer Entry(const std::string& id, const std::string& status) {
+    AccountContainer c;
+    c.id = id;
+    c.location = EncodeSegment(id);
+    c.status = status;
+    return c;
+}
+
+// The containers a new run covers, all pending; with a previous backup, those it held that are
+// gone now are recorded as deleted.
+AccountManifest Plan(Connection& connection, const ConnectionOptions& co, const AccountBackupOptions& o,
+                     const AccountManifest* previous) {
+    AccountManifest m;
+    m.createdAt = UtcNow();
+    m.sourceEndpoint = co.endpoint;
+    std::vector<std::string> databases = o.allDatabases ? connection.Databases() : std::vector<std::string>{o.database};
+    std::sort(databases.begin(), databases.end());
+    for (const auto& db : databases) {
+        AccountDatabase d;
+        d.id = db;
+        d.location = EncodeSegment(db);
+        auto names = connection.Containers(db);
+        std::sort(names.begin(), names.end());
+        for (const auto& c : names) {
+            if (o.selection.Covers(db, c)) d.containers.push_back(Entry(c, AccountContainer::kPending));
+        }
+        m.databases.push_back(std::move(d));
+    }
+    if (previous != nullptr) {
+        for (const auto& pd : previous->databases) {
+            for (const auto& pc : pd.containers) {
+                if (pc.status != AccountContainer::kComplete || !o.selection.Covers(pd.id, pc.id) || Find(m, pd.id, pc.id)) continue;
+                auto d = std::find_if(m.databases.begin(), m.databases.end(), [&](const AccountDatabase& x) { return x.id == pd.id; });
+                if (d == m.databases.end()) {
+                    if (!o.allDatabases) continue;  // another database than the one backed up now
+                    AccountDatabase added;
+                    added.id = pd.id;
+                    added.location = EncodeSegment(pd.id);
+                    m.databases.push_back(std::move(added));
+                    d = std::prev(m.databases.end());
+                }
+                d->containers.push_back(Entry(pc.id, AccountContainer::kDeleted));
+            }
+        }
+    }
+    m.databases.erase(std::remove_if(m.databases.begin(), m.databases.end(), [](const AccountDatabase& d) { return d.containers.empty(); }),
+                      m.databases.end());
+    if (m.databases.empty()) throw ToolError("no container of " + (o.allDatabases ? std::string("the account") : o.database) + " is selected");
+    return m;
+}
+
+AccountManifest Recall(const BackupStore& store, const ConnectionOptions& co) {
+    const bool finished = HasFile(store, kAccountManifestName);
+    auto m = ReadAccountManifest(store, finished ? kAccountManifestName : kAccountCheckpointName);
+    if (m.complete) throw ToolError(store.Describe() + " holds a complete account backup; there is nothing to resume");
+    if (m.sourceEndpoint != co.endpoint) throw ToolError(store.Describe() + " is a backup of " + m.sourceEndpoint + ", not of " + co.endpoint);
+    return m;
+}
+
+struct Task {
+    std::size_t database;
+    std::size_t container;
+};
+
+// Backs up one container of the plan into its own location: continues an interrupted backup
+// there, takes an increment when the previous account backup holds this very container (same
+// _rid), else a full backup.
+class ContainerBackup {
+public:
+    ContainerBackup(const ConnectionOptions& co, const AccountBackupOptions& o, BackupStore& root, const std::string& sinceLocation,
+                    const AccountManifest* previous, Semaphore& slots, Progress& progress)
+        : m_co(co), m_options(o), m_root(root), m_since(sinceLocation), m_previous(previous), m_slots(slots), m_progress(progress) {}
+
+    void Run(AccountDatabase& d, AccountContainer& c, ContainerReport& r) {
+        const std::string path = AccountManifest::PathOf(d, c);
+        const auto store = m_root.Below(d.location)->Below(c.location);
+        if (HasFile(*store, kManifestName)) return Finished(d, c, r, ReadManifest(*store));  // done by an earlier run
+
+        BackupOptions single = m_options.single;
+        single.database = d.id;
+        single.container = c.id;
+        single.directory = JoinLocation(m_options.single.directory, path);
+        single.since.clear();
+        single.resume = HasBackupCheckpoint(*store);
+        single.readerSlots = &m_slots;
+        single.progress = &m_progress;
+        Connection connection(m_co);
+        connection.Require(connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, ""), "cannot open " + d.id + "/" + c.id);
+        c.rid = connection.ContainerInfo(d.id + "/" + c.id).value("rid", std::string());
+        const AccountDatabase* before = nullptr;
+        const AccountContainer* previous = m_previous ? Find(*m_previous, d.id, c.id, &before) : nullptr;
+        if (previous != nullptr && previous->status == AccountContainer::kComplete && !c.rid.empty() && previous->rid == c.rid) {
+            single.since = JoinLocation(m_since, AccountManifest::PathOf(*before, *previous));
+            const auto s = BackUpIncrement(connection, m_co, *store, single);
+            c.kind = "incremental";
+            c.items = s.keys;
+            Fill(d, s.backup, r);
+            r.deletions = s.deletions;
+        } else {
+            c.kind = "full";
+            Fill(d, BackUpContainer(connection, m_co, *store, single), r);
+            c.items = r.items;
+        }
+    }
+
+private:
+    void Finished(AccountDatabase& d, AccountContainer& c, ContainerReport& r, const Manifest& manifest) {
+        c.kind = ChainOf(manifest).IsIncrement() ? "incremental" : "full";
+        c.items = ChainOf(manifest).IsIncrement() ? ChainOf(manifest).keys.items : manifest.itemCount;
+        r.items = manifest.itemCount;
+        for (const auto& f : manifest.files) r.bytes += f.bytes;
+        NoteDatabaseThroughput(d, manifest.throughput);
+    }
+
+    void Fill(AccountDatabase& d, const BackupSummary& s, ContainerReport& r) {
+        r.items = s.items;
+        r.bytes = s.bytes;
+        r.usage = s.usage;
+        r.seconds = s.seconds;
+        NoteDatabaseThroughput(d, s.layout);
+    }
+
+    // A database's shared offer is recorded once, from whichever of its containers uses it.
+    void NoteDatabaseThroughput(AccountDatabase& d, const ThroughputLayout& layout) {
+        if (layout.scope != ThroughputLayout::kShared) return;
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (!d.sharedThroughput) d.sharedThroughput = layout;
+    }
+
+    const ConnectionOptions& m_co;
+    const AccountBackupOptions& m_options;
+    BackupStore& m_root;
+    std::string m_since;
+    const AccountManifest* m_previous;
+    Semaphore& m_slots;
+    Progress& m_progress;
+    std::mutex m_lock;
+};
+
+}  // namespace
+
+RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, const AccountBackupOptions& o) {
+    const auto root = OpenBackupStore(o.single.directory, o.single.storage);
+    RunReport report;
+    report.command = "backup";
+    report.location = o.single.directory;
+    report.resumeCommand = "cosmos-backup backup --out " + ShellWord(o.single.directory) + " --resume";
+
+    AccountManifest manifest;
+    std::optional<AccountManifest> previous;
+    std::string sinceLocation;
+    if (o.single.resume) {
+        manifest = Recall(*root, co);
+        if (!manifest.since.empty()) sinceLocation = ResolveLocation(o.single.directory, manifest.since);
+    } else {
+        sinceLocation = o.single.since;
+    }
+    if (!sinceLocation.empty()) previous = ReadAccountManifest(*OpenBackupStore(sinceLocation, o.single.storage), kAccountManifestName);
+    if (!o.single.resume) {
+        manifest = Plan(connection, co, o, previous ? &*previous : nullptr);
+        if (!sinceLocation.empty()) manifest.since = RelativeLocation(sinceLocation, o.single.directory);
+        if (!root->List().empty()) {
+            throw ToolError(o.single.directory + " is not empty; give a new location for the backup" +
+                            (IsAccountBackup(*root) ? " (or continue the one there with: " + report.resumeCommand + ")" : ""));
+        }
+        root->CreateNew();
+        // The plan is the run's first record and claims the location: of two runs started at
+        // once into it, one goes on.
+        if (!ClaimAccountLocation(*root, manifest)) {
+            throw ToolError(o.single.directory + " was taken by another backup started at the same time; give this backup a new location");
+        }
+    }
+
+    std::vector<Task> tasks;
+    for (std::size_t d = 0; d < manifest.databases.size(); ++d) {
+        for (std::size_t c = 0; c < manifest.databases[d].containers.size(); ++c) tasks.push_back(Task{d, c});
+    }
+    report.containers.resize(tasks.size());
+    const int parallel = o.single.parallelism > 0 ? o.single.parallelism : kDefaultParallelism;  // 0: not given
+    Semaphore slots(parallel);
+    Progress whole("backup", 0, o.progressStyle);
+    ContainerBackup backup(co, o, *root, sinceLocation, previous ? &*previous : nullptr, slots, whole);
+    const auto errors = RunEachContainer(tasks.size(), static_cast<std::size_t>(parallel), whole, [&](std::size_t i) {
+        auto& d = manifest.databases[tasks[i].database];
+        auto& c = d.containers[tasks[i].container];
+        report.containers[i].source = d.id + "/" + c.id;
+        if (c.status == AccountContainer::kDeleted) return;
+        backup.Run(d, c, report.containers[i]);
+    });
+    report.seconds = whole.Finish();
+
+    manifest.complete = true;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        auto& c = manifest.databases[tasks[i].database].containers[tasks[i].container];
+        auto& r = report.containers[i];
+        if (c.status != AccountContainer::kDeleted) {
+            c.status = errors[i].empty() ? AccountContainer::kComplete : AccountContainer::kFailed;
+            c.error = errors[i];
+        }
+        manifest.complete = manifest.complete && c.status != AccountContainer::kFailed;
+        r.status = c.status;
+        r.kind = c.kind;
+        r.error = c.error;
+    }
+    manifest.finishedAt = UtcNow();
+    WriteAccountManifest(*root, manifest, kAccountManifestName);
+    if (manifest.complete) {
+        root->Remove(kAccountCheckpointName);
+        report.resumeCommand.clear();
+    } else {
+        report.exitCode = kExitFailed;
+    }
+    return report;
+}
+
+}  // namespace cosmosbackup

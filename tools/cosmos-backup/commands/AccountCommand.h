@@ -1,0 +1,73 @@
+#pragma once
+
+#include "account/AccountReport.h"
+#include "account/Selection.h"
+#include "commands/BackupCommand.h"
+#include "commands/RestoreCommand.h"
+#include "commands/VerifyCommand.h"
+#include "service/Connection.h"
+#include "support/Progress.h"
+
+#include <map>
+#include <string>
+
+namespace cosmosbackup {
+
+// Exit statuses of a run over many containers (the tool's table is in main.cpp).
+constexpr int kExitFailed = 1;
+constexpr int kExitDiffers = 2;  // verify: a backup and its container differ
+constexpr int kExitItemsRefused = 3;
+
+// backup of many containers: every container of `database`, or of every database, narrowed by
+// the selection, each into an ordinary backup of its own below `single.directory`, concurrently.
+struct AccountBackupOptions {
+    BackupOptions single;   // out, since, resume, page size, items per file, --parallel
+    std::string database;   // "" with allDatabases
+    bool allDatabases = false;
+    Selection selection;
+    Progress::Style progressStyle = Progress::Style::kText;
+};
+
+// restore and verify of an account backup: the selected containers (by their names in the
+// backup), their databases renamed by `databaseMap`.
+struct AccountRestoreOptions {
+    RestoreOptions single;  // from, --parallel (write requests in flight in all), into-existing, resume, throughput
+    Selection selection;
+    std::map<std::string, std::string> databaseMap;
+    Progress::Style progressStyle = Progress::Style::kText;
+};
+
+struct AccountVerifyOptions {
+    VerifyOptions single;  // from, offline
+    Selection selection;
+    std::map<std::string, std::string> databaseMap;
+    Progress::Style progressStyle = Progress::Style::kText;
+};
+
+// `path` (segments of an account backup) below `location` (a directory or a blob URL): how
+// messages, resume commands and chain links name a container's backup.
+inline std::string JoinLocation(const std::string& location, const std::string& path) {
+    return location + (location.empty() || location.back() == '/' ? "" : "/") + path;
+}
+
+// True when `location` holds an account backup, finished or not.
+bool IsAccountBackup(const BackupStore& store);
+
+// Backs up the selected containers concurrently: one bound on the range readers of the whole
+// run (--parallel), one RU budget (the wrapper's is the process's), one progress line. A
+// container that fails does not stop the others; account.json, written last, marks it failed
+// and the report holds the command that continues. With single.since (an account backup) each
+// container continues its own chain: new and re-created containers get a full backup, deleted
+// ones are recorded as deleted. With single.resume, only what is unfinished is done.
+RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& connectionOptions, const AccountBackupOptions& options);
+
+// Restores the selected containers of an account backup (each a full backup or a chain):
+// refuses existing targets before anything is written unless --into-existing (or --resume),
+// creates each database once with its shared throughput, then restores concurrently.
+RunReport RunAccountRestore(Connection& connection, const ConnectionOptions& connectionOptions, const AccountRestoreOptions& options);
+
+// Verifies the selected containers of an account backup (their files, and unless offline the
+// live containers), concurrently, with a report per container.
+RunReport RunAccountVerify(const ConnectionOptions* connectionOptions, const AccountVerifyOptions& options);
+
+}  // namespace cosmosbackup
