@@ -33,6 +33,16 @@ nlohmann::json ParseServiceJson(const std::string& text, const std::string& what
 // One read gives the whole container definition, its throughput layout and the item count (from
 // the service's quota figures, else counted); the fields older manifests kept on their own are
 // taken from the definition.
+Manifest OpenSource(Connection& connection, const std::string& endpoint, const BackupOptions& options) {
+    connection.Require(connection.bridge().OpenCosmosDBContainer("", options.database, false, options.container, ""),
+                       "cannot open " + options.database + "/" + options.container);
+    Manifest manifest;
+    manifest.sourceEndpoint = endpoint;
+    manifest.sourceDatabase = options.database;
+    manifest.sourceContainer = options.container;
+    return manifest;
+}
+
 long long Describe(Connection& connection, Manifest& manifest) {
     const auto j = connection.ContainerInfo(manifest.sourceDatabase + "/" + manifest.sourceContainer);
     manifest.container = j["container"];
@@ -259,13 +269,7 @@ BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& c
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                         const BackupStart& start) {
     const BackupOptions& options = start.options;
-    auto& bridge = connection.bridge();
-    connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
-                       "cannot open " + options.database + "/" + options.container);
-    Manifest manifest;
-    manifest.sourceEndpoint = connectionOptions.endpoint;
-    manifest.sourceDatabase = options.database;
-    manifest.sourceContainer = options.container;
+    Manifest manifest = OpenSource(connection, connectionOptions.endpoint, options);
     BackupSummary summary;
     summary.source = options.database + "/" + options.container;
     summary.countedBefore = Describe(connection, manifest);

@@ -90,6 +90,8 @@ BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& c
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,
 // the whole definition, scripts. Returns the container's item count.
 long long Describe(Connection& connection, Manifest& manifest);
+// Opens the container the options name on `connection` and starts its manifest with the source.
+Manifest OpenSource(Connection& connection, const std::string& endpoint, const BackupOptions& options);
 // The first durable record of a new backup, before its ranges and positions are known.
 BackupCheckpoint NewBackupRecord(const BackupOptions& options, const std::string& endpoint);
 // Makes the location ready for a new backup: a new or empty location, or one that holds only

@@ -239,13 +239,7 @@ IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                                       const BackupStart& start) {
     const BackupOptions& options = start.options;
-    auto& bridge = connection.bridge();
-    connection.Require(bridge.OpenCosmosDBContainer("", options.database, false, options.container, ""),
-                       "cannot open " + options.database + "/" + options.container);
-    Manifest manifest;
-    manifest.sourceEndpoint = connectionOptions.endpoint;
-    manifest.sourceDatabase = options.database;
-    manifest.sourceContainer = options.container;
+    Manifest manifest = OpenSource(connection, connectionOptions.endpoint, options);
     Describe(connection, manifest);
     const auto chain = CheckedParentChain(ParentLocation(start), options, connectionOptions.endpoint, manifest);
     const auto& parent = chain.back();

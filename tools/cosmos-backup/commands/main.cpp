@@ -305,10 +305,14 @@ void AddShardOptions(CLI::App* command, ShardOptions& options, const std::string
 
 std::optional<ShardSpec> ShardOf(const ShardOptions& options) {
     if (options.shard.empty()) {
-        if (options.shards > 0) throw ToolError("--shards goes with --shard auto");
+        if (options.shards > 0) throw UsageError("--shards goes with --shard auto");
         return std::nullopt;
     }
-    return ParseShard(options.shard, options.shards);
+    try {
+        return ParseShard(options.shard, options.shards);
+    } catch (const ToolError& e) {
+        throw UsageError(e.what());  // a --shard the scheduler's environment cannot complete, or no I/N
+    }
 }
 
 // A backup location: an existing directory, or a blob URL (checked when it is opened).
@@ -429,7 +433,7 @@ int main(int argc, char** argv) {
         backup.shard = ShardOf(backupShards);
         restore.shard = ShardOf(restoreShards);
         restore.finish = restoreShards.finish;
-        if (backup.shard && !backup.since.empty()) throw ToolError("--shard takes a full backup; an increment is taken by one process");
+        if (backup.shard && !backup.since.empty()) throw UsageError("--shard takes a full backup; an increment is taken by one process");
         // Finishing a sharded backup needs its location only: the shards' records name the source.
         if (backupCmd->parsed() && backupShards.finish) {
             PrintBackup(FinishShardedBackup(backup.directory, storage), backup);
@@ -440,18 +444,16 @@ int main(int argc, char** argv) {
                                       (backup.resume && IsAccountBackup(*OpenBackupStore(backup.directory, storage)))));
         const bool selecting = !accountBackup.selection.include.empty() || !accountBackup.selection.exclude.empty();
         if (backupCmd->parsed() && !manyContainers && selecting) {
-            std::fprintf(stderr, "cosmos-backup: usage: --include and --exclude select among many containers: give --all-databases or --database without --container\n");
-            return kUsageError;
+            throw UsageError("--include and --exclude select among many containers: give --all-databases or --database without --container");
         }
         const bool accountRestoreRun = restoreCmd->parsed() && IsAccountBackup(*OpenBackupStore(restore.directory, storage));
         const bool accountVerifyRun = verifyCmd->parsed() && IsAccountBackup(*OpenBackupStore(verify.directory, storage));
         if ((manyContainers && backup.shard) || (accountRestoreRun && (restore.shard || restore.finish))) {
-            throw ToolError("--shard and --finish take the backup of one container");
+            throw UsageError("--shard and --finish take the backup of one container");
         }
         if ((accountRestoreRun && (!restore.database.empty() || !restore.container.empty())) ||
             (accountVerifyRun && (!verify.database.empty() || !verify.container.empty()))) {
-            std::fprintf(stderr, "cosmos-backup: usage: an account backup takes --include/--exclude and --database-map, not --database or --container\n");
-            return kUsageError;
+            throw UsageError("an account backup takes --include/--exclude and --database-map, not --database or --container");
         }
         if (verifyCmd->parsed() && verify.offline) {
             if (accountVerifyRun) {
@@ -521,6 +523,9 @@ int main(int argc, char** argv) {
             return PrintReport(SingleReport("verify", verify.directory, r, s.problemCount == 0 ? 0 : kVerifyDiffers), true);
         }
         return 0;
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", e.what());
+        return kUsageError;
     } catch (const std::exception& e) {
         if (global.json) {
             std::cout << nlohmann::json{{"exitCode", 1}, {"error", e.what()}}.dump() << std::endl;

@@ -11,4 +11,10 @@ public:
     explicit ToolError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// Options that do not go together: the tool says so in one line and exits with the usage status.
+class UsageError : public ToolError {
+public:
+    using ToolError::ToolError;
+};
+
 }  // namespace cosmosbackup
