@@ -362,7 +362,7 @@ int main(int argc, char** argv) {
     backupCmd->add_option("--items-per-file", backup.itemsPerFile,
                           "items per data file, a file closes at the next page boundary (default 100000)")
         ->check(CLI::Range(1, 100000000));
-    backupCmd->add_option("--parallel", backup.parallelism, "partition key ranges read at once, of all containers of the run (default 4)")
+    backupCmd->add_option("--parallel", backup.parallelism, "readers at once (ranges, or sub-ranges of them), of all containers of the run (default 4)")
         ->check(CLI::Range(1, 64));
     backupCmd->add_flag("--resume", backup.resume,
                         "go on with the interrupted backup in --out as it was begun (a new one when nothing was recorded yet)");
