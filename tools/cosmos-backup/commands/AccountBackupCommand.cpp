@@ -181,8 +181,7 @@ private:
 
 }  // namespace
 
-RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, const AccountBackupOptions& o) {
-    const auto root = OpenBackupStore(o.single.directory, o.single.storage);
+RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, const std::shared_ptr<BackupStore>& root, const AccountBackupOptions& o) {
     RunReport report;
     report.command = "backup";
     report.location = o.single.directory;

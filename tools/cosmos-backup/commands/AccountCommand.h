@@ -59,15 +59,16 @@ bool IsAccountBackup(const BackupStore& store);
 // and the report holds the command that continues. With single.since (an account backup) each
 // container continues its own chain: new and re-created containers get a full backup, deleted
 // ones are recorded as deleted. With single.resume, only what is unfinished is done.
-RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& connectionOptions, const AccountBackupOptions& options);
+// `root` is the account backup's location, opened once by the caller.
+RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& connectionOptions, const std::shared_ptr<BackupStore>& root, const AccountBackupOptions& options);
 
 // Restores the selected containers of an account backup (each a full backup or a chain):
 // refuses existing targets before anything is written unless --into-existing (or --resume),
 // creates each database once with its shared throughput, then restores concurrently.
-RunReport RunAccountRestore(Connection& connection, const ConnectionOptions& connectionOptions, const AccountRestoreOptions& options);
+RunReport RunAccountRestore(Connection& connection, const ConnectionOptions& connectionOptions, const std::shared_ptr<BackupStore>& root, const AccountRestoreOptions& options);
 
 // Verifies the selected containers of an account backup (their files, and unless offline the
 // live containers), concurrently, with a report per container.
-RunReport RunAccountVerify(const ConnectionOptions* connectionOptions, const AccountVerifyOptions& options);
+RunReport RunAccountVerify(const ConnectionOptions* connectionOptions, const std::shared_ptr<BackupStore>& root, const AccountVerifyOptions& options);
 
 }  // namespace cosmosbackup

@@ -72,8 +72,7 @@ std::string AccountRestoreResume(const AccountRestoreOptions& o) {
 
 }  // namespace
 
-RunReport RunAccountRestore(Connection& connection, const ConnectionOptions& co, const AccountRestoreOptions& o) {
-    const auto root = OpenBackupStore(o.single.directory, o.single.storage);
+RunReport RunAccountRestore(Connection& connection, const ConnectionOptions& co, const std::shared_ptr<BackupStore>& root, const AccountRestoreOptions& o) {
     const auto manifest = ReadAccountManifest(*root, kAccountManifestName);
     const auto chosen = Select(manifest, o.selection, o.databaseMap, o.single.directory);
     RunReport report;
@@ -164,8 +163,7 @@ std::vector<Selected> SelectForVerify(const AccountManifest& m, const AccountVer
 
 }  // namespace
 
-RunReport RunAccountVerify(const ConnectionOptions* co, const AccountVerifyOptions& o) {
-    const auto root = OpenBackupStore(o.single.directory, o.single.storage);
+RunReport RunAccountVerify(const ConnectionOptions* co, const std::shared_ptr<BackupStore>& root, const AccountVerifyOptions& o) {
     const auto manifest = ReadAccountManifest(*root, kAccountManifestName);
     const auto chosen = SelectForVerify(manifest, o);
     RunReport report;

@@ -240,9 +240,8 @@ std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
 }
 
 // A backup or an increment: a resumed one is what its location's record says.
-void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, const BackupOptions& given,
-                      Progress& whole, bool json) {
-    std::shared_ptr<BackupStore> store = OpenBackupStore(given.directory, given.storage);
+void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, std::shared_ptr<BackupStore> store,
+                      const BackupOptions& given, Progress& whole, bool json) {
     BackupOptions options = given;
     if (given.shard) {
         // A shard sees its own files only, and its command run again goes on where it stopped.
@@ -439,15 +438,18 @@ int main(int argc, char** argv) {
             PrintBackup(FinishShardedBackup(backup.directory, storage), backup);
             return 0;
         }
+        // The command's backup location, opened once here and handed down (lists need none).
+        const std::string& where = backupCmd->parsed() ? backup.directory : restoreCmd->parsed() ? restore.directory : verify.directory;
+        const std::shared_ptr<BackupStore> location = where.empty() ? nullptr : OpenBackupStore(where, storage);
         const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
                                      (accountBackup.allDatabases || !backup.database.empty() ||
-                                      (backup.resume && IsAccountBackup(*OpenBackupStore(backup.directory, storage)))));
+                                      (backup.resume && IsAccountBackup(*location))));
         const bool selecting = !accountBackup.selection.include.empty() || !accountBackup.selection.exclude.empty();
         if (backupCmd->parsed() && !manyContainers && selecting) {
             throw UsageError("--include and --exclude select among many containers: give --all-databases or --database without --container");
         }
-        const bool accountRestoreRun = restoreCmd->parsed() && IsAccountBackup(*OpenBackupStore(restore.directory, storage));
-        const bool accountVerifyRun = verifyCmd->parsed() && IsAccountBackup(*OpenBackupStore(verify.directory, storage));
+        const bool accountRestoreRun = restoreCmd->parsed() && IsAccountBackup(*location);
+        const bool accountVerifyRun = verifyCmd->parsed() && IsAccountBackup(*location);
         if ((manyContainers && backup.shard) || (accountRestoreRun && (restore.shard || restore.finish))) {
             throw UsageError("--shard and --finish take the backup of one container");
         }
@@ -459,9 +461,9 @@ int main(int argc, char** argv) {
             if (accountVerifyRun) {
                 accountVerify.single = verify;
                 accountVerify.progressStyle = style;
-                return PrintReport(RunAccountVerify(nullptr, accountVerify), global.json);
+                return PrintReport(RunAccountVerify(nullptr, location, accountVerify), global.json);
             }
-            const auto s = RunVerify(nullptr, verify);
+            const auto s = VerifyBackup(nullptr, location, verify);
             if (!global.json) return PrintVerify(s, true);
             ContainerReport r;
             r.source = verify.directory;
@@ -479,19 +481,19 @@ int main(int argc, char** argv) {
             accountBackup.single = backup;
             accountBackup.database = backup.database;
             accountBackup.progressStyle = style;
-            return PrintReport(RunAccountBackup(*connection, global.connection, accountBackup), global.json);
+            return PrintReport(RunAccountBackup(*connection, global.connection, location, accountBackup), global.json);
         } else if (backupCmd->parsed()) {
             Progress whole("backup", 0, style);
             backup.progress = &whole;
-            RunBackupCommand(*connection, global.connection, backup, whole, global.json);
+            RunBackupCommand(*connection, global.connection, location, backup, whole, global.json);
         } else if (accountRestoreRun) {
             accountRestore.single = restore;
             accountRestore.progressStyle = style;
-            return PrintReport(RunAccountRestore(*connection, global.connection, accountRestore), global.json);
+            return PrintReport(RunAccountRestore(*connection, global.connection, location, accountRestore), global.json);
         } else if (restoreCmd->parsed()) {
             Progress whole("restore", 0, style);
             restore.progress = &whole;
-            const auto s = RunRestore(*connection, restore);
+            const auto s = RestoreBackup(*connection, location, restore);
             whole.Finish();
             if (!global.json) return PrintRestore(s);
             ContainerReport r;
@@ -507,11 +509,11 @@ int main(int argc, char** argv) {
         } else if (accountVerifyRun) {
             accountVerify.single = verify;
             accountVerify.progressStyle = style;
-            return PrintReport(RunAccountVerify(&global.connection, accountVerify), global.json);
+            return PrintReport(RunAccountVerify(&global.connection, location, accountVerify), global.json);
         } else if (verifyCmd->parsed()) {
             Progress whole("verify", 0, style);
             verify.progress = &whole;
-            const auto s = RunVerify(connection.get(), verify);
+            const auto s = VerifyBackup(connection.get(), location, verify);
             whole.Finish();
             if (!global.json) return PrintVerify(s, false);
             for (const auto& p : s.problems) std::fprintf(stderr, "verify: %s\n", p.c_str());
