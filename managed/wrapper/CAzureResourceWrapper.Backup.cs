@@ -346,6 +346,11 @@ namespace CloudSDKWrapper
                     else FollowMovedRange(c, cursor, response);
                     continue;
                 }
+                // Still 410/1000 after the container was looked up again and found unchanged: the
+                // ranges being read came from an earlier container of this name (this reader
+                // opened it after the re-creation), so going on would mix the two.
+                if (response.Status == 410 && SubStatus.Of(response) == SubStatus.NameCacheIsStale)
+                    throw new CosmosException(410, SubStatus.NameCacheIsStale, "Container [" + c + "] was deleted and re-created during the backup (the ranges being read belong to the earlier container of that name); start the backup again.");
                 if (cursor.Mode != FeedModes.Items) return FeedModes.TakePage(request, response, cursor, c.PartitionKey);
                 if (!response.Ok) throw CosmosService.Failure(request, response);
                 bool keep;
