@@ -178,12 +178,12 @@ std::vector<RestoreProgress> FinishedShards(const BackupStore& store, const Mani
     std::vector<std::string> problems;
     for (auto& record : ReadAllRestoreProgress(store)) {
         if (record.target.rfind(prefix, 0) != 0 || record.backupCreatedAt != manifest.createdAt) continue;
-        const auto spec = ParseShard(record.target.substr(prefix.size()), 0);
-        if (count != 0 && spec.count != count) {
-            problems.push_back("shard records of " + std::to_string(count) + " and of " + std::to_string(spec.count) + " shards");
+        const auto parsed = ParseShard(record.target.substr(prefix.size()), 0);
+        if (count != 0 && parsed.count != count) {
+            problems.push_back("shard records of " + std::to_string(count) + " and of " + std::to_string(parsed.count) + " shards");
         }
-        count = std::max(count, spec.count);
-        shards[spec.index] = std::move(record);
+        count = std::max(count, parsed.count);
+        shards[parsed.index] = std::move(record);
     }
     if (count == 0) throw ToolError("no shard of a restore of this backup into " + target + " is recorded in " + store.Describe());
     std::vector<std::string> missing;

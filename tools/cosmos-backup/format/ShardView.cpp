@@ -30,11 +30,11 @@ std::string Env(const char* name) {
     return value ? value : "";
 }
 
-ShardSpec Checked(ShardSpec spec) {
-    if (spec.count < 1 || spec.index >= spec.count) {
-        throw ToolError("shard " + spec.Describe() + " does not exist: the index must be below the count");
+ShardSpec Checked(ShardSpec shard) {
+    if (shard.count < 1 || shard.index >= shard.count) {
+        throw ToolError("shard " + shard.Describe() + " does not exist: the index must be below the count");
     }
-    return spec;
+    return shard;
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
