@@ -46,6 +46,11 @@ struct ChainRecord {
 
 inline constexpr const char* kKeysFileName = "keys.jsonl.gz";
 inline constexpr const char* kDeletionsFileName = "deletions.jsonl.gz";
+// A shard of a sharded increment: the keys its slice held after its changes were read.
+inline constexpr const char* kLiveKeysFileName = "live-keys.jsonl.gz";
+
+void to_json(nlohmann::json& j, const LinkReference& l);
+void from_json(const nlohmann::json& j, LinkReference& l);
 
 // The manifest's chain record (kind "" when it has none); throws ToolError for a malformed one.
 ChainRecord ChainOf(const Manifest& manifest);

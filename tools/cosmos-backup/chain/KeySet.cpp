@@ -18,7 +18,7 @@ constexpr std::size_t kMinBlockBytes = 4u << 10;
 constexpr std::size_t kMaxBlockBytes = 1u << 20;
 
 void RequireKeyFileName(const std::string& name) {
-    if (name != kKeysFileName && name != kDeletionsFileName) throw ToolError("\"" + name + "\" is not a key file of this tool");
+    if (name != kKeysFileName && name != kDeletionsFileName && name != kLiveKeysFileName) throw ToolError("\"" + name + "\" is not a key file of this tool");
 }
 
 }  // namespace
@@ -161,7 +161,7 @@ KeySet ReadRangeKeys(const LiveKeyRead& read, nlohmann::json range, RequestUsage
 }  // namespace
 
 std::vector<KeySet> ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsage& usage) {
-    const auto ranges = connection.PartitionKeyRanges();
+    const auto ranges = read.parts ? *read.parts : connection.PartitionKeyRanges();
     std::vector<KeySet> parts(ranges.size());
     std::vector<RequestUsage> usages(ranges.size());
     ParallelFor(ranges.size(), static_cast<std::size_t>(std::max(1, read.parallelism)),

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -130,9 +131,12 @@ struct LiveKeyRead {
     int parallelism = 4;           // ranges read at once
     long long pageSize = 10000;    // keys per request
     Semaphore* readerSlots = nullptr;  // a run over many containers: its bound on all readers
+    // A shard: only these parts of the key space ({"id","minInclusive","maxExclusive"}), not the
+    // container's ranges.
+    std::optional<std::vector<nlohmann::json>> parts;
 };
 
-// Every key the container holds now, read with a key-only query (the wrapper's "keys" read)
+// Every key the container holds now (or its parts, read.parts), read with a key-only query (the wrapper's "keys" read)
 // per range of the open container on `connection`, `parallelism` ranges at once, each on a
 // bridge object of its own: one normalised set per range. `usage` receives what the readers'
 // requests cost.
@@ -140,7 +144,7 @@ std::vector<KeySet> ReadLiveKeys(Connection& connection, const LiveKeyRead& read
 
 // Key files of a backup (keys.jsonl.gz, deletions.jsonl.gz) in `store`: one key per line,
 // gzip, committed (durable, owner only) before the manifest that lists them. `name` is one
-// of the two names.
+// of the key file names (ChainRecord.h).
 DataFile WriteKeyFile(BackupStore& store, const std::string& name, const KeySet& keys);
 DataFile WriteKeyFile(BackupStore& store, const std::string& name, KeyCursor& keys);
 
@@ -158,7 +162,7 @@ private:
     std::unique_ptr<Reader> m_reader;
 };
 
-// Checks the file against its manifest entry (one of the two names, a plain file, size, CRC-32,
+// Checks the file against its manifest entry (one of the key file names, a plain file, size, CRC-32,
 // count, every line a key in order) and returns its keys; throws ToolError naming the file otherwise.
 KeySet ReadKeyFile(const BackupStore& store, const DataFile& entry);
 // Only the entry's name, size and checksum, without reading the keys.

@@ -174,18 +174,15 @@ ToolError WithResumeHint(const std::exception& failure, const BackupOptions& opt
     return ToolError(std::string(failure.what()) + "; what was written is kept: to continue, run: " + ResumeCommand(options));
 }
 
-namespace {
-
-// A shard's record: its manifest, with what finishing checks the shards against each other.
-void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupOptions& options, const KeySlice& slice) {
+void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupOptions& options, const KeySlice& slice,
+                      const nlohmann::json& increment) {
     nlohmann::json record = manifest;
     record["shard"] = {{"index", options.shard->index}, {"count", options.shard->count},
                        {"slice", {{"minInclusive", slice.min}, {"maxExclusive", slice.max}}},
                        {"pageSize", options.pageSize}, {"itemsPerFile", options.itemsPerFile}, {"run", options.shardRun}};
+    if (!increment.is_null()) record["shard"]["increment"] = increment;
     WriteFileDurably(view, kManifestName, record.dump(1) + "\n");
 }
-
-}  // namespace
 
 // A new shard joins the shards already in the location only when they are of the same run: the
 // same source and settings (their checkpoints) and shard count (their records). Finish checks

@@ -4,6 +4,7 @@
 #include "format/Manifest.h"
 #include "format/ShardView.h"
 #include "service/BackupRead.h"
+#include "service/KeySlices.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
 #include "storage/OpenBackupStore.h"
@@ -107,6 +108,11 @@ ToolError WithResumeHint(const std::exception& failure, const BackupOptions& opt
 // Reads the items into per-range data files (BackUpItems) as the record says.
 BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
                             const BackupCheckpoint& record, std::int64_t expected);
+// A shard's record (its manifest.json, as the shard sees the location): the manifest, with what
+// finishing checks the shards against each other; an increment's shard adds what finishing
+// needs to find its deletions (`increment`: its key files, positions and links).
+void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupOptions& options, const KeySlice& slice,
+                      const nlohmann::json& increment = nullptr);
 // The summary's figures of a written backup, its requests included.
 void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary);
 

@@ -10,6 +10,7 @@
 #include "format/DurableFile.h"
 #include "format/GzipFile.h"
 #include "service/BackupRead.h"
+#include "service/KeySlices.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
 #include "storage/UnfinishedWrites.h"
@@ -176,22 +177,75 @@ void KeepLatestVersions(BackupStore& store, Manifest& manifest) {
 
 namespace {
 
+// The links an increment names: its parent and its chain's base.
+struct IncrementLinks {
+    LinkReference parent;
+    LinkReference base;
+    int length = 0;  // the increment's place in the chain
+};
+
+// The items an increment's readers wrote, each item's latest version only.
+BackupItems ReadChanges(const ConnectionOptions& connectionOptions, BackupStore& store, const BackupCheckpoint& record,
+                        Manifest& manifest, const BackupOptions& options) {
+    auto items = ReadBackupItems(connectionOptions, options, store, record, 0);
+    manifest.createdAt = items.createdAt;
+    manifest.files = std::move(items.files);
+    KeepLatestVersions(store, manifest);
+    return items;
+}
+
+// A shard of an increment: its slice's changes, their keys, and the keys its slice holds after
+// them. Which keys are gone is known only against the parent's whole key set, so finishing
+// compares them, all shards together; the shard's record keeps what that needs.
+IncrementSummary FinishIncrementShard(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
+                                      const BackupCheckpoint& record, const IncrementLinks& links, Manifest& manifest,
+                                      const BackupOptions& options, const KeySlice& slice) {
+    const auto items = ReadChanges(connectionOptions, store, record, manifest, options);
+    const std::vector<KeySet> changed = KeysOfItems(store, manifest);
+    MergedKeys changedKeys(changed);
+    const DataFile changedFile = WriteKeyFile(store, kKeysFileName, changedKeys);
+
+    IncrementSummary summary;
+    LiveKeyRead read{connectionOptions, options.database, options.container, options.parallelism, kKeyPageSize, options.readerSlots, {}};
+    read.parts = PartsInSlice(connection.PartitionKeyRanges(), slice);
+    const std::vector<KeySet> live = ReadLiveKeys(connection, read, summary.keyRead);
+    MergedKeys liveKeys(live);
+    const DataFile liveFile = WriteKeyFile(store, kLiveKeysFileName, liveKeys);
+
+    // Where this slice's reads ended; a read that did not say so: the positions at the start,
+    // narrowed to the slice, so that the shards' positions together cover the key space once.
+    auto atStart = PositionsOf(record.positions);
+    atStart.ranges = NarrowedToSlice(atStart.ranges, slice);
+    const nlohmann::json increment = {{"changed", changedFile},
+                                      {"live", liveFile},
+                                      {"changeFeed", PositionsJson(PositionsReached(items.endContinuations, atStart))},
+                                      {"parent", links.parent},
+                                      {"base", links.base},
+                                      {"length", links.length}};
+    WriteShardRecord(store, manifest, options, slice, increment);
+    RemoveBackupCheckpoints(store);
+    RemoveUnfinishedWrites(store);
+
+    Summarise(connection, manifest, items, summary.backup);
+    summary.backup.usage += summary.keyRead;
+    summary.backup.countedBefore = -1;
+    summary.chainLength = links.length;
+    return summary;
+}
+
 // After the increment's first record: its changes, the files that keep only the latest versions,
 // the key comparison, the manifest.
 IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                                  const BackupCheckpoint& record, const std::vector<ChainLink>& chain, const LinkReference& parentLink,
                                  const LinkReference& baseLink, Manifest& manifest, const BackupOptions& options) {
     const auto& parent = chain.back();
-    auto items = ReadBackupItems(connectionOptions, options, store, record, 0);
-    manifest.createdAt = items.createdAt;
-    manifest.files = std::move(items.files);
-    KeepLatestVersions(store, manifest);
+    const auto items = ReadChanges(connectionOptions, store, record, manifest, options);
     const std::vector<KeySet> changed = KeysOfItems(store, manifest);
 
     // The key set after the changes were read: what is gone since then is deleted.
     IncrementSummary summary;
     const std::vector<KeySet> live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                                          options.parallelism, kKeyPageSize, options.readerSlots},
+                                                                          options.parallelism, kKeyPageSize, options.readerSlots, {}},
                                                   summary.keyRead);
     KeyFileCursor parentKeys(*parent.store, parent.record.keys);
     MergedKeys changedKeys(changed), liveKeys(live);
@@ -241,6 +295,10 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     const BackupOptions& options = start.options;
     Manifest manifest = OpenSource(connection, connectionOptions.endpoint, options);
     Describe(connection, manifest);
+    // A shard reads the changes of its slice of the key space only.
+    const std::optional<KeySlice> slice =
+        options.shard ? std::optional<KeySlice>(SliceOfKeySpace(manifest.partitionKey, options.shard->index, options.shard->count))
+                      : std::nullopt;
     const auto chain = CheckedParentChain(ParentLocation(start), options, connectionOptions.endpoint, manifest);
     const auto& parent = chain.back();
     CheckKeyFile(*parent.store, parent.record.keys);
@@ -264,10 +322,15 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
         const auto positions = ReadChangeFeedPositions(connection);
         record.positions = PositionsJson(positions);
         record.ranges = ChangeFeedParts(parent.record.changeFeed);
+        if (slice) record.ranges = NarrowedToSlice(record.ranges, *slice);
         ClaimLocation(store, record);
     }
 
     try {
+        if (slice) {
+            return FinishIncrementShard(connection, connectionOptions, store, record, {parentLink, baseLink, parent.record.length + 1},
+                                        manifest, options, *slice);
+        }
         return FinishIncrement(connection, connectionOptions, store, record, chain, parentLink, baseLink, manifest, options);
     } catch (const std::exception& e) {
         throw WithResumeHint(e, options);

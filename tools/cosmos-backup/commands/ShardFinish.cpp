@@ -1,16 +1,19 @@
 #include "commands/ShardFinish.h"
 
 #include "chain/ChainRecord.h"
+#include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
 #include "format/DataFileNames.h"
 #include "format/DurableFile.h"
 #include "format/ShardRun.h"
 #include "format/ShardView.h"
 #include "service/KeySlices.h"
+#include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
 #include "support/Progress.h"
 #include "support/ToolError.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <regex>
@@ -22,6 +25,17 @@ struct ShardRecord {
     int index = 0;
     nlohmann::json shard;  // what the shard recorded of its run: index, count, slice, settings
     Manifest manifest;
+
+    // A shard of an increment: its key files, positions and links; null for a full backup.
+    const nlohmann::json& Increment() const {
+        static const nlohmann::json kNone;
+        const auto found = shard.find("increment");
+        return found == shard.end() ? kNone : *found;
+    }
+    // The keys of the items the shard wrote.
+    DataFile ItemKeys() const {
+        return Increment().is_null() ? ChainOf(manifest).keys : Increment().at("changed").get<DataFile>();
+    }
 };
 
 // What must be equal in every shard of one run.
@@ -30,7 +44,9 @@ nlohmann::json RunOf(const ShardRecord& r) {
             {"count", r.shard.value("count", 0)},
             {"pageSize", r.shard.value("pageSize", 0LL)},
             {"itemsPerFile", r.shard.value("itemsPerFile", 0LL)},
-            {"container", r.manifest.container}};
+            {"container", r.manifest.container},
+            {"links", r.Increment().is_null() ? nlohmann::json() : nlohmann::json{r.Increment().at("parent"), r.Increment().at("base"),
+                                                                                  r.Increment().at("length")}}};
 }
 
 std::string Join(const std::vector<std::string>& parts) {
@@ -46,6 +62,10 @@ ShardRecord ReadShardRecord(const std::shared_ptr<BackupStore>& store, int index
     if (!text) throw ToolError(store->Describe() + "/" + name + " vanished while the shards were read");
     try {
         record.shard = nlohmann::json::parse(*text).at("shard");
+        if (!record.Increment().is_null()) {
+            for (const char* member : {"changed", "live", "changeFeed", "parent", "base", "length"}) record.Increment().at(member);
+            record.ItemKeys();
+        }
     } catch (const nlohmann::json::exception& e) {
         throw ToolError(store->Describe() + "/" + name + " is not a shard's record: " + e.what());
     }
@@ -60,7 +80,7 @@ std::string Foreign(const ShardRecord& r, const nlohmann::json& run, int count, 
     }
     if (r.index >= count) return "shard " + std::to_string(r.index) + " (past the run's " + std::to_string(count) + " shards)";
     const auto mine = RunOf(r);
-    for (const char* what : {"source", "count", "pageSize", "itemsPerFile", "container"}) {
+    for (const char* what : {"source", "count", "pageSize", "itemsPerFile", "container", "links"}) {
         if (mine[what] != run[what]) return "shard " + std::to_string(r.index) + " (another " + what + ": " + mine[what].dump() + ")";
     }
     const auto slice = SliceOfKeySpace(r.manifest.partitionKey, r.index, count);
@@ -115,22 +135,85 @@ std::vector<ShardRecord> CompleteRun(const std::shared_ptr<BackupStore>& store) 
     return mine;
 }
 
+// Every shard's key set, of the items it wrote; throws when two shards hold the same item (a
+// service that read past a shard's key bounds: the backup would restore it twice).
+std::vector<KeySet> ItemKeysOfShards(const std::shared_ptr<BackupStore>& store, const std::vector<ShardRecord>& shards) {
+    std::vector<KeySet> keys;
+    std::int64_t keysOfShards = 0;
+    for (const auto& s : shards) {
+        keys.push_back(ReadKeyFile(ShardView(store, s.index), s.ItemKeys()));
+        keysOfShards += static_cast<std::int64_t>(keys.back().size());
+    }
+    std::int64_t distinct = 0;
+    MergedKeys merged(keys);
+    for (std::string_view key; merged.Next(key);) ++distinct;
+    if (distinct != keysOfShards) {
+        throw ToolError("cannot finish the backup in " + store->Describe() + ": " + std::to_string(keysOfShards - distinct) +
+                        " items are in more than one shard (the service did not keep the reads within the shards' key bounds)");
+    }
+    return keys;
+}
+
+// Where every shard's change feed reads ended, each within its slice: together they cover the
+// key space once, in key order.
+ChangeFeedPositions PositionsOfShards(const std::vector<ShardRecord>& shards) {
+    ChangeFeedPositions positions;
+    for (const auto& s : shards) {
+        const auto reached = PositionsOf(s.Increment().at("changeFeed"));
+        if (positions.at.empty() || reached.at < positions.at) positions.at = reached.at;
+        positions.ranges.insert(positions.ranges.end(), reached.ranges.begin(), reached.ranges.end());
+    }
+    std::stable_sort(positions.ranges.begin(), positions.ranges.end(), [](const nlohmann::json& a, const nlohmann::json& b) {
+        return a.value("minInclusive", std::string()) < b.value("minInclusive", std::string());
+    });
+    return positions;
+}
+
+// An increment's chain record from its shards: what is gone since the parent is found as one
+// process finds it (KeyComparison.h), from the parent's keys and every shard's changed and
+// live keys, which together are the whole container's.
+ChainRecord IncrementOfShards(const std::shared_ptr<BackupStore>& store, const std::string& location, const StoreOptions& storage,
+                              const std::vector<ShardRecord>& shards, const std::vector<KeySet>& changed) {
+    ChainRecord chain;
+    chain.kind = ChainRecord::kIncremental;
+    const auto& links = shards.front().Increment();
+    links.at("parent").get_to(chain.parent);
+    links.at("base").get_to(chain.base);
+    links.at("length").get_to(chain.length);
+    chain.changeFeed = PositionsOfShards(shards);
+
+    const auto parentLocation = ResolveLocation(location, chain.parent.path);
+    const auto parentStore = OpenBackupStore(parentLocation, storage);
+    if (ManifestSha256(*parentStore) != chain.parent.manifestSha256) {
+        throw ToolError("cannot finish the increment in " + store->Describe() + ": its parent " + parentLocation +
+                        " changed since the shards were taken (its manifest is another)");
+    }
+    const ChainRecord parent = ChainOf(ReadManifest(*parentStore));
+    CheckKeyFile(*parentStore, parent.keys);
+    std::vector<KeySet> live;
+    for (const auto& s : shards) live.push_back(ReadKeyFile(ShardView(store, s.index), s.Increment().at("live").get<DataFile>()));
+    KeyFileCursor parentKeys(*parentStore, parent.keys);
+    MergedKeys changedKeys(changed), liveKeys(live);
+    const KeyChangeFiles files = CompareKeys(*store, parentKeys, changedKeys, liveKeys);
+    chain.keys = files.keys;
+    chain.deletions = files.deletions;
+    return chain;
+}
+
 }  // namespace
 
-BackupSummary FinishShardedBackup(const std::string& location, const StoreOptions& storage) {
+IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, const std::string& location, const StoreOptions& storage) {
     const auto start = std::chrono::steady_clock::now();
-    const std::shared_ptr<BackupStore> store = OpenBackupStore(location, storage);
     auto shards = CompleteRun(store);
 
-    // The backup is the first shard's description with every shard's files; its start and its
-    // change feed positions are the earliest shard's (each shard read its items after its own
-    // positions, so every change after the earliest is in the next increment).
+    // The backup is the first shard's description with every shard's files; its start is the
+    // earliest shard's. A full backup's change feed positions are the earliest shard's too
+    // (each shard read its items after its own positions, so every change after the earliest is
+    // in the next increment); an increment's are where each shard's reads ended.
     Manifest manifest = shards.front().manifest;
     manifest.files.clear();
     manifest.itemCount = 0;
     const ShardRecord* earliest = &shards.front();
-    std::vector<KeySet> keys;
-    std::int64_t keysOfShards = 0;
     for (const auto& s : shards) {
         for (auto file : s.manifest.files) {
             file.name = ShardView::LocationName(s.index, file.name);
@@ -138,26 +221,18 @@ BackupSummary FinishShardedBackup(const std::string& location, const StoreOption
             manifest.files.push_back(std::move(file));
         }
         if (s.manifest.createdAt < earliest->manifest.createdAt) earliest = &s;
-        keys.push_back(ReadKeyFile(ShardView(store, s.index), ChainOf(s.manifest).keys));
-        keysOfShards += static_cast<std::int64_t>(keys.back().size());
     }
     manifest.createdAt = earliest->manifest.createdAt;
-    std::int64_t distinct = 0;
-    {
-        MergedKeys merged(keys);
-        for (std::string_view key; merged.Next(key);) ++distinct;
-    }
-    // Slices share no key: an item in two shards means a service that read past a shard's key
-    // bounds, and a backup that would restore it twice.
-    if (distinct != keysOfShards) {
-        throw ToolError("cannot finish the backup in " + store->Describe() + ": " + std::to_string(keysOfShards - distinct) +
-                        " items are in more than one shard (the service did not keep the reads within the shards' key bounds)");
-    }
+    const std::vector<KeySet> keys = ItemKeysOfShards(store, shards);
     ChainRecord chain;
-    chain.kind = ChainRecord::kFull;
-    chain.changeFeed = ChainOf(earliest->manifest).changeFeed;
-    MergedKeys merged(keys);
-    chain.keys = WriteKeyFile(*store, kKeysFileName, merged);
+    if (!shards.front().Increment().is_null()) {
+        chain = IncrementOfShards(store, location, storage, shards, keys);
+    } else {
+        chain.kind = ChainRecord::kFull;
+        chain.changeFeed = ChainOf(earliest->manifest).changeFeed;
+        MergedKeys merged(keys);
+        chain.keys = WriteKeyFile(*store, kKeysFileName, merged);
+    }
     SetChain(manifest, chain);
     WriteManifest(*store, manifest);
     // The manifest vouches for the backup now; the shards' own records have served.
@@ -165,15 +240,19 @@ BackupSummary FinishShardedBackup(const std::string& location, const StoreOption
         if (ShardView::IsShardFile(file.name) && file.name.rfind("items-", 0) != 0) store->Remove(file.name);
     }
 
-    BackupSummary summary;
-    summary.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
-    summary.items = manifest.itemCount;
-    summary.countedBefore = -1;
-    summary.layout = manifest.throughput;
-    summary.scripts = manifest.scriptCount;
-    summary.files = static_cast<int>(manifest.files.size());
-    for (const auto& f : manifest.files) summary.bytes += f.bytes;
-    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    IncrementSummary summary;
+    auto& backup = summary.backup;
+    backup.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
+    backup.items = manifest.itemCount;
+    backup.countedBefore = -1;
+    backup.layout = manifest.throughput;
+    backup.scripts = manifest.scriptCount;
+    backup.files = static_cast<int>(manifest.files.size());
+    for (const auto& f : manifest.files) backup.bytes += f.bytes;
+    backup.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    summary.chainLength = chain.length;
+    summary.keys = chain.IsIncrement() ? chain.keys.items : manifest.itemCount;
+    summary.deletions = chain.deletions.items;
     return summary;
 }
 

@@ -6,6 +6,7 @@
 #include "commands/BackupCommand.h"
 #include "commands/IncrementCommand.h"
 #include "commands/RestoreCommand.h"
+#include "commands/ShardBackup.h"
 #include "commands/ShardFinish.h"
 #include "format/ShardRun.h"
 #include "commands/VerifyCommand.h"
@@ -193,6 +194,22 @@ ContainerReport ReportOf(const BackupSummary& s, const std::string& kind) {
     return r;
 }
 
+// A sharded backup put together.
+int PrintFinish(const IncrementSummary& s, const BackupOptions& o, bool json) {
+    const bool increment = s.chainLength > 1;
+    if (json) {
+        auto r = ReportOf(s.backup, increment ? "incremental" : "full");
+        r.deletions = s.deletions;
+        return PrintReport(SingleReport("backup", o.directory, r, 0), true);
+    }
+    PrintBackup(s.backup, o);
+    if (increment) {
+        std::printf("increment %d of its chain: %lld changed items, %lld deleted, %lld items in all\n", s.chainLength,
+                    static_cast<long long>(s.backup.items), static_cast<long long>(s.deletions), static_cast<long long>(s.keys));
+    }
+    return 0;
+}
+
 std::map<std::string, std::string> ParseDatabaseMap(const std::vector<std::string>& pairs) {
     std::map<std::string, std::string> map;
     for (const auto& pair : pairs) {
@@ -242,34 +259,19 @@ std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
 // A backup or an increment: a resumed one is what its location's record says.
 void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, std::shared_ptr<BackupStore> store,
                       const BackupOptions& given, Progress& whole, bool json) {
-    BackupOptions options = given;
     if (given.shard) {
-        // A shard sees its own files only, and its command run again goes on where it stopped.
-        const auto location = store;
-        store = std::make_shared<ShardView>(location, given.shard->index);
-        options.resume = true;
-        const BackupStart start = StartBackup(*store, options, connectionOptions.endpoint);
-        if (start.complete) {
+        const auto s = BackUpShard(connection, connectionOptions, store, given);
+        whole.Finish();
+        if (s.backup.alreadyDone) {
             std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
                          given.directory.c_str());
             return;
         }
-        BackupStart joined = start;
-        auto& o = joined.options;
-        if (!start.recorded) {
-            RefuseOtherShardRuns(*location, o, connectionOptions.endpoint);
-            o.shardRun = JoinShardRun(*location, {connectionOptions.endpoint, o.database, o.container, o.shard->count, o.pageSize,
-                                                  o.itemsPerFile, ""}).startedAt;
-        } else {
-            o.shardRun = ReadShardRun(*location).startedAt;
-        }
-        const auto s = RunBackup(connection, connectionOptions, *store, joined);
-        whole.Finish();
-        if (!json) return PrintBackup(s, start.options);
-        PrintReport(SingleReport("backup", given.directory, ReportOf(s, "full"), 0), true);
+        if (!json) return PrintBackup(s.backup, given);
+        PrintReport(SingleReport("backup", given.directory, ReportOf(s.backup, s.chainLength > 1 ? "incremental" : "full"), 0), true);
         return;
     }
-    const BackupStart start = StartBackup(*store, options, connectionOptions.endpoint);
+    const BackupStart start = StartBackup(*store, given, connectionOptions.endpoint);
     if (start.IsIncrement() && !start.complete) {
         const auto s = RunIncrementalBackup(connection, connectionOptions, *store, start);
         whole.Finish();
@@ -432,15 +434,13 @@ int main(int argc, char** argv) {
         backup.shard = ShardOf(backupShards);
         restore.shard = ShardOf(restoreShards);
         restore.finish = restoreShards.finish;
-        if (backup.shard && !backup.since.empty()) throw UsageError("--shard takes a full backup; an increment is taken by one process");
-        // Finishing a sharded backup needs its location only: the shards' records name the source.
-        if (backupCmd->parsed() && backupShards.finish) {
-            PrintBackup(FinishShardedBackup(backup.directory, storage), backup);
-            return 0;
-        }
         // The command's backup location, opened once here and handed down (lists need none).
         const std::string& where = backupCmd->parsed() ? backup.directory : restoreCmd->parsed() ? restore.directory : verify.directory;
         const std::shared_ptr<BackupStore> location = where.empty() ? nullptr : OpenBackupStore(where, storage);
+        // Finishing a sharded backup needs its location only: the shards' records name the source.
+        if (backupCmd->parsed() && backupShards.finish) {
+            return PrintFinish(FinishShardedBackup(location, backup.directory, storage), backup, global.json);
+        }
         const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
                                      (accountBackup.allDatabases || !backup.database.empty() ||
                                       (backup.resume && IsAccountBackup(*location))));

@@ -13,7 +13,7 @@ constexpr std::size_t kRunRecordLimit = 64u << 10;
 
 nlohmann::json ToJson(const ShardRun& r) {
     return {{"endpoint", r.endpoint}, {"database", r.database}, {"container", r.container}, {"count", r.count},
-            {"pageSize", r.pageSize}, {"itemsPerFile", r.itemsPerFile}, {"startedAt", r.startedAt}};
+            {"pageSize", r.pageSize}, {"itemsPerFile", r.itemsPerFile}, {"parent", r.parent}, {"startedAt", r.startedAt}};
 }
 
 // What differs between two runs, or "" when they are the same run apart from the start.
@@ -24,6 +24,10 @@ std::string Difference(const ShardRun& recorded, const ShardRun& mine) {
     if (recorded.count != mine.count) return "of " + std::to_string(recorded.count) + " shards, not " + std::to_string(mine.count);
     if (recorded.pageSize != mine.pageSize || recorded.itemsPerFile != mine.itemsPerFile) {
         return "with page size " + std::to_string(recorded.pageSize) + " and " + std::to_string(recorded.itemsPerFile) + " items per file";
+    }
+    if (recorded.parent != mine.parent) {
+        return recorded.parent.empty() ? std::string("of a full backup, not an increment")
+                                       : "of an increment since the backup whose manifest has SHA-256 " + recorded.parent;
     }
     return "";
 }
@@ -42,6 +46,7 @@ ShardRun ReadShardRun(const BackupStore& location) {
         j.at("count").get_to(r.count);
         j.at("pageSize").get_to(r.pageSize);
         j.at("itemsPerFile").get_to(r.itemsPerFile);
+        r.parent = j.value("parent", std::string());
         j.at("startedAt").get_to(r.startedAt);
         return r;
     } catch (const nlohmann::json::exception& e) {

@@ -7,7 +7,8 @@
 
 namespace cosmosbackup {
 
-// What makes the shards in one location one run: source, settings, shard count, and the start,
+// What makes the shards in one location one run: source, settings, shard count, the parent of
+// an increment, and the start,
 // in shard-run.json. The first shard to begin creates it, exclusively; every other shard adopts
 // it when it names the same source, settings and count, and is refused otherwise. Each shard's
 // record repeats the start, and finishing takes only shards of that start.
@@ -18,6 +19,7 @@ struct ShardRun {
     int count = 0;
     long long pageSize = 0;
     std::int64_t itemsPerFile = 0;
+    std::string parent;     // an increment: the SHA-256 of its parent's manifest ("" for a full backup)
     std::string startedAt;  // UTC, set by the shard that created the record
 };
 

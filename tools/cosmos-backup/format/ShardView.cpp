@@ -54,6 +54,7 @@ std::string WholeLocationName(const std::string& tag, const std::string& name) {
     if (name == "manifest.json") return "shard-" + tag + ".json";
     if (name == "checkpoint.json") return "checkpoint-" + tag + ".json";
     if (name == "keys.jsonl.gz") return "keys-" + tag + ".jsonl.gz";
+    if (name == "live-keys.jsonl.gz") return "live-keys-" + tag + ".jsonl.gz";
     if (StartsWith(name, "checkpoint-")) return "checkpoint-" + tag + "-" + name.substr(11);
     if (StartsWith(name, "items-")) return "items-" + tag + "-" + name.substr(6);
     throw ToolError("a shard of a backup keeps no file named " + name);
@@ -63,6 +64,7 @@ std::optional<std::string> WholeShardName(const std::string& tag, const std::str
     if (locationName == "shard-" + tag + ".json") return std::string("manifest.json");
     if (locationName == "checkpoint-" + tag + ".json") return std::string("checkpoint.json");
     if (locationName == "keys-" + tag + ".jsonl.gz") return std::string("keys.jsonl.gz");
+    if (locationName == "live-keys-" + tag + ".jsonl.gz") return std::string("live-keys.jsonl.gz");
     if (StartsWith(locationName, "checkpoint-" + tag + "-")) return "checkpoint-" + locationName.substr(17);
     if (StartsWith(locationName, "items-" + tag + "-")) return "items-" + locationName.substr(12);
     return std::nullopt;
@@ -111,7 +113,7 @@ std::optional<int> ShardView::RecordOf(const std::string& locationName) {
 }
 
 bool ShardView::IsShardFile(const std::string& locationName) {
-    static const std::regex shardFile("(shard-run\\.json|shard-s[0-9]{4}\\.json|keys-s[0-9]{4}\\.jsonl\\.gz|(checkpoint|items)-s[0-9]{4}[-.].*)");
+    static const std::regex shardFile("(shard-run\\.json|shard-s[0-9]{4}\\.json|(live-)?keys-s[0-9]{4}\\.jsonl\\.gz|(checkpoint|items)-s[0-9]{4}[-.].*)");
     return std::regex_match(SplitUnfinished(locationName).first, shardFile);
 }
 

@@ -26,7 +26,7 @@ ShardSpec ParseShard(const std::string& text, int autoCount);
 // never touch each other's files:
 //   items-X             -> items-sIIII-X
 //   checkpoint.json     -> checkpoint-sIIII.json;  checkpoint-X -> checkpoint-sIIII-X
-//   keys.jsonl.gz       -> keys-sIIII.jsonl.gz
+//   keys.jsonl.gz       -> keys-sIIII.jsonl.gz;  live-keys.jsonl.gz -> live-keys-sIIII.jsonl.gz
 //   manifest.json       -> shard-sIIII.json  (the shard's own record, written when it is done)
 // Finishing (ShardFinish.h) puts the shards' records together into the backup's manifest.
 class ShardView : public BackupStore {

@@ -27,15 +27,25 @@ KeySlice SliceOfKeySpace(const nlohmann::json& partitionKey, int index, int coun
     return KeySlice{bound(index), bound(index + 1)};
 }
 
+std::vector<nlohmann::json> NarrowedToSlice(const std::vector<nlohmann::json>& parts, const KeySlice& slice) {
+    std::vector<nlohmann::json> narrowed;
+    if (slice.Empty()) return narrowed;
+    for (const auto& part : parts) {
+        const std::string from = std::max(part.value("minInclusive", std::string(kSliceSpaceStart)), slice.min);
+        const std::string to = std::min(part.value("maxExclusive", std::string(kSliceSpaceEnd)), slice.max);
+        if (from >= to) continue;
+        auto inSlice = part;
+        inSlice["minInclusive"] = from;
+        inSlice["maxExclusive"] = to;
+        narrowed.push_back(std::move(inSlice));
+    }
+    return narrowed;
+}
+
 std::vector<nlohmann::json> PartsInSlice(const std::vector<nlohmann::json>& ranges, const KeySlice& slice) {
     std::vector<nlohmann::json> parts;
-    if (slice.Empty()) return parts;
-    for (const auto& range : ranges) {
-        const std::string min = range.value("minInclusive", std::string(kSliceSpaceStart));
-        const std::string max = range.value("maxExclusive", std::string(kSliceSpaceEnd));
-        const std::string from = std::max(min, slice.min);
-        const std::string to = std::min(max, slice.max);
-        if (from < to) parts.push_back({{"id", range.value("id", std::string())}, {"minInclusive", from}, {"maxExclusive", to}});
+    for (const auto& part : NarrowedToSlice(ranges, slice)) {
+        parts.push_back({{"id", part.value("id", std::string())}, {"minInclusive", part["minInclusive"]}, {"maxExclusive", part["maxExclusive"]}});
     }
     return parts;
 }

@@ -25,5 +25,8 @@ KeySlice SliceOfKeySpace(const nlohmann::json& partitionKey, int index, int coun
 // `slice`, each {"id","minInclusive","maxExclusive"} of the range that holds it now, narrowed
 // to the slice; empty parts are left out.
 std::vector<nlohmann::json> PartsInSlice(const std::vector<nlohmann::json>& ranges, const KeySlice& slice);
+// The same for parts that carry more (a change feed part's "since", a position's "etag"): each
+// part that meets the slice, every member kept, its bounds narrowed to the slice.
+std::vector<nlohmann::json> NarrowedToSlice(const std::vector<nlohmann::json>& parts, const KeySlice& slice);
 
 }  // namespace cosmosbackup
