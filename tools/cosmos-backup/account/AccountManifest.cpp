@@ -1,6 +1,7 @@
 #include "account/AccountManifest.h"
 
 #include "account/AccountNames.h"
+#include "chain/ChainRecord.h"
 #include "support/ToolError.h"
 
 #include <set>
@@ -138,6 +139,19 @@ AccountManifest ReadAccountManifest(const BackupStore& store, const std::string&
     } catch (const ToolError& e) {
         throw ToolError(where + " is not a valid account manifest: " + e.what());
     }
+}
+
+void DescribeFinished(const Manifest& manifest, AccountContainer& container, ContainerReport& report) {
+    const ChainRecord chain = ChainOf(manifest);
+    container.kind = chain.IsIncrement() ? "incremental" : "full";
+    container.items = chain.IsIncrement() ? chain.keys.items : manifest.itemCount;
+    report.kind = container.kind;
+    report.items = manifest.itemCount;
+    for (const auto& f : manifest.files) report.bytes += f.bytes;
+}
+
+void NoteSharedThroughput(AccountDatabase& database, const ThroughputLayout& layout) {
+    if (layout.scope == ThroughputLayout::kShared && !database.sharedThroughput) database.sharedThroughput = layout;
 }
 
 }  // namespace cosmosbackup

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "account/AccountReport.h"
 #include "format/Manifest.h"
 #include "storage/BackupStore.h"
 
@@ -67,5 +68,10 @@ bool ClaimAccountLocation(BackupStore& store, const AccountManifest& plan);
 // every id a non-empty string of at most 255 bytes named once, every location exactly the
 // encoding of its id (so none leads out of the backup), known statuses and kinds.
 AccountManifest ReadAccountManifest(const BackupStore& store, const std::string& name);
+
+// A container whose backup is finished (`manifest`): its entry's kind and items, and its report's figures.
+void DescribeFinished(const Manifest& manifest, AccountContainer& container, ContainerReport& report);
+// A database's shared offer is recorded once, from whichever of its containers uses it (`layout`).
+void NoteSharedThroughput(AccountDatabase& database, const ThroughputLayout& layout);
 
 }  // namespace cosmosbackup

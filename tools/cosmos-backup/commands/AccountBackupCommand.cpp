@@ -4,10 +4,13 @@
 #include "chain/ChainRecord.h"
 #include "commands/AccountCommand.h"
 #include "commands/IncrementCommand.h"
+#include "commands/ShardBackup.h"
+#include "format/ShardRun.h"
 #include "support/ShellWord.h"
 #include "format/BackupCheckpoint.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
+#include "storage/UnfinishedWrites.h"
 #include "support/Semaphore.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"
@@ -115,7 +118,7 @@ public:
 
     void Run(AccountDatabase& d, AccountContainer& c, ContainerReport& r) {
         const std::string path = AccountManifest::PathOf(d, c);
-        const auto store = m_root.Below(d.location)->Below(c.location);
+        const std::shared_ptr<BackupStore> store = m_root.Below(d.location)->Below(c.location);
         if (HasFile(*store, kManifestName)) return Finished(d, c, r, ReadManifest(*store));  // done by an earlier run
 
         BackupOptions single = m_options.single;
@@ -128,11 +131,24 @@ public:
         single.progress = &m_progress;
         Connection connection(m_co);
         connection.Require(connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, ""), "cannot open " + d.id + "/" + c.id);
+        const std::string planned = c.rid;
         c.rid = connection.ContainerInfo(d.id + "/" + c.id).value("rid", std::string());
+        // The shards of a run back up the container the plan names, not a later one of its name.
+        if (single.shard && c.rid != planned) {
+            throw ToolError(d.id + "/" + c.id + " was deleted and re-created after the sharded run began; back it up on its own");
+        }
         const AccountDatabase* before = nullptr;
         const AccountContainer* previous = m_previous ? Find(*m_previous, d.id, c.id, &before) : nullptr;
         if (previous != nullptr && previous->status == AccountContainer::kComplete && !c.rid.empty() && previous->rid == c.rid) {
             single.since = JoinLocation(m_since, AccountManifest::PathOf(*before, *previous));
+        }
+        if (single.shard) {
+            const auto s = BackUpShard(connection, m_co, store, single);
+            c.kind = s.chainLength > 1 ? "incremental" : "full";
+            Fill(d, s.backup, r);
+            return;
+        }
+        if (!single.since.empty()) {
             const auto s = BackUpIncrement(connection, m_co, *store, single);
             c.kind = "incremental";
             c.items = s.keys;
@@ -147,10 +163,7 @@ public:
 
 private:
     void Finished(AccountDatabase& d, AccountContainer& c, ContainerReport& r, const Manifest& manifest) {
-        c.kind = ChainOf(manifest).IsIncrement() ? "incremental" : "full";
-        c.items = ChainOf(manifest).IsIncrement() ? ChainOf(manifest).keys.items : manifest.itemCount;
-        r.items = manifest.itemCount;
-        for (const auto& f : manifest.files) r.bytes += f.bytes;
+        DescribeFinished(manifest, c, r);
         NoteDatabaseThroughput(d, manifest.throughput);
     }
 
@@ -162,11 +175,9 @@ private:
         NoteDatabaseThroughput(d, s.layout);
     }
 
-    // A database's shared offer is recorded once, from whichever of its containers uses it.
     void NoteDatabaseThroughput(AccountDatabase& d, const ThroughputLayout& layout) {
-        if (layout.scope != ThroughputLayout::kShared) return;
         std::lock_guard<std::mutex> hold(m_lock);
-        if (!d.sharedThroughput) d.sharedThroughput = layout;
+        NoteSharedThroughput(d, layout);
     }
 
     const ConnectionOptions& m_co;
@@ -179,9 +190,122 @@ private:
     std::mutex m_lock;
 };
 
+// Backs up the containers of the plan that are not deleted, concurrently (RunAccountBackup);
+// fills the report's entries and gives each task's error ("" for one that succeeded).
+std::vector<std::string> BackUpPlan(const ConnectionOptions& co, const AccountBackupOptions& o, BackupStore& root,
+                                    const std::string& sinceLocation, const AccountManifest* previous, AccountManifest& manifest,
+                                    const std::vector<Task>& tasks, RunReport& report) {
+    report.containers.resize(tasks.size());
+    const int parallel = o.single.parallelism > 0 ? o.single.parallelism : kDefaultParallelism;  // 0: not given
+    Semaphore slots(parallel);
+    Progress whole("backup", 0, o.progressStyle);
+    ContainerBackup backup(co, o, root, sinceLocation, previous, slots, whole);
+    auto errors = RunEachContainer(tasks.size(), static_cast<std::size_t>(parallel), whole, [&](std::size_t i) {
+        auto& d = manifest.databases[tasks[i].database];
+        auto& c = d.containers[tasks[i].container];
+        report.containers[i].source = d.id + "/" + c.id;
+        if (c.status == AccountContainer::kDeleted) return;
+        backup.Run(d, c, report.containers[i]);
+    });
+    report.seconds = whole.Finish();
+    return errors;
+}
+
+std::vector<Task> TasksOf(const AccountManifest& manifest) {
+    std::vector<Task> tasks;
+    for (std::size_t d = 0; d < manifest.databases.size(); ++d) {
+        for (std::size_t c = 0; c < manifest.databases[d].containers.size(); ++c) tasks.push_back(Task{d, c});
+    }
+    return tasks;
+}
+
+bool IsRunRecord(const std::string& name) {
+    return name.rfind(kShardRunName, 0) == 0 || name.rfind(kAccountCheckpointName, 0) == 0;
+}
+
+// Ready for a shard of an account backup: created when absent (several shards may find it so at
+// once). Besides the run's records and its containers' locations, nothing may be in it.
+void PrepareShardRoot(BackupStore& root) {
+    for (const auto& f : root.List()) {
+        if (f.name == kAccountManifestName) throw ToolError(root.Describe() + " holds a finished account backup; give a new location");
+        if (f.plain && !IsRunRecord(f.name)) {
+            throw ToolError(root.Describe() + " holds " + f.name + ", which is no shard's; give a new location for a sharded backup");
+        }
+    }
+    try {
+        root.CreateNew();
+    } catch (const ToolError&) {
+        for (const auto& f : root.List()) {
+            if (f.plain && !IsRunRecord(f.name)) throw;
+        }
+    }
+}
+
+// What every shard of a sharded account backup must be given alike.
+ShardRun AccountShardRun(const ConnectionOptions& co, const AccountBackupOptions& o) {
+    ShardRun run;
+    run.endpoint = co.endpoint;
+    run.database = o.allDatabases ? "" : o.database;
+    run.count = o.single.shard->count;
+    run.pageSize = o.single.pageSize > 0 ? o.single.pageSize : kDefaultPageSize;
+    run.itemsPerFile = o.single.itemsPerFile > 0 ? o.single.itemsPerFile : kDefaultItemsPerFile;
+    run.parent = o.single.since;
+    for (const auto& p : o.selection.include) run.scope += " --include " + p;
+    for (const auto& p : o.selection.exclude) run.scope += " --exclude " + p;
+    return run;
+}
+
+// The plan every shard works to: the first shard's, with each container's resource id, so that
+// all shards take the same containers, and the same incarnation of each.
+AccountManifest SharedPlan(Connection& connection, const ConnectionOptions& co, BackupStore& root, const AccountBackupOptions& o,
+                           const AccountManifest* previous) {
+    if (!HasFile(root, kAccountCheckpointName)) {
+        auto plan = Plan(connection, co, o, previous);
+        if (!o.single.since.empty()) plan.since = RelativeLocation(o.single.since, o.single.directory);
+        for (auto& d : plan.databases) {
+            for (auto& c : d.containers) {
+                if (c.status == AccountContainer::kDeleted) continue;
+                connection.Require(connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, ""), "cannot open " + d.id + "/" + c.id);
+                c.rid = connection.ContainerInfo(d.id + "/" + c.id).value("rid", std::string());
+            }
+        }
+        if (ClaimAccountLocation(root, plan)) return plan;
+    }
+    return Recall(root, co);
+}
+
+// One shard of an account backup: its slice of every container of the shared plan, each into
+// the shard's files of that container's location. Writes no account.json: finishing does.
+RunReport RunAccountShard(Connection& connection, const ConnectionOptions& co, const std::shared_ptr<BackupStore>& root,
+                          const AccountBackupOptions& o) {
+    RunReport report;
+    report.command = "backup";
+    report.location = o.single.directory;
+    PrepareShardRoot(*root);
+    JoinShardRun(*root, AccountShardRun(co, o));
+    std::optional<AccountManifest> previous;
+    if (!o.single.since.empty()) previous = ReadAccountManifest(*OpenBackupStore(o.single.since, o.single.storage), kAccountManifestName);
+    AccountManifest plan = SharedPlan(connection, co, *root, o, previous ? &*previous : nullptr);
+    const auto tasks = TasksOf(plan);
+    const auto errors = BackUpPlan(co, o, *root, o.single.since, previous ? &*previous : nullptr, plan, tasks, report);
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        const auto& c = plan.databases[tasks[i].database].containers[tasks[i].container];
+        auto& r = report.containers[i];
+        r.status = c.status == AccountContainer::kDeleted ? c.status : errors[i].empty() ? AccountContainer::kComplete : AccountContainer::kFailed;
+        r.kind = c.kind;
+        r.error = errors[i];
+        if (!errors[i].empty()) {
+            report.exitCode = kExitFailed;
+            report.resumeCommand = "the same command again (shard " + o.single.shard->Describe() + " goes on from its checkpoints)";
+        }
+    }
+    return report;
+}
+
 }  // namespace
 
 RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, const std::shared_ptr<BackupStore>& root, const AccountBackupOptions& o) {
+    if (o.single.shard) return RunAccountShard(connection, co, root, o);
     RunReport report;
     report.command = "backup";
     report.location = o.single.directory;
@@ -212,23 +336,8 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, 
         }
     }
 
-    std::vector<Task> tasks;
-    for (std::size_t d = 0; d < manifest.databases.size(); ++d) {
-        for (std::size_t c = 0; c < manifest.databases[d].containers.size(); ++c) tasks.push_back(Task{d, c});
-    }
-    report.containers.resize(tasks.size());
-    const int parallel = o.single.parallelism > 0 ? o.single.parallelism : kDefaultParallelism;  // 0: not given
-    Semaphore slots(parallel);
-    Progress whole("backup", 0, o.progressStyle);
-    ContainerBackup backup(co, o, *root, sinceLocation, previous ? &*previous : nullptr, slots, whole);
-    const auto errors = RunEachContainer(tasks.size(), static_cast<std::size_t>(parallel), whole, [&](std::size_t i) {
-        auto& d = manifest.databases[tasks[i].database];
-        auto& c = d.containers[tasks[i].container];
-        report.containers[i].source = d.id + "/" + c.id;
-        if (c.status == AccountContainer::kDeleted) return;
-        backup.Run(d, c, report.containers[i]);
-    });
-    report.seconds = whole.Finish();
+    const auto tasks = TasksOf(manifest);
+    const auto errors = BackUpPlan(co, o, *root, sinceLocation, previous ? &*previous : nullptr, manifest, tasks, report);
 
     manifest.complete = true;
     for (std::size_t i = 0; i < tasks.size(); ++i) {

@@ -62,6 +62,13 @@ bool IsAccountBackup(const BackupStore& store);
 // `root` is the account backup's location, opened once by the caller.
 RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& connectionOptions, const std::shared_ptr<BackupStore>& root, const AccountBackupOptions& options);
 
+// Puts a sharded account backup in `root` (the location `location` names) together: each
+// container's shards into its backup (ShardFinish.h), then account.json. A container whose
+// shards are missing or foreign is reported failed, and account.json is not written until a
+// later finish finds every container whole; containers finished meanwhile stay finished.
+RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, const std::string& location, const StoreOptions& storage,
+                                     Progress::Style progressStyle);
+
 // Restores the selected containers of an account backup (each a full backup or a chain):
 // refuses existing targets before anything is written unless --into-existing (or --resume),
 // creates each database once with its shared throughput, then restores concurrently.

@@ -23,10 +23,11 @@ IncrementSummary BackUpShard(Connection& connection, const ConnectionOptions& co
     if (start.recorded) {
         o.shardRun = ReadShardRun(*location).startedAt;
     } else {
+        view.CreateNew();  // the run's record goes into the location, which may not exist yet
         RefuseOtherShardRuns(*location, o, connectionOptions.endpoint);
         const std::string parent = o.since.empty() ? "" : ManifestSha256(*OpenBackupStore(o.since, o.storage));
         o.shardRun = JoinShardRun(*location, {connectionOptions.endpoint, o.database, o.container, o.shard->count, o.pageSize,
-                                              o.itemsPerFile, parent, ""}).startedAt;
+                                              o.itemsPerFile, parent, "", ""}).startedAt;
     }
     if (start.IsIncrement()) return RunIncrementalBackup(connection, connectionOptions, view, start);
     summary.backup = RunBackup(connection, connectionOptions, view, start);

@@ -439,6 +439,7 @@ int main(int argc, char** argv) {
         const std::shared_ptr<BackupStore> location = where.empty() ? nullptr : OpenBackupStore(where, storage);
         // Finishing a sharded backup needs its location only: the shards' records name the source.
         if (backupCmd->parsed() && backupShards.finish) {
+            if (IsAccountBackup(*location)) return PrintReport(FinishShardedAccountBackup(location, backup.directory, storage, style), global.json);
             return PrintFinish(FinishShardedBackup(location, backup.directory, storage), backup, global.json);
         }
         const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
@@ -450,8 +451,8 @@ int main(int argc, char** argv) {
         }
         const bool accountRestoreRun = restoreCmd->parsed() && IsAccountBackup(*location);
         const bool accountVerifyRun = verifyCmd->parsed() && IsAccountBackup(*location);
-        if ((manyContainers && backup.shard) || (accountRestoreRun && (restore.shard || restore.finish))) {
-            throw UsageError("--shard and --finish take the backup of one container");
+        if (accountRestoreRun && (restore.shard || restore.finish)) {
+            throw UsageError("a sharded restore takes the backup of one container; an account backup is restored by one process");
         }
         if ((accountRestoreRun && (!restore.database.empty() || !restore.container.empty())) ||
             (accountVerifyRun && (!verify.database.empty() || !verify.container.empty()))) {

@@ -13,13 +13,16 @@ constexpr std::size_t kRunRecordLimit = 64u << 10;
 
 nlohmann::json ToJson(const ShardRun& r) {
     return {{"endpoint", r.endpoint}, {"database", r.database}, {"container", r.container}, {"count", r.count},
-            {"pageSize", r.pageSize}, {"itemsPerFile", r.itemsPerFile}, {"parent", r.parent}, {"startedAt", r.startedAt}};
+            {"pageSize", r.pageSize}, {"itemsPerFile", r.itemsPerFile}, {"parent", r.parent}, {"scope", r.scope}, {"startedAt", r.startedAt}};
 }
 
 // What differs between two runs, or "" when they are the same run apart from the start.
 std::string Difference(const ShardRun& recorded, const ShardRun& mine) {
-    if (recorded.endpoint != mine.endpoint || recorded.database != mine.database || recorded.container != mine.container) {
-        return "of " + recorded.database + "/" + recorded.container + " at " + recorded.endpoint;
+    if (recorded.endpoint != mine.endpoint || recorded.database != mine.database || recorded.container != mine.container ||
+        recorded.scope != mine.scope) {
+        const auto what = recorded.container.empty() ? (recorded.database.empty() ? "all databases" : "database " + recorded.database)
+                                                     : recorded.database + "/" + recorded.container;
+        return "of " + what + recorded.scope + " at " + recorded.endpoint;
     }
     if (recorded.count != mine.count) return "of " + std::to_string(recorded.count) + " shards, not " + std::to_string(mine.count);
     if (recorded.pageSize != mine.pageSize || recorded.itemsPerFile != mine.itemsPerFile) {
@@ -27,7 +30,7 @@ std::string Difference(const ShardRun& recorded, const ShardRun& mine) {
     }
     if (recorded.parent != mine.parent) {
         return recorded.parent.empty() ? std::string("of a full backup, not an increment")
-                                       : "of an increment since the backup whose manifest has SHA-256 " + recorded.parent;
+                                       : "of an increment since another backup (" + recorded.parent + ")";
     }
     return "";
 }
@@ -47,6 +50,7 @@ ShardRun ReadShardRun(const BackupStore& location) {
         j.at("pageSize").get_to(r.pageSize);
         j.at("itemsPerFile").get_to(r.itemsPerFile);
         r.parent = j.value("parent", std::string());
+        r.scope = j.value("scope", std::string());
         j.at("startedAt").get_to(r.startedAt);
         return r;
     } catch (const nlohmann::json::exception& e) {

@@ -19,7 +19,9 @@ struct ShardRun {
     int count = 0;
     long long pageSize = 0;
     std::int64_t itemsPerFile = 0;
-    std::string parent;     // an increment: the SHA-256 of its parent's manifest ("" for a full backup)
+    std::string parent;     // an increment: its parent (a container's: the SHA-256 of its manifest; an
+                            // account's: its location as given); "" for a full backup
+    std::string scope;      // a run over many containers: its --include and --exclude
     std::string startedAt;  // UTC, set by the shard that created the record
 };
 
