@@ -96,6 +96,14 @@ TEST(KeySlices, HashV2SlicesHoldEqualSharesAndTheirPartsFollowAnyRanges) {
         EXPECT_EQ(1, holders) << key;
     }
     for (int n : perSlice) EXPECT_NEAR(n, 8000 / 5, 8000 / 20);
+
+    // A change feed part keeps its position when narrowed to a slice.
+    const auto slice = SliceOfKeySpace(kSliceHashV2, 1, 5);
+    const auto narrowed = NarrowedToSlice({{{"id", "8"}, {"minInclusive", "15"}, {"maxExclusive", "3E"}, {"since", "\"42\""}}}, slice);
+    ASSERT_EQ(1u, narrowed.size());
+    EXPECT_EQ("\"42\"", narrowed[0]["since"]);
+    EXPECT_EQ(std::max<std::string>("15", slice.min), narrowed[0]["minInclusive"]);
+    EXPECT_EQ(std::min<std::string>("3E", slice.max), narrowed[0]["maxExclusive"]);
 }
 
 TEST(Shards, FileSharesAreDisjointWholeAndBalanced) {
@@ -123,7 +131,7 @@ TEST(Shards, FileSharesAreDisjointWholeAndBalanced) {
 
 TEST(Shards, NamesOfAShardMapBothWaysAndAutoReadsTheScheduler) {
     for (const std::string name : {"manifest.json", "checkpoint.json", "checkpoint-r0003.json", "checkpoint-positions.json",
-                                   "items-r0002-00001.jsonl.gz", "keys.jsonl.gz"}) {
+                                   "items-r0002-00001.jsonl.gz", "keys.jsonl.gz", "live-keys.jsonl.gz"}) {
         const auto stored = ShardView::LocationName(12, name);
         EXPECT_TRUE(ShardView::IsShardFile(stored)) << stored;
         EXPECT_EQ(name, ShardView::ShardName(12, stored).value_or("?"));
@@ -151,7 +159,7 @@ TEST(ShardRunTest, FirstShardRecordsTheRunOthersAdoptOrAreRefused) {
     TempDir dir;
     auto location = std::shared_ptr<BackupStore>(OpenBackupStore(dir.path()));
     ShardView(location, 0).CreateNew();
-    const ShardRun mine{"https://a", "db", "c", 4, 1000, 100000, ""};
+    const ShardRun mine{"https://a", "db", "c", 4, 1000, 100000, "", "", ""};
     const auto first = JoinShardRun(*location, mine);
     const auto second = JoinShardRun(*location, mine);
     EXPECT_EQ(first.startedAt, second.startedAt);
@@ -162,6 +170,9 @@ TEST(ShardRunTest, FirstShardRecordsTheRunOthersAdoptOrAreRefused) {
     auto otherSource = mine;
     otherSource.container = "d";
     EXPECT_THROW(JoinShardRun(*location, otherSource), ToolError);
+    auto increment = mine;  // an increment's shards, of a full backup's run
+    increment.parent = "0a1b";
+    EXPECT_THROW(JoinShardRun(*location, increment), ToolError);
     EXPECT_TRUE(ShardView::IsShardFile(kShardRunName));
     EXPECT_EQ("checkpoint-s0002.json.partial", ShardView::LocationName(2, "checkpoint.json.partial"));
     EXPECT_EQ("checkpoint.json.claim-Ab12Cd", ShardView::ShardName(2, "checkpoint-s0002.json.claim-Ab12Cd").value_or("?"));
