@@ -10,7 +10,6 @@
 #include "format/BackupCheckpoint.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
-#include "storage/UnfinishedWrites.h"
 #include "support/Semaphore.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"

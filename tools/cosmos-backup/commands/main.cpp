@@ -8,7 +8,6 @@
 #include "commands/RestoreCommand.h"
 #include "commands/ShardBackup.h"
 #include "commands/ShardFinish.h"
-#include "format/ShardRun.h"
 #include "commands/VerifyCommand.h"
 #include "service/Connection.h"
 #include "storage/OpenBackupStore.h"
