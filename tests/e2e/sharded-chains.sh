@@ -3,7 +3,8 @@
 # scheduler itself is slurm-shards.sh's part):
 #   - a container of 4 ranges: a full backup in 3 shards, changes and a split, an increment in 2
 #     shards whose key files equal those of the same increment taken by one process, more
-#     changes, a second increment in 3 shards; the chain restores exactly;
+#     changes, a second increment in 3 shards, one of them killed part-way and run again; the
+#     chain restores exactly;
 #   - a shard of an increment since another parent is refused at its start;
 #   - an account of three containers: a full backup in 2 shards, changes, an increment in 3
 #     shards of which one runs only after a first finish was refused naming its containers;
@@ -29,7 +30,7 @@ export CLOUDSDK_LOG="$work/bridge.log" SC_BUILD="$build" SC_WORK="$work" SC_HERE
     local name=$1 n=$2 pids=() i ok=0
     shift 2
     for ((i = 0; i < n; i++)); do
-      "${tool[@]}" backup "$@" --shard $i/$n --page-size 100 >"$name-$i.out" 2>&1 &
+      "${tool[@]}" backup "$@" --shard $i/$n >"$name-$i.out" 2>&1 &
       pids+=($!)
     done
     for i in "${pids[@]}"; do wait $i || ok=1; done
@@ -38,7 +39,7 @@ export CLOUDSDK_LOG="$work/bridge.log" SC_BUILD="$build" SC_WORK="$work" SC_HERE
   chain_of() { node -e "console.log(JSON.stringify(require(\"./$1/manifest.json\").chain.$2))"; }
 
   cli seed --db d --coll c --count 3000 >/dev/null || { echo "FAIL seeding"; exit 1; }
-  src=(--database d --container c)
+  src=(--database d --container c --page-size 100)
   shards full 3 "${src[@]}" --out full && "${tool[@]}" backup --finish --out full >/dev/null \
     && pass "full backup in 3 shards" || fail "full backup in 3 shards: $(cat full-*.out)"
 
@@ -57,10 +58,16 @@ export CLOUDSDK_LOG="$work/bridge.log" SC_BUILD="$build" SC_WORK="$work" SC_HERE
     pass "a shard of an increment since another parent is refused"
   else fail "increment shard of another parent: $(cat foreign.err)"; fi
 
-  cli mutate --db d --coll c --updates 50 --deletes 40 --inserts 30 --round 2 >/dev/null
-  shards inc2 3 "${src[@]}" --since inc1 --out inc2 && "${tool[@]}" backup --finish --out inc2 >inc2.out 2>&1 \
-    && grep -q "increment 3 of its chain: 80 changed items, 40 deleted" inc2.out \
-    && pass "second increment in 3 shards" || fail "second increment: $(cat inc2*.out)"
+  cli mutate --db d --coll c --updates 300 --deletes 40 --inserts 30 --round 2 >/dev/null
+  inc2=(--database d --container c --since inc1 --out inc2 --page-size 10 --parallel 1)
+  "${tool[@]}" backup "${inc2[@]}" --shard 1/3 >killed.out 2>&1 &
+  pid=$!
+  cli kill --pid $pid --items 40 --count read >/dev/null
+  if wait $pid || [[ ! -e inc2/checkpoint-s0001.json ]]; then fail "shard 1 of the increment was not killed part-way: $(cat killed.out)"
+  elif shards inc2 3 "${inc2[@]}" && "${tool[@]}" backup --finish --out inc2 >inc2.out 2>&1 \
+       && grep -q "increment 3 of its chain: 330 changed items, 40 deleted" inc2.out; then
+    pass "second increment in 3 shards, one killed part-way and run again"
+  else fail "second increment: $(cat inc2*.out)"; fi
   "${tool[@]}" restore --from inc2 --database r --container c >/dev/null 2>&1 && cli compare --db d --coll c --db2 r >cmp.out \
     && pass "the sharded chain restores exactly" || fail "chain restore: $(cat cmp.out)"
 
