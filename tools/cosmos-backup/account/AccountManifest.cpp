@@ -147,6 +147,7 @@ void DescribeFinished(const Manifest& manifest, AccountContainer& container, Con
     container.items = chain.IsIncrement() ? chain.keys.items : manifest.itemCount;
     report.kind = container.kind;
     report.items = manifest.itemCount;
+    report.deletions = chain.IsIncrement() ? chain.deletions.items : 0;
     for (const auto& f : manifest.files) report.bytes += f.bytes;
 }
 
