@@ -5,7 +5,8 @@
 #     shards whose key files equal those of the same increment taken by one process, more
 #     changes, a second increment in 3 shards, one of them killed part-way and run again; the
 #     chain restores exactly;
-#   - a shard of an increment since another parent is refused at its start;
+#   - a shard of an increment since another parent is refused at its start, and finish refuses
+#     an increment whose parent changed after its shards;
 #   - an account of three containers: a full backup in 2 shards, changes, an increment in 3
 #     shards of which one runs only after a first finish was refused naming its containers;
 #     the account restores exactly; a shard with another selection is refused.
@@ -57,6 +58,15 @@ export CLOUDSDK_LOG="$work/bridge.log" SC_BUILD="$build" SC_WORK="$work" SC_HERE
      grep -q "of an increment since another backup" foreign.err; then
     pass "a shard of an increment since another parent is refused"
   else fail "increment shard of another parent: $(cat foreign.err)"; fi
+
+  # A parent replaced after its increment'"'"'s shards read: finish refuses rather than compare the
+  # shards'"'"' keys with another key set.
+  cp -r single parent && shards moved 2 "${src[@]}" --since parent --out moved
+  echo " " >>parent/manifest.json
+  if "${tool[@]}" backup --finish --out moved >/dev/null 2>moved.err; then fail "an increment whose parent changed was finished"
+  elif grep -q "its parent .* changed since the shards were taken" moved.err && [[ ! -e moved/manifest.json ]]; then
+    pass "finish refuses an increment whose parent changed after its shards"
+  else fail "changed parent: $(cat moved.err moved-*.out)"; fi
 
   cli mutate --db d --coll c --updates 300 --deletes 40 --inserts 30 --round 2 >/dev/null
   inc2=(--database d --container c --since inc1 --out inc2 --page-size 10 --parallel 1)
