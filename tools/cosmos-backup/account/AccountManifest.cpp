@@ -2,6 +2,7 @@
 
 #include "account/AccountNames.h"
 #include "chain/ChainRecord.h"
+#include "format/DurableFile.h"
 #include "support/ToolError.h"
 
 #include <set>
@@ -106,10 +107,7 @@ bool HasFile(const BackupStore& store, const std::string& name) {
 }
 
 void WriteAccountManifest(BackupStore& store, const AccountManifest& manifest, const std::string& name) {
-    const std::string text = ToJson(manifest).dump(2) + "\n";
-    auto writer = store.OpenWrite(name);
-    writer->Write(text.data(), text.size());
-    writer->Commit();
+    WriteFileDurably(store, name, ToJson(manifest).dump(2) + "\n");
 }
 
 bool ClaimAccountLocation(BackupStore& store, const AccountManifest& plan) {
@@ -118,22 +116,10 @@ bool ClaimAccountLocation(BackupStore& store, const AccountManifest& plan) {
 
 AccountManifest ReadAccountManifest(const BackupStore& store, const std::string& name) {
     const std::string where = store.Describe() + "/" + name;
-    const auto files = store.List();
-    const StoredFile* found = nullptr;
-    for (const auto& f : files) {
-        if (f.name == name) found = &f;
-    }
-    if (found == nullptr) throw ToolError(store.Describe() + " has no " + name + ": it is not an account backup, or an unfinished one");
-    if (!found->plain) throw ToolError(where + " is not a regular file");
-    std::string text;
-    auto reader = store.OpenRead(name);
-    char chunk[1 << 16];
-    while (const auto got = reader->Read(chunk, sizeof chunk)) {
-        text.append(chunk, got);
-        if (text.size() > kMaxBytes) throw ToolError(where + " is larger than an account manifest may be (16 MiB)");
-    }
+    const auto text = ReadSmallFile(store, name, kMaxBytes);
+    if (!text) throw ToolError(store.Describe() + " has no " + name + ": it is not an account backup, or an unfinished one");
     try {
-        return FromJson(nlohmann::json::parse(text));
+        return FromJson(nlohmann::json::parse(*text));
     } catch (const nlohmann::json::exception& e) {
         throw ToolError(where + " is not a valid account manifest: " + e.what());
     } catch (const ToolError& e) {

@@ -96,16 +96,8 @@ void RestoreIncrement(Connection& connection, const ChainLink& link, const Resto
     const auto deletions = Recorded(link, options.endpoint, target + kDeleteMark);
     if (options.resume && Finished(upserts) && Finished(deletions)) return;
     if (!(options.resume && Finished(upserts))) {
-        RestoreItemsOptions items;
-        items.store = link.store.get();
-        items.endpoint = options.endpoint;
-        items.database = summary.database;
-        items.container = summary.container;
-        items.parallelism = options.parallelism;
-        items.itemsPerCall = options.itemsPerCall;
-        items.resume = options.resume;
+        RestoreItemsOptions items = ItemsOptions(*link.store, options, summary.database, summary.container);
         items.intoExisting = true;  // the container the base was restored into
-        items.progress = options.progress;
         items.resumeCommand = ResumeCommand(options, summary);
         const auto written = RestoreItemsResumably(connection, link.manifest, items, BeginRestore(link.manifest, items, true).progress);
         summary.items += written.written;

@@ -253,6 +253,20 @@ ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& op
     return layout;
 }
 
+RestoreItemsOptions ItemsOptions(BackupStore& store, const RestoreOptions& options, const std::string& database,
+                                 const std::string& container) {
+    RestoreItemsOptions items;
+    items.store = &store;
+    items.endpoint = options.endpoint;
+    items.database = database;
+    items.container = container;
+    items.parallelism = options.parallelism;
+    items.itemsPerCall = options.itemsPerCall;
+    items.resume = options.resume;
+    items.progress = options.progress;
+    return items;
+}
+
 std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container) {
     return options.rerun.With({"restore", "--from", options.directory, "--database", database, "--container", container, "--resume"});
 }
@@ -304,16 +318,8 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     RestoreSummary summary;
     summary.database = options.database.empty() ? manifest.sourceDatabase : options.database;
     summary.container = options.container.empty() ? manifest.sourceContainer : options.container;
-    RestoreItemsOptions items;
-    items.store = store.get();
-    items.endpoint = options.endpoint;
-    items.database = summary.database;
-    items.container = summary.container;
-    items.parallelism = options.parallelism;
-    items.itemsPerCall = options.itemsPerCall;
-    items.resume = options.resume;
+    RestoreItemsOptions items = ItemsOptions(*store, options, summary.database, summary.container);
     items.checkWhileReading = checkWhileReading;
-    items.progress = options.progress;
     // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
     items.intoExisting = options.intoExisting;
     items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, summary.database, summary.container)

@@ -4,6 +4,7 @@
 #include "format/ShardView.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
+#include "service/RestoreWrite.h"
 #include "storage/BackupStore.h"
 #include "support/Progress.h"
 #include "storage/OpenBackupStore.h"
@@ -43,6 +44,11 @@ struct RestoreOptions {
 
 // The command that continues a restore of options.directory into database/container, as one line.
 std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container);
+
+// What writing a backup's items into the target takes from a restore's options: the store, the
+// target, the pacing and resume settings, the progress line.
+RestoreItemsOptions ItemsOptions(BackupStore& store, const RestoreOptions& options, const std::string& database,
+                                 const std::string& container);
 
 struct RestoreSummary {
     std::string database;

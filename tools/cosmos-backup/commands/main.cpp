@@ -193,6 +193,17 @@ ContainerReport ReportOf(const BackupSummary& s, const std::string& kind) {
     return r;
 }
 
+// A verify's summary as the JSON document of one container; its problems on standard error.
+int PrintVerifyReport(const VerifySummary& s, const std::string& location) {
+    for (const auto& p : s.problems) std::fprintf(stderr, "verify: %s\n", p.c_str());
+    ContainerReport r;
+    r.source = location;
+    r.items = s.backupItems;
+    r.problems = s.problemCount;
+    r.status = s.problemCount == 0 ? "complete" : "differs";
+    return PrintReport(SingleReport("verify", location, r, s.problemCount == 0 ? 0 : kVerifyDiffers), true);
+}
+
 // A sharded backup put together.
 int PrintFinish(const IncrementSummary& s, const BackupOptions& o, bool json) {
     const bool increment = s.chainLength > 1;
@@ -464,13 +475,7 @@ int main(int argc, char** argv) {
                 return PrintReport(RunAccountVerify(nullptr, location, accountVerify), global.json);
             }
             const auto s = VerifyBackup(nullptr, location, verify);
-            if (!global.json) return PrintVerify(s, true);
-            ContainerReport r;
-            r.source = verify.directory;
-            r.items = s.backupItems;
-            r.problems = s.problemCount;
-            r.status = s.problemCount == 0 ? "complete" : "differs";
-            return PrintReport(SingleReport("verify", verify.directory, r, s.problemCount == 0 ? 0 : kVerifyDiffers), true);
+            return global.json ? PrintVerifyReport(s, verify.directory) : PrintVerify(s, true);
         }
         // A restore lists the items the service refuses instead of stopping at the first.
         if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";
@@ -515,14 +520,7 @@ int main(int argc, char** argv) {
             verify.progress = &whole;
             const auto s = VerifyBackup(connection.get(), location, verify);
             whole.Finish();
-            if (!global.json) return PrintVerify(s, false);
-            for (const auto& p : s.problems) std::fprintf(stderr, "verify: %s\n", p.c_str());
-            ContainerReport r;
-            r.source = verify.directory;
-            r.items = s.backupItems;
-            r.problems = s.problemCount;
-            r.status = s.problemCount == 0 ? "complete" : "differs";
-            return PrintReport(SingleReport("verify", verify.directory, r, s.problemCount == 0 ? 0 : kVerifyDiffers), true);
+            return global.json ? PrintVerifyReport(s, verify.directory) : PrintVerify(s, false);
         }
         return 0;
     } catch (const UsageError& e) {
