@@ -154,7 +154,7 @@ export CLOUDSDK_LOG="$work/bridge.log" ACC_BUILD="$build" ACC_WORK="$work" ACC_H
   [[ $rc == 2 && $(wc -l <u1.err) == 1 ]] && pass "no command: exit 2, one line" || fail "no command: rc $rc $(cat u1.err)"
   "${tool[@]}" restore --from "$ACC_WORK/none" >u2.out 2>u2.err; rc=$?
   [[ $rc == 2 && $(wc -l <u2.err) == 1 ]] && pass "missing --from directory: exit 2, one line" || fail "missing --from: rc $rc $(cat u2.err)"
-  "${tool[@]}" --version | grep -q "^[0-9]" && pass "--version" || fail "--version"
+  "${tool[@]}" --version | grep -q "^cosmos-backup [0-9]" && pass "--version" || fail "--version"
 
   echo "$passed passed, $failed failed"
   [[ $failed == 0 ]]

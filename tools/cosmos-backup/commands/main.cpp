@@ -4,15 +4,18 @@
 #include "chain/ChainRecord.h"
 #include "commands/AccountCommand.h"
 #include "commands/BackupCommand.h"
+#include "commands/CommandLineCheck.h"
 #include "commands/IncrementCommand.h"
 #include "commands/RestoreCommand.h"
 #include "commands/ShardBackup.h"
 #include "commands/ShardFinish.h"
+#include "commands/VersionText.h"
 #include "commands/VerifyCommand.h"
 #include "service/Connection.h"
 #include "storage/OpenBackupStore.h"
 #include "support/CrashReports.h"
 #include "support/RerunCommand.h"
+#include "support/SecretMask.h"
 #include "support/Secrets.h"
 #include "support/ToolError.h"
 
@@ -245,14 +248,21 @@ void AddSelectionOptions(CLI::App* command, Selection& selection) {
         ->check(pattern);
 }
 
-// The program and the global options as given (everything before the command's name), for the
+// The program and the global options as given (before or after the command's name), for the
 // command that continues an interrupted run.
-std::vector<std::string> GlobalPrefix(int argc, char** argv, const std::string& command) {
-    static const std::set<std::string> kTakesValue = {"--endpoint", "--key-env", "--key-file", "--proxy", "--log", "--timeout-ms"};
+std::vector<std::string> GlobalPrefix(const CLI::App& app, int argc, char** argv) {
     std::vector<std::string> prefix{argv[0]};
-    for (int i = 1; i < argc && command != argv[i]; ++i) {
-        prefix.push_back(argv[i]);
-        if (kTakesValue.count(argv[i]) > 0 && i + 1 < argc) prefix.push_back(argv[++i]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const std::string name = argument.substr(0, argument.find('='));
+        if (name.rfind("--", 0) != 0) continue;
+        const CLI::Option* option = nullptr;
+        for (const CLI::Option* candidate : app.get_options()) {
+            if (candidate->check_lname(name.substr(2))) option = candidate;
+        }
+        if (option == nullptr) continue;
+        prefix.push_back(argument);
+        if (option->get_items_expected_max() > 0 && name.size() == argument.size() && i + 1 < argc) prefix.push_back(argv[++i]);
     }
     return prefix;
 }
@@ -334,9 +344,11 @@ const CLI::Validator kExistingLocation(
 }  // namespace
 
 int main(int argc, char** argv) {
+    const SecretMask secrets = SecretMask::Of(argc, argv);
     CLI::App app{"Back up, restore and verify Azure Cosmos DB containers, databases and whole accounts"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", COSMOS_BACKUP_VERSION, "print the tool's version and exit");
+    app.fallthrough();  // global options after the command's name too (inherited by the commands added below)
+    app.set_version_flag("--version", VersionText, "print the tool's version, commit and runtime, and exit");
     GlobalOptions global;
     app.add_option("--endpoint", global.connection.endpoint, "account endpoint URL")->envname("COSMOS_ENDPOINT");
     app.add_option("--key-env", global.key.envName, "environment variable holding the account key")
@@ -418,6 +430,7 @@ int main(int argc, char** argv) {
     verifyCmd->add_flag("--offline", verify.offline, "check the files only");
 
     try {
+        CheckCommandLine(app, argc, argv);
         app.parse(argc, argv);
         accountRestore.databaseMap = ParseDatabaseMap(restoreMap);
         accountVerify.databaseMap = ParseDatabaseMap(verifyMap);
@@ -426,12 +439,15 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         std::string message = e.what();
         std::replace(message.begin(), message.end(), '\n', ' ');
-        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", message.c_str());
+        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", secrets.Hide(message).c_str());
+        return kUsageError;
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", secrets.Hide(e.what()).c_str());
         return kUsageError;
     }
     const auto style = global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
-    backup.rerun = RerunCommand(GlobalPrefix(argc, argv, "backup"), Pacing(global, backup.parallelism));
-    restore.rerun = RerunCommand(GlobalPrefix(argc, argv, "restore"), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0));
+    backup.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, backup.parallelism));
+    restore.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0));
     restore.endpoint = global.connection.endpoint;
     verify.endpoint = global.connection.endpoint;
 
@@ -524,13 +540,14 @@ int main(int argc, char** argv) {
         }
         return 0;
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", e.what());
+        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", secrets.Hide(e.what()).c_str());
         return kUsageError;
     } catch (const std::exception& e) {
+        const std::string message = secrets.Hide(e.what());
         if (global.json) {
-            std::cout << nlohmann::json{{"exitCode", 1}, {"error", e.what()}}.dump() << std::endl;
+            std::cout << nlohmann::json{{"exitCode", 1}, {"error", message}}.dump() << std::endl;
         }
-        std::fprintf(stderr, "cosmos-backup: error: %s\n", e.what());
+        std::fprintf(stderr, "cosmos-backup: error: %s\n", message.c_str());
         return 1;
     }
 }
