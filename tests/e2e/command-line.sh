@@ -58,6 +58,10 @@ else fail "secrets printed: ${leaks[*]}"; fi
 [[ $? == 1 ]] && grep -q '"exitCode":1' json.out \
   && pass "global options after the command's name" || fail "list-databases --json: $(cat json.out)"
 
+"$tool" restore --from . --database d --container c --throughput 450 2>throughput.err
+[[ $? == 2 ]] && grep -q "multiple of 100" throughput.err \
+  && pass "--throughput 450 is refused before any request" || fail "--throughput 450: $(cat throughput.err)"
+
 "$tool" --version >version.out 2>&1
 grep -qE '^cosmos-backup [0-9.]+ \(commit ([0-9a-f]{7,}(\+changes)?|unknown)\), runtime: Mono [0-9]' version.out \
   && pass "--version names the commit and the runtime" || fail "--version: $(cat version.out)"

@@ -46,6 +46,7 @@ struct GlobalOptions {
     long long maxRu = 0;           // RU/s for the whole run, 0 = no budget
     long long maxRetryWait = 120;  // seconds one request may wait for throttling to pass
     bool json = false;             // the summary as one JSON document, progress as JSON lines
+    bool quiet = false;            // no progress lines
     bool allowCoreDumps = false;
 };
 
@@ -336,6 +337,20 @@ std::optional<ShardSpec> ShardOf(const ShardOptions& options) {
     }
 }
 
+// The service takes throughput in steps (manual RU/s in hundreds, autoscale maxima in
+// thousands): a value between them is refused here, before a database is created for it.
+CLI::Validator MultipleOf(long long step) {
+    return CLI::Validator(
+        [step](std::string& value) {
+            try {
+                return std::stoll(value) % step == 0 ? std::string() : "must be a multiple of " + std::to_string(step);
+            } catch (const std::exception&) {
+                return std::string("is not a number");
+            }
+        },
+        "multiple of " + std::to_string(step));
+}
+
 // A backup location: an existing directory, or a blob URL (checked when it is opened).
 const CLI::Validator kExistingLocation(
     [](std::string& location) { return IsRemoteLocation(location) ? std::string() : CLI::ExistingDirectory(location); },
@@ -362,6 +377,7 @@ int main(int argc, char** argv) {
     app.add_flag("--verbose", global.verbose, "the runtime's records on standard error");
     app.add_option("--timeout-ms", global.connection.requestTimeoutMs, "timeout of one request in milliseconds")->capture_default_str();
     app.add_flag("--json", global.json, "summary as one JSON document on standard output, progress as JSON lines on standard error");
+    app.add_flag("--quiet", global.quiet, "no progress lines (the summary and errors still)");
     app.add_flag("--allow-core-dumps", global.allowCoreDumps,
                  "let a crash leave a core file (it would hold the keys); also COSMOS_BACKUP_ALLOW_CORE_DUMPS=1");
 
@@ -410,10 +426,11 @@ int main(int argc, char** argv) {
     AddThrottlingOptions(restoreCmd, global);
     ShardOptions restoreShards;
     AddShardOptions(restoreCmd, restoreShards, "after every shard of a sharded restore: check them, restore the scripts, count");
-    auto* manual = restoreCmd->add_option("--throughput", restore.throughput, "give the container its own fixed RU/s")
-                       ->check(CLI::Range(400, 1000000000));
-    auto* autoscale = restoreCmd->add_option("--autoscale-max", restore.autoscaleMax, "give the container its own autoscale maximum RU/s")
-                          ->check(CLI::Range(1000, 1000000000));
+    auto* manual = restoreCmd->add_option("--throughput", restore.throughput, "give the container its own fixed RU/s (400 or more, in hundreds)")
+                       ->check(CLI::Range(400, 1000000000) & MultipleOf(100));
+    auto* autoscale = restoreCmd->add_option("--autoscale-max", restore.autoscaleMax,
+                                             "give the container its own autoscale maximum RU/s (1000 or more, in thousands)")
+                          ->check(CLI::Range(1000, 1000000000) & MultipleOf(1000));
     auto* none = restoreCmd->add_flag("--no-throughput", restore.noThroughput, "no throughput for database or container (serverless)");
     manual->excludes(autoscale)->excludes(none);
     autoscale->excludes(none);
@@ -445,7 +462,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", secrets.Hide(e.what()).c_str());
         return kUsageError;
     }
-    const auto style = global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
+    const auto style = global.quiet ? Progress::Style::kQuiet : global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
     backup.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, backup.parallelism));
     restore.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0));
     restore.endpoint = global.connection.endpoint;

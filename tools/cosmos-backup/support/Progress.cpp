@@ -7,7 +7,8 @@
 namespace cosmosbackup {
 
 namespace {
-constexpr auto kTextInterval = std::chrono::milliseconds(500);
+constexpr auto kTerminalInterval = std::chrono::milliseconds(500);
+constexpr auto kLogInterval = std::chrono::seconds(30);
 constexpr auto kJsonInterval = std::chrono::seconds(1);
 }
 
@@ -46,7 +47,8 @@ void Progress::Add(std::int64_t items) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_done += items;
     const auto now = std::chrono::steady_clock::now();
-    if (m_whole == nullptr && now - m_lastPrint >= (m_style == Style::kText ? kTextInterval : kJsonInterval)) {
+    const auto interval = m_style == Style::kJsonLines ? kJsonInterval : m_terminal ? kTerminalInterval : kLogInterval;
+    if (m_whole == nullptr && now - m_lastPrint >= interval) {
         m_lastPrint = now;
         Print(false);
     }
@@ -71,6 +73,7 @@ void Progress::SetContainers(int done, int total) {
 
 // Called with m_lock held.
 void Progress::Print(bool final) {
+    if (m_style == Style::kQuiet) return;
     const double seconds = Elapsed();
     const double rate = seconds > 0 ? static_cast<double>(m_done) / seconds : 0.0;
     double left = -1;  // unknown

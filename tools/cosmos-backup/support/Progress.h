@@ -9,15 +9,16 @@ namespace cosmosbackup {
 
 // Progress of a long operation on standard error: items done, rate and estimated time left,
 // and for a run over many containers how many are done. As text, at most twice a second on one
-// rewritten line when standard error is a terminal; as JSON lines (one object per line, for
-// monitoring), at most once a second.
+// rewritten line when standard error is a terminal, else a line at most every 30 seconds (a
+// cron job's log stays readable); as JSON lines (one object per line, for monitoring), at most
+// once a second; or not at all (--quiet).
 //
 // A run shows one line: the parts of a run (a container's backup, its restore, its verify)
 // are made with the run's progress as `whole` and add to it instead of printing their own.
 // Add and the counters may be called from any thread.
 class Progress {
 public:
-    enum class Style { kText, kJsonLines };
+    enum class Style { kText, kJsonLines, kQuiet };
 
     Progress(std::string what, std::int64_t expected, Style style = Style::kText);
     // A part of `whole` (none: a line of its own): its expected items and its items add to it.
