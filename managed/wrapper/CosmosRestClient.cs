@@ -215,6 +215,7 @@ namespace CloudSDKWrapper
         private static bool IsTransientFailure(Exception e)
         {
             if (e is TaskCanceledException) return true;
+            if (FindInner<System.Security.Authentication.AuthenticationException>(e) != null) return false;
             for (var inner = e; inner != null; inner = inner.InnerException)
             {
                 var web = inner as WebException;
@@ -253,12 +254,29 @@ namespace CloudSDKWrapper
         private static string FailureText(Exception e)
         {
             if (e is TaskCanceledException) return "the request timed out";
+            if (FindInner<System.Security.Authentication.AuthenticationException>(e) != null) return TlsFailureText(e);
             var parts = new System.Collections.Generic.List<string>();
             for (var inner = e; inner != null; inner = inner.InnerException)
             {
                 if (!parts.Contains(inner.Message)) parts.Add(inner.Message);
             }
             return string.Join(": ", parts);
+        }
+
+        // The TLS library's own text names a source file and line; people need the reason in a
+        // sentence, with the library's code for searching.
+        private static string TlsFailureText(Exception e)
+        {
+            string code = null;
+            for (var inner = e; inner != null && code == null; inner = inner.InnerException)
+            {
+                var m = System.Text.RegularExpressions.Regex.Match(inner.Message, @"OPENSSL_internal:([A-Z0-9_]+)");
+                if (m.Success) code = m.Groups[1].Value;
+            }
+            if (code == "CERTIFICATE_VERIFY_FAILED")
+                return "the server's certificate is not trusted (CERTIFICATE_VERIFY_FAILED): check the endpoint's name, or add its " +
+                       "certificate authority to this machine's trusted certificates";
+            return "the secure connection could not be set up (" + (code ?? "TLS handshake failed") + ")";
         }
 
         private string Describe(RestRequest request)

@@ -37,6 +37,10 @@ export CLOUDSDK_LOG="$work/bridge.log" FAILURES_BUILD="$build" FAILURES_WORK="$w
   expect_failure "wrong key fails fast" "401" env COSMOS_KEY="$wrong_key" "${tool[@]}" list-databases
   expect_failure "wrong endpoint fails fast" "cannot connect to https://127.0.0.1:1" "${tool[@]}" --endpoint https://127.0.0.1:1 list-databases
   expect_failure "missing key is named" "set COSMOS_KEY" env -u COSMOS_KEY "${tool[@]}" list-databases
+  # The test server'"'"'s certificate is self-signed: without --insecure-skip-tls-verify, one attempt and a sentence.
+  expect_failure "untrusted certificate fails at once, in a sentence" "certificate is not trusted (CERTIFICATE_VERIFY_FAILED)" \
+    "$FAILURES_BUILD/bin/cosmos-backup" list-databases
+  grep -q "gave up after\|handshake_client" "$FAILURES_WORK/err" && fail "certificate failure retried or raw: $(cat "$FAILURES_WORK/err")"
   expect_failure "missing container is named" "does not exist" "${tool[@]}" backup --database shop --container nope --out "$FAILURES_WORK/nope"
 
   "${tool[@]}" backup --database shop --container orders --out "$FAILURES_WORK/good" >/dev/null 2>&1 || fail "good backup"
