@@ -36,7 +36,7 @@ export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_H
   # verify_exact NAME DIR DB C: the backup holds each of N items once and equals the container.
   verify_exact() {
     local out
-    out=$("${tool[@]}" verify --from "$2" --database "$3" --container "$4" 2>"$BIG_WORK/verify.err")
+    out=$("${tool[@]}" verify --from "$2" --database "$3" --container "$4" 2>"$BIG_WORK/verify.err" | head -1)
     if [[ $out == "verify: $5 items in the backup, $5 in the container, $5 equal, 0 problems" ]]; then pass "$1"
     else fail "$1: $out $(head -3 "$BIG_WORK/verify.err")"; fi
   }
@@ -171,6 +171,26 @@ export CLOUDSDK_LOG="$work/bridge.log" BIG_BUILD="$build" BIG_WORK="$work" BIG_H
   else
     fail "refused items: status $status, report [$report], $(cat refused.out refused.err | tail -2)"
   fi
+  # A container that moved on since its backup: every difference is counted, --max-problems of
+  # them listed (then "and N more"), the JSON lists them too, the reads'"'"' RU are counted, and
+  # the progress total grows with the live items rather than being overtaken.
+  node "$BIG_HERE/scripted/cli.js" mutate --db big --coll small --updates 150 --deletes 50 --inserts 150 >/dev/null
+  "${tool[@]}" verify --from small --database big --container small --max-problems 5 >drift.out 2>drift.err
+  status=$?
+  listed=$(grep -c "^verify: \(item\|live item\|backup item\)" drift.err)
+  if [[ $status == 4 && $listed == 5 ]] && grep -q "^verify: and 345 more" drift.err && grep -q "350 problems" drift.out \
+     && grep -qE "^requests: [1-9][0-9.]* RU" drift.out; then
+    pass "verify lists --max-problems differences, counts the rest and its RU"
+  else fail "verify of a changed container: status $status, $listed listed: $(cat drift.out; tail -2 drift.err)"; fi
+  "${tool[@]}" --json verify --from small --database big --container small --max-problems 7 >drift.json 2>drift-progress.jsonl
+  node -e "
+    const r = JSON.parse(require(\"fs\").readFileSync(\"drift.json\", \"utf8\"));
+    const c = r.containers[0];
+    const lines = require(\"fs\").readFileSync(\"drift-progress.jsonl\", \"utf8\").split(\"\n\").filter((l) => l.startsWith(\"{\\\"progress\"));
+    const past = lines.map(JSON.parse).filter((p) => p.expectedItems > 0 && p.items > p.expectedItems);
+    process.exit(r.exitCode === 4 && c.problems === 350 && c.differences.length === 7 && c.requestCharge > 0 && lines.length > 0 && past.length === 0 ? 0 : 1);" \
+    && pass "verify --json lists the differences and the RU; progress never past its total" \
+    || fail "verify --json: $(head -c 400 drift.json) $(tail -1 drift-progress.jsonl)"
   echo "$passed passed, $failed failed"
   (( failed == 0 ))
 '

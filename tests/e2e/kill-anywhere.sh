@@ -84,7 +84,7 @@ export CLOUDSDK_LOG="$work/bridge.log" KILL_BUILD="$build" KILL_WORK="$work" KIL
   # exact NAME DIR: verify finds the backup (or the chain) equal to the source container.
   exact() {
     local out
-    out=$("${tool[@]}" verify --from "$2" --database d --container src 2>verify.err)
+    out=$("${tool[@]}" verify --from "$2" --database d --container src 2>verify.err | head -1)
     [[ $out =~ ^"verify: "([0-9]+)" items in the backup, "([0-9]+)" in the container, "([0-9]+)" equal, 0 problems"$ &&
        ${BASH_REMATCH[1]} == "${BASH_REMATCH[2]}" && ${BASH_REMATCH[1]} == "${BASH_REMATCH[3]}" ]] && pass "$1 ($out)" \
       || fail "$1: $out $(head -2 verify.err)"

@@ -29,7 +29,7 @@ export CLOUDSDK_LOG="$work/bridge.log" Q_BUILD="$build" Q_WORK="$work" Q_HERE="$
   # exact NAME DIR DB C N: the backup in DIR holds each of N items once and equals DB/C.
   exact() {
     local out
-    out=$("${tool[@]}" verify --from "$2" --database "$3" --container "$4" 2>verify.err)
+    out=$("${tool[@]}" verify --from "$2" --database "$3" --container "$4" 2>verify.err | head -1)
     if [[ $out == "verify: $5 items in the backup, $5 in the container, $5 equal, 0 problems" ]]; then pass "$1"
     else fail "$1: $out $(head -3 verify.err)"; fi
   }

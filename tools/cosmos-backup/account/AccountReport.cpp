@@ -22,6 +22,7 @@ nlohmann::json ReportJson(const RunReport& report) {
         if (!c.target.empty()) j["target"] = c.target;
         if (!c.kind.empty()) j["kind"] = c.kind;
         if (!c.error.empty()) j["error"] = c.error;
+        if (report.command == "verify") j["differences"] = c.differences;
         containers.push_back(std::move(j));
     }
     const auto usage = report.TotalUsage();

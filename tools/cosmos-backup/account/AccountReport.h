@@ -21,6 +21,7 @@ struct ContainerReport {
     std::int64_t deletions = 0;    // an increment's deleted keys, or a chain restore's applied deletions
     std::int64_t failedItems = 0;  // a restore's items in its failure report
     std::int64_t problems = 0;     // verify's differences
+    std::vector<std::string> differences;  // verify: the first --max-problems of them
     RequestUsage usage;
     double seconds = 0;
     std::string error;
@@ -40,7 +41,8 @@ struct RunReport {
 
 // One JSON document (for --json): {"command","location","exitCode","seconds","resumeCommand",
 // "items","requestCharge","throttled","containers":[{"source","target","status","kind","items",
-// "bytes","deletions","failedItems","problems","requestCharge","requests","throttled","seconds","error"}]}.
+// "bytes","deletions","failedItems","problems","requestCharge","requests","throttled","seconds","error"}]};
+// a verify's containers also list their "differences" (texts, the first --max-problems).
 nlohmann::json ReportJson(const RunReport& report);
 // The text summary of a run over many containers: a line per container, the totals, and the
 // command that continues a run that stopped short.

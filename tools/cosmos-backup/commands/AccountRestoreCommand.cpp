@@ -192,6 +192,8 @@ RunReport RunAccountVerify(const ConnectionOptions* co, const std::shared_ptr<Ba
         r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         r.items = summary.backupItems;
         r.problems = summary.problemCount;
+        r.usage = summary.usage;
+        r.differences = summary.problems;
         problems[i] = summary.problems;
     });
     report.seconds = whole.Finish();

@@ -16,7 +16,14 @@
 namespace cosmosbackup {
 namespace {
 
-constexpr std::size_t kProblemsKept = 10;
+RequestUsage UsageSince(const RequestUsage& before, const RequestUsage& now) {
+    RequestUsage used;
+    used.requestCharge = now.requestCharge - before.requestCharge;
+    used.requests = now.requests - before.requests;
+    used.throttled = now.throttled - before.throttled;
+    used.throttleWaitMs = now.throttleWaitMs - before.throttleWaitMs;
+    return used;
+}
 
 nlohmann::json ParseItem(const std::string& text, const std::string& where) {
     nlohmann::json item;
@@ -32,21 +39,17 @@ nlohmann::json ParseItem(const std::string& text, const std::string& where) {
 // Items compare by content: nlohmann keeps object members sorted, so dump() is canonical.
 std::size_t ContentHash(const nlohmann::json& item) { return std::hash<std::string>{}(item.dump()); }
 
-void Note(VerifySummary& summary, const std::string& problem) {
-    if (summary.problems.size() < kProblemsKept) summary.problems.push_back(problem);
-    ++summary.problemCount;
-}
-
 // The live container must have every property of the backed-up definition.
 void CompareDefinition(Connection& connection, const Manifest& manifest, const std::string& name, VerifySummary& summary) {
     if (!manifest.container.is_object()) return;  // a version 1 backup has no whole definition
     const auto live = connection.ContainerInfo(name)["container"];
-    for (const auto& lost : LostProperties(manifest.container, live)) Note(summary, "container " + name + ": " + lost);
+    for (const auto& lost : LostProperties(manifest.container, live)) summary.Note("container " + name + ": " + lost);
 }
 
 void CompareWithLive(Connection& connection, const BackupStore& store, const VerifyOptions& options, const Manifest& manifest,
                      std::unordered_map<std::string, std::size_t>& backup, VerifySummary& summary) {
     auto& bridge = connection.bridge();
+    const RequestUsage before = ReadUsage(connection);
     const std::string database = options.database.empty() ? manifest.sourceDatabase : options.database;
     const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
     // After a restore, reads must see its writes (on a session-consistency account they need
@@ -70,10 +73,10 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
             const auto key = keys.KeyOf(item);
             const auto found = backup.find(key);
             if (found == backup.end()) {
-                Note(summary, "live item " + key + " is not in the backup");
+                summary.Note("live item " + key + " is not in the backup");
             } else {
                 if (found->second == ContentHash(item)) ++summary.equalItems;
-                else Note(summary, "item " + key + " differs");
+                else summary.Note("item " + key + " differs");
                 backup.erase(found);
             }
             ++summary.liveItems;
@@ -82,10 +85,16 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
         continuation = next;
     }
     progress.Finish();
-    for (const auto& missing : backup) Note(summary, "backup item " + missing.first + " is not in the live container");
+    for (const auto& missing : backup) summary.Note("backup item " + missing.first + " is not in the live container");
+    summary.usage = UsageSince(before, ReadUsage(connection));
 }
 
 }  // namespace
+
+void VerifySummary::Note(const std::string& problem) {
+    if (problems.size() < maxProblems) problems.push_back(problem);
+    ++problemCount;
+}
 
 VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
     return VerifyBackup(connection, OpenBackupStore(options.directory, options.storage), options);
@@ -96,6 +105,7 @@ VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupS
     CheckDataFiles(*store, manifest);
 
     VerifySummary summary;
+    summary.maxProblems = options.maxProblems;
     const ItemKeyMaker keys(manifest.partitionKey);
     std::unordered_map<std::string, std::size_t> backup;
     if (ChainOf(manifest).IsIncrement()) {
@@ -114,7 +124,7 @@ VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupS
         summary.backupItems = ForEachItem(*store, manifest, [&](const std::string& text) {
             const auto item = ParseItem(text, "in the backup");
             if (!backup.emplace(keys.KeyOf(item), ContentHash(item)).second) {
-                Note(summary, "item " + keys.KeyOf(item) + " appears twice in the backup");
+                summary.Note("item " + keys.KeyOf(item) + " appears twice in the backup");
             }
         });
     }

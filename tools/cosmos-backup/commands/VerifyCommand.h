@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/Connection.h"
+#include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
 #include "storage/OpenBackupStore.h"
 #include "support/Progress.h"
@@ -18,6 +19,7 @@ struct VerifyOptions {
     std::string database;   // "" for the backup's source database
     std::string container;  // "" for the backup's source container
     bool offline = false;   // check the files only
+    std::size_t maxProblems = 100;  // differences listed; the rest are counted
     long long pageSize = 1000;
     Progress* progress = nullptr;  // a run over many containers: its one progress line
     StoreOptions storage;   // how blob locations are reached
@@ -27,8 +29,12 @@ struct VerifySummary {
     std::int64_t backupItems = 0;
     std::int64_t liveItems = 0;
     std::int64_t equalItems = 0;
-    std::vector<std::string> problems;  // the first few differences
-    std::int64_t problemCount = 0;
+    std::vector<std::string> problems;  // the first maxProblems differences
+    std::int64_t problemCount = 0;      // all of them
+    RequestUsage usage;                 // of the live container's reads
+    std::size_t maxProblems = 100;
+
+    void Note(const std::string& problem);
 };
 
 // Checks a backup: the manifest, every data file's checksum and item count, every item's

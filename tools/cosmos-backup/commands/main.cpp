@@ -150,8 +150,14 @@ int PrintRestore(const RestoreSummary& s) {
     return kSomeItemsFailed;
 }
 
-int PrintVerify(const VerifySummary& s, bool offline) {
+void PrintProblems(const VerifySummary& s) {
     for (const auto& p : s.problems) std::fprintf(stderr, "verify: %s\n", p.c_str());
+    const auto unlisted = s.problemCount - static_cast<std::int64_t>(s.problems.size());
+    if (unlisted > 0) std::fprintf(stderr, "verify: and %lld more (--max-problems lists more)\n", static_cast<long long>(unlisted));
+}
+
+int PrintVerify(const VerifySummary& s, bool offline, double seconds) {
+    PrintProblems(s);
     if (offline) {
         std::printf("verify: %lld items in the backup, files intact, %lld problems\n",
                     static_cast<long long>(s.backupItems), static_cast<long long>(s.problemCount));
@@ -159,6 +165,7 @@ int PrintVerify(const VerifySummary& s, bool offline) {
         std::printf("verify: %lld items in the backup, %lld in the container, %lld equal, %lld problems\n",
                     static_cast<long long>(s.backupItems), static_cast<long long>(s.liveItems),
                     static_cast<long long>(s.equalItems), static_cast<long long>(s.problemCount));
+        std::printf("requests: %s\n", DescribeUsage(s.usage, seconds).c_str());
     }
     return s.problemCount == 0 ? 0 : kVerifyDiffers;
 }
@@ -198,12 +205,15 @@ ContainerReport ReportOf(const BackupSummary& s, const std::string& kind) {
 }
 
 // A verify's summary as the JSON document of one container; its problems on standard error.
-int PrintVerifyReport(const VerifySummary& s, const std::string& location) {
-    for (const auto& p : s.problems) std::fprintf(stderr, "verify: %s\n", p.c_str());
+int PrintVerifyReport(const VerifySummary& s, const std::string& location, double seconds) {
+    PrintProblems(s);
     ContainerReport r;
     r.source = location;
     r.items = s.backupItems;
     r.problems = s.problemCount;
+    r.differences = s.problems;
+    r.usage = s.usage;
+    r.seconds = seconds;
     r.status = s.problemCount == 0 ? "complete" : "differs";
     return PrintReport(SingleReport("verify", location, r, s.problemCount == 0 ? 0 : kVerifyDiffers), true);
 }
@@ -445,6 +455,8 @@ int main(int argc, char** argv) {
     verifyCmd->add_option("--database-map", verifyMap, "compare database OLD of an account backup with NEW (OLD=NEW, repeatable)");
     AddSelectionOptions(verifyCmd, accountVerify.selection);
     verifyCmd->add_flag("--offline", verify.offline, "check the files only");
+    verifyCmd->add_option("--max-problems", verify.maxProblems, "differences to list; the rest are counted")
+        ->check(CLI::Range(1, 100000000))->capture_default_str();
 
     try {
         CheckCommandLine(app, argc, argv);
@@ -507,8 +519,10 @@ int main(int argc, char** argv) {
                 accountVerify.progressStyle = style;
                 return PrintReport(RunAccountVerify(nullptr, location, accountVerify), global.json);
             }
+            const auto started = std::chrono::steady_clock::now();
             const auto s = VerifyBackup(nullptr, location, verify);
-            return global.json ? PrintVerifyReport(s, verify.directory) : PrintVerify(s, true);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            return global.json ? PrintVerifyReport(s, verify.directory, seconds) : PrintVerify(s, true, seconds);
         }
         // A restore lists the items the service refuses instead of stopping at the first.
         if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";
@@ -552,8 +566,8 @@ int main(int argc, char** argv) {
             Progress whole("verify", 0, style);
             verify.progress = &whole;
             const auto s = VerifyBackup(connection.get(), location, verify);
-            whole.Finish();
-            return global.json ? PrintVerifyReport(s, verify.directory) : PrintVerify(s, false);
+            const double seconds = whole.Finish();
+            return global.json ? PrintVerifyReport(s, verify.directory, seconds) : PrintVerify(s, false, seconds);
         }
         return 0;
     } catch (const UsageError& e) {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace cosmosbackup {
@@ -78,15 +79,17 @@ void Progress::SetContainers(int done, int total) {
 // Called with m_lock held.
 void Progress::Print(bool final) {
     if (m_style == Style::kQuiet) return;
+    // A total is what was known beforehand; more items than that make the total at least as large.
+    const std::int64_t expected = m_expected > 0 ? std::max(m_expected, m_done) : m_expected;
     const double seconds = Elapsed();
     const double rate = seconds > 0 ? static_cast<double>(m_done) / seconds : 0.0;
     double left = -1;  // unknown
-    if (m_expected > m_done && rate > 0) left = static_cast<double>(m_expected - m_done) / rate;
-    else if (m_expected > 0 && m_done >= m_expected) left = 0;
+    if (expected > m_done && rate > 0) left = static_cast<double>(expected - m_done) / rate;
+    else if (expected > 0 && m_done >= expected) left = 0;
     if (m_style == Style::kJsonLines) {
         std::fprintf(stderr, "{\"progress\":\"%s\",\"final\":%s,\"items\":%lld,\"expectedItems\":%lld,\"itemsPerSecond\":%.1f,"
                              "\"secondsLeft\":%.0f,\"containersDone\":%d,\"containers\":%d,\"seconds\":%.1f}\n",
-                     m_what.c_str(), final ? "true" : "false", static_cast<long long>(m_done), static_cast<long long>(m_expected),
+                     m_what.c_str(), final ? "true" : "false", static_cast<long long>(m_done), static_cast<long long>(expected),
                      rate, left, m_containersDone, m_containers, seconds);
         std::fflush(stderr);
         return;
@@ -95,13 +98,13 @@ void Progress::Print(bool final) {
     if (m_containers > 0) containers = std::to_string(m_containersDone) + " of " + std::to_string(m_containers) + " containers, ";
     char eta[32] = "-";
     if (left >= 0) std::snprintf(eta, sizeof eta, "%.0f s", left);
-    if (m_expected <= 0) {
+    if (expected <= 0) {
         // An unknown total (an increment's changes): the count and the rate only.
         std::fprintf(stderr, "%s%s: %s%lld items, %.0f items/s%s", m_terminal ? "\r" : "", m_what.c_str(), containers.c_str(),
                      static_cast<long long>(m_done), rate, m_terminal && !final ? "   " : "\n");
     } else {
         std::fprintf(stderr, "%s%s: %s%lld of %lld items, %.0f items/s, %s left%s", m_terminal ? "\r" : "", m_what.c_str(),
-                     containers.c_str(), static_cast<long long>(m_done), static_cast<long long>(m_expected), rate, eta,
+                     containers.c_str(), static_cast<long long>(m_done), static_cast<long long>(expected), rate, eta,
                      m_terminal && !final ? "   " : "\n");
     }
     std::fflush(stderr);
