@@ -6,6 +6,7 @@
 const pk = require("./partition-key");
 const { RuBudget } = require("./charges");
 const { seedItems, updated } = require("./seed-items");
+const allVersions = require("./all-versions");
 
 const { BadRequest } = pk;
 const SYSTEM = new Set(["_rid", "_self", "_etag", "_attachments", "_ts"]);
@@ -180,11 +181,19 @@ class Control {
   config(changes) {
     const { options } = this.state;
     for (const k of ["ruPerSecond", "latencyMs", "laggingReads", "lagMs", "ranges", "serverless",
-      "mergeEnabled", "rangesPageSize", "sessionMissEvery", "offerMigration", "boundaryForms", "ignoreKeyBounds", "sessionRegions"]) {
+      "mergeEnabled", "rangesPageSize", "sessionMissEvery", "offerMigration", "boundaryForms", "ignoreKeyBounds", "sessionRegions",
+      "allVersionsAndDeletes"]) {
       if (changes[k] !== undefined) options[k] = changes[k];
     }
     if (changes.ruPerSecond !== undefined) this.state.budget = new RuBudget(options.ruPerSecond);
     return { options };
+  }
+
+  // The "all versions and deletes" feed forgets every change so far (its retention window
+  // passes): positions taken before now are refused.
+  expireHistory({ db, coll }) {
+    allVersions.expire(this.state.account.container(db, coll));
+    return { expired: true };
   }
 
   ranges({ db, coll }) {

@@ -9,6 +9,7 @@ const feed = require("./feed");
 const { parseQuery, project } = require("./query");
 const { tokenFor, visibility } = require("./session");
 const { Gone, NAME_STALE } = require("./ranges");
+const allVersions = require("./all-versions");
 
 const { BadRequest } = pk;
 const MAX_BATCH_OPERATIONS = 100;
@@ -224,6 +225,25 @@ function changeFeed(ctx, container) {
   };
 }
 
+// The "all versions and deletes" feed of the named range (all-versions.js), paged like the
+// latest-version feed.
+function allVersionsFeed(ctx, container) {
+  const range = namedRange(container, ctx.headers);
+  if (!range) throw new BadRequest("The change feed is read per partition key range: x-ms-documentdb-partitionkeyrangeid is missing.");
+  const since = allVersions.startOf(ctx.options, ctx.headers, range);
+  const span = feed.interval(range, ctx.headers, null, container.table, ctx.options.ignoreKeyBounds);
+  const { records, complete } = feed.changes(allVersions.changesIn(container.items.history, span, since), since, feed.pageSize(ctx.headers["x-ms-max-item-count"]));
+  const etag = complete ? Math.max(since, range.lsn) : records[records.length - 1].lsn;
+  const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) };
+  if (records.length === 0) return { status: 304, headers, ru: charge.notModified() };
+  const texts = records.map((e) => allVersions.changeText(e, container.resource.partitionKey.paths));
+  const bytes = texts.reduce((n, t) => n + Buffer.byteLength(t), 0);
+  return {
+    status: 200, body: feedBody(container, texts), ru: charge.changeFeed(bytes), itemsRead: texts.length,
+    headers: { ...headers, "x-ms-item-count": String(texts.length) },
+  };
+}
+
 // Serves METHOD on /dbs/d/colls/c/docs[/id].
 function serveDocs(ctx, container, id) {
   const { method, headers, body } = ctx;
@@ -234,6 +254,7 @@ function serveDocs(ctx, container, id) {
     throw new BadRequest("Method not allowed.", 405, "MethodNotAllowed");
   }
   if (method === "GET") {
+    if (allVersions.isAllVersionsRequest(headers)) return allVersionsFeed(ctx, container);
     return String(headers["a-im"] || "").toLowerCase() === "incremental feed" ? changeFeed(ctx, container) : readFeed(ctx, container);
   }
   if (method !== "POST") throw new BadRequest("Method not allowed.", 405, "MethodNotAllowed");

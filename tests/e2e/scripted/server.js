@@ -10,7 +10,7 @@
 // Usage: node server.js [--port N] [--no-ssl] [--ranges N] [--ru-per-second N]
 //          [--latency-ms N] [--lagging-reads] [--lag-ms N] [--serverless] [--merge-enabled]
 //          [--ranges-page-size N] [--session-miss-every N] [--offer-migration] [--boundary-forms]
-//          [--session-regions N] [--max-header-bytes N]
+//          [--session-regions N] [--max-header-bytes N] [--all-versions-and-deletes]
 // The key comes from COSMOS_KEY (default: the public emulator key). Binds 127.0.0.1 only and
 // prints "listening <port>" once ready.
 const fs = require("fs");
@@ -97,6 +97,7 @@ function defaultOptions() {
     mergeEnabled: false, rangesPageSize: 0, sessionMissEvery: 0, offerMigration: false, boundaryForms: false,
     ignoreKeyBounds: false, // a server that reads whole ranges whatever the epk headers say
     sessionRegions: 0, // > 0: a multi-region account, whose session tokens are vectors
+    allVersionsAndDeletes: false, // the change feed's "all versions and deletes" mode (continuous backup)
     maxHeaderBytes: DEFAULT_MAX_HEADER_BYTES,
   };
 }
@@ -134,6 +135,7 @@ function createScriptedServer(given = {}) {
       ranges: () => control.ranges(args),
       split: () => control.split(args),
       merge: () => control.merge(args),
+      expireHistory: () => control.expireHistory(args),
       recreate: () => control.recreate(args),
       fail: () => control.fail(args),
       kill: () => control.kill(args),
@@ -176,7 +178,8 @@ function createScriptedServer(given = {}) {
       method: req.method, segments, headers: req.headers, body: parseJson(body), options, account: state.account, budget: state.budget, control,
       scheme: options.ssl ? "https" : "http", host: address.address, port: address.port,
     });
-    if (segments[4] === "docs" && String(req.headers["if-none-match"] || "").trim() === "*" && answer.status === 304) {
+    if (segments[4] === "docs" && String(req.headers["if-none-match"] || "").trim() === "*" && answer.status === 304 &&
+        String(req.headers["a-im"] || "").toLowerCase() === "incremental feed") {
       control.onPosition(state.account.container(segments[1], segments[3]));
     }
     return answer;
@@ -228,7 +231,7 @@ function parseArgs(argv) {
   const flags = {
     "--lagging-reads": ["laggingReads", true], "--serverless": ["serverless", true], "--no-ssl": ["ssl", false],
     "--merge-enabled": ["mergeEnabled", true], "--offer-migration": ["offerMigration", true], "--boundary-forms": ["boundaryForms", true],
-    "--ignore-key-bounds": ["ignoreKeyBounds", true],
+    "--ignore-key-bounds": ["ignoreKeyBounds", true], "--all-versions-and-deletes": ["allVersionsAndDeletes", true],
   };
   for (let i = 0; i < argv.length; i += 1) {
     const a = argv[i];
