@@ -1,6 +1,7 @@
 #include "commands/IncrementCommand.h"
 
 #include "chain/ChainLinks.h"
+#include "chain/IncrementKeys.h"
 #include "chain/ItemKey.h"
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
@@ -242,18 +243,20 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
     const auto items = ReadChanges(connectionOptions, store, record, manifest, options);
     const std::vector<KeySet> changed = KeysOfItems(store, manifest);
 
-    // The key set after the changes were read: what is gone since then is deleted.
+    // The deletions since the parent: from the all versions and deletes feed, or else the key
+    // set after the changes were read (what is gone since then is deleted).
     IncrementSummary summary;
-    const std::vector<KeySet> live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                                          options.parallelism, kKeyPageSize, options.readerSlots, {}},
-                                                  summary.keyRead);
-    KeyFileCursor parentKeys(*parent.store, parent.record.keys);
-    MergedKeys changedKeys(changed), liveKeys(live);
-    const KeyChangeFiles keys = CompareKeys(store, parentKeys, changedKeys, liveKeys);
+    const IncrementKeys found = FindIncrementKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
+                                                                         options.parallelism, kKeyPageSize, options.readerSlots, {}},
+                                                  store, parent, changed, PositionsOf(record.positions));
+    summary.keyRead = found.usage;
+    summary.deletionsFromFeed = found.fromFeed;
+    const KeyChangeFiles& keys = found.files;
 
     ChainRecord chainRecord;
     chainRecord.kind = ChainRecord::kIncremental;
     chainRecord.changeFeed = PositionsReached(items.endContinuations, PositionsOf(record.positions));
+    chainRecord.allVersions = found.allVersions;
     chainRecord.keys = keys.keys;
     chainRecord.deletions = keys.deletions;
     chainRecord.parent = parentLink;
