@@ -47,15 +47,15 @@ function withLsn(text, lsn) {
   return `${text.slice(0, -1)},"_lsn":${lsn}}`;
 }
 
-// One change as the feed writes it; `paths` are the container's partition key paths ("/a/b"),
-// which name the values of a deleted item's key ({} where the item had none).
+// One change as the feed writes it; `paths` are the container's partition key paths ("/a/b"):
+// a deleted item's key values are named by their property ("a/b"), {} where it had none.
 function changeText(entry, paths) {
   const metadata = {
     crts: entry.crts, lsn: entry.lsn, operationType: entry.operationType, previousImageLSN: entry.previousLsn, timeToLiveExpired: false,
   };
   if (entry.operationType === "delete") {
     metadata.id = entry.id;
-    metadata.partitionKey = Object.fromEntries(paths.map((p, i) => [p, entry.values[i] === UNDEFINED ? {} : entry.values[i]]));
+    metadata.partitionKey = Object.fromEntries(paths.map((p, i) => [p.replace(/^\//, ""), entry.values[i] === UNDEFINED ? {} : entry.values[i]]));
   }
   const parts = [];
   if (entry.current !== null) parts.push(`"current":${withLsn(entry.current, entry.lsn)}`);

@@ -26,7 +26,7 @@ test("all versions and deletes: every change since a position, deletes by id and
   assert.strictEqual(docs[1].current.v, 2);
   assert.strictEqual(docs[1].previous.v, 1);
   assert.strictEqual(docs[2].current, undefined);
-  assert.deepStrictEqual([docs[2].metadata.id, docs[2].metadata.partitionKey, docs[2].metadata.timeToLiveExpired], ["a", { "/tenant": "t" }, false]);
+  assert.deepStrictEqual([docs[2].metadata.id, docs[2].metadata.partitionKey, docs[2].metadata.timeToLiveExpired], ["a", { tenant: "t" }, false]);
   assert.strictEqual((await feed(srv, { "if-none-match": changes.headers.etag })).status, 304);
 
   // Start rules: from the beginning, from a time, without the wire format: refused.
