@@ -6,16 +6,19 @@
 # from that feed, and (the mode switched off on the account) one that reads the container's
 # keys to find them. For each: the whole command's time, the request units and requests the
 # server charged, and the items it served.
+# PREVIOUS_IMAGES=1 makes the feed's changes carry the replaced or deleted version as well.
 # Usage: bench/backup/feed-increment.sh BUILD_DIR [ITEMS=200000] [RANGES=8] [LATENCY_MS=0]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 e2e="$here/../../tests/e2e"
 build="$(cd "${1:?usage: feed-increment.sh BUILD_DIR [ITEMS] [RANGES] [LATENCY_MS]}" && pwd)"
 export BENCH_BUILD="$build" BENCH_ITEMS="${2:-200000}" BENCH_RANGES="${3:-8}" BENCH_LATENCY="${4:-0}"
-export BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
+export PREVIOUS_IMAGES="${PREVIOUS_IMAGES:-0}" BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
 trap 'rm -rf "$BENCH_WORK"' EXIT
 
-"$e2e/scripted/with-scripted-server.sh" --ranges "$BENCH_RANGES" --all-versions-and-deletes -- bash -c '
+previous=()
+[[ ${PREVIOUS_IMAGES:-0} == 1 ]] && previous=(--previous-images)
+"$e2e/scripted/with-scripted-server.sh" --ranges "$BENCH_RANGES" --all-versions-and-deletes "${previous[@]}" -- bash -c '
   set -euo pipefail
   tool=("$BENCH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
   ctl() { node -e "require(process.argv[1]).control(process.env.COSMOS_ENDPOINT, process.argv[2], process.argv[3] && JSON.parse(process.argv[3])).then((r) => console.log(JSON.stringify(r)))" "$BENCH_E2E/scripted/client.js" "$@"; }
@@ -39,7 +42,7 @@ trap 'rm -rf "$BENCH_WORK"' EXIT
   ctl config "{\"allVersionsAndDeletes\":false}" >/dev/null
   keys=$(measure increment-keys "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/inc-keys" --since "$BENCH_WORK/full" --parallel 8)
 
-  echo "items: $BENCH_ITEMS in $BENCH_RANGES ranges, $BENCH_LATENCY ms per request; 1% updated, 0.5% deleted before the increments"
+  echo "items: $BENCH_ITEMS in $BENCH_RANGES ranges, $BENCH_LATENCY ms per request; 1% updated, 0.5% deleted before the increments; previous images: ${PREVIOUS_IMAGES:-0}"
   printf "%-40s %9s %10s %9s %13s\n" "" seconds RU requests "items served"
   for line in "$full" "$feed" "$keys"; do
     read -r name seconds ru requests items <<<"$line"

@@ -5,7 +5,8 @@
 // create, replace and delete after the start, in LSN order, each as
 //   {"current": item, "previous": item, "metadata": {"crts", "lsn", "operationType",
 //    "previousImageLSN", "timeToLiveExpired", "id", "partitionKey"}}
-// (a delete has no "current" and names its item's id and partition key in the metadata). It
+// (a delete has no "current" and names its item's id and partition key in the metadata; the
+// replaced or deleted version, "previous", comes only with the `previousImages` option). It
 // starts only from now (If-None-Match: *) or from an etag within the retention window; from
 // the beginning, from a time, or from an etag older than the window it is refused (400), and
 // so is every request on an account without the mode (the `allVersionsAndDeletes` option).
@@ -49,7 +50,7 @@ function withLsn(text, lsn) {
 
 // One change as the feed writes it; `paths` are the container's partition key paths ("/a/b"):
 // a deleted item's key values are named by their property ("a/b"), {} where it had none.
-function changeText(entry, paths) {
+function changeText(entry, paths, previousImages) {
   const metadata = {
     crts: entry.crts, lsn: entry.lsn, operationType: entry.operationType, previousImageLSN: entry.previousLsn, timeToLiveExpired: false,
   };
@@ -59,7 +60,7 @@ function changeText(entry, paths) {
   }
   const parts = [];
   if (entry.current !== null) parts.push(`"current":${withLsn(entry.current, entry.lsn)}`);
-  if (entry.previous !== null) parts.push(`"previous":${entry.previous}`);
+  if (previousImages && entry.previous !== null) parts.push(`"previous":${entry.previous}`);
   parts.push(`"metadata":${JSON.stringify(metadata)}`);
   return `{${parts.join(",")}}`;
 }

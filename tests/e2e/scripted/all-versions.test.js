@@ -11,7 +11,7 @@ const feed = (srv, headers) => srv.call("GET", DOCS, { headers: { ...FULL_FIDELI
 const write = (srv, method, path, body) => srv.call(method, path, { body, headers: { "x-ms-documentdb-partitionkey": '["t"]' } });
 
 test("all versions and deletes: every change since a position, deletes by id and key", async (t) => {
-  const srv = await startServer({ ranges: 1, allVersionsAndDeletes: true });
+  const srv = await startServer({ ranges: 1, allVersionsAndDeletes: true, previousImages: true });
   t.after(() => srv.stop());
   await srv.control("seed", { db: "d", coll: "c", count: 3 });
   const now = await feed(srv, { "if-none-match": "*" });
@@ -28,6 +28,8 @@ test("all versions and deletes: every change since a position, deletes by id and
   assert.strictEqual(docs[2].current, undefined);
   assert.deepStrictEqual([docs[2].metadata.id, docs[2].metadata.partitionKey, docs[2].metadata.timeToLiveExpired], ["a", { tenant: "t" }, false]);
   assert.strictEqual((await feed(srv, { "if-none-match": changes.headers.etag })).status, 304);
+  await srv.control("config", { previousImages: false });
+  assert.deepStrictEqual((await feed(srv, { "if-none-match": now.headers.etag })).body.Documents.map((d) => d.previous), [undefined, undefined, undefined]);
 
   // Start rules: from the beginning, from a time, without the wire format: refused.
   assert.strictEqual((await feed(srv, {})).status, 400);

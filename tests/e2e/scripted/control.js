@@ -182,7 +182,7 @@ class Control {
     const { options } = this.state;
     for (const k of ["ruPerSecond", "latencyMs", "laggingReads", "lagMs", "ranges", "serverless",
       "mergeEnabled", "rangesPageSize", "sessionMissEvery", "offerMigration", "boundaryForms", "ignoreKeyBounds", "sessionRegions",
-      "allVersionsAndDeletes"]) {
+      "allVersionsAndDeletes", "previousImages"]) {
       if (changes[k] !== undefined) options[k] = changes[k];
     }
     if (changes.ruPerSecond !== undefined) this.state.budget = new RuBudget(options.ruPerSecond);

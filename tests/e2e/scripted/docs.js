@@ -236,7 +236,7 @@ function allVersionsFeed(ctx, container) {
   const etag = complete ? Math.max(since, range.lsn) : records[records.length - 1].lsn;
   const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) };
   if (records.length === 0) return { status: 304, headers, ru: charge.notModified() };
-  const texts = records.map((e) => allVersions.changeText(e, container.resource.partitionKey.paths));
+  const texts = records.map((e) => allVersions.changeText(e, container.resource.partitionKey.paths, ctx.options.previousImages));
   const bytes = texts.reduce((n, t) => n + Buffer.byteLength(t), 0);
   return {
     status: 200, body: feedBody(container, texts), ru: charge.changeFeed(bytes), itemsRead: texts.length,

@@ -10,7 +10,7 @@
 // Usage: node server.js [--port N] [--no-ssl] [--ranges N] [--ru-per-second N]
 //          [--latency-ms N] [--lagging-reads] [--lag-ms N] [--serverless] [--merge-enabled]
 //          [--ranges-page-size N] [--session-miss-every N] [--offer-migration] [--boundary-forms]
-//          [--session-regions N] [--max-header-bytes N] [--all-versions-and-deletes]
+//          [--session-regions N] [--max-header-bytes N] [--all-versions-and-deletes] [--previous-images]
 // The key comes from COSMOS_KEY (default: the public emulator key). Binds 127.0.0.1 only and
 // prints "listening <port>" once ready.
 const fs = require("fs");
@@ -98,6 +98,7 @@ function defaultOptions() {
     ignoreKeyBounds: false, // a server that reads whole ranges whatever the epk headers say
     sessionRegions: 0, // > 0: a multi-region account, whose session tokens are vectors
     allVersionsAndDeletes: false, // the change feed's "all versions and deletes" mode (continuous backup)
+    previousImages: false, // that feed's changes carry the replaced or deleted version ("previous")
     maxHeaderBytes: DEFAULT_MAX_HEADER_BYTES,
   };
 }
@@ -232,6 +233,7 @@ function parseArgs(argv) {
     "--lagging-reads": ["laggingReads", true], "--serverless": ["serverless", true], "--no-ssl": ["ssl", false],
     "--merge-enabled": ["mergeEnabled", true], "--offer-migration": ["offerMigration", true], "--boundary-forms": ["boundaryForms", true],
     "--ignore-key-bounds": ["ignoreKeyBounds", true], "--all-versions-and-deletes": ["allVersionsAndDeletes", true],
+    "--previous-images": ["previousImages", true],
   };
   for (let i = 0; i < argv.length; i += 1) {
     const a = argv[i];
