@@ -59,7 +59,7 @@ namespace CloudSDKWrapper
                 .WithHeader("x-ms-documentdb-partitionkeyrangeid", range.Id);
             if (allVersions) request.Headers["x-ms-cosmos-changefeed-wire-format-version"] = FeedModes.AllVersionsWireFormat;
             var response = await Service().SendAsync(request).ConfigureAwait(false);
-            if (allVersions && response.Status == 400) return null;
+            if (allVersions && response.Status == 400 && !CosmosService.IsRequestTooLong(response)) return null;
             string etag = response.Header("etag");
             if (response.Status != 304 && !response.Ok) throw CosmosService.Failure(request, response);
             if (string.IsNullOrEmpty(etag)) throw new CosmosException(response.Status, request.What + ": the answer has no etag.");

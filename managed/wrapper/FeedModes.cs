@@ -107,7 +107,7 @@ namespace CloudSDKWrapper
         // As TakeChanges; a 400 ends the read with the reason the mode cannot be read.
         private static List<string> TakeAllVersions(RestRequest request, RestResponse response, FeedCursor cursor, PartitionKeyDefinition key)
         {
-            if (response.Status == 400)
+            if (response.Status == 400 && !CosmosService.IsRequestTooLong(response))
             {
                 string reason = CosmosService.Failure(request, response).Message;
                 cursor.Parts.Clear();

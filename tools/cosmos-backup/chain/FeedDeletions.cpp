@@ -31,7 +31,7 @@ std::vector<nlohmann::json> ReachedPositions(const std::string& continuation) {
 }
 
 // One part's changes in the feed's order: a key's last change decides whether it is deleted.
-PartDeletions ReadPart(const FeedDeletionRead& read, const nlohmann::json& position) {
+PartDeletions ReadPart(const LiveKeyRead& read, const nlohmann::json& position) {
     PartDeletions part;
     Connection connection(read.connection);
     auto& bridge = connection.bridge();
@@ -75,7 +75,7 @@ PartDeletions ReadPart(const FeedDeletionRead& read, const nlohmann::json& posit
 
 }  // namespace
 
-FeedDeletions ReadFeedDeletions(const FeedDeletionRead& read, const ChangeFeedPositions& since) {
+FeedDeletions ReadFeedDeletions(const LiveKeyRead& read, const ChangeFeedPositions& since) {
     std::vector<PartDeletions> parts(since.ranges.size());
     ParallelFor(parts.size(), static_cast<std::size_t>(std::max(1, read.parallelism)), [&](std::size_t i) {
         const SemaphoreHold slot(read.readerSlots);

@@ -4,22 +4,12 @@
 #include "chain/KeySet.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
-#include "support/Semaphore.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace cosmosbackup {
-
-struct FeedDeletionRead {
-    ConnectionOptions connection;  // for the readers' own bridge objects
-    std::string database;
-    std::string container;
-    int parallelism = 4;               // parts read at once
-    long long pageSize = 1000;         // changes per request
-    Semaphore* readerSlots = nullptr;  // a run over many containers: its bound on all readers
-};
 
 // What the change feed's "all versions and deletes" mode says of the keys since a backup.
 struct FeedDeletions {
@@ -33,7 +23,8 @@ struct FeedDeletions {
 };
 
 // Reads the "all versions and deletes" feed of every part of `since` (one bridge object per
-// part, `parallelism` at once) from its position to the feed's end.
-FeedDeletions ReadFeedDeletions(const FeedDeletionRead& read, const ChangeFeedPositions& since);
+// part, `read.parallelism` at once, `read.pageSize` changes a page; `read.parts` is not used)
+// from its position to the feed's end.
+FeedDeletions ReadFeedDeletions(const LiveKeyRead& read, const ChangeFeedPositions& since);
 
 }  // namespace cosmosbackup

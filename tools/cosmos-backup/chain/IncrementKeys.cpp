@@ -32,8 +32,7 @@ IncrementKeys FindIncrementKeys(Connection& connection, const LiveKeyRead& read,
                            : "the account does not offer the change feed's all versions and deletes mode");
         return FromKeySet(connection, read, store, parent, changed, started);
     }
-    const FeedDeletionRead feedRead{read.connection, read.database, read.container, read.parallelism, 1000, read.readerSlots};
-    FeedDeletions feed = ReadFeedDeletions(feedRead, *parent.record.allVersions);
+    FeedDeletions feed = ReadFeedDeletions(read, *parent.record.allVersions);
     if (feed.unavailable) {
         SayFallingBack("the change feed's all versions and deletes mode cannot serve this increment (" + *feed.unavailable + ")");
         IncrementKeys result = FromKeySet(connection, read, store, parent, changed, started);
