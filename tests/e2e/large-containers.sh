@@ -7,8 +7,8 @@
 #     refused for it);
 #   - increments on an account with the change feed's "all versions and deletes" mode find the
 #     deletions in that feed; one whose position passed the feed's retention falls back to the
-#     key set and says so; on an account without the mode the same; each chain restored equals
-#     the source.
+#     key set and says so; on an account without the mode the same; an increment with more
+#     readers than ranges reads its changes in sub-ranges; each chain restored equals the source.
 # Prints one line per case and "N passed, N failed".
 # Usage: large-containers.sh BUILD_DIR
 set -uo pipefail
@@ -78,11 +78,14 @@ headers_status=$?
 "$here/scripted/with-scripted-server.sh" --ranges 4 --all-versions-and-deletes -- bash -c "$common"'
   mkdir feed && cd feed
   chain_of() { node -e "const m=require(process.argv[1]);console.log(m.chain && m.chain.allVersionsFeed ? \"feed\" : \"none\")" "$PWD/$1/manifest.json"; }
-  # increment NAME SINCE ROUND EXPECTED FALLBACK: mutates (round ROUND), takes NAME since SINCE,
-  # checks its summary and whether it said it fell back to the key set (yes/no).
+  # increment NAME SINCE ROUND EXPECTED FALLBACK [OPTION...]: mutates (round ROUND), takes NAME
+  # since SINCE, checks its summary and whether it said it fell back to the key set (yes/no).
   increment() {
-    [[ -n $3 ]] && cli mutate --db d --coll src --updates 30 --deletes 15 --inserts 20 --round "$3" >/dev/null
-    if "${tool[@]}" backup --database d --container src --out "$1" --since "$2" >"$1.out" 2>"$1.err"; then
+    local name=$1 since=$2 round=$3 expected=$4 fallback=$5
+    shift 5
+    [[ -n $round ]] && cli mutate --db d --coll src --updates 30 --deletes 15 --inserts 20 --round "$round" >/dev/null
+    set -- "$name" "$since" "$round" "$expected" "$fallback" "$@"
+    if "${tool[@]}" backup --database d --container src --out "$1" --since "$2" "${@:6}" >"$1.out" 2>"$1.err"; then
       local fell=no
       grep -q "reading the container.s keys" "$1.err" && fell=yes
       if grep -q "$4" "$1.out" && [[ $fell == "$5" ]]; then pass "$1: $4, key set read: $fell"
@@ -107,7 +110,10 @@ headers_status=$?
   cli expireHistory --db d --coll src >/dev/null
   increment inc2 inc1 "" "50 changed items, 15 deleted, 1510 items in all" yes
   grep -q "retention" inc2.err && pass "the fallback says why: $(grep -o "retention[a-z ]*" inc2.err | head -1)" || fail "fallback reason: $(head -1 inc2.err)"
-  increment inc3 inc2 3 "50 changed items, 15 deleted, 1515 items in all" no
+  # Eight readers on four ranges: the changes are read in sub-ranges.
+  increment inc3 inc2 3 "50 changed items, 15 deleted, 1515 items in all" no --parallel 8
+  parts=$(node -e "console.log(require(process.argv[1]).chain.changeFeed.ranges.length)" "$PWD/inc3/manifest.json")
+  (( parts == 8 )) && pass "an increment with eight readers on four ranges read eight sub-ranges" || fail "sub-ranges of the increment: $parts"
   restored inc3 r3 "chain of four (feed, key set, feed) restored equals the source"
 
   # An account without the mode: positions are not recorded, increments read the key set.

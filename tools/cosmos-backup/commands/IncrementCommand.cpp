@@ -12,6 +12,7 @@
 #include "format/GzipFile.h"
 #include "service/BackupRead.h"
 #include "service/KeySlices.h"
+#include "service/SubRanges.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
 #include "storage/UnfinishedWrites.h"
@@ -326,6 +327,7 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
         record.positions = PositionsJson(positions);
         record.ranges = ChangeFeedParts(parent.record.changeFeed);
         if (slice) record.ranges = NarrowedToSlice(record.ranges, *slice);
+        record.ranges = PlanFeedSubRanges(record.ranges, options.parallelism, manifest.partitionKey);
         ClaimLocation(store, record);
     }
 

@@ -29,6 +29,24 @@ std::vector<nlohmann::json> PlanSubRanges(const std::vector<nlohmann::json>& ran
     return parts;
 }
 
+std::vector<nlohmann::json> PlanFeedSubRanges(const std::vector<nlohmann::json>& parts, int readers,
+                                              const nlohmann::json& partitionKey) {
+    const int count = static_cast<int>(parts.size());
+    if (count == 0 || count >= readers) return parts;
+    std::vector<nlohmann::json> planned;
+    for (int i = 0; i < count; ++i) {
+        const auto& part = parts[static_cast<std::size_t>(i)];
+        const int share = readers / count + (i < readers % count ? 1 : 0);
+        for (const auto& sub : PlanSubRanges(std::vector<nlohmann::json>{part}, share, partitionKey)) {
+            auto narrowed = part;
+            narrowed["minInclusive"] = sub.at("minInclusive");
+            narrowed["maxExclusive"] = sub.at("maxExclusive");
+            planned.push_back(std::move(narrowed));
+        }
+    }
+    return planned;
+}
+
 namespace {
 
 // Reads the first page of both readers at once; a failure makes the verdict Refused.

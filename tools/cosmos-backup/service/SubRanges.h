@@ -18,6 +18,13 @@ namespace cosmosbackup {
 std::vector<nlohmann::json> PlanSubRanges(const std::vector<nlohmann::json>& ranges, int readers,
                                           const nlohmann::json& partitionKey);
 
+// The same for the parts of a change feed read ({"id","minInclusive","maxExclusive","read",
+// "since",...}): each sub-range keeps its part's other members and reads the feed within its
+// own key bounds from the part's position. Not probed: a service that ignored the bounds would
+// serve a change to several parts, which an increment keeps once (the latest version of an item).
+std::vector<nlohmann::json> PlanFeedSubRanges(const std::vector<nlohmann::json>& parts, int readers,
+                                              const nlohmann::json& partitionKey);
+
 // What the service made of sub-range reads, judged from the first page of every part before
 // anything is written.
 enum class SubRangeReads {
