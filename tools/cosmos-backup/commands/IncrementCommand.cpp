@@ -327,7 +327,9 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
         record.positions = PositionsJson(positions);
         record.ranges = ChangeFeedParts(parent.record.changeFeed);
         if (slice) record.ranges = NarrowedToSlice(record.ranges, *slice);
-        record.ranges = PlanFeedSubRanges(record.ranges, options.parallelism, manifest.partitionKey);
+        // Not probed as a full backup's parts are: a service that ignored the key bounds would
+        // serve a change to several parts, and the increment keeps an item's latest version once.
+        record.ranges = PlanSubRanges(record.ranges, options.parallelism, manifest.partitionKey);
         ClaimLocation(store, record);
     }
 

@@ -19,32 +19,21 @@ std::vector<nlohmann::json> PlanSubRanges(const std::vector<nlohmann::json>& ran
         const int share = readers / count + (i < readers % count ? 1 : 0);
         const std::string min = range.value("minInclusive", std::string());
         const std::string max = range.value("maxExclusive", std::string("FF"));
+        // Each part keeps its range's other members (a change feed read's mode and position).
+        const auto part = [&range](const std::string& from, const std::string& to) {
+            auto narrowed = range;
+            narrowed["minInclusive"] = from;
+            narrowed["maxExclusive"] = to;
+            return narrowed;
+        };
         std::string from = min;
         for (const auto& cut : CutPoints(min, max, partitionKey, share)) {
-            parts.push_back({{"id", range.value("id", std::string())}, {"minInclusive", from}, {"maxExclusive", cut}});
+            parts.push_back(part(from, cut));
             from = cut;
         }
-        parts.push_back({{"id", range.value("id", std::string())}, {"minInclusive", from}, {"maxExclusive", max}});
+        parts.push_back(part(from, max));
     }
     return parts;
-}
-
-std::vector<nlohmann::json> PlanFeedSubRanges(const std::vector<nlohmann::json>& parts, int readers,
-                                              const nlohmann::json& partitionKey) {
-    const int count = static_cast<int>(parts.size());
-    if (count == 0 || count >= readers) return parts;
-    std::vector<nlohmann::json> planned;
-    for (int i = 0; i < count; ++i) {
-        const auto& part = parts[static_cast<std::size_t>(i)];
-        const int share = readers / count + (i < readers % count ? 1 : 0);
-        for (const auto& sub : PlanSubRanges(std::vector<nlohmann::json>{part}, share, partitionKey)) {
-            auto narrowed = part;
-            narrowed["minInclusive"] = sub.at("minInclusive");
-            narrowed["maxExclusive"] = sub.at("maxExclusive");
-            planned.push_back(std::move(narrowed));
-        }
-    }
-    return planned;
 }
 
 namespace {
