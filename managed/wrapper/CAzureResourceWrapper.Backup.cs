@@ -82,8 +82,9 @@ namespace CloudSDKWrapper
                 string sessionToken;
                 string consistency = SplitSessionToken(strIn4, out sessionToken);
                 var c = ReadContainerRef(strIn2, strIn3);
-                var ranges = ReadRanges(c);
+                // The given tokens first: the range list passes those of split ranges to their children.
                 if (!string.IsNullOrEmpty(sessionToken)) Service().Sessions.Merge(SessionTokens.ContainerLink(c.Path.Link), sessionToken);
+                var ranges = ReadRanges(c);
                 lock (m_lock)
                 {
                     m_open = c;

@@ -10,6 +10,9 @@ namespace CloudSDKWrapper
         public int StatusCode { get; private set; }
         // The service's x-ms-substatus (0 when none or not from an answer).
         public int SubStatusCode { get; private set; }
+        // The request itself was refused as too long (its headers past the service's limit):
+        // never the fault of an item it carries.
+        public bool RequestTooLong { get; set; }
 
         public CosmosException(int statusCode, string message) : this(statusCode, 0, message) { }
 

@@ -126,8 +126,8 @@ namespace CloudSDKWrapper
             }
         }
 
-        // One attempt: waits for the RU budget, sends (with the container's session token on
-        // reads), then books the charge and keeps the session token of the answer.
+        // One attempt: waits for the RU budget, sends (with the session token of the range a read
+        // addresses), then books the charge and keeps the session token of the answer.
         private async Task<RestResponse> SendCountedAsync(RestRequest request, string container)
         {
             var budget = RuBudget.Shared;
@@ -136,7 +136,7 @@ namespace CloudSDKWrapper
             RestResponse response;
             try
             {
-                string session = container != null && !request.Headers.ContainsKey("x-ms-session-token") ? m_sessions.For(container) : null;
+                string session = container != null && !request.Headers.ContainsKey("x-ms-session-token") ? SessionFor(request, container) : null;
                 response = await SendOnceAsync(request, session).ConfigureAwait(false);
             }
             catch (Exception)
@@ -152,6 +152,16 @@ namespace CloudSDKWrapper
             m_usage.Answered(charge, throttled);
             if (container != null) m_sessions.Merge(container, response.Header("x-ms-session-token"));
             return response;
+        }
+
+        // Reads send the token of the one range they address (writes need none to be accepted);
+        // a read that names no range sends none rather than every range's.
+        private string SessionFor(RestRequest request, string container)
+        {
+            bool read = request.Method == "GET" || (request.Method == "POST" && request.Headers.ContainsKey("x-ms-documentdb-isquery"));
+            string range;
+            if (!read || !request.Headers.TryGetValue("x-ms-documentdb-partitionkeyrangeid", out range)) return null;
+            return m_sessions.ForRange(container, range);
         }
 
         private static double Charge(string header)

@@ -41,7 +41,20 @@ namespace CloudSDKWrapper
             string hint = response.Status == 401 ? " (check the account key)" : response.Status == 429 ? " (still throttled after retrying)" : "";
             int substatus = SubStatus.Of(response);
             return new CosmosException(response.Status, substatus, request.What + " failed: " + response.Status +
-                (substatus != 0 ? "/" + substatus : "") + (code.Length > 0 ? " " + code : "") + hint + (message.Length > 0 ? ": " + message.Trim() : ""));
+                (substatus != 0 ? "/" + substatus : "") + (code.Length > 0 ? " " + code : "") + hint + (message.Length > 0 ? ": " + message.Trim() : ""))
+            {
+                RequestTooLong = IsRequestTooLong(response),
+            };
+        }
+
+        // The service's front end answers an over-long request 400 "Bad Request - Request Too
+        // Long" ("The size of the request headers is too long"), some proxies 431.
+        private static readonly System.Text.RegularExpressions.Regex TooLong = new System.Text.RegularExpressions.Regex(
+            @"\b(request|header|headers)\s+((is|are)\s+)?too\s+(long|large)\b", System.Text.RegularExpressions.RegexOptions.IgnoreCase);
+
+        public static bool IsRequestTooLong(RestResponse response)
+        {
+            return response.Status == 431 || (response.Status == 400 && TooLong.IsMatch(response.Body ?? ""));
         }
 
         public JObject Call(RestRequest request)
@@ -143,7 +156,9 @@ namespace CloudSDKWrapper
         public List<JObject> ReadPartitionKeyRanges(ContainerRef c)
         {
             var listed = ReadFeed(c.Path.Feed("GET", "pkranges", "read partition key ranges of [" + c + "]"), "PartitionKeyRanges");
-            return WithoutParents(listed);
+            var live = WithoutParents(listed);
+            Sessions.Retain(SessionTokens.ContainerLink(c.Path.Link), live);
+            return live;
         }
 
         public static List<JObject> WithoutParents(List<JObject> ranges)

@@ -6,6 +6,13 @@
 //       GetCosmosDBTokens(-4) gives it; no "since" = from the feed's start), until the feed
 //       has nothing newer (304) or has reached "until"; the last continuation of such a read
 //       lists where each part ended ("reached", FeedCursor), for the next read to start from;
+//   {"id","minInclusive","maxExclusive","read":"allVersions","since":ETAG}
+//       every create, replace and delete of the range after ETAG (a position GetCosmosDBTokens(-4)
+//       gives as "allVersionsEtag") from the "all versions and deletes" feed, to its end, one
+//       text per change: {"operationType","lsn","key":[id, values...],"timeToLiveExpired"};
+//       the last continuation lists the reached positions as a "changes" read does. Where the
+//       service refuses the read (400: the account lacks the mode, or ETAG is older than its
+//       retention window) the read ends with one text {"unavailable": the service's reason};
 //   {"id","minInclusive","maxExclusive","read":"keys"}
 //       one text per item: [id, value at each partition key path], values as the service
 //       wrote them, {} where the item has none - a key-only query, far cheaper than the items.
@@ -23,12 +30,16 @@ namespace CloudSDKWrapper
         public const string Items = "items";
         public const string Changes = "changes";
         public const string Keys = "keys";
+        public const string AllVersions = "allVersions";
+        // The request headers of the "all versions and deletes" feed.
+        public const string AllVersionsFeed = "Full-Fidelity Feed";
+        public const string AllVersionsWireFormat = "2021-09-15";
 
         public static string Parse(JToken mode)
         {
             string text = FeedCursor.TextOrNull(mode) ?? Items;
-            if (text != Items && text != Changes && text != Keys)
-                throw new CosmosException(0, "A read is of \"items\", \"changes\" or \"keys\", not [" + text + "].");
+            if (text != Items && text != Changes && text != Keys && text != AllVersions)
+                throw new CosmosException(0, "A read is of \"items\", \"changes\", \"allVersions\" or \"keys\", not [" + text + "].");
             return text;
         }
 
@@ -36,7 +47,7 @@ namespace CloudSDKWrapper
         public static FeedCursor OfRange(JObject range)
         {
             var cursor = new FeedCursor(new[] { FeedRange.Parse(range, "The range") }) { Mode = Parse(range["read"]) };
-            if (cursor.Mode == Changes)
+            if (cursor.Mode == Changes || cursor.Mode == AllVersions)
             {
                 cursor.Current.Token = FeedCursor.TextOrNull(range["since"]);
                 cursor.Current.Until = FeedCursor.TextOrNull(range["until"]);
@@ -47,12 +58,14 @@ namespace CloudSDKWrapper
         // Turns an item page request (range, key bounds, continuation) into this mode's request.
         public static void Shape(RestRequest request, FeedCursor cursor, PartitionKeyDefinition key)
         {
-            if (cursor.Mode == Changes)
+            if (cursor.Mode == Changes || cursor.Mode == AllVersions)
             {
                 request.Headers.Remove("x-ms-continuation");
-                request.Headers["A-IM"] = "Incremental feed";
+                request.Headers["A-IM"] = cursor.Mode == Changes ? "Incremental feed" : AllVersionsFeed;
+                if (cursor.Mode == AllVersions) request.Headers["x-ms-cosmos-changefeed-wire-format-version"] = AllVersionsWireFormat;
                 if (cursor.Current.Token != null) request.Headers["If-None-Match"] = cursor.Current.Token;
-                request.What = "read the change feed of " + cursor.Current.Range + " of " + request.What.Substring(request.What.IndexOf('['));
+                request.What = "read the " + (cursor.Mode == Changes ? "" : "all versions and deletes ") + "change feed of " + cursor.Current.Range +
+                               " of " + request.What.Substring(request.What.IndexOf('['));
                 return;
             }
             CosmosService.Query(request, KeyQuery(key));
@@ -77,6 +90,7 @@ namespace CloudSDKWrapper
         public static List<string> TakePage(RestRequest request, RestResponse response, FeedCursor cursor, PartitionKeyDefinition key)
         {
             if (cursor.Mode == Changes) return TakeChanges(request, response, cursor);
+            if (cursor.Mode == AllVersions) return TakeAllVersions(request, response, cursor, key);
             if (!response.Ok) throw CosmosService.Failure(request, response);
             var keys = KeyTexts(response.Body, key.Paths.Count);
             cursor.Advance(response.Header("x-ms-continuation"));
@@ -87,6 +101,24 @@ namespace CloudSDKWrapper
         // the etag to go on from; the part is read once it reaches its "until".
         private static List<string> TakeChanges(RestRequest request, RestResponse response, FeedCursor cursor)
         {
+            return TakeFeedPage(request, response, cursor, body => ItemPage.Split(body, false, true));
+        }
+
+        // As TakeChanges; a 400 ends the read with the reason the mode cannot be read.
+        private static List<string> TakeAllVersions(RestRequest request, RestResponse response, FeedCursor cursor, PartitionKeyDefinition key)
+        {
+            if (response.Status == 400 && !CosmosService.IsRequestTooLong(response))
+            {
+                string reason = CosmosService.Failure(request, response).Message;
+                cursor.Parts.Clear();
+                cursor.Reached.Clear();
+                return new List<string> { Json.Compact(new JObject { ["unavailable"] = reason }) };
+            }
+            return TakeFeedPage(request, response, cursor, body => AllVersionsChanges.Texts(body, key));
+        }
+
+        private static List<string> TakeFeedPage(RestRequest request, RestResponse response, FeedCursor cursor, System.Func<string, List<string>> texts)
+        {
             string etag = response.Header("etag");
             if (response.Status == 304)
             {
@@ -96,7 +128,7 @@ namespace CloudSDKWrapper
             }
             if (!response.Ok) throw CosmosService.Failure(request, response);
             if (string.IsNullOrEmpty(etag)) throw new CosmosException(response.Status, request.What + ": the answer has no etag.");
-            var items = ItemPage.Split(response.Body, false, true);
+            var items = texts(response.Body);
             var part = cursor.Current;
             bool reached = part.Until != null && Lsn(etag) >= Lsn(part.Until);
             if (reached) ReachedEnd(cursor, etag);

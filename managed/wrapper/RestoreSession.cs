@@ -189,7 +189,7 @@ namespace CloudSDKWrapper
             catch (Exception e)
             {
                 var failure = e as CosmosException;
-                if (failure != null && m_reportItems && IsItemsOwn(failure.StatusCode) && items.Count == 1) RecordItemFailure(partitionKey, items[0], failure);
+                if (failure != null && m_reportItems && IsItemsOwn(failure) && items.Count == 1) RecordItemFailure(partitionKey, items[0], failure);
                 else RecordFailure(items.Count, e.Message, true);
             }
             finally
@@ -202,6 +202,12 @@ namespace CloudSDKWrapper
         private static bool IsItemsOwn(int status)
         {
             return status == 400 || status == 409 || status == 412 || status == 413;
+        }
+
+        // A request refused as too long is the request's fault, whatever item it carried.
+        private static bool IsItemsOwn(CosmosException failure)
+        {
+            return IsItemsOwn(failure.StatusCode) && !failure.RequestTooLong;
         }
 
         private async Task Upsert(string partitionKey, string item)
@@ -250,7 +256,7 @@ namespace CloudSDKWrapper
                 await WriteSmaller(partitionKey, items.GetRange(half, items.Count - half)).ConfigureAwait(false);
                 return;
             }
-            if (!m_reportItems || !IsItemsOwn(refused))
+            if (!m_reportItems || !IsItemsOwn(refused) || (!response.Ok && CosmosService.IsRequestTooLong(response)))
             {
                 if (!response.Ok) throw CosmosService.Failure(request, response);
                 throw new CosmosException(refused, request.What + " failed: an operation answered " + refused + ".");
@@ -262,7 +268,7 @@ namespace CloudSDKWrapper
                 {
                     await Upsert(partitionKey, item).ConfigureAwait(false);
                 }
-                catch (CosmosException e) when (IsItemsOwn(e.StatusCode))
+                catch (CosmosException e) when (IsItemsOwn(e))
                 {
                     RecordItemFailure(partitionKey, item, e);
                 }

@@ -29,6 +29,7 @@ namespace CloudSDKWrapperTests
             runner.Add("a legacy system-key container addresses items by [value] or []", SystemKeyContainer);
             runner.Add("a throughput kind change goes through the migration request", OfferKindChange);
             runner.Add("hierarchical boundaries written padded and trimmed compare equal", HierarchicalBoundaries);
+            runner.Add("session tokens per range: a split range's children read with its token, gone ranges dropped", SessionTokensPerRange);
             return runner.Run();
         }
 
@@ -46,7 +47,8 @@ namespace CloudSDKWrapperTests
         private static void Configure(object options)
         {
             Control("reset", new { });
-            Control("config", new { mergeEnabled = false, rangesPageSize = 0, sessionMissEvery = 0, offerMigration = false, boundaryForms = false, ranges = 1 });
+            Control("config", new { mergeEnabled = false, rangesPageSize = 0, sessionMissEvery = 0, offerMigration = false, boundaryForms = false, ranges = 1,
+                                    laggingReads = false, sessionRegions = 0 });
             Control("config", options);
         }
 
@@ -169,6 +171,36 @@ namespace CloudSDKWrapperTests
             Check.True(w.AddCosmosDBRestoreItem("[\"item-0000001\",\"pk-0001\"]"), "add: " + w.GetLastErrorString());
             Check.True(!w.FlushCosmosDBRestore(), "a missing container (404/1003) stops the restore");
             Check.True(w.GetLastErrorString().Contains("404/1003"), "named: " + w.GetLastErrorString());
+        }
+
+        // Reads lag behind writes unless they send a token of the written range (or of a range it
+        // came from): counts see every write only with the right token per range.
+        private static void SessionTokensPerRange()
+        {
+            Configure(new { ranges = 2, sessionRegions = 3 });
+            Seed("tokens", 0);
+            Control("config", new { laggingReads = true, lagMs = 600000 });
+            var w = Opened("q", "tokens");
+            Check.True(w.StartCosmosDBRestore(4, "q/tokens"), "start: " + w.GetLastErrorString());
+            for (int i = 0; i < 40; i++) Check.True(w.AddCosmosDBRestoreItem("{\"id\":\"t" + i + "\",\"tenant\":\"pk-" + i + "\"}"), "add: " + w.GetLastErrorString());
+            Check.True(w.FlushCosmosDBRestore(), "flush: " + w.GetLastErrorString());
+            Control("split", new { db = "q", coll = "tokens", range = "0" });
+            long count = 0;
+            Check.True(w.CountItems(ref count), "count: " + w.GetLastErrorString());
+            Check.Equal(40L, count, "the children of the split range read with its token");
+
+            string tokens = Texts(w.GetCosmosDBTokens(-3)).Single();
+            var ranges = tokens.Split(',').Select(t => t.Split(':')[0]).OrderBy(r => r).ToList();
+            Check.Equal("1,2,3", string.Join(",", ranges), "the split range's token is dropped, its children have it: " + tokens);
+            Check.True(tokens.Split(',').All(t => t.Split('#').Length == 5), "vector tokens kept whole: " + tokens);
+
+            var fresh = Opened("q", "tokens");
+            Check.True(fresh.CountItems(ref count), "count: " + fresh.GetLastErrorString());
+            Check.True(count < 40, "without the tokens the count comes up short: " + count);
+            var later = Opened("q", null);
+            Check.True(later.OpenCosmosDBContainer("", "q", false, "tokens", ";sessionToken=" + tokens), "open with tokens: " + later.GetLastErrorString());
+            Check.True(later.CountItems(ref count), "count: " + later.GetLastErrorString());
+            Check.Equal(40L, count, "another object given the tokens sees every write");
         }
 
         private static void SystemKeyContainer()

@@ -80,6 +80,11 @@ class Counters {
     this.totals = { requests: 0, ru: 0, throttled: 0, itemsRead: 0, itemsWritten: 0, gone: 0, errors: 0 };
     this.seconds = new Map(); // unix second -> same fields
     this.since = Date.now();
+    this.largestItemRequestHeader = 0; // bytes of request line and headers, item requests only
+  }
+
+  headerSeen(bytes) {
+    if (bytes > this.largestItemRequestHeader) this.largestItemRequestHeader = bytes;
   }
 
   add(entry) {
@@ -101,7 +106,7 @@ class Counters {
 
   snapshot() {
     const perSecond = [...this.seconds.entries()].map(([second, v]) => ({ second, ...v }));
-    return { since: new Date(this.since).toISOString(), ...this.totals, perSecond };
+    return { since: new Date(this.since).toISOString(), ...this.totals, largestItemRequestHeader: this.largestItemRequestHeader, perSecond };
   }
 }
 

@@ -6,6 +6,7 @@
 const pk = require("./partition-key");
 const { RuBudget } = require("./charges");
 const { seedItems, updated } = require("./seed-items");
+const allVersions = require("./all-versions");
 
 const { BadRequest } = pk;
 const SYSTEM = new Set(["_rid", "_self", "_etag", "_attachments", "_ts"]);
@@ -82,7 +83,7 @@ class Control {
       const headers = {};
       if (f.substatus !== undefined) headers["x-ms-substatus"] = String(f.substatus);
       if (f.status === 429) headers["x-ms-retry-after-ms"] = String(f.retryAfterMs || 100);
-      return { status: f.status, body: { code: String(f.status), message: "Injected by the test server." }, headers, ru: 0 };
+      return { status: f.status, body: { code: String(f.status), message: f.message || "Injected by the test server." }, headers, ru: 0 };
     }
     return null;
   }
@@ -164,8 +165,8 @@ class Control {
     return this.later(afterRequests, () => ({ child: container.table.describe(container.table.merge(String(range)), container.self) }));
   }
 
-  fail({ status = 410, substatus, times = 1, afterRequests = 0, range, pathContains, retryAfterMs }) {
-    this.faults.push({ status, substatus, times, left: afterRequests, range: range === undefined ? undefined : String(range), pathContains, retryAfterMs });
+  fail({ status = 410, substatus, times = 1, afterRequests = 0, range, pathContains, retryAfterMs, message }) {
+    this.faults.push({ status, substatus, times, left: afterRequests, range: range === undefined ? undefined : String(range), pathContains, retryAfterMs, message });
     return { injected: true };
   }
 
@@ -180,11 +181,19 @@ class Control {
   config(changes) {
     const { options } = this.state;
     for (const k of ["ruPerSecond", "latencyMs", "laggingReads", "lagMs", "ranges", "serverless",
-      "mergeEnabled", "rangesPageSize", "sessionMissEvery", "offerMigration", "boundaryForms", "ignoreKeyBounds"]) {
+      "mergeEnabled", "rangesPageSize", "sessionMissEvery", "offerMigration", "boundaryForms", "ignoreKeyBounds", "sessionRegions",
+      "allVersionsAndDeletes", "previousImages"]) {
       if (changes[k] !== undefined) options[k] = changes[k];
     }
     if (changes.ruPerSecond !== undefined) this.state.budget = new RuBudget(options.ruPerSecond);
     return { options };
+  }
+
+  // The "all versions and deletes" feed forgets every change so far (its retention window
+  // passes): positions taken before now are refused.
+  expireHistory({ db, coll }) {
+    allVersions.expire(this.state.account.container(db, coll));
+    return { expired: true };
   }
 
   ranges({ db, coll }) {

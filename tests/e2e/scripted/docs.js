@@ -9,6 +9,7 @@ const feed = require("./feed");
 const { parseQuery, project } = require("./query");
 const { tokenFor, visibility } = require("./session");
 const { Gone, NAME_STALE } = require("./ranges");
+const allVersions = require("./all-versions");
 
 const { BadRequest } = pk;
 const MAX_BATCH_OPERATIONS = 100;
@@ -39,7 +40,7 @@ function write(ctx, container, type, body, id) {
   const [record] = items.apply([plan], range);
   return {
     status: plan.status, body: record.text, ru: charge.write(record.bytes), itemsWritten: 1,
-    headers: { etag: record.doc._etag, "x-ms-session-token": tokenFor(range) },
+    headers: { etag: record.doc._etag, "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) },
   };
 }
 
@@ -51,7 +52,7 @@ function readOne(ctx, container, id) {
   if (!visibility(ctx.options, container.table, ctx.headers)(read)) throw new BadRequest("Entity with the specified id does not exist in the system.", 404, "NotFound");
   return {
     status: 200, body: read.text, ru: charge.pointRead(read.bytes), itemsRead: 1,
-    headers: { etag: read.doc._etag, "x-ms-session-token": tokenFor(range) },
+    headers: { etag: read.doc._etag, "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) },
   };
 }
 
@@ -61,7 +62,7 @@ function removeOne(ctx, container, id) {
   const plan = items.plan({ type: "Delete", id, ifMatch: ctx.headers["if-match"] }, values);
   const range = pointRange(container, values);
   items.apply([plan], range);
-  return { status: 204, ru: charge.remove(), itemsWritten: 1, headers: { "x-ms-session-token": tokenFor(range) } };
+  return { status: 204, ru: charge.remove(), itemsWritten: 1, headers: { "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) } };
 }
 
 // ---- transactional batch ----
@@ -134,7 +135,7 @@ function batch(ctx, container, raw) {
     if (plan.remove) return { statusCode: 204, requestCharge: cost };
     return { statusCode: plan.status, requestCharge: cost, eTag: record.doc._etag, resourceBody: record.doc };
   });
-  return { status: 200, body: results, ru: spent, itemsWritten: written.length, headers: { "x-ms-session-token": tokenFor(range) } };
+  return { status: 200, body: results, ru: spent, itemsWritten: written.length, headers: { "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) } };
 }
 
 // ---- reads: feed, queries, change feed ----
@@ -161,7 +162,7 @@ function readSpan(ctx, container) {
     visible = (r) => pk.keyText(r.values) === key && fresh(r);
   }
   const source = (min, max, from) => container.items.slice(min, max, from);
-  const headers = range ? { "x-ms-session-token": tokenFor(range) } : {};
+  const headers = range ? { "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) } : {};
   return { range, token, span, visible, source, headers };
 }
 
@@ -214,9 +215,28 @@ function changeFeed(ctx, container) {
   const span = feed.interval(range, ctx.headers, null, container.table, ctx.options.ignoreKeyBounds);
   const { records, complete } = feed.changes([...container.items.slice(span.min, span.max)], since, feed.pageSize(ctx.headers["x-ms-max-item-count"]));
   const etag = complete ? Math.max(since, range.lsn) : records[records.length - 1].lsn;
-  const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range) };
+  const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) };
   if (records.length === 0) return { status: 304, headers, ru: charge.notModified() };
   const texts = records.map((r) => `${r.text.slice(0, -1)},"_lsn":${r.lsn}}`);
+  const bytes = texts.reduce((n, t) => n + Buffer.byteLength(t), 0);
+  return {
+    status: 200, body: feedBody(container, texts), ru: charge.changeFeed(bytes), itemsRead: texts.length,
+    headers: { ...headers, "x-ms-item-count": String(texts.length) },
+  };
+}
+
+// The "all versions and deletes" feed of the named range (all-versions.js), paged like the
+// latest-version feed.
+function allVersionsFeed(ctx, container) {
+  const range = namedRange(container, ctx.headers);
+  if (!range) throw new BadRequest("The change feed is read per partition key range: x-ms-documentdb-partitionkeyrangeid is missing.");
+  const since = allVersions.startOf(ctx.options, ctx.headers, range);
+  const span = feed.interval(range, ctx.headers, null, container.table, ctx.options.ignoreKeyBounds);
+  const { records, complete } = feed.changes(allVersions.changesIn(container.items.history, span, since), since, feed.pageSize(ctx.headers["x-ms-max-item-count"]));
+  const etag = complete ? Math.max(since, range.lsn) : records[records.length - 1].lsn;
+  const headers = { etag: `"${etag}"`, "x-ms-session-token": tokenFor(range, ctx.options.sessionRegions) };
+  if (records.length === 0) return { status: 304, headers, ru: charge.notModified() };
+  const texts = records.map((e) => allVersions.changeText(e, container.resource.partitionKey.paths, ctx.options.previousImages));
   const bytes = texts.reduce((n, t) => n + Buffer.byteLength(t), 0);
   return {
     status: 200, body: feedBody(container, texts), ru: charge.changeFeed(bytes), itemsRead: texts.length,
@@ -234,6 +254,7 @@ function serveDocs(ctx, container, id) {
     throw new BadRequest("Method not allowed.", 405, "MethodNotAllowed");
   }
   if (method === "GET") {
+    if (allVersions.isAllVersionsRequest(headers)) return allVersionsFeed(ctx, container);
     return String(headers["a-im"] || "").toLowerCase() === "incremental feed" ? changeFeed(ctx, container) : readFeed(ctx, container);
   }
   if (method !== "POST") throw new BadRequest("Method not allowed.", 405, "MethodNotAllowed");

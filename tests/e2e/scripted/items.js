@@ -2,7 +2,8 @@
 // A container's items, kept in effective-key order so that a range is one slice of the
 // order. Writes are planned first and applied afterwards, so a transactional batch can check
 // every operation before any takes effect. Each applied write takes the next LSN of the item's
-// range (one LSN for a whole batch, as the service does).
+// range (one LSN for a whole batch, as the service does) and is kept in `history`, every
+// version and deletion, for the change feed's "all versions and deletes" mode.
 const crypto = require("crypto");
 const pk = require("./partition-key");
 
@@ -24,6 +25,7 @@ class ItemStore {
     this.ordered = []; // records sorted by (epk, id) once `sorted` says so
     this.sorted = true;
     this.nextRid = 1;
+    this.history = []; // { lsn, operationType, epk, id, values, current, previous, previousLsn, crts }
   }
 
   // New items are appended and sorted in when next needed: a restore then costs one sort
@@ -126,7 +128,7 @@ class ItemStore {
     const writes = plans.filter((p) => p.doc || p.remove);
     if (writes.length === 0) return [];
     range.lsn += 1;
-    return writes.map((p) => (p.remove ? this.remove(p.remove, range) : this.put(p, range, now)));
+    return writes.map((p) => (p.remove ? this.remove(p.remove, range, now) : this.put(p, range, now)));
   }
 
   put(p, range, now) {
@@ -148,13 +150,23 @@ class ItemStore {
       if (n > 1 && compareKeys(this.ordered[n - 2], record) > 0) this.sorted = false;
     }
     this.byKey.set(p.key, record);
+    this.remember(old ? "replace" : "create", record, old, now);
     return record;
   }
 
-  remove(record) {
+  remove(record, range, now = Date.now()) {
     this.order.splice(this.position(record), 1);
     this.byKey.delete(this.keyOf(record.values, record.id));
+    this.remember("delete", { ...record, lsn: range ? range.lsn : record.lsn }, record, now);
     return record;
+  }
+
+  remember(operationType, record, previous, now) {
+    this.history.push({
+      lsn: record.lsn, operationType, epk: record.epk, id: record.id, values: record.values,
+      current: operationType === "delete" ? null : record.text, previous: previous ? previous.text : null,
+      previousLsn: previous ? previous.lsn : 0, crts: Math.floor(now / 1000),
+    });
   }
 }
 

@@ -89,6 +89,7 @@ class RangeTable {
     }
     const lineage = [...old.parents, old.id];
     const children = [this.make(old.minInclusive, boundary, lineage, old.lsn), this.make(boundary, old.maxExclusive, lineage, old.lsn)];
+    for (const child of children) child.historyFloor = old.historyFloor || 0;
     this.ranges.splice(at, 1, ...children);
     this.retired.set(id, { substatus: GONE, why: " (split)", range: old });
     return children;
@@ -101,6 +102,7 @@ class RangeTable {
     const [left, right] = this.ranges.slice(at, at + 2);
     const lineage = [...new Set([...left.parents, left.id, ...right.parents, right.id])];
     const child = this.make(left.minInclusive, right.maxExclusive, lineage, Math.max(left.lsn, right.lsn));
+    child.historyFloor = Math.max(left.historyFloor || 0, right.historyFloor || 0);
     this.ranges.splice(at, 2, child);
     this.retired.set(left.id, { substatus: GONE, why: " (merged)", range: left });
     this.retired.set(right.id, { substatus: GONE, why: " (merged)", range: right });

@@ -10,6 +10,7 @@
 // Usage: node server.js [--port N] [--no-ssl] [--ranges N] [--ru-per-second N]
 //          [--latency-ms N] [--lagging-reads] [--lag-ms N] [--serverless] [--merge-enabled]
 //          [--ranges-page-size N] [--session-miss-every N] [--offer-migration] [--boundary-forms]
+//          [--session-regions N] [--max-header-bytes N] [--all-versions-and-deletes] [--previous-images]
 // The key comes from COSMOS_KEY (default: the public emulator key). Binds 127.0.0.1 only and
 // prints "listening <port>" once ready.
 const fs = require("fs");
@@ -29,7 +30,13 @@ const MAX_REQUEST_BYTES = 4 * 1024 * 1024;
 // Control arguments that are counts, when given as query parameters.
 const NUMERIC_ARGS = new Set(["count", "start", "keyCount", "afterRequests", "items", "pid", "times", "status", "substatus",
   "updates", "deletes", "inserts", "round", "insertFrom", "retryAfterMs", "ruPerSecond", "latencyMs", "lagMs", "ranges",
-  "completingMs", "rangesPageSize", "sessionMissEvery"]);
+  "completingMs", "rangesPageSize", "sessionMissEvery", "sessionRegions"]);
+// The service's front end refuses a request whose request line and headers pass 16 KiB, before
+// the service sees it, with this page (the answer the SDKs met with every range's session token).
+const DEFAULT_MAX_HEADER_BYTES = 16 * 1024;
+const HEADERS_TOO_LONG_PAGE = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\"\"http://www.w3.org/TR/html4/strict.dtd\">\r\n" +
+  "<HTML><HEAD><TITLE>Bad Request</TITLE>\r\n<META HTTP-EQUIV=\"Content-Type\" Content-Type=\"text/html; charset=us-ascii\"></HEAD>\r\n" +
+  "<BODY><h2>Bad Request - Request Too Long</h2>\r\n<hr><p>HTTP Error 400. The size of the request headers is too long.</p>\r\n</BODY></HTML>\r\n";
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 function readBody(req) {
@@ -43,6 +50,13 @@ function readBody(req) {
     req.on("end", () => resolve(size > MAX_REQUEST_BYTES ? null : Buffer.concat(chunks)));
     req.on("error", reject);
   });
+}
+
+// The request line and headers as they came on the wire.
+function headerBytes(req) {
+  let bytes = req.method.length + req.url.length + 11; // "GET /x HTTP/1.1\r\n"
+  for (let i = 0; i + 1 < req.rawHeaders.length; i += 2) bytes += req.rawHeaders[i].length + req.rawHeaders[i + 1].length + 4;
+  return bytes + 2;
 }
 
 function parseJson(bytes) {
@@ -82,6 +96,10 @@ function defaultOptions() {
     // The live service's ways that are off unless asked for (README.md, "Service quirks").
     mergeEnabled: false, rangesPageSize: 0, sessionMissEvery: 0, offerMigration: false, boundaryForms: false,
     ignoreKeyBounds: false, // a server that reads whole ranges whatever the epk headers say
+    sessionRegions: 0, // > 0: a multi-region account, whose session tokens are vectors
+    allVersionsAndDeletes: false, // the change feed's "all versions and deletes" mode (continuous backup)
+    previousImages: false, // that feed's changes carry the replaced or deleted version ("previous")
+    maxHeaderBytes: DEFAULT_MAX_HEADER_BYTES,
   };
 }
 
@@ -89,7 +107,17 @@ function createScriptedServer(given = {}) {
   const options = { ...defaultOptions(), ...given };
   const state = { options, account: new Account(options), budget: new RuBudget(options.ruPerSecond), counters: new Counters() };
   const control = new Control(state);
-  const server = options.ssl ? https.createServer(tlsFiles()) : http.createServer();
+  const serverOptions = { maxHeaderSize: options.maxHeaderBytes };
+  const server = options.ssl ? https.createServer({ ...tlsFiles(), ...serverOptions }) : http.createServer(serverOptions);
+  server.on("clientError", (err, socket) => {
+    if (!socket.writable) return;
+    if (err.code === "HPE_HEADER_OVERFLOW") {
+      state.counters.add({ status: 400, ru: 0 });
+      socket.end(`HTTP/1.1 400 Bad Request\r\nContent-Type: text/html; charset=us-ascii\r\nConnection: close\r\nContent-Length: ${Buffer.byteLength(HEADERS_TOO_LONG_PAGE)}\r\n\r\n${HEADERS_TOO_LONG_PAGE}`);
+    } else {
+      socket.end("HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n");
+    }
+  });
   // Connections stay open between requests, as the service keeps them (Node's default of
   // 5 s would make clients meet closed connections after every pause).
   server.keepAliveTimeout = 120 * 1000;
@@ -108,6 +136,7 @@ function createScriptedServer(given = {}) {
       ranges: () => control.ranges(args),
       split: () => control.split(args),
       merge: () => control.merge(args),
+      expireHistory: () => control.expireHistory(args),
       recreate: () => control.recreate(args),
       fail: () => control.fail(args),
       kill: () => control.kill(args),
@@ -122,6 +151,7 @@ function createScriptedServer(given = {}) {
   };
 
   const serveSigned = async (req, res, url, segments) => {
+    if (segments[4] === "docs") state.counters.headerSeen(headerBytes(req));
     const reason = checkSignature(options.key, req, url.pathname);
     if (reason) return { status: 401, body: { code: "Unauthorized", message: reason }, ru: 0 };
     const refused = quirks.refusal(options, state, req, segments);
@@ -149,7 +179,8 @@ function createScriptedServer(given = {}) {
       method: req.method, segments, headers: req.headers, body: parseJson(body), options, account: state.account, budget: state.budget, control,
       scheme: options.ssl ? "https" : "http", host: address.address, port: address.port,
     });
-    if (segments[4] === "docs" && String(req.headers["if-none-match"] || "").trim() === "*" && answer.status === 304) {
+    if (segments[4] === "docs" && String(req.headers["if-none-match"] || "").trim() === "*" && answer.status === 304 &&
+        String(req.headers["a-im"] || "").toLowerCase() === "incremental feed") {
       control.onPosition(state.account.container(segments[1], segments[3]));
     }
     return answer;
@@ -196,11 +227,13 @@ function parseArgs(argv) {
   const numbers = {
     "--port": "port", "--ranges": "ranges", "--ru-per-second": "ruPerSecond", "--latency-ms": "latencyMs", "--lag-ms": "lagMs",
     "--ranges-page-size": "rangesPageSize", "--session-miss-every": "sessionMissEvery",
+    "--session-regions": "sessionRegions", "--max-header-bytes": "maxHeaderBytes",
   };
   const flags = {
     "--lagging-reads": ["laggingReads", true], "--serverless": ["serverless", true], "--no-ssl": ["ssl", false],
     "--merge-enabled": ["mergeEnabled", true], "--offer-migration": ["offerMigration", true], "--boundary-forms": ["boundaryForms", true],
-    "--ignore-key-bounds": ["ignoreKeyBounds", true],
+    "--ignore-key-bounds": ["ignoreKeyBounds", true], "--all-versions-and-deletes": ["allVersionsAndDeletes", true],
+    "--previous-images": ["previousImages", true],
   };
   for (let i = 0; i < argv.length; i += 1) {
     const a = argv[i];

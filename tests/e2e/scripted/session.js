@@ -1,20 +1,30 @@
 "use strict";
 // Session tokens and the stale reads of a session-consistency account. A write answers
-// "<range id>:-1#<range LSN>". With lagging reads switched on, a read sees an item created in
-// the last `lagMs` milliseconds only when it sends a session token for the item's range (or an
-// ancestor of it) at least as new as the item's creation; otherwise the count comes up short.
+// "<range id>:-1#<range LSN>" on a single-region account; with `regions` > 0 the account is a
+// multi-region one and the token a vector, "<range id>:<version>#<global LSN>#1=<LSN>#2=...",
+// its LSNs as long-lived accounts show them (ten digits), so that its size is the service's.
+// With lagging reads switched on, a read sees an item created in the last `lagMs` milliseconds
+// only when it sends a session token for the item's range (or an ancestor of it) at least as
+// new as the item's creation; otherwise the count comes up short.
 const { BadRequest } = require("./partition-key");
 
-function tokenFor(range) {
-  return `${range.id}:-1#${range.lsn}`;
+const MULTI_REGION_LSN_BASE = 1000000000;
+
+function tokenFor(range, regions = 0) {
+  if (!regions) return `${range.id}:-1#${range.lsn}`;
+  const global = MULTI_REGION_LSN_BASE + range.lsn;
+  const local = Array.from({ length: regions }, (_, r) => `#${r + 1}=${Math.max(0, global - r)}`).join("");
+  return `${range.id}:${regions}#${global}${local}`;
 }
 
 // "0:-1#12,3:-1#40" -> [{ id: "0", lsn: 12 }, { id: "3", lsn: 40 }]; unreadable parts are ignored.
 function parseTokens(header) {
   const tokens = [];
   for (const part of String(header || "").split(",")) {
-    const m = /^\s*([^:\s]+):(?:-?\d+#)?(\d+)/.exec(part);
-    if (m) tokens.push({ id: m[1], lsn: Number(m[2]) });
+    const m = /^\s*([^:\s]+):(-?\d+)#(\d+)/.exec(part) || /^\s*([^:\s]+):()(\d+)\s*$/.exec(part);
+    if (!m) continue;
+    const lsn = Number(m[3]);
+    tokens.push({ id: m[1], lsn: Number(m[2]) > 0 ? lsn - MULTI_REGION_LSN_BASE : lsn });
   }
   return tokens;
 }

@@ -200,3 +200,49 @@ TEST(Increments, KeyComparisonStreamsExactly) {
     EXPECT_EQ(ReadKeyFile(*store, files.keys), (KeySet{R"(["a",1])", R"(["b",1])", R"(["d",1])", R"(["e",1])"}));
     EXPECT_EQ(ReadKeyFile(*store, files.deletions), (KeySet{R"(["c",1])", R"(["f",1])"}));
 }
+
+// From the deletions feed instead: the parent's keys and the changed ones, minus the keys
+// whose last change was a deletion (one deleted and created again is changed, not deleted;
+// one deleted that neither had is no deletion of this increment).
+TEST(Increments, DeletedKeysAreRemovedExactly) {
+    TempDir root;
+    const auto parentDir = Sub(root, "parent"), dir = Sub(root, "inc");
+    const DataFile parentKeys = WriteKeyFile(*OpenBackupStore(parentDir), kKeysFileName, {R"(["a",1])", R"(["b",1])", R"(["c",1])"});
+    std::vector<KeySet> changed{{R"(["b",1])", R"(["e",1])"}};
+    std::vector<KeySet> deleted{{R"(["c",1])", R"(["x",1])"}};
+    changed[0].Normalise();
+    deleted[0].Normalise();
+    KeyFileCursor parent(*OpenBackupStore(parentDir), parentKeys);
+    MergedKeys changedKeys(changed), deletedKeys(deleted);
+    const auto store = OpenBackupStore(dir);
+    const KeyChangeFiles files = RemoveDeletedKeys(*store, parent, changedKeys, deletedKeys);
+    EXPECT_EQ(ReadKeyFile(*store, files.keys), (KeySet{R"(["a",1])", R"(["b",1])", R"(["e",1])"}));
+    EXPECT_EQ(ReadKeyFile(*store, files.deletions), (KeySet{R"(["c",1])"}));
+}
+
+// The feed's positions are kept only when every range has one, and read back from the manifest;
+// a chain record without them (older backups) still reads.
+TEST(Chains, AllVersionsPositionsAreOptional) {
+    ChangeFeedPositions started;
+    started.at = "2026-12-08T00:00:00Z";
+    started.ranges = {{{"id", "0"}, {"etag", "\"7\""}, {"allVersionsEtag", "\"9\""}}, {{"id", "1"}, {"etag", "\"3\""}}};
+    EXPECT_FALSE(AllVersionsPositions(started));
+    started.ranges[1]["allVersionsEtag"] = "\"4\"";
+    const auto positions = AllVersionsPositions(started);
+    ASSERT_TRUE(positions);
+    EXPECT_EQ(positions->ranges[0].at("etag"), "\"9\"");
+    EXPECT_FALSE(positions->ranges[1].contains("allVersionsEtag"));
+
+    Manifest m = SourceManifest();
+    ChainRecord chain;
+    chain.kind = ChainRecord::kFull;
+    chain.changeFeed = started;
+    chain.keys.name = kKeysFileName;
+    SetChain(m, chain);
+    EXPECT_FALSE(ChainOf(m).allVersions);
+    chain.allVersions = positions;
+    SetChain(m, chain);
+    const auto read = ChainOf(m).allVersions;
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->ranges[1].at("etag"), "\"4\"");
+}

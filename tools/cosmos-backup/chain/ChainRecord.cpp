@@ -49,6 +49,7 @@ ChainRecord ChainOf(const Manifest& manifest) {
         j.at("kind").get_to(c.kind);
         if (c.kind != ChainRecord::kFull && c.kind != ChainRecord::kIncremental) throw ToolError("unknown chain kind \"" + c.kind + "\"");
         c.changeFeed = PositionsOf(j.at("changeFeed"));
+        if (j.contains("allVersionsFeed")) c.allVersions = PositionsOf(j.at("allVersionsFeed"));
         j.at("keys").get_to(c.keys);
         if (c.keys.name != kKeysFileName) throw ToolError("the keys file must be " + std::string(kKeysFileName));
         if (c.IsIncrement()) {
@@ -67,6 +68,7 @@ ChainRecord ChainOf(const Manifest& manifest) {
 
 void SetChain(Manifest& manifest, const ChainRecord& c) {
     nlohmann::json j = {{"kind", c.kind}, {"changeFeed", PositionsJson(c.changeFeed)}, {"keys", c.keys}};
+    if (c.allVersions) j["allVersionsFeed"] = PositionsJson(*c.allVersions);
     if (c.IsIncrement()) {
         j["deletions"] = c.deletions;
         j["parent"] = c.parent;
@@ -94,10 +96,25 @@ ChangeFeedPositions ReadChangeFeedPositions(Connection& connection) {
     return positions;
 }
 
+std::optional<ChangeFeedPositions> AllVersionsPositions(const ChangeFeedPositions& positions) {
+    ChangeFeedPositions allVersions;
+    allVersions.at = positions.at;
+    for (auto range : positions.ranges) {
+        const auto etag = range.find("allVersionsEtag");
+        if (etag == range.end() || !etag->is_string()) return std::nullopt;
+        range["etag"] = *etag;
+        range.erase("allVersionsEtag");
+        allVersions.ranges.push_back(std::move(range));
+    }
+    if (allVersions.ranges.empty()) return std::nullopt;
+    return allVersions;
+}
+
 void RecordChainBase(BackupStore& store, Manifest& manifest, const ChangeFeedPositions& positions, const std::vector<KeySet>& parts) {
     ChainRecord chain;
     chain.kind = ChainRecord::kFull;
     chain.changeFeed = positions;
+    chain.allVersions = AllVersionsPositions(positions);
     MergedKeys keys(parts);
     chain.keys = WriteKeyFile(store, kKeysFileName, keys);
     SetChain(manifest, chain);

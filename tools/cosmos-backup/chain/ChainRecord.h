@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct ChainRecord {
     LinkReference parent;
     LinkReference base;
     int length = 1;  // backups in the chain up to this one
+    // Where the "all versions and deletes" feed stood, for accounts with that mode (the next
+    // increment reads the deletions there); none for a backup without it, or made before it.
+    std::optional<ChangeFeedPositions> allVersions;
 
     bool IsIncrement() const { return kind == kIncremental; }
 };
@@ -56,8 +60,13 @@ void from_json(const nlohmann::json& j, LinkReference& l);
 ChainRecord ChainOf(const Manifest& manifest);
 void SetChain(Manifest& manifest, const ChainRecord& chain);
 
-// Reads each range's change feed position now (one cheap request per range).
+// Reads each range's change feed position now (one cheap request per range, two where the
+// account has the "all versions and deletes" mode: "allVersionsEtag").
 ChangeFeedPositions ReadChangeFeedPositions(Connection& connection);
+
+// The "all versions and deletes" positions among `positions` (as ReadChangeFeedPositions gives
+// them), or none unless every range has one.
+std::optional<ChangeFeedPositions> AllVersionsPositions(const ChangeFeedPositions& positions);
 
 // The positions as a backup's first record keeps them, and back; the latter throws ToolError
 // for a malformed record.

@@ -51,19 +51,30 @@ private:
     std::int64_t m_count = 0;
 };
 
-}  // namespace
-
-KeyChangeFiles CompareKeys(BackupStore& store, KeyCursor& parent, KeyCursor& changed, KeyCursor& live) {
+// Splits the union of `parent` and `changed` by whether each key is in `listed`: into the key
+// file when it is and `listedKeep`, else into the deletions.
+KeyChangeFiles SplitKeys(BackupStore& store, KeyCursor& parent, KeyCursor& changed, KeyCursor& listed, bool listedKeep) {
     UnionCursor candidates(parent, changed);
     KeyFileWriter keys(store, kKeysFileName), deletions(store, kDeletionsFileName);
-    std::string_view now;
-    bool hasNow = live.Next(now);
+    std::string_view next;
+    bool hasNext = listed.Next(next);
     for (std::string_view key; candidates.Next(key);) {
-        while (hasNow && now < key) hasNow = live.Next(now);
-        if (hasNow && now == key) keys.Add(key);
+        while (hasNext && next < key) hasNext = listed.Next(next);
+        const bool isListed = hasNext && next == key;
+        if (isListed == listedKeep) keys.Add(key);
         else deletions.Add(key);
     }
     return KeyChangeFiles{keys.Close(), deletions.Close()};
+}
+
+}  // namespace
+
+KeyChangeFiles CompareKeys(BackupStore& store, KeyCursor& parent, KeyCursor& changed, KeyCursor& live) {
+    return SplitKeys(store, parent, changed, live, true);
+}
+
+KeyChangeFiles RemoveDeletedKeys(BackupStore& store, KeyCursor& parent, KeyCursor& changed, KeyCursor& deleted) {
+    return SplitKeys(store, parent, changed, deleted, false);
 }
 
 }  // namespace cosmosbackup

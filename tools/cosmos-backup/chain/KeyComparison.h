@@ -15,4 +15,8 @@ struct KeyChangeFiles {
 // or intersection of a whole container's keys is ever held. Exact: keys compare as whole texts.
 KeyChangeFiles CompareKeys(BackupStore& store, KeyCursor& parent, KeyCursor& changed, KeyCursor& live);
 
+// The same from the keys known deleted (`deleted`, in order) instead of those still there: every
+// key of the parent's state or changed since is in the new state unless it is deleted.
+KeyChangeFiles RemoveDeletedKeys(BackupStore& store, KeyCursor& parent, KeyCursor& changed, KeyCursor& deleted);
+
 }  // namespace cosmosbackup

@@ -1,6 +1,7 @@
 #include "commands/IncrementCommand.h"
 
 #include "chain/ChainLinks.h"
+#include "chain/IncrementKeys.h"
 #include "chain/ItemKey.h"
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
@@ -11,6 +12,7 @@
 #include "format/GzipFile.h"
 #include "service/BackupRead.h"
 #include "service/KeySlices.h"
+#include "service/SubRanges.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
 #include "storage/UnfinishedWrites.h"
@@ -242,18 +244,20 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
     const auto items = ReadChanges(connectionOptions, store, record, manifest, options);
     const std::vector<KeySet> changed = KeysOfItems(store, manifest);
 
-    // The key set after the changes were read: what is gone since then is deleted.
+    // The deletions since the parent: from the all versions and deletes feed, or else the key
+    // set after the changes were read (what is gone since then is deleted).
     IncrementSummary summary;
-    const std::vector<KeySet> live = ReadLiveKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
-                                                                          options.parallelism, kKeyPageSize, options.readerSlots, {}},
-                                                  summary.keyRead);
-    KeyFileCursor parentKeys(*parent.store, parent.record.keys);
-    MergedKeys changedKeys(changed), liveKeys(live);
-    const KeyChangeFiles keys = CompareKeys(store, parentKeys, changedKeys, liveKeys);
+    const IncrementKeys found = FindIncrementKeys(connection, LiveKeyRead{connectionOptions, options.database, options.container,
+                                                                         options.parallelism, kKeyPageSize, options.readerSlots, {}},
+                                                  store, parent, changed, PositionsOf(record.positions));
+    summary.keyRead = found.usage;
+    summary.deletionsFromFeed = found.fromFeed;
+    const KeyChangeFiles& keys = found.files;
 
     ChainRecord chainRecord;
     chainRecord.kind = ChainRecord::kIncremental;
     chainRecord.changeFeed = PositionsReached(items.endContinuations, PositionsOf(record.positions));
+    chainRecord.allVersions = found.allVersions;
     chainRecord.keys = keys.keys;
     chainRecord.deletions = keys.deletions;
     chainRecord.parent = parentLink;
@@ -323,6 +327,9 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
         record.positions = PositionsJson(positions);
         record.ranges = ChangeFeedParts(parent.record.changeFeed);
         if (slice) record.ranges = NarrowedToSlice(record.ranges, *slice);
+        // Not probed as a full backup's parts are: a service that ignored the key bounds would
+        // serve a change to several parts, and the increment keeps an item's latest version once.
+        record.ranges = PlanSubRanges(record.ranges, options.parallelism, manifest.partitionKey);
         ClaimLocation(store, record);
     }
 

@@ -12,7 +12,8 @@ struct IncrementSummary {
     std::int64_t deletions = 0;  // keys gone since the parent
     std::int64_t keys = 0;       // items in the state the chain now describes
     int chainLength = 0;
-    RequestUsage keyRead;      // the key-only read of the whole container
+    RequestUsage keyRead;      // the key-only read of the whole container, or the deletions feed's read
+    bool deletionsFromFeed = false;  // the deletions came from the all versions and deletes feed
 };
 
 // An item that changed again while an increment read the feed comes twice; only its last

@@ -124,9 +124,10 @@ void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
 
 void PrintIncrement(const IncrementSummary& s, const BackupOptions& o) {
     PrintBackup(s.backup, o);
-    std::printf("increment %d of its chain: %lld changed items, %lld deleted, %lld items in all; key-only read: %lld requests, %.2f RU\n",
+    std::printf("increment %d of its chain: %lld changed items, %lld deleted, %lld items in all; %s: %lld requests, %.2f RU\n",
                 s.chainLength, static_cast<long long>(s.backup.items), static_cast<long long>(s.deletions),
-                static_cast<long long>(s.keys), static_cast<long long>(s.keyRead.requests), s.keyRead.requestCharge);
+                static_cast<long long>(s.keys), s.deletionsFromFeed ? "deletions feed read" : "key-only read",
+                static_cast<long long>(s.keyRead.requests), s.keyRead.requestCharge);
 }
 
 int PrintRestore(const RestoreSummary& s) {

@@ -19,12 +19,19 @@ std::vector<nlohmann::json> PlanSubRanges(const std::vector<nlohmann::json>& ran
         const int share = readers / count + (i < readers % count ? 1 : 0);
         const std::string min = range.value("minInclusive", std::string());
         const std::string max = range.value("maxExclusive", std::string("FF"));
+        // Each part keeps its range's other members (a change feed read's mode and position).
+        const auto part = [&range](const std::string& from, const std::string& to) {
+            auto narrowed = range;
+            narrowed["minInclusive"] = from;
+            narrowed["maxExclusive"] = to;
+            return narrowed;
+        };
         std::string from = min;
         for (const auto& cut : CutPoints(min, max, partitionKey, share)) {
-            parts.push_back({{"id", range.value("id", std::string())}, {"minInclusive", from}, {"maxExclusive", cut}});
+            parts.push_back(part(from, cut));
             from = cut;
         }
-        parts.push_back({{"id", range.value("id", std::string())}, {"minInclusive", from}, {"maxExclusive", max}});
+        parts.push_back(part(from, max));
     }
     return parts;
 }

@@ -13,8 +13,10 @@ namespace cosmosbackup {
 // With fewer partition key ranges than readers, each range is cut into sub-ranges (parts of
 // its effective-key interval, read with key bounds) so that every reader has a part: `readers`
 // parts in all, spread over the ranges as evenly as they go. A sub-range keeps its range's id
-// and is followed through splits and merges by its interval, like a range. With as many
-// ranges as readers, or more, the ranges come back as they are.
+// and its other members (a change feed read's "read" and "since": such a part reads the feed
+// within its own key bounds from the range's position) and is followed through splits and
+// merges by its interval, like a range. With as many ranges as readers, or more, the ranges
+// come back as they are.
 std::vector<nlohmann::json> PlanSubRanges(const std::vector<nlohmann::json>& ranges, int readers,
                                           const nlohmann::json& partitionKey);
 
