@@ -48,13 +48,13 @@ void Progress::Add(std::int64_t items) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_done += items;
     const auto now = std::chrono::steady_clock::now();
-    // In a log, the first line soon (the run is moving), then one every 30 seconds.
+    // In a log, lines soon until one shows items done (the run is moving), then one every 30 seconds.
     const auto interval = m_style == Style::kJsonLines ? kJsonInterval
                           : m_terminal || !m_printed  ? kTerminalInterval
                                                       : kLogInterval;
     if (m_whole == nullptr && now - m_lastPrint >= interval) {
         m_lastPrint = now;
-        m_printed = true;
+        m_printed = m_done > 0;
         Print(false);
     }
 }

@@ -9,8 +9,8 @@ namespace cosmosbackup {
 
 // Progress of a long operation on standard error: items done, rate and estimated time left,
 // and for a run over many containers how many are done. As text, at most twice a second on one
-// rewritten line when standard error is a terminal, else a first line soon and then one at most
-// every 30 seconds (a cron job's log stays readable); as JSON lines (one object per line, for monitoring), at most
+// rewritten line when standard error is a terminal, else lines soon until one shows items done
+// and then one at most every 30 seconds (a cron job's log stays readable); as JSON lines (one object per line, for monitoring), at most
 // once a second; or not at all (--quiet).
 //
 // A run shows one line: the parts of a run (a container's backup, its restore, its verify)
@@ -53,7 +53,7 @@ private:
     std::chrono::steady_clock::time_point m_lastPrint;
     bool m_terminal;
     bool m_finished = false;
-    bool m_printed = false;  // a line before the last
+    bool m_printed = false;  // a line with items done, before the last
     mutable std::mutex m_lock;
 };
 
