@@ -182,7 +182,7 @@ namespace CloudSDKWrapper
                     if (answer.Content != null)
                     {
                         foreach (var h in answer.Content.Headers) response.Headers[h.Key] = string.Join(",", h.Value);
-                        response.Body = await answer.Content.ReadAsStringAsync().ConfigureAwait(false);
+                        response.BodyBytes = await answer.Content.ReadAsByteArrayAsync().ConfigureAwait(false);
                     }
                     return response;
                 }

@@ -4,6 +4,7 @@
 
 #include "bridge/BridgeCall.h"
 #include "bridge/ListResult.h"
+#include "bridge/PageResult.h"
 #include "bridge/Signatures.h"
 
 #include <cstdint>
@@ -94,6 +95,28 @@ bool CCloudSDKCppBridge::GetCosmosDBData(const std::string& strIn, long long llI
             return true;
         },
         // An exception means the page was not delivered, whatever the flag held then.
+        [] { return false; });
+}
+
+bool CCloudSDKCppBridge::GetCosmosDBPage(const std::string& strIn, long long llIn, std::string& strOut, bool& bOut,
+                                         SItemPage& page) {
+    bOut = false;
+    bool success = false;
+    return Call(
+        *m_wrapper, signature::GetCosmosDBPage,
+        [&](bool up) {
+            MonoString* slot = nullptr;
+            Arguments args(Text(up, strIn), int64_t{llIn}, ByRef(slot), ByRef(success), ByRef(bOut));
+            MonoObject* bytes = m_wrapper->Invoke("GetCosmosDBPage", args);
+            if (bytes == nullptr || !success) {
+                return bytes == nullptr ? false : success;
+            }
+            if (!bridge::ReadItemPage(bytes, page)) {
+                return false;
+            }
+            strOut = cloudsdk::NativeText(slot);
+            return true;
+        },
         [] { return false; });
 }
 
