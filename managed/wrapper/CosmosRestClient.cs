@@ -167,7 +167,7 @@ namespace CloudSDKWrapper
             retryAfterMs = response.Header("x-ms-retry-after-ms");
             if (response.Status == 429) return true;
             if (response.Status != 207 || !request.Headers.ContainsKey("x-ms-cosmos-is-batch-request")) return false;
-            return BatchResult.Throttled(response.Body, ref retryAfterMs);
+            return BatchResult.Throttled(response.BodyBytes, ref retryAfterMs);
         }
 
         private async Task<RestResponse> SendOnceAsync(RestRequest request, string session)

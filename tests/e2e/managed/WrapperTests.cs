@@ -30,6 +30,7 @@ namespace CloudSDKWrapperTests
             runner.Add("restore and paged read give back every item", RestoreAndReadBack);
             runner.Add("numbers and texts pass through unchanged", NumbersPassThrough);
             runner.Add("pages split from the answer's bytes as from its text", PagesSplitFromBytes);
+            runner.Add("a container read as byte pages gives the bytes of its text pages", BytePagesMatchTextPages);
             runner.Add("restore reports refused and failed items", RestoreFailures);
             runner.Add("key-only reads and restores that delete", KeysAndDeletions);
             runner.Add("scripts back up and restore", ScriptsRoundTrip);
@@ -441,6 +442,59 @@ namespace CloudSDKWrapperTests
             var kept = utf8.GetString(SplitAsBytes(bodies[0], false, out firstEnds));
             Check.True(kept.Contains("\"_rid\":\"kept\"") && kept.Contains("\"_etag\":1") && kept.Contains("_rids") && !kept.Contains("\"_self\""),
                        "only top-level system properties are dropped: " + kept.Substring(0, 400));
+        }
+
+        // Items of every awkward kind, written and read back page by page both ways: the byte
+        // pages must hold exactly the text pages' items, as UTF-8 lines.
+        private static void BytePagesMatchTextPages()
+        {
+            var w = Connected();
+            string db = Unique("pages");
+            MakeContainer(w, db, "c", 0);
+            Check.True(w.OpenCosmosDBContainer("", db, false, "c", ""), "open: " + w.GetLastErrorString());
+            Check.True(w.StartCosmosDBRestore(4, ""), "start");
+            string[] items =
+            {
+                "{\"id\":\"a\",\"pk\":\"Z\u00fcrich-\u6771\u4eac\",\"s\":\"\\ud83d\\ude80 \ud83d\ude80 \\\"q\\\" \\\\ \\u0000 }]\"}",
+                "{\"id\":\"b\",\"pk\":\"p\",\"n\":123456789012345678901234567890,\"f\":0.5418205580208451,\"e\":-5e-324}",
+                "{\"id\":\"c\",\"pk\":\"p\",\"nested\":{\"_rid\":\"kept\",\"_ts\":1},\"list\":[{\"_etag\":\"x\"}],\"_rids\":1}",
+                "{\"id\":\"d\",\"pk\":\"p\",\"blob\":\"" + new string('\u00e9', 900 * 1024) + "\"}",
+                "{\"id\":\"e\u00e9\",\"pk\":\"\",\"empty\":{},\"none\":null,\"deep\":[[[[{}]]]]}",
+            };
+            foreach (var item in items) Check.True(w.AddCosmosDBRestoreItem(item), "add: " + w.GetLastErrorString());
+            Check.True(w.FlushCosmosDBRestore(), "flush: " + w.GetLastErrorString());
+            foreach (bool keep in new[] { false, true })
+            {
+                Check.True(w.OpenCosmosDBContainer("", db, keep, "c", ""), "open: " + w.GetLastErrorString());
+                var asText = new List<byte>();
+                var asBytes = new List<byte>();
+                int itemsRead = 0;
+                foreach (bool bytes in new[] { false, true })
+                {
+                    bool more = true;
+                    for (string at = ""; more;)
+                    {
+                        bool ok = false;
+                        string next = null;
+                        if (bytes)
+                        {
+                            var laid = (byte[])w.GetCosmosDBPage(at, 2, ref next, ref ok, ref more);
+                            Check.True(ok, "byte page: " + w.GetLastErrorString());
+                            asBytes.AddRange(laid.Skip(4 * (BitConverter.ToInt32(laid, 0) + 1)));
+                        }
+                        else
+                        {
+                            var page = Texts(w.GetCosmosDBData(at, 2, ref next, ref ok, ref more));
+                            Check.True(ok, "text page: " + w.GetLastErrorString());
+                            itemsRead += page.Count;
+                            foreach (var text in page) asText.AddRange(System.Text.Encoding.UTF8.GetBytes(text + "\n"));
+                        }
+                        at = next;
+                    }
+                }
+                Check.Equal(items.Length, itemsRead, "items read");
+                Check.True(asText.SequenceEqual(asBytes), "the same bytes (system properties kept: " + keep + ")");
+            }
         }
 
         private static void RestoreFailures()
