@@ -61,5 +61,16 @@ trap 'rm -rf "$BENCH_WORK"' EXIT
       printf "%-44s %14s %12s%s\n" "$name $what" "$per" "$small" "$ratio"
     done
   done
+  if [[ -n "$BENCH_OTHER" ]]; then
+    # The two builds backed up the same items: their data and key files must hold the same lines.
+    digest() { (cd "$1" && for f in $(ls *.jsonl.gz | sort); do echo "$f $(gzip -dc "$f" | md5sum | cut -d" " -f1)"; done); }
+    for coll in big small; do
+      if [[ "$(digest "$BENCH_WORK/tool-$coll-1")" == "$(digest "$BENCH_WORK/other-$coll-1")" ]]; then
+        echo "$coll: data and key files of both builds hold the same bytes ($(ls "$BENCH_WORK/tool-$coll-1"/*.jsonl.gz | wc -l) files)"
+      else
+        echo "$coll: the builds wrote DIFFERENT data or key files"
+      fi
+    done
+  fi
   echo "all samples:"; for k in "${!samples[@]}"; do echo "  $k:${samples[$k]}"; done | sort
 '

@@ -9,6 +9,7 @@
 #include "storage/LocalFile.h"
 #include "storage/OpenBackupStore.h"
 #include "support/Secrets.h"
+#include "support/SerialWorker.h"
 #include "support/ToolError.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +276,23 @@ TEST(GzipLines, APageWrittenWholeIsTheSameFileAsLineByLine) {
     whole.WriteLines(page.substr(100000));
     whole.Close();
     EXPECT_EQ(FileCrc32(dir / "lines.jsonl.gz"), FileCrc32(dir / "whole.jsonl.gz"));
+}
+
+// The reader's writer: one job at a time, in order, and a job's failure reaches the caller.
+TEST(SerialWorker, RunsJobsOneAtATimeInOrderAndPassesOnAFailure) {
+    SerialWorker worker;
+    std::vector<int> done;
+    for (int i = 0; i < 50; ++i) worker.Submit([&done, i] { done.push_back(i); });
+    worker.Wait();
+    ASSERT_EQ(done.size(), 50u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(done[static_cast<std::size_t>(i)], i);
+    worker.Submit([] { throw ToolError("disk full"); });
+    EXPECT_THROW(worker.Submit([&done] { done.push_back(99); }), ToolError);  // not run after the failure
+    worker.Wait();
+    EXPECT_EQ(done.size(), 50u);
+    worker.Submit([&done] { done.push_back(100); });  // the worker goes on after a failure was passed on
+    worker.Wait();
+    EXPECT_EQ(done.back(), 100);
 }
 
 TEST(BackupDirectory, IsOwnerOnlyAndNeverReused) {

@@ -2,9 +2,8 @@
 
 namespace cosmosbackup {
 
-SerialWorker::SerialWorker() : m_thread([this] { Loop(); }) {}
-
 SerialWorker::~SerialWorker() {
+    if (!m_thread.joinable()) return;
     {
         std::unique_lock<std::mutex> hold(m_lock);
         m_changed.wait(hold, [this] { return !m_busy; });
@@ -29,6 +28,8 @@ void SerialWorker::Submit(std::function<void()> job) {
         WaitIdle(hold);
         m_job = std::move(job);
         m_busy = true;
+        // Started at the first job: a reader made but never run (a plan's spare) costs no thread.
+        if (!m_thread.joinable()) m_thread = std::thread([this] { Loop(); });
     }
     m_changed.notify_all();
 }

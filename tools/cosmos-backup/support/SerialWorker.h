@@ -11,10 +11,10 @@ namespace cosmosbackup {
 // One long-lived thread that runs the jobs handed to it one at a time, while the thread that
 // hands them over goes on with other work: a job may run beside the next one's preparation,
 // never beside another job. A job's exception is thrown to the caller at the next Submit or
-// Wait. The thread ends with the object.
+// Wait. The thread starts with the first job and ends with the object.
 class SerialWorker {
 public:
-    SerialWorker();
+    SerialWorker() = default;
     ~SerialWorker();
     SerialWorker(const SerialWorker&) = delete;
     SerialWorker& operator=(const SerialWorker&) = delete;
@@ -34,7 +34,7 @@ private:
     bool m_busy = false;
     bool m_stop = false;
     std::exception_ptr m_failure;
-    std::thread m_thread;  // last: started once the rest is ready
+    std::thread m_thread;
 };
 
 }  // namespace cosmosbackup
