@@ -1,8 +1,10 @@
 // A page of items as the bridge takes it in one piece: a byte array of
 //   item count (32 bits, little-endian),
+//   length of the item bytes (32 bits, little-endian),
+//   the item bytes: each item's UTF-8 JSON text followed by a line feed,
 //   the end of each item (32 bits each, little-endian, from the start of the item bytes),
-//   the item bytes: each item's UTF-8 JSON text followed by a line feed.
-// The native side copies the array once and writes the item bytes to a data file as they are.
+// and after that anything (the array is a reused buffer, longer than what it holds).
+// The native side copies the page once and writes the item bytes to a data file as they are.
 using System;
 using System.Collections.Generic;
 using System.Text;
@@ -11,17 +13,19 @@ namespace CloudSDKWrapper
 {
     public sealed class ItemPageBytes
     {
+        private const int HeaderBytes = 8;
         private byte[] m_data = new byte[64 << 10];
-        private int m_length;
+        private int m_length = HeaderBytes;
         private readonly List<int> m_ends = new List<int>();
 
-        // One builder per thread, kept: its buffer grows to the largest page once, not per page.
+        // One builder per thread, kept: its buffer grows to the largest page once, not per
+        // page, and is handed over as it is (the bridge copies it before the thread's next page).
         [ThreadStatic] private static ItemPageBytes t_kept;
 
         public static ItemPageBytes Rent()
         {
             var page = t_kept ?? (t_kept = new ItemPageBytes());
-            page.m_length = 0;
+            page.m_length = HeaderBytes;
             page.m_ends.Clear();
             return page;
         }
@@ -44,7 +48,7 @@ namespace CloudSDKWrapper
         // Ends the item appended since the last one.
         public void EndItem()
         {
-            m_ends.Add(m_length);
+            m_ends.Add(m_length - HeaderBytes);
             Append((byte)'\n');
         }
 
@@ -55,21 +59,28 @@ namespace CloudSDKWrapper
             EndItem();
         }
 
+        // The page laid out in this thread's kept buffer, valid until the thread's next Rent.
         public static byte[] Of(IEnumerable<string> items)
         {
             var page = Rent();
             foreach (var item in items) page.AddText(item);
-            return page.ToArray();
+            return page.Finish();
         }
 
-        public byte[] ToArray()
+        // Lays the page out (header, items, ends) and returns the buffer that holds it, valid
+        // until this thread's next Rent.
+        public byte[] Finish()
         {
-            int header = 4 * (1 + m_ends.Count);
-            var result = new byte[header + m_length];
-            WriteInt(result, 0, m_ends.Count);
-            for (int i = 0; i < m_ends.Count; i++) WriteInt(result, 4 * (i + 1), m_ends[i]);
-            Buffer.BlockCopy(m_data, 0, result, header, m_length);
-            return result;
+            int itemBytes = m_length - HeaderBytes;
+            Reserve(4 * m_ends.Count);
+            WriteInt(m_data, 0, m_ends.Count);
+            WriteInt(m_data, 4, itemBytes);
+            foreach (int end in m_ends)
+            {
+                WriteInt(m_data, m_length, end);
+                m_length += 4;
+            }
+            return m_data;
         }
 
         private void Reserve(int more)

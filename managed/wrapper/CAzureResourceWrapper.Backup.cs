@@ -335,7 +335,7 @@ namespace CloudSDKWrapper
                 cursor = FeedCursor.Parse(strIn, KnownRanges());
                 var page = ItemPageBytes.Rent();
                 if (!cursor.Done) ReadPage(c, cursor, PageSize(llIn), page);
-                return page.ToArray();
+                return page.Finish();
             });
             bSuccess = bytes != null;
             if (bytes != null)

@@ -7,6 +7,8 @@
 namespace CloudSDKCppBridge::bridge {
 namespace {
 
+constexpr std::uint64_t kHeaderBytes = 8;  // item count, length of the item bytes
+
 std::uint32_t ReadUint32(const unsigned char* at) {
     return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
@@ -46,21 +48,22 @@ bool ReadItemPage(MonoObject* result, SItemPage& page) {
         return Refuse(page, "it is not a byte array");
     }
     auto* array = reinterpret_cast<MonoArray*>(result);
-    const std::size_t length = MonoAPI::mono_array_length_ptr(array);
+    const std::uint64_t length = MonoAPI::mono_array_length_ptr(array);
     const auto* data = reinterpret_cast<const unsigned char*>(MonoAPI::mono_array_addr_with_size_ptr(array, 1, 0));
-    if (length < 4) {
-        return Refuse(page, "it has no item count");
+    if (length < kHeaderBytes) {
+        return Refuse(page, "it has no header");
     }
     const std::uint64_t count = ReadUint32(data);
-    if (4 * (count + 1) > length) {
-        return Refuse(page, "its item count is larger than the page");
+    const std::uint64_t itemBytes = ReadUint32(data + 4);
+    if (kHeaderBytes + itemBytes + 4 * count > length) {
+        return Refuse(page, "its counts are larger than the array");
     }
-    const std::size_t header = static_cast<std::size_t>(4 * (count + 1));
+    page.bytes.assign(reinterpret_cast<const char*>(data) + kHeaderBytes, static_cast<std::size_t>(itemBytes));
+    const unsigned char* ends = data + kHeaderBytes + itemBytes;
     page.ends.resize(static_cast<std::size_t>(count));
     for (std::size_t i = 0; i < page.ends.size(); ++i) {
-        page.ends[i] = ReadUint32(data + 4 * (i + 1));
+        page.ends[i] = ReadUint32(ends + 4 * i);
     }
-    page.bytes.assign(reinterpret_cast<const char*>(data) + header, length - header);
     return EndsFit(page) ? true : Refuse(page, "its item ends do not match its bytes");
 }
 

@@ -394,10 +394,15 @@ namespace CloudSDKWrapperTests
             var valid = (byte[])assembly.GetType("CloudSDKWrapper.Utf8Text").GetMethod("Valid").Invoke(null, new object[] { body });
             var page = ItemPageBytes.Rent();
             assembly.GetType("CloudSDKWrapper.Utf8ItemPage").GetMethod("Split").Invoke(null, new object[] { valid, valid.Length, keep, page });
-            var laid = page.ToArray();
-            int count = BitConverter.ToInt32(laid, 0);
-            ends = Enumerable.Range(0, count).Select(i => BitConverter.ToInt32(laid, 4 * (i + 1))).ToArray();
-            return laid.Skip(4 * (count + 1)).ToArray();
+            return Laid(page.Finish(), out ends);
+        }
+
+        // The items and their ends of a page as ItemPageBytes lays it out.
+        private static byte[] Laid(byte[] laid, out int[] ends)
+        {
+            int count = BitConverter.ToInt32(laid, 0), length = BitConverter.ToInt32(laid, 4);
+            ends = Enumerable.Range(0, count).Select(i => BitConverter.ToInt32(laid, 8 + length + 4 * i)).ToArray();
+            return laid.Skip(8).Take(length).ToArray();
         }
 
         private static void PagesSplitFromBytes()
@@ -480,7 +485,8 @@ namespace CloudSDKWrapperTests
                         {
                             var laid = (byte[])w.GetCosmosDBPage(at, 2, ref next, ref ok, ref more);
                             Check.True(ok, "byte page: " + w.GetLastErrorString());
-                            asBytes.AddRange(laid.Skip(4 * (BitConverter.ToInt32(laid, 0) + 1)));
+                            int[] ends;
+                            asBytes.AddRange(Laid(laid, out ends));
                         }
                         else
                         {
