@@ -217,7 +217,6 @@ namespace CloudSDKWrapper
 
         private async Task Batch(string partitionKey, List<string> items)
         {
-            // Each operation names its partition key as well, as the service's batch format wants.
             var request = m_container.Path.Feed("POST", "docs", "write a batch of " + items.Count + " items into [" + m_container + "]")
                 .WithHeader("x-ms-cosmos-is-batch-request", "True")
                 .WithHeader("x-ms-cosmos-batch-atomic", "True")
