@@ -69,6 +69,9 @@ public:
     bool GetCosmosDBData(const std::string& strIn, long long llIn, std::string& strOut, bool& bOut,
                          std::vector<SString>& vecData);
     bool BackupAttachedScripts(bool bOption, int& nOut, std::string& strOut);
+    // GetCosmosDBData's read with the page as one UTF-8 buffer (one crossing per page, no
+    // text per item). Fails, with `page` emptied, when the managed page is not laid out right.
+    bool GetCosmosDBPage(const std::string& strIn, long long llIn, std::string& strOut, bool& bOut, SItemPage& page);
 
     // Restore and administration
     bool CreateCosmosDBDatabase(const std::string& strIn1, const std::string& strIn2, bool bOption1,

@@ -1,13 +1,30 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace CloudSDKCppBridge {
 
 // One text, UTF-8.
 struct SString {
     std::string strValue;
+};
+
+// A page of items as UTF-8: each item's JSON text followed by a line feed, end to end, so
+// that the whole page is a run of JSON Lines.
+struct SItemPage {
+    std::string bytes;
+    std::vector<std::uint32_t> ends;  // where each item's text ends in `bytes` (at its line feed)
+
+    std::size_t size() const { return ends.size(); }
+    // Item i's text, without its line feed.
+    std::string_view item(std::size_t i) const {
+        const std::size_t start = i == 0 ? 0 : ends[i - 1] + 1;
+        return std::string_view(bytes).substr(start, ends[i] - start);
+    }
 };
 
 // One database account as the managed side lists it, UTF-8.

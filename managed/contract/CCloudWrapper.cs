@@ -42,6 +42,8 @@ namespace CloudSDKWrapper
         public abstract object GetCosmosDBTokens(long llIn);
         public abstract object GetCosmosDBData(string strIn, long llIn, ref string strOut, ref bool bSuccess, ref bool bOut);
         public abstract bool BackupAttachedScripts(bool bOption, ref int nOut, ref string strOut);
+        // The same read as GetCosmosDBData, the page as one UTF-8 byte array (ItemPageBytes).
+        public abstract object GetCosmosDBPage(string strIn, long llIn, ref string strOut, ref bool bSuccess, ref bool bOut);
 
         // Restore and administration
         public abstract bool CreateCosmosDBDatabase(string strIn1, string strIn2, bool bOption1, string strIn3,

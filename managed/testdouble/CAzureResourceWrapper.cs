@@ -139,6 +139,15 @@ namespace CloudSDKWrapper
             Raise(e);
             return r;
         }
+        public override object GetCosmosDBPage(string strIn, long llIn, ref string strOut, ref bool bSuccess, ref bool bOut)
+        {
+            var a = new object[] { strIn, llIn, strOut, bSuccess, bOut };
+            Exception e;
+            var r = Run("GetCosmosDBPage", a, "page:", out e);
+            strOut = (string)a[2]; bSuccess = (bool)a[3]; bOut = (bool)a[4];
+            Raise(e);
+            return r;
+        }
         public override bool BackupAttachedScripts(bool bOption, ref int nOut, ref string strOut)
         {
             var a = new object[] { bOption, nOut, strOut };

@@ -4,7 +4,9 @@
 // Script(method, key, value) keys:
 //   "result"  what the method returns: "true", "false", "null", "string:<text>",
 //             "texts:<a>|<b>|...", "accounts:<name>,<type>,<location>|..." ("texts:" alone is
-//             an empty list); list kinds of Lists.cs may add more.
+//             an empty list); "page:<a>|<b>|..." a page of items as ItemPageBytes lays it
+//             out ("page:" alone is an empty page); "bytes:<hex>" any byte array;
+//             list kinds of Lists.cs may add more.
 //   "throw"   the full name of an exception class to raise after the by-reference writes.
 //   "ref<N>"  the value written to by-reference parameter N (1-based) before returning;
 //             "null" for a null string.
@@ -111,7 +113,16 @@ namespace CloudSDKWrapper
             if (shape.StartsWith("string:")) return Unescape(shape.Substring(7));
             if (shape.StartsWith("texts:")) return TestLists.Texts(Split(shape.Substring(6)));
             if (shape.StartsWith("accounts:")) return TestLists.Accounts(Split(shape.Substring(9)));
+            if (shape.StartsWith("page:")) return ItemPageBytes.Of(Split(shape.Substring(5)));
+            if (shape.StartsWith("bytes:")) return Hex(shape.Substring(6));
             return TestLists.Make(shape);
+        }
+
+        private static byte[] Hex(string digits)
+        {
+            var bytes = new byte[digits.Length / 2];
+            for (int i = 0; i < bytes.Length; i++) bytes[i] = byte.Parse(digits.Substring(2 * i, 2), NumberStyles.HexNumber);
+            return bytes;
         }
 
         internal static string[] Split(string list)

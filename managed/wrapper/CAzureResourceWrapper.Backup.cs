@@ -312,11 +312,8 @@ namespace CloudSDKWrapper
             object list = RunList(() =>
             {
                 var c = Open();
-                List<FeedRange> known;
-                lock (m_lock) known = m_ranges.Concat(m_seenRanges.Values.Where(r => !m_ranges.Any(l => l.Id == r.Id))).ToList();
-                cursor = FeedCursor.Parse(strIn, known);
-                int pageSize = llIn <= 0 ? DefaultPageSize : (int)Math.Min(llIn, int.MaxValue);
-                items = cursor.Done ? new List<string>() : ReadPage(c, cursor, pageSize);
+                cursor = FeedCursor.Parse(strIn, KnownRanges());
+                items = cursor.Done ? new List<string>() : ReadPage(c, cursor, PageSize(llIn));
                 return SStringLibList.Of(items);
             });
             bSuccess = list != null;
@@ -328,10 +325,48 @@ namespace CloudSDKWrapper
             return list;
         }
 
-        // Reads one page of the cursor's current part and moves the cursor past it. A range
+        // The same read as GetCosmosDBData; the result is the page as ItemPageBytes lays it out,
+        // split from the answer's bytes without making a string per item.
+        public override object GetCosmosDBPage(string strIn, long llIn, ref string strOut, ref bool bSuccess, ref bool bOut)
+        {
+            FeedCursor cursor = null;
+            object bytes = RunList(() =>
+            {
+                var c = Open();
+                cursor = FeedCursor.Parse(strIn, KnownRanges());
+                var page = ItemPageBytes.Rent();
+                if (!cursor.Done) ReadPage(c, cursor, PageSize(llIn), page);
+                return page.Finish();
+            });
+            bSuccess = bytes != null;
+            if (bytes != null)
+            {
+                strOut = cursor.ToString();
+                bOut = !cursor.Done;
+            }
+            return bytes;
+        }
+
+        private List<FeedRange> KnownRanges()
+        {
+            lock (m_lock) return m_ranges.Concat(m_seenRanges.Values.Where(r => !m_ranges.Any(l => l.Id == r.Id))).ToList();
+        }
+
+        private static int PageSize(long llIn)
+        {
+            return llIn <= 0 ? DefaultPageSize : (int)Math.Min(llIn, int.MaxValue);
+        }
+
+        private List<string> ReadPage(ContainerRef c, FeedCursor cursor, int pageSize)
+        {
+            return ReadPage(c, cursor, pageSize, null);
+        }
+
+        // Reads one page of the cursor's current part and moves the cursor past it: its items
+        // as texts, or, with `into`, appended there (and null returned). A range
         // that split or merged (410) is looked up again by its key interval and the part is
         // replaced by the ranges that serve it now, each going on from the same token.
-        private List<string> ReadPage(ContainerRef c, FeedCursor cursor, int pageSize)
+        private List<string> ReadPage(ContainerRef c, FeedCursor cursor, int pageSize, ItemPageBytes into)
         {
             for (int gone = 0; ; gone++)
             {
@@ -352,11 +387,23 @@ namespace CloudSDKWrapper
                 // opened it after the re-creation), so going on would mix the two.
                 if (response.Status == 410 && SubStatus.Of(response) == SubStatus.NameCacheIsStale)
                     throw new CosmosException(410, SubStatus.NameCacheIsStale, "Container [" + c + "] was deleted and re-created during the backup (the ranges being read belong to the earlier container of that name); start the backup again.");
-                if (cursor.Mode != FeedModes.Items) return FeedModes.TakePage(request, response, cursor, c.PartitionKey);
+                if (cursor.Mode != FeedModes.Items)
+                {
+                    var texts = FeedModes.TakePage(request, response, cursor, c.PartitionKey);
+                    if (into == null) return texts;
+                    foreach (var text in texts) into.AddText(text);
+                    return null;
+                }
                 if (!response.Ok) throw CosmosService.Failure(request, response);
                 bool keep;
                 lock (m_lock) keep = m_keepSystemProperties;
-                var items = ItemPage.Split(response.Body, keep);
+                List<string> items = null;
+                if (into == null) items = ItemPage.Split(response.Body, keep);
+                else
+                {
+                    var body = Utf8Text.Valid(response.BodyBytes);
+                    Utf8ItemPage.Split(body, body.Length, keep, into);
+                }
                 cursor.Advance(response.Header("x-ms-continuation"));
                 return items;
             }

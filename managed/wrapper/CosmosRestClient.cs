@@ -177,7 +177,7 @@ namespace CloudSDKWrapper
             retryAfterMs = response.Header("x-ms-retry-after-ms");
             if (response.Status == 429) return true;
             if (response.Status != 207 || !request.Headers.ContainsKey("x-ms-cosmos-is-batch-request")) return false;
-            return BatchResult.Throttled(response.Body, ref retryAfterMs);
+            return BatchResult.Throttled(response.BodyBytes, ref retryAfterMs);
         }
 
         private async Task<RestResponse> SendOnceAsync(RestRequest request, string session)
@@ -192,7 +192,7 @@ namespace CloudSDKWrapper
                     if (answer.Content != null)
                     {
                         foreach (var h in answer.Content.Headers) response.Headers[h.Key] = string.Join(",", h.Value);
-                        response.Body = await answer.Content.ReadAsStringAsync().ConfigureAwait(false);
+                        response.BodyBytes = await answer.Content.ReadAsByteArrayAsync().ConfigureAwait(false);
                     }
                     return response;
                 }

@@ -45,7 +45,34 @@ namespace CloudSDKWrapper
     internal sealed class RestResponse
     {
         public int Status;
-        public string Body = "";
+        private string m_body;
+        private byte[] m_bodyBytes;
+
+        // The answer as text, decoded from BodyBytes when first asked for.
+        public string Body
+        {
+            get
+            {
+                if (m_body == null) m_body = m_bodyBytes == null ? "" : Utf8Text.Decode(m_bodyBytes);
+                return m_body;
+            }
+            set
+            {
+                m_body = value ?? "";
+                m_bodyBytes = null;
+            }
+        }
+
+        // The answer as the service sent it (UTF-8), for readers that need no text.
+        public byte[] BodyBytes
+        {
+            get { return m_bodyBytes ?? Encoding.UTF8.GetBytes(Body); }
+            set
+            {
+                m_bodyBytes = value;
+                m_body = null;
+            }
+        }
         public readonly Dictionary<string, string> Headers = new Dictionary<string, string>(System.StringComparer.OrdinalIgnoreCase);
 
         public bool Ok { get { return Status >= 200 && Status < 300; } }

@@ -223,21 +223,11 @@ namespace CloudSDKWrapper
 
         private async Task Batch(string partitionKey, List<string> items)
         {
-            // Each operation names its partition key as well, as the service's batch format wants.
-            string operationHead = "{\"operationType\":\"Upsert\",\"partitionKey\":" + Json.Quote(partitionKey) + ",\"resourceBody\":";
-            var body = new StringBuilder(items.Count * 256);
-            body.Append('[');
-            for (int i = 0; i < items.Count; i++)
-            {
-                if (i > 0) body.Append(',');
-                body.Append(operationHead).Append(items[i]).Append('}');
-            }
-            body.Append(']');
             var request = m_container.Path.Feed("POST", "docs", "write a batch of " + items.Count + " items into [" + m_container + "]")
-                .WithJson(body.ToString())
                 .WithHeader("x-ms-cosmos-is-batch-request", "True")
                 .WithHeader("x-ms-cosmos-batch-atomic", "True")
                 .WithHeader("x-ms-documentdb-partitionkey", partitionKey);
+            request.Body = BatchBody(partitionKey, items);
             request.Operations = items.Count;
             request.ThrottledAttempts = BatchThrottledAttempts;
             var response = await m_service.SendAsync(request).ConfigureAwait(false);
@@ -275,6 +265,30 @@ namespace CloudSDKWrapper
             }
         }
 
+        // [{"operationType":"Upsert","partitionKey":KEY,"resourceBody":ITEM},...] as UTF-8,
+        // encoded once into an array of its final size.
+        private static byte[] BatchBody(string partitionKey, List<string> items)
+        {
+            // Each operation names its partition key as well, as the service's batch format wants.
+            var head = Encoding.UTF8.GetBytes("{\"operationType\":\"Upsert\",\"partitionKey\":" + Json.Quote(partitionKey) + ",\"resourceBody\":");
+            long size = 2 + Math.Max(0, items.Count - 1);  // brackets and commas
+            foreach (var item in items) size += head.Length + Encoding.UTF8.GetByteCount(item) + 1;
+            if (size > int.MaxValue) throw new CosmosException(0, "A batch of " + items.Count + " items is larger than 2 GB.");
+            var body = new byte[size];
+            int at = 0;
+            body[at++] = (byte)'[';
+            for (int i = 0; i < items.Count; i++)
+            {
+                if (i > 0) body[at++] = (byte)',';
+                Buffer.BlockCopy(head, 0, body, at, head.Length);
+                at += head.Length;
+                at += Encoding.UTF8.GetBytes(items[i], 0, items[i].Length, body, at);
+                body[at++] = (byte)'}';
+            }
+            body[at] = (byte)']';
+            return body;
+        }
+
         private Task WriteSmaller(string partitionKey, List<string> items)
         {
             return items.Count == 1 ? Upsert(partitionKey, items[0]) : Batch(partitionKey, items);
@@ -283,7 +297,7 @@ namespace CloudSDKWrapper
         // The status of the operation that failed the batch (not the 424s of the others), or 0.
         private static int RefusedOperation(RestRequest request, RestResponse response, int count)
         {
-            var statuses = BatchResult.Statuses(response.Body);
+            var statuses = BatchResult.Statuses(response.BodyBytes);
             if (statuses == null || statuses.Count != count) throw new CosmosException(response.Status, request.What + ": the answer does not list every operation.");
             int refused = 0;
             foreach (int status in statuses)

@@ -4,6 +4,7 @@
 
 #include "bridge/BridgeCall.h"
 #include "bridge/ListResult.h"
+#include "bridge/PageResult.h"
 #include "bridge/Signatures.h"
 
 #include <cstdint>
@@ -71,30 +72,50 @@ bool CCloudSDKCppBridge::GetCosmosDBTokens(long long llIn, std::vector<SString>&
     });
 }
 
-bool CCloudSDKCppBridge::GetCosmosDBData(const std::string& strIn, long long llIn, std::string& strOut, bool& bOut,
-                                         std::vector<SString>& vecData) {
+namespace {
+
+// The read both page methods share. The managed method reports success through a
+// by-reference flag, not its result; `take` converts a non-null result and says whether it
+// was read whole: a page that cannot be read whole is not delivered, as true would let the
+// host take a partial page, or the previous page's contents, for this one. A null result
+// gives the flag when `nullIsFlag`, else false. An exception means the page was not
+// delivered, whatever the flag held then.
+template <class Take>
+bool ReadFeedPage(CCloudWrapperPtr& wrapper, const char* signature, const char* method, const std::string& strIn,
+                  long long llIn, std::string& strOut, bool& bOut, bool nullIsFlag, Take&& take) {
     bOut = false;
-    // The managed method reports success through a by-reference flag, not its result.
     bool success = false;
     return Call(
-        *m_wrapper, signature::GetCosmosDBData,
+        wrapper, signature,
         [&](bool up) {
             MonoString* slot = nullptr;
             Arguments args(Text(up, strIn), int64_t{llIn}, ByRef(slot), ByRef(success), ByRef(bOut));
-            MonoObject* list = m_wrapper->Invoke("GetCosmosDBData", args);
-            if (list == nullptr || !success) {
-                return success;
+            MonoObject* result = wrapper.Invoke(method, args);
+            if (result == nullptr || !success) {
+                return result == nullptr && !nullIsFlag ? false : success;
             }
-            // A page that cannot be read whole is not delivered: true would let the host
-            // take a partial page, or the previous page's contents, for this one.
-            if (!ReadTexts(list, vecData)) {
+            if (!take(result)) {
                 return false;
             }
             strOut = cloudsdk::NativeText(slot);
             return true;
         },
-        // An exception means the page was not delivered, whatever the flag held then.
         [] { return false; });
+}
+
+}  // namespace
+
+bool CCloudSDKCppBridge::GetCosmosDBData(const std::string& strIn, long long llIn, std::string& strOut, bool& bOut,
+                                         std::vector<SString>& vecData) {
+    return ReadFeedPage(*m_wrapper, signature::GetCosmosDBData, "GetCosmosDBData", strIn, llIn, strOut, bOut, true,
+                        [&](MonoObject* list) { return ReadTexts(list, vecData); });
+}
+
+// Unlike GetCosmosDBData, no page is no page, whatever the flag says.
+bool CCloudSDKCppBridge::GetCosmosDBPage(const std::string& strIn, long long llIn, std::string& strOut, bool& bOut,
+                                         SItemPage& page) {
+    return ReadFeedPage(*m_wrapper, signature::GetCosmosDBPage, "GetCosmosDBPage", strIn, llIn, strOut, bOut, false,
+                        [&](MonoObject* bytes) { return bridge::ReadItemPage(bytes, page); });
 }
 
 bool CCloudSDKCppBridge::BackupAttachedScripts(bool bOption, int& nOut, std::string& strOut) {

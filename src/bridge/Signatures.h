@@ -51,6 +51,8 @@ constexpr const char* GetCosmosDBTokens =
 constexpr const char* GetCosmosDBData =
     "bool " CLOUDSDK_BRIDGE
     "GetCosmosDBData(const string&, long long int, std::string&, bool&, std::vector<CloudSDKCppBridge::SString>&)";
+constexpr const char* GetCosmosDBPage =
+    "bool " CLOUDSDK_BRIDGE "GetCosmosDBPage(const string&, long long int, std::string&, bool&, CloudSDKCppBridge::SItemPage&)";
 constexpr const char* BackupAttachedScripts =
     "bool " CLOUDSDK_BRIDGE "BackupAttachedScripts(bool, int&, std::string&)";
 

@@ -5,6 +5,9 @@
 //
 // X(name) -- `name` is exactly the runtime's exported symbol.
 #define CLOUDSDK_MONO_API_LIST(X)        \
+    X(mono_array_addr_with_size)         \
+    X(mono_array_class_get)              \
+    X(mono_array_length)                 \
     X(mono_array_new)                    \
     X(mono_assembly_get_image)           \
     X(mono_class_from_mono_type)         \

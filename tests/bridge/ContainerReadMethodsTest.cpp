@@ -166,4 +166,90 @@ TEST_F(BridgeTest, DataPageThatCannotBeReadWholeIsAFailure) {
     EXPECT_TRUE(items.empty());  // the previous page cannot pass for this one
 }
 
+// The page read: one byte array, its items as JSON Lines with their ends.
+TEST_F(BridgeTest, ItemPageArrivesAsOneBufferWithEachItemsEnd) {
+    Script("GetCosmosDBPage", "result", "page:{\"id\":\"1\"}|{\"s\":\"\\u00fc\\uD83D\\uDE00\"}|{}");
+    Script("GetCosmosDBPage", "ref3", "continuation-2");
+    Script("GetCosmosDBPage", "ref4", "true");
+    Script("GetCosmosDBPage", "ref5", "true");
+    std::string next = "old";
+    bool more = true;
+    SItemPage page;
+    ASSERT_TRUE(bridge->GetCosmosDBPage("continuation-1", 7, next, more, page));
+    EXPECT_EQ(LastCall("GetCosmosDBPage"), "\"continuation-1\"|7|null|false|false");
+    EXPECT_TRUE(more);
+    EXPECT_EQ(next, "continuation-2");
+    EXPECT_EQ(page.bytes, "{\"id\":\"1\"}\n{\"s\":\"\xC3\xBC\xF0\x9F\x98\x80\"}\n{}\n");
+    ASSERT_EQ(page.size(), 3u);
+    EXPECT_EQ(page.item(1), "{\"s\":\"\xC3\xBC\xF0\x9F\x98\x80\"}");
+    EXPECT_EQ(page.item(2), "{}");
+
+    Script("GetCosmosDBPage", "result", "page:");
+    ASSERT_TRUE(bridge->GetCosmosDBPage("", 0, next, more, page));
+    EXPECT_EQ(page.size(), 0u);
+    EXPECT_TRUE(page.bytes.empty());
+
+    // The array may be longer than the page it holds (a reused buffer): the rest is not read.
+    Script("GetCosmosDBPage", "result", "bytes:0100000002000000610a01000000ffffff");
+    ASSERT_TRUE(bridge->GetCosmosDBPage("", 0, next, more, page));
+    EXPECT_EQ(page.bytes, "a\n");
+    ASSERT_EQ(page.size(), 1u);
+    EXPECT_EQ(page.item(0), "a");
+}
+
+TEST_F(BridgeTest, ItemPageIsDeliveredOnlyWithTheFlagAndWithoutAnException) {
+    Script("GetCosmosDBPage", "result", "page:a");
+    Script("GetCosmosDBPage", "ref3", "next");
+    std::string next = "old";
+    bool more = true;
+    SItemPage page;
+    page.bytes = "previous\n";
+    page.ends = {8};
+    EXPECT_FALSE(bridge->GetCosmosDBPage("", 0, next, more, page));
+    EXPECT_FALSE(more);
+    EXPECT_EQ(next, "old");
+    EXPECT_EQ(page.item(0), "previous");
+
+    Script("GetCosmosDBPage", "ref4", "true");
+    Script("GetCosmosDBPage", "result", "null");
+    EXPECT_FALSE(bridge->GetCosmosDBPage("", 0, next, more, page));  // no page is no page, flag or not
+    EXPECT_EQ(next, "old");
+
+    Script("GetCosmosDBPage", "result", "page:a");
+    Script("GetCosmosDBPage", "throw", "System.TimeoutException");
+    EXPECT_FALSE(bridge->GetCosmosDBPage("", 0, next, more, page));
+    EXPECT_EQ(next, "old");
+    EXPECT_EQ(testsupport::CountInLog("Exception caught in bridge - TimeoutException"), 1);
+    EXPECT_EQ(testsupport::CountInLog("GetCosmosDBPage(const string&, long long int, std::string&, bool&, CloudSDKCppBridge::SItemPage&)"), 1);
+}
+
+// Counts and ends that do not describe the bytes, or a result of another type, give no page:
+// not a part of it, and not the previous one.
+TEST_F(BridgeTest, ItemPageWhoseLayoutDoesNotFitIsRefusedWhole) {
+    Script("GetCosmosDBPage", "ref4", "true");
+    Script("GetCosmosDBPage", "ref3", "next");
+    const char* misfits[] = {
+        "bytes:0000",                                  // no header
+        "bytes:020000000200000061",                    // two items, their ends past the array
+        "bytes:0100000002000000610a04000000",          // an end past the items
+        "bytes:0100000002000000610a00000000",          // an end not at a line feed
+        "bytes:0100000003000000610a6201000000",        // items after the last end
+        "bytes:ffffffff00000000",                      // a count larger than any page
+        "string:not a page",
+    };
+    for (const char* result : misfits) {
+        Script("GetCosmosDBPage", "result", result);
+        std::string next = "old";
+        bool more = false;
+        SItemPage page;
+        page.bytes = "previous\n";
+        page.ends = {8};
+        EXPECT_FALSE(bridge->GetCosmosDBPage("", 0, next, more, page)) << result;
+        EXPECT_EQ(next, "old") << result;
+        EXPECT_TRUE(page.bytes.empty() && page.ends.empty()) << result;
+    }
+    EXPECT_EQ(testsupport::CountInLog("A page of items from the managed side is refused"), 7);
+}
+
 }  // namespace
+

@@ -85,6 +85,13 @@ TEST(MisfitShapes, MethodsOfOtherCountsReferenceFlagsOrBindingAreNotRun) {
     EXPECT_FALSE(bridge.StartCosmosDBRestore(1, "a"));
     EXPECT_FALSE(bridge.CheckConnection());
     EXPECT_EQ(item, "item");
+    std::string next = "old";
+    bool more = false;
+    CloudSDKCppBridge::SItemPage page;
+    EXPECT_FALSE(bridge.GetCosmosDBPage("a", 1, next, more, page));  // run, it would read a flag's address as its value
+    EXPECT_EQ(next, "old");
+    EXPECT_FALSE(more);
+    EXPECT_EQ(page.size(), 0u);
 
     const std::string prefix = "Managed method [CAzureResourceWrapper.";
     EXPECT_EQ(CountInLog(prefix + "AddCosmosDBRestoreItem] does not fit the call: expected instance (string), "
@@ -103,7 +110,10 @@ TEST(MisfitShapes, MethodsOfOtherCountsReferenceFlagsOrBindingAreNotRun) {
     EXPECT_EQ(CountInLog("Managed method [CCloudWrapper.CheckConnection] does not fit the call: expected instance "
                          "(), found static ()"),
               1);
-    EXPECT_EQ(CountInLog("does not fit the call"), 5);
+    EXPECT_EQ(CountInLog(prefix + "GetCosmosDBPage] does not fit the call: expected instance (string, long, ref "
+                                  "string, ref bool, ref bool), found instance (string, long, ref string, bool, ref bool)"),
+              1);
+    EXPECT_EQ(CountInLog("does not fit the call"), 6);
     // Refused again after its declaration was read and kept.
     EXPECT_FALSE(bridge.Connect("a", "b", "c"));
     EXPECT_EQ(CountInLog(prefix + "Connect] does not fit the call"), 2);

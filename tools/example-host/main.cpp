@@ -73,6 +73,8 @@ void ContainerReads(CCloudSDKCppBridge& bridge) {
     std::vector<SString> items;
     Report("GetCosmosDBData", bridge.GetCosmosDBData("", 0, next, more, items),
            std::to_string(items.size()) + " items" + (more ? ", more follow" : ""));
+    CloudSDKCppBridge::SItemPage page;
+    Report("GetCosmosDBPage", bridge.GetCosmosDBPage("", 0, next, more, page), std::to_string(page.size()) + " items");
     int scripts = 0;
     std::string scriptText;
     Report("BackupAttachedScripts", bridge.BackupAttachedScripts(true, scripts, scriptText));
@@ -106,6 +108,6 @@ int main() {
     ContainerReads(bridge);
     RestoreMethods(bridge);
     const bool up = CCloudWrapperPtr::c_AzuremonoInitStatus;
-    std::printf("runtime %s; 32 methods called\n", up ? "up" : "NOT up (see the log)");
+    std::printf("runtime %s; 32 methods and the page read called\n", up ? "up" : "NOT up (see the log)");
     return up ? 0 : 1;
 }

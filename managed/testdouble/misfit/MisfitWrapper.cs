@@ -23,6 +23,7 @@ namespace CloudSDKWrapper
         public abstract bool Connect(string strIn1, string strIn2, string strIn3, string strIn4);
         public abstract bool StartCosmosDBRestore(int nIn);
         public static bool CheckConnection() { return true; }
+        public abstract object GetCosmosDBPage(string strIn, long llIn, ref string strOut, bool bSuccess, ref bool bOut);
 #endif
     }
 
@@ -45,6 +46,8 @@ namespace CloudSDKWrapper
         public override bool Connect(string strIn1, string strIn2, string strIn3, string strIn4)
         { return strIn4.Length > 0; }
         public override bool StartCosmosDBRestore(int nIn) { return true; }
+        public override object GetCosmosDBPage(string strIn, long llIn, ref string strOut, bool bSuccess, ref bool bOut)
+        { strOut = "overwritten"; bOut = true; return new byte[] { 1, 0, 0, 0, 0, 0, 0, 0, 10 }; }
 #endif
     }
 }

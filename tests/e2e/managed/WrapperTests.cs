@@ -29,6 +29,8 @@ namespace CloudSDKWrapperTests
             runner.Add("container is created and described", CreateAndDescribe);
             runner.Add("restore and paged read give back every item", RestoreAndReadBack);
             runner.Add("numbers and texts pass through unchanged", NumbersPassThrough);
+            runner.Add("pages split from the answer's bytes as from its text", PagesSplitFromBytes);
+            runner.Add("a container read as byte pages gives the bytes of its text pages", BytePagesMatchTextPages);
             runner.Add("restore reports refused and failed items", RestoreFailures);
             runner.Add("key-only reads and restores that delete", KeysAndDeletions);
             runner.Add("scripts back up and restore", ScriptsRoundTrip);
@@ -365,6 +367,140 @@ namespace CloudSDKWrapperTests
                 Check.True(texts.Any(text => text.Contains("\"v\":" + n + ",") || text.Contains("\"v\":" + n + "}")), "digits of " + n + " kept: " + string.Join(" ", texts));
             }
             Check.True(texts.All(text => ParseKeepingDates(text)["s"].ToString() == "üü\""), "texts kept");
+        }
+
+        // The wrapper's two ways of splitting a page, by reflection: from the decoded text (each
+        // item then UTF-8 and a line feed) and straight from the bytes. They must agree byte for
+        // byte, system properties dropped or kept.
+        private static byte[] SplitAsText(byte[] body, bool keep, out int count)
+        {
+            var assembly = typeof(CAzureResourceWrapper).Assembly;
+            var text = (string)assembly.GetType("CloudSDKWrapper.Utf8Text").GetMethod("Decode").Invoke(null, new object[] { body });
+            var split = assembly.GetType("CloudSDKWrapper.ItemPage").GetMethod("Split");
+            var items = (List<string>)split.Invoke(null, new object[] { text, keep, false });
+            count = items.Count;
+            var bytes = new List<byte>();
+            foreach (var item in items)
+            {
+                bytes.AddRange(System.Text.Encoding.UTF8.GetBytes(item));
+                bytes.Add((byte)'\n');
+            }
+            return bytes.ToArray();
+        }
+
+        private static byte[] SplitAsBytes(byte[] body, bool keep, out int[] ends)
+        {
+            var assembly = typeof(CAzureResourceWrapper).Assembly;
+            var valid = (byte[])assembly.GetType("CloudSDKWrapper.Utf8Text").GetMethod("Valid").Invoke(null, new object[] { body });
+            var page = ItemPageBytes.Rent();
+            assembly.GetType("CloudSDKWrapper.Utf8ItemPage").GetMethod("Split").Invoke(null, new object[] { valid, valid.Length, keep, page });
+            return Laid(page.Finish(), out ends);
+        }
+
+        // The items and their ends of a page as ItemPageBytes lays it out.
+        private static byte[] Laid(byte[] laid, out int[] ends)
+        {
+            int count = BitConverter.ToInt32(laid, 0), length = BitConverter.ToInt32(laid, 4);
+            ends = Enumerable.Range(0, count).Select(i => BitConverter.ToInt32(laid, 8 + length + 4 * i)).ToArray();
+            return laid.Skip(8).Take(length).ToArray();
+        }
+
+        private static void PagesSplitFromBytes()
+        {
+            var utf8 = new System.Text.UTF8Encoding(false);
+            string big = new string('\u00e9', 1 << 20);  // 2 MB of UTF-8
+            string[] items =
+            {
+                "{\"_rid\":\"a\",\"id\":\"1\",\"pk\":\"\u00e9\u6771\",\"_ts\":5}",
+                "{ \"id\" : \"2\" ,\n \"nested\":{\"_rid\":\"kept\",\"_ts\":1}, \"list\":[{\"_etag\":1}], \"_self\":\"s\" }",
+                "{\"\\u005frid\":\"escaped name\",\"id\":\"3\",\"_rids\":\"not a system name\",\"_\":1}",
+                "{\"id\":\"4\",\"s\":\"\\ud83d\\ude80 \ud83d\ude80 \\\"q\\\" \\\\ \\/ }]\",\"n\":123456789012345678901234567890.5e-3,\"m\":-0.0}",
+                "{}",
+                "{\"_attachments\":\"a\",\"_etag\":\"e\"}",
+                "{\"id\":\"big\",\"blob\":\"" + big + "\"}",
+            };
+            string page = "{\"_rid\":\"p\",\"note\":\"Documents\", \"Documents\" : [ " + string.Join(" ,\r\n", items) + " ] ,\"_count\":7}";
+            var bodies = new List<byte[]>
+            {
+                utf8.GetBytes(page),
+                new byte[] { 0xEF, 0xBB, 0xBF }.Concat(utf8.GetBytes(page)).ToArray(),  // a byte order mark
+                utf8.GetBytes("{\"Documents\":[]}"),
+                // Invalid UTF-8 (a stray byte, an encoded surrogate, an overlong form, a cut sequence)
+                // becomes U+FFFD both ways.
+                utf8.GetBytes("{\"Documents\":[{\"id\":\"x").Concat(new byte[] { 0xFF, 0xED, 0xA0, 0x80, 0xC0, 0xAF, 0xE6, 0x9D })
+                    .Concat(utf8.GetBytes("\",\"_ts\":1}]}")).ToArray(),
+            };
+            foreach (var body in bodies)
+            {
+                foreach (var keep in new[] { false, true })
+                {
+                    int[] ends;
+                    var asBytes = SplitAsBytes(body, keep, out ends);
+                    int count;
+                    var asText = SplitAsText(body, keep, out count);
+                    Check.True(asBytes.SequenceEqual(asText), "same bytes (keep " + keep + "): " + utf8.GetString(asBytes.Take(300).ToArray()) + " | " + utf8.GetString(asText.Take(300).ToArray()));
+                    Check.Equal(count, ends.Length, "one end per item");
+                    Check.True(ends.All(e => asBytes[e] == (byte)'\n'), "each end at a line feed");
+                }
+            }
+            int[] firstEnds;
+            var kept = utf8.GetString(SplitAsBytes(bodies[0], false, out firstEnds));
+            Check.True(kept.Contains("\"_rid\":\"kept\"") && kept.Contains("\"_etag\":1") && kept.Contains("_rids") && !kept.Contains("\"_self\""),
+                       "only top-level system properties are dropped: " + kept.Substring(0, 400));
+        }
+
+        // Items of every awkward kind, written and read back page by page both ways: the byte
+        // pages must hold exactly the text pages' items, as UTF-8 lines.
+        private static void BytePagesMatchTextPages()
+        {
+            var w = Connected();
+            string db = Unique("pages");
+            MakeContainer(w, db, "c", 0);
+            Check.True(w.OpenCosmosDBContainer("", db, false, "c", ""), "open: " + w.GetLastErrorString());
+            Check.True(w.StartCosmosDBRestore(4, ""), "start");
+            string[] items =
+            {
+                "{\"id\":\"a\",\"pk\":\"Z\u00fcrich-\u6771\u4eac\",\"s\":\"\\ud83d\\ude80 \ud83d\ude80 \\\"q\\\" \\\\ \\u0000 }]\"}",
+                "{\"id\":\"b\",\"pk\":\"p\",\"n\":123456789012345678901234567890,\"f\":0.5418205580208451,\"e\":-5e-324}",
+                "{\"id\":\"c\",\"pk\":\"p\",\"nested\":{\"_rid\":\"kept\",\"_ts\":1},\"list\":[{\"_etag\":\"x\"}],\"_rids\":1}",
+                "{\"id\":\"d\",\"pk\":\"p\",\"blob\":\"" + new string('\u00e9', 900 * 1024) + "\"}",
+                "{\"id\":\"e\u00e9\",\"pk\":\"\",\"empty\":{},\"none\":null,\"deep\":[[[[{}]]]]}",
+            };
+            foreach (var item in items) Check.True(w.AddCosmosDBRestoreItem(item), "add: " + w.GetLastErrorString());
+            Check.True(w.FlushCosmosDBRestore(), "flush: " + w.GetLastErrorString());
+            foreach (bool keep in new[] { false, true })
+            {
+                Check.True(w.OpenCosmosDBContainer("", db, keep, "c", ""), "open: " + w.GetLastErrorString());
+                var asText = new List<byte>();
+                var asBytes = new List<byte>();
+                int itemsRead = 0;
+                foreach (bool bytes in new[] { false, true })
+                {
+                    bool more = true;
+                    for (string at = ""; more;)
+                    {
+                        bool ok = false;
+                        string next = null;
+                        if (bytes)
+                        {
+                            var laid = (byte[])w.GetCosmosDBPage(at, 2, ref next, ref ok, ref more);
+                            Check.True(ok, "byte page: " + w.GetLastErrorString());
+                            int[] ends;
+                            asBytes.AddRange(Laid(laid, out ends));
+                        }
+                        else
+                        {
+                            var page = Texts(w.GetCosmosDBData(at, 2, ref next, ref ok, ref more));
+                            Check.True(ok, "text page: " + w.GetLastErrorString());
+                            itemsRead += page.Count;
+                            foreach (var text in page) asText.AddRange(System.Text.Encoding.UTF8.GetBytes(text + "\n"));
+                        }
+                        at = next;
+                    }
+                }
+                Check.Equal(items.Length, itemsRead, "items read");
+                Check.True(asText.SequenceEqual(asBytes), "the same bytes (system properties kept: " + keep + ")");
+            }
         }
 
         private static void RestoreFailures()

@@ -9,6 +9,7 @@
 #include "storage/LocalFile.h"
 #include "storage/OpenBackupStore.h"
 #include "support/Secrets.h"
+#include "support/SerialWorker.h"
 #include "support/ToolError.h"
 
 #include <gtest/gtest.h>
@@ -229,6 +230,69 @@ TEST(ItemKey, UsesIdAndEveryPartitionKeyPath) {
     const ItemKeyMaker quoted(nlohmann::json{{"paths", {"/\"a b\"/\"c~d\""}}});
     const auto item = nlohmann::json::parse(R"({"id":"1","a b":{"c~d":"v"}})");
     EXPECT_EQ(R"(["1","v"])", quoted.KeyOf(item));
+}
+
+// The key from the item's text, scanning for the key values only, is the key of the parsed item.
+TEST(ItemKey, FromTheTextIsTheKeyOfTheParsedItem) {
+    const std::vector<nlohmann::json> definitions = {
+        nlohmann::json::object(),
+        {{"paths", {"/tenant"}}},
+        {{"paths", {"/address/city", "/tags/1", "/\"a b\"/\"c~d\""}}},
+        {{"paths", {"/list/01", "/list/-", "/n/x", "/"}}},
+    };
+    const std::vector<std::string> items = {
+        R"({"id":"1","tenant":"t","address":{"city":"Zürich"},"x":1})",
+        R"( { "x" : [ "}" , "{\"" ] , "tenant" : { "b" : [1, 2.50, -0.0] } , "id" : "2" } )",
+        R"({"id":"dup","tenant":"first","tenant":"second","id":"last"})",
+        R"({"i\u0064":"escaped name","tena\u006et":"\ud83d\ude80 \"q\" \\ \/","\u0074enant2":1})",
+        R"({"id":123456789012345678901234567890,"tenant":1e308,"tags":[true,{"z":null},"x"]})",
+        R"({"address":{"city":{"_rid":"nested"},"zip":"8000"},"tags":["a"],"a b":{"c~d":"v","c":1}})",
+        R"({"list":[1,[2,3],{"a":"]"}],"n":"text","id":"ü"})",
+        R"({})",
+    };
+    for (const auto& definition : definitions) {
+        const ItemKeyMaker keys(definition);
+        for (const auto& item : items) {
+            EXPECT_EQ(keys.KeyOf(nlohmann::json::parse(item)), keys.KeyOfText(item)) << definition.dump() << " " << item;
+        }
+    }
+    const ItemKeyMaker keys(definitions[1]);
+    EXPECT_THROW(keys.KeyOfText("[1,2]"), ToolError);
+    EXPECT_THROW(keys.KeyOfText("  "), ToolError);
+}
+
+// A page is written as one run of lines: the file is the same as line by line.
+TEST(GzipLines, APageWrittenWholeIsTheSameFileAsLineByLine) {
+    TempDir dir;
+    std::vector<std::string> lines;
+    std::string page;
+    for (int i = 0; i < 3000; ++i) {
+        lines.push_back("{\"id\":\"" + std::to_string(i) + "\",\"t\":\"" + std::string(static_cast<std::size_t>(i % 97), 'x') + "日本\"}");
+        page += lines.back() + "\n";
+    }
+    WriteData(dir, "lines.jsonl.gz", lines);
+    GzipLineWriter whole(dir / "whole.jsonl.gz");
+    whole.WriteLines(page.substr(0, 100000));
+    whole.WriteLines(page.substr(100000));
+    whole.Close();
+    EXPECT_EQ(FileCrc32(dir / "lines.jsonl.gz"), FileCrc32(dir / "whole.jsonl.gz"));
+}
+
+// The reader's writer: one job at a time, in order, and a job's failure reaches the caller.
+TEST(SerialWorker, RunsJobsOneAtATimeInOrderAndPassesOnAFailure) {
+    SerialWorker worker;
+    std::vector<int> done;
+    for (int i = 0; i < 50; ++i) worker.Submit([&done, i] { done.push_back(i); });
+    worker.Wait();
+    ASSERT_EQ(done.size(), 50u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(done[static_cast<std::size_t>(i)], i);
+    worker.Submit([] { throw ToolError("disk full"); });
+    EXPECT_THROW(worker.Submit([&done] { done.push_back(99); }), ToolError);  // not run after the failure
+    worker.Wait();
+    EXPECT_EQ(done.size(), 50u);
+    worker.Submit([&done] { done.push_back(100); });  // the worker goes on after a failure was passed on
+    worker.Wait();
+    EXPECT_EQ(done.back(), 100);
 }
 
 TEST(BackupDirectory, IsOwnerOnlyAndNeverReused) {

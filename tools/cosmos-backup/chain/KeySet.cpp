@@ -127,6 +127,15 @@ void KeyGatherer::AddPage(const std::vector<CloudSDKCppBridge::SString>& items) 
     for (const auto& key : keys) m_keys.Add(key);
 }
 
+void KeyGatherer::AddPage(const CloudSDKCppBridge::SItemPage& page) {
+    const ItemKeyMaker maker(m_partitionKey);
+    std::vector<std::string> keys;
+    keys.reserve(page.size());
+    for (std::size_t i = 0; i < page.size(); ++i) keys.push_back(maker.KeyOfText(page.item(i)));
+    std::lock_guard<std::mutex> hold(m_lock);
+    for (const auto& key : keys) m_keys.Add(key);
+}
+
 KeySet KeyGatherer::Take() {
     std::lock_guard<std::mutex> hold(m_lock);
     m_keys.Normalise();

@@ -115,6 +115,8 @@ class KeyGatherer {
 public:
     explicit KeyGatherer(const nlohmann::json& partitionKey);
     void AddPage(const std::vector<CloudSDKCppBridge::SString>& items);
+    // The same from a page's bytes: only the key values of each item are parsed.
+    void AddPage(const CloudSDKCppBridge::SItemPage& page);
     // Everything gathered, normalised.
     KeySet Take();
 

@@ -27,9 +27,10 @@ std::string GzipFileCrc32(const BackupStore& store, const std::string& name, con
 }
 
 bool IsJsonObject(const std::string& line) {
-    // Only the shape matters here; a parse that fails says no.
-    const auto parsed = nlohmann::json::parse(line, nullptr, false);
-    return !parsed.is_discarded() && parsed.is_object();
+    // Only the shape matters here: well-formed JSON whose value opens with a brace, checked
+    // without building the value.
+    const auto start = line.find_first_not_of(" \t\r\n");
+    return start != std::string::npos && line[start] == '{' && nlohmann::json::accept(line);
 }
 
 // Every line of one data file, in order, with the file it is in and its number there; checks

@@ -34,6 +34,8 @@ void GzipLineWriter::WriteLine(std::string_view line) {
     m_out->Write("\n", 1);
 }
 
+void GzipLineWriter::WriteLines(std::string_view lines) { m_out->Write(lines.data(), lines.size()); }
+
 StoredBytes GzipLineWriter::Close() { return m_out->Finish(); }
 
 GzipLineReader::GzipLineReader(const BackupStore& store, const std::string& name, std::size_t maxLineBytes)

@@ -19,6 +19,8 @@ public:
     explicit GzipLineWriter(const std::string& path);
 
     void WriteLine(std::string_view line);
+    // Lines that are already whole, each ended by a line feed.
+    void WriteLines(std::string_view lines);
     // Ends the file and commits it; throws ToolError when the data did not reach the store.
     StoredBytes Close();
 

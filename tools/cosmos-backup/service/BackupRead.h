@@ -33,7 +33,7 @@ struct BackupItemsOptions {
     // would read other shards' items).
     bool sliced = false;
     // Sees every page of items as it is written (from the readers' threads), if set.
-    std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage;
+    std::function<void(const CloudSDKCppBridge::SItemPage&)> onPage;
 };
 
 // What a new backup reads: its container's ranges, or with fewer ranges than readers their

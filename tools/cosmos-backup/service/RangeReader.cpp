@@ -5,7 +5,6 @@
 #include "support/ToolError.h"
 
 #include <chrono>
-#include <future>
 #include <vector>
 
 namespace cosmosbackup {
@@ -22,7 +21,7 @@ std::int64_t NowSeconds() {
 }  // namespace
 
 struct RangeReader::Page {
-    std::vector<CloudSDKCppBridge::SString> items;
+    CloudSDKCppBridge::SItemPage items;
     std::string continuation;  // after this page; "" after the range's last
     bool last = false;
 };
@@ -56,7 +55,7 @@ void RangeReader::Open() {
 std::shared_ptr<RangeReader::Page> RangeReader::Fetch(const std::string& continuation) {
     auto page = std::make_shared<Page>();
     bool more = false;
-    if (!m_connection->bridge().GetCosmosDBData(continuation, m_settings.pageSize, page->continuation, more, page->items)) {
+    if (!m_connection->bridge().GetCosmosDBPage(continuation, m_settings.pageSize, page->continuation, more, page->items)) {
         m_connection->Require(false, "cannot read the items after " + std::to_string(m_itemsRead) + " of them in range " +
                                          m_range.value("id", std::string()));
     }
@@ -73,7 +72,7 @@ void RangeReader::ReadFirstPage() {
 std::vector<std::string> RangeReader::FirstPageItems() const {
     std::vector<std::string> items;
     if (m_firstPage) {
-        for (const auto& item : m_firstPage->items) items.push_back(item.strValue);
+        for (std::size_t i = 0; i < m_firstPage->items.size(); ++i) items.emplace_back(m_firstPage->items.item(i));
     }
     return items;
 }
@@ -83,32 +82,41 @@ void RangeReader::Run(std::atomic<std::int64_t>& itemsRead, const std::atomic<bo
     if (m_settings.resume) RemoveUnsealedFiles();
     Open();
     std::string continuation = m_checkpoint.continuation.empty() ? m_range.dump() : m_checkpoint.continuation;
-    std::future<void> writing;
     bool more = true;
-    while (more && !stop) {
-        auto page = m_firstPage ? std::move(m_firstPage) : Fetch(continuation);
-        more = !page->last;
-        if (writing.valid()) writing.get();
-        writing = std::async(std::launch::async, [this, page, &itemsRead] { WritePage(*page, itemsRead); });
-        continuation = page->continuation;
+    try {
+        while (more && !stop) {
+            auto page = m_firstPage ? std::move(m_firstPage) : Fetch(continuation);
+            more = !page->last;
+            m_writing.Submit([this, page, &itemsRead] { WritePage(*page, itemsRead); });
+            continuation = page->continuation;
+        }
+    } catch (...) {
+        // The page being written still ends before the failure is passed on; its own
+        // failure, if any, is the lesser news.
+        try {
+            m_writing.Wait();
+        } catch (...) {
+        }
+        throw;
     }
-    if (writing.valid()) writing.get();
+    m_writing.Wait();
     m_usage = ReadUsage(*m_connection);
 }
 
 void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRead) {
-    for (const auto& item : page.items) {
+    const auto count = static_cast<std::int64_t>(page.items.size());
+    if (count > 0) {
         if (!m_writer) {
             m_open = DataFile{RangeDataFileName(m_checkpoint.range, static_cast<int>(m_checkpoint.files.size())), 0, 0, {}};
             m_writer = std::make_unique<GzipLineWriter>(m_store, m_open.name);
             m_openedAt = NowSeconds();
         }
-        m_writer->WriteLine(item.strValue);
-        ++m_open.items;
+        m_writer->WriteLines(page.items.bytes);  // already JSON Lines: one deflate call per page
+        m_open.items += count;
     }
-    if (m_settings.onPage && !page.items.empty()) m_settings.onPage(page.items);
-    itemsRead += static_cast<std::int64_t>(page.items.size());
-    m_itemsRead += static_cast<std::int64_t>(page.items.size());
+    if (m_settings.onPage && count > 0) m_settings.onPage(page.items);
+    itemsRead += count;
+    m_itemsRead += count;
     const bool full = m_writer && (m_open.items >= m_settings.itemsPerFile || NowSeconds() - m_openedAt >= kSealAfterSeconds);
     if (full || page.last) Seal(page.continuation, page.last);
 }

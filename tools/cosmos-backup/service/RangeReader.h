@@ -5,6 +5,7 @@
 #include "service/RequestUsage.h"
 #include "storage/BackupStore.h"
 #include "support/Semaphore.h"
+#include "support/SerialWorker.h"
 
 #include <atomic>
 #include <cstdint>
@@ -26,13 +27,13 @@ struct RangeReadSettings {
     std::int64_t itemsPerFile = 100000;
     bool resume = false;  // files an interrupted run left unsealed may be there
     // Sees every page as it is written (from the reader's writing thread), if set.
-    std::function<void(const std::vector<CloudSDKCppBridge::SString>&)> onPage;
+    std::function<void(const CloudSDKCppBridge::SItemPage&)> onPage;
     Semaphore* readerSlots = nullptr;  // bounds the readers of a whole run (none: --parallel alone)
 };
 
 // Reads one key range of a container into data files of its own, on its own bridge object (so
 // ranges can be read on several threads at once), fetching the next page while the last one
-// is being compressed. Each file is sealed at a page boundary once it holds itemsPerFile
+// is being compressed (on the reader's one writing thread). Each file is sealed at a page boundary once it holds itemsPerFile
 // items (or has been open for a while) and then, durably, the range's checkpoint records it
 // with the continuation after it; an interrupted read goes on from there, and a file that was
 // not sealed yet is written again.
@@ -77,6 +78,7 @@ private:
     DataFile m_open;
     std::int64_t m_openedAt = 0;
     std::atomic<std::int64_t> m_itemsRead{0};  // by this run, for error texts
+    SerialWorker m_writing;  // writes each page while the next one is read; last, so it ends first
 };
 
 }  // namespace cosmosbackup
