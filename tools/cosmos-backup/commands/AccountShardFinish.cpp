@@ -36,7 +36,7 @@ RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, c
         r.source = d->id + "/" + c->id;
         if (c->status == AccountContainer::kDeleted) return;
         const std::shared_ptr<BackupStore> store = root->Below(d->location)->Below(c->location);
-        if (!HasFile(*store, kManifestName)) FinishShardedBackup(store, JoinLocation(location, AccountManifest::PathOf(*d, *c)), storage);
+        FinishShardedBackup(store, JoinLocation(location, AccountManifest::PathOf(*d, *c)), storage);
         const Manifest manifest = ReadManifest(*store);
         DescribeFinished(manifest, *c, r);
         std::lock_guard<std::mutex> hold(lock);

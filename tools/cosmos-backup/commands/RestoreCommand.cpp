@@ -5,6 +5,7 @@
 #include "format/DataFiles.h"
 #include "format/FileShares.h"
 #include "format/RestoreProgress.h"
+#include "format/RestoreTarget.h"
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
@@ -24,6 +25,7 @@ namespace {
 struct TargetState {
     nlohmann::json definition;
     ThroughputLayout layout;
+    std::string rid;  // the service's resource id of the container
 };
 
 TargetState ReadTarget(Connection& connection, const std::string& target) {
@@ -31,6 +33,7 @@ TargetState ReadTarget(Connection& connection, const std::string& target) {
     TargetState state;
     state.definition = j["container"];
     j["throughput"].get_to(state.layout);
+    state.rid = j.value("rid", std::string());
     return state;
 }
 
@@ -98,8 +101,8 @@ void CheckExisting(const Manifest& manifest, const TargetState& state, const std
 // Shards create the target at once: whichever comes first creates it (the wrapper takes an
 // existing one as created), and each then holds it to the backup's definition and layout, as
 // a container it had created itself; --into-existing relaxes that as for any restore.
-ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
-                              const RestoreSummary& target, const std::function<void()>& beforeCreating, bool sharded = false) {
+TargetState CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
+                         const RestoreSummary& target, const std::function<void()>& beforeCreating, bool sharded = false) {
     auto& bridge = connection.bridge();
     const ThroughputLayout layout = TargetLayout(manifest, options);
     const bool shared = layout.scope == ThroughputLayout::kShared;
@@ -129,7 +132,64 @@ ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, 
     const TargetState state = ReadTarget(connection, name);
     if (existed && (options.intoExisting || !sharded)) CheckExisting(manifest, state, name);
     else CheckCreated(manifest, layout, state, name);
-    return state.layout;
+    return state;
+}
+
+std::string ShardCountText(int shards) {
+    return shards == 0 ? std::string("by one process (without --shard)") : "in " + std::to_string(shards) + " shards (run them as --shard I/" +
+                                                                              std::to_string(shards) + ")";
+}
+
+// The restore run's first record (RestoreTarget.h), claimed before the target is created: a new
+// run refuses a container that exists unless --into-existing says so (every shard alike), and a
+// run recorded with another shard count is refused at once. `continuing`: an interrupted run of
+// this restore goes on (a record of an older version may not name its target).
+RestoreTarget ClaimTarget(Connection& connection, BackupStore& store, const Manifest& manifest, const RestoreOptions& options,
+                          const std::string& target, bool continuing) {
+    RestoreTarget mine{options.endpoint, options.runKey.empty() ? target : options.runKey, manifest.createdAt, "",
+                       options.shard ? options.shard->count : 0};
+    const auto dot = target.find('/');
+    const bool existed = ContainerExists(connection, target.substr(0, dot), target.substr(dot + 1));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto recorded = ReadRestoreTarget(store, mine);
+        if (recorded && recorded->shards != mine.shards) {
+            throw ToolError("the restore of this backup into " + target + " was begun " + ShardCountText(recorded->shards) +
+                            ", not " + ShardCountText(mine.shards) + "; nothing was written");
+        }
+        const bool startsOver = options.intoExisting && !options.resume && !options.shard;
+        if (recorded && !startsOver) return *recorded;
+        if (existed && !options.intoExisting && !continuing) {
+            throw ToolError("cannot create container " + target + ": it exists (use --into-existing to restore into an existing one)");
+        }
+        mine.rid = existed ? ReadTarget(connection, target).rid : std::string();
+        try {
+            if (startsOver) WriteRestoreTarget(store, mine);
+            else if (!ClaimRestoreTarget(store, mine)) continue;  // another shard claimed it first: take its record
+        } catch (const ToolError& e) {
+            // A location that cannot take records (read-only media) restores by one process.
+            if (options.shard) throw;
+            std::fprintf(stderr, "note: the restore's target cannot be recorded (%s)\n", e.what());
+        }
+        return mine;
+    }
+    throw ToolError("the restore target record in " + store.Describe() + " vanished while it was read");
+}
+
+// A run writes only into the container its first record names; the run that created it names it now.
+void ConfirmTarget(BackupStore& store, RestoreTarget claim, const std::string& rid, const std::string& target) {
+    if (claim.rid.empty()) {
+        claim.rid = rid;
+        try {
+            WriteRestoreTarget(store, claim);
+        } catch (const ToolError&) {
+            // Read-only media: noted when the target was claimed.
+        }
+        return;
+    }
+    if (claim.rid != rid) {
+        throw ToolError(target + " is not the container this restore created (its _rid is " + rid + ", the restore created " + claim.rid +
+                        "); nothing was written into it (use --into-existing to restore into it)");
+    }
 }
 
 
@@ -221,7 +281,10 @@ RestoreSummary FinishShardedRestore(Connection& connection, BackupStore& store, 
     connection.Require(bridge.OpenCosmosDBContainer("", summary.database, false, summary.container,
                                                     whole.sessionToken.empty() ? "" : ";sessionToken=" + whole.sessionToken),
                        "cannot open " + target);
-    summary.layout = ReadTarget(connection, target).layout;
+    const TargetState state = ReadTarget(connection, target);
+    summary.layout = state.layout;
+    RestoreTarget run{options.endpoint, target, manifest.createdAt, "", static_cast<int>(shards.size())};
+    if (const auto claim = ReadRestoreTarget(store, run)) ConfirmTarget(store, *claim, state.rid, target);
     if (manifest.scriptCount > 0) {
         connection.Require(bridge.RestoreAttachedScripts(manifest.scripts.dump(), true), "cannot restore the scripts of " + target);
     }
@@ -299,6 +362,7 @@ RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options)
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {
     // The backup is checked whole before anything is created or written.
     const Manifest whole = ReadManifest(*store);
+    CheckSealedCounts(whole, store->Describe() + "/" + kManifestName);
     if (ChainOf(whole).IsIncrement()) {
         if (options.shard || options.finish) throw ToolError("a chain is restored by one process: --shard and --finish take a full backup");
         return RunChainRestore(connection, store, options);
@@ -344,14 +408,18 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
         items.resume = ours;
     }
     // Recorded before the target is created, so that a restore killed right after creating it resumes.
+    if (!options.shard && !options.runKey.empty()) items.progressKey = options.runKey;
+    const std::string target = summary.database + "/" + summary.container;
     const RestoreStart start = BeginRestore(manifest, items, ContainerExists(connection, summary.database, summary.container));
+    const RestoreTarget claim = ClaimTarget(connection, *store, manifest, options, target, start.resumed);
     const RestoreOptions create = start.resumed ? WithRecordedThroughput(options, start.progress, items.resumeCommand) : options;
-    summary.layout = CreateTarget(connection, manifest, create, summary, [&] {
+    const TargetState created = CreateTarget(connection, manifest, create, summary, [&] {
         if (!start.resumed) RecordBeginning(*store, start.progress);
     }, options.shard.has_value());
+    summary.layout = created.layout;
+    ConfirmTarget(*store, claim, created.rid, target);
 
     auto& bridge = connection.bridge();
-    const std::string target = summary.database + "/" + summary.container;
     const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
     summary.items = restored.written - restored.failed;
     summary.skipped = restored.skipped;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace cosmosbackup {
+
+// The names of the records a backup location holds besides its data files, checkpoints, shard
+// files and manifests (whose names stay with their own modules: DataFileNames.h,
+// BackupCheckpoint.h, ShardView.h, Manifest.h), and the parsing of them back. DESIGN.md lists
+// every name of a location in one table.
+
+// A restore's records are named by a hash of what they are of (target names may hold any
+// character); the identity itself is inside the record.
+inline constexpr const char* kRestoreProgressPrefix = "restore-progress-";
+inline constexpr const char* kRestoreTargetPrefix = "restore-target-";
+std::string RestoreProgressName(const std::string& target);
+std::string RestoreTargetName(const std::string& identity);
+// The record kind prefix of `name` when it is one of the restore records above.
+std::optional<std::string> RestoreRecordPrefixOf(const std::string& name);
+
+// The lock a writer of the location holds while it changes anything (the whole location), and
+// the one a shard holds (its own files only).
+inline constexpr const char* kLocationLockName = "backup";
+std::string ShardLockName(int shard);
+
+}  // namespace cosmosbackup
