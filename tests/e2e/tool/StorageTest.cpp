@@ -6,6 +6,7 @@
 #include "storage/BlobStore.h"
 #include "storage/Digest.h"
 #include "storage/DirectoryStore.h"
+#include "storage/LockOwner.h"
 #include "storage/LoopbackHost.h"
 #include "storage/OpenBackupStore.h"
 #include "storage/SharedKey.h"
@@ -15,7 +16,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <regex>
 
 using namespace cosmosbackup;
 namespace fs = std::filesystem;
@@ -196,6 +200,62 @@ TEST(DirectoryStore, KeepsTheStoreContractAndRefusesLinksAndOddFiles) {
     EXPECT_NE(std::string::npos, ErrorOf([&] { store.OpenRead("link"); }).find("symbolic link"));
     EXPECT_NE(std::string::npos, ErrorOf([&] { store.OpenRead("sub"); }).find("not a regular file"));
     EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(path + "/items-00000.jsonl.gz").permissions());
+}
+
+// Runs before any test starts a thread, so that the forked child inherits no held mutex.
+TEST(DirectoryLock, OneHolderAcrossStoresAndProcessesFreedWhenItEnds) {
+    TempDir temp;
+    const std::string path = temp.path() + "/backup";  // not there yet: the lock creates it
+    DirectoryStore first(path), second(path);
+    std::string holder;
+    const std::string owner = DescribeThisProcess();
+    EXPECT_TRUE(std::regex_match(owner, std::regex("host [^,]+, pid " + std::to_string(::getpid()) +
+                                                   ", since \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ"))) << owner;
+    auto lock = first.TryLock(kLockFileName, owner, holder);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(nullptr, second.TryLock(kLockFileName, "a second run", holder));
+    EXPECT_EQ(owner, holder);
+    // The lock is no file of the backup, and a location holding only it is still new.
+    EXPECT_EQ("", Names(second.List()));
+    EXPECT_NO_THROW(second.CreateNew());
+    lock.reset();
+    ASSERT_TRUE(second.TryLock(kLockFileName, "a second run", holder));
+
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        DirectoryStore own(path);
+        std::string theirs;
+        auto held = own.TryLock(kLockFileName, "child", theirs);
+        const char locked = held ? '1' : '0';
+        if (::write(ready[1], &locked, 1) == 1) ::pause();
+        ::_exit(0);
+    }
+    char locked = 0;
+    ASSERT_EQ(1, ::read(ready[0], &locked, 1));
+    EXPECT_EQ('1', locked);
+    EXPECT_EQ(nullptr, first.TryLock(kLockFileName, "parent", holder));
+    EXPECT_EQ("child", holder);  // the shorter text replaced the longer one whole
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(first.TryLock(kLockFileName, "parent", holder));
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+TEST(DirectoryLock, RefusesALinkOrAnOddFileInTheLocksPlaceAndNamesThatAreNoLocks) {
+    TempDir temp;
+    DirectoryStore store(temp.path());
+    std::string holder;
+    fs::create_symlink(temp / "elsewhere", temp / "link.lock");
+    EXPECT_NE(std::string::npos, ErrorOf([&] { store.TryLock("link.lock", "me", holder); }).find("symbolic link"));
+    EXPECT_FALSE(fs::exists(temp / "elsewhere"));
+    fs::create_directory(temp / "dir.lock");
+    EXPECT_NE("(no error)", ErrorOf([&] { store.TryLock("dir.lock", "me", holder); }));
+    EXPECT_EQ("dir.lock(not plain) link.lock(not plain) ", Names(store.List()));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { store.TryLock("manifest.json", "me", holder); }).find("no lock's name"));
+    EXPECT_NE(std::string::npos, ErrorOf([&] { store.TryLock("../x.lock", "me", holder); }).find("not a plain file name"));
 }
 
 // A local HTTP server that answers each request, on a connection of its own, with the next
@@ -406,4 +466,52 @@ TEST_F(BlobStoreTest, ASasTokenComesFromAnOwnerOnlyFileOrTheEnvironment) {
     unsetenv("AZURE_STORAGE_SAS_TOKEN");
     EXPECT_NE(std::string::npos, refused.find("refused the credentials")) << refused;
     EXPECT_EQ(std::string::npos, refused.find("Zm9yZ2Vk")) << refused;
+}
+
+// A lock of a blob store whose lease lasts 15 s (the shortest the service allows), renewed every 5 s.
+class BlobLockTest : public BlobStoreTest {
+protected:
+    BlobStore ShortLeaseStore(const std::string& prefix) const {
+        return BlobStore(ParseBlobLocation(m_base + m_container + "/" + prefix), Credentials(), RetryPolicy{}, "",
+                         BlobStore::kDefaultBlockSize, LeaseTiming{std::chrono::seconds(15), std::chrono::seconds(5)});
+    }
+};
+
+TEST_F(BlobLockTest, ASecondRunIsRefusedNamingTheHolderUntilTheLockIsReleased) {
+    auto store = Store("locked"), other = Store("locked");
+    std::string holder;
+    auto lock = store.TryLock(kLockFileName, "host a, pid 1, since 2026-12-08T15:30:00Z", holder);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(nullptr, other.TryLock(kLockFileName, "host b, pid 2", holder));
+    EXPECT_EQ("host a, pid 1, since 2026-12-08T15:30:00Z", holder);
+    EXPECT_EQ("", Names(other.List()));
+    EXPECT_NO_THROW(other.CreateNew());  // the lock alone does not make the location taken
+    lock.reset();
+    auto next = other.TryLock(kLockFileName, "host b, pid 2", holder);
+    ASSERT_TRUE(next);
+    EXPECT_NO_THROW(next->RequireHeld());
+}
+
+TEST_F(BlobLockTest, RenewalKeepsTheLeasePastItsDurationAndABrokenLeaseIsALostLock) {
+    auto store = ShortLeaseStore("renewed"), other = ShortLeaseStore("renewed");
+    std::string holder;
+    auto lock = store.TryLock(kLockFileName, "first", holder);
+    ASSERT_TRUE(lock);
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    EXPECT_NO_THROW(lock->RequireHeld());
+    EXPECT_EQ(nullptr, other.TryLock(kLockFileName, "second", holder));
+    EXPECT_EQ("first", holder);
+
+    BlobClient client(ParseBlobLocation(m_base + m_container + "/renewed"), Credentials());
+    client.Call(BlobCall{"PUT", client.location().PathOf(kLockFileName), {{"comp", "lease"}},
+                         {{"x-ms-lease-action", "break"}, {"x-ms-lease-break-period", "0"}}, {}},
+                "break the lease");
+    // The next renewal, within 5 s, finds the lease broken.
+    std::string message = "(no error)";
+    for (int tries = 0; tries < 60 && message == "(no error)"; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        message = ErrorOf([&] { lock->RequireHeld(); });
+    }
+    EXPECT_NE(std::string::npos, message.find("lost the lock on " + store.Describe())) << message;
+    EXPECT_TRUE(other.TryLock(kLockFileName, "second", holder));
 }

@@ -166,4 +166,10 @@ std::unique_ptr<BackupStore> ShardView::Below(const std::string& name) const {
     return std::make_unique<ShardView>(std::shared_ptr<BackupStore>(m_location->Below(name)), m_shard);
 }
 
+std::unique_ptr<StoreLock> ShardView::TryLock(const std::string& name, const std::string& owner, std::string& holder) {
+    RequireLockName(name);
+    const std::string whole = name.substr(0, name.size() - std::string(kLockSuffix).size());
+    return m_location->TryLock(whole + "-" + Tag(m_shard) + kLockSuffix, owner, holder);
+}
+
 }  // namespace cosmosbackup

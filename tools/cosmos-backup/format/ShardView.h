@@ -44,6 +44,8 @@ public:
     void Remove(const std::string& name) override;
     // The same shard's view of the location below.
     std::unique_ptr<BackupStore> Below(const std::string& name) const override;
+    // The shard's own lock: NAME.lock is NAME-sIIII.lock in the location.
+    std::unique_ptr<StoreLock> TryLock(const std::string& name, const std::string& owner, std::string& holder) override;
 
     // The location's name of a file of shard `shard`, and back (nothing: not of that shard); what
     // a killed writer left (NAME.partial, NAME.claim-XXXXXX) is named after NAME.

@@ -10,4 +10,9 @@ void RequirePlainName(const std::string& name) {
     }
 }
 
+void RequireLockName(const std::string& name) {
+    RequirePlainName(name);
+    if (!IsLockName(name)) throw ToolError("\"" + name + "\" is no lock's name: a lock's ends in " + kLockSuffix);
+}
+
 }  // namespace cosmosbackup

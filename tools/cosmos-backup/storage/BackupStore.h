@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/StoreLock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,6 +42,8 @@ public:
 // Throws ToolError unless `name` is a plain file name: not empty, not "." or "..", no '/' and
 // no NUL. Names come from manifests, which are input like any other.
 void RequirePlainName(const std::string& name);
+// Throws ToolError unless `name` is a plain file name that IsLockName takes.
+void RequireLockName(const std::string& name);
 
 // Where a backup lives: a local directory or a blob prefix. Backup, restore, verify and resume
 // reach their files only through this, so that they know no paths or URLs. Every method throws
@@ -55,14 +59,15 @@ public:
 
     // The location as the user gave it, for messages.
     virtual std::string Describe() const = 0;
-    // Makes the location ready for a new backup; refuses one that holds anything already, so
-    // that a backup never mixes with another.
+    // Makes the location ready for a new backup; refuses one that holds anything but locks
+    // already, so that a backup never mixes with another.
     virtual void CreateNew() = 0;
     // Creates `name` holding `content` only when no file of that name exists, atomically: of
     // several runs that try at once exactly one gets true, the others false. A backup claims
     // its location this way with its first record.
     virtual bool CreateExclusive(const std::string& name, const std::string& content) = 0;
-    // The entries of the location, in name order; none when the location does not exist.
+    // The entries of the location, in name order; none when the location does not exist. Locks
+    // (IsLockName) are not among them.
     virtual std::vector<StoredFile> List() const = 0;
     virtual std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const = 0;
     virtual std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) = 0;
@@ -72,6 +77,11 @@ public:
     // client: an account backup keeps one backup per container there. Its Describe() is this
     // one's followed by "/" and the name, so relative links between backups resolve alike.
     virtual std::unique_ptr<BackupStore> Below(const std::string& name) const = 0;
+    // Takes the lock `name` (a plain file name in this location; the location is created when it
+    // does not exist yet) for `owner` (a text saying who holds it, e.g. "host h1, pid 4711, since
+    // 2026-12-08T15:30:00Z"). Returns null without waiting when another run holds it, and then sets
+    // `holder` to that run's owner text ("" when it cannot be read). `name` must end in kLockSuffix.
+    virtual std::unique_ptr<StoreLock> TryLock(const std::string& name, const std::string& owner, std::string& holder) = 0;
 };
 
 }  // namespace cosmosbackup

@@ -60,13 +60,20 @@ BlobClient::BlobClient(BlobLocation location, BlobCredentials credentials, Retry
     : m_location(std::move(location)),
       m_credentials(std::move(credentials)),
       m_retry(retry),
+      m_proxy(proxy),
       m_http(ProxyFor(m_location, proxy)) {}
 
 std::shared_ptr<const BlobClient> BlobClient::Under(const std::string& name) const {
     BlobLocation below = m_location;
     below.prefix += name + "/";
     below.url += (below.url.empty() || below.url.back() == '/' ? "" : "/") + name;
-    return std::make_shared<const BlobClient>(std::move(below), m_credentials, m_retry);
+    return std::make_shared<const BlobClient>(std::move(below), m_credentials, m_retry, m_proxy);
+}
+
+std::shared_ptr<const BlobClient> BlobClient::WithMaxWait(std::chrono::milliseconds maxWait) const {
+    RetryPolicy bounded = m_retry;
+    bounded.maxWait = std::min(bounded.maxWait, maxWait);
+    return std::make_shared<const BlobClient>(m_location, m_credentials, bounded, m_proxy);
 }
 
 std::string BlobClient::Url(const BlobCall& call) const {

@@ -44,6 +44,9 @@ public:
     const BlobLocation& location() const { return m_location; }
     // A client of the same account and credentials for the prefix `name`/ below this one.
     std::shared_ptr<const BlobClient> Under(const std::string& name) const;
+    // A client of the same location whose requests wait at most `maxWait` in all (or less, as
+    // this one's do): a lease's renewal must know before the lease ends that it failed.
+    std::shared_ptr<const BlobClient> WithMaxWait(std::chrono::milliseconds maxWait) const;
 
     // Returns the answer when its status is 2xx or one of `accepted`; `what` says what the
     // request was for ("upload manifest.json").
@@ -56,6 +59,7 @@ private:
     BlobLocation m_location;
     BlobCredentials m_credentials;
     RetryPolicy m_retry;
+    std::string m_proxy;
     HttpClient m_http;
 };
 

@@ -39,20 +39,21 @@ std::int64_t SizeOf(const xmlNode* blob, const std::string& where) {
 }  // namespace
 
 BlobStore::BlobStore(BlobLocation location, BlobCredentials credentials, RetryPolicy retry, const std::string& proxy,
-                     std::size_t blockSize)
+                     std::size_t blockSize, LeaseTiming lease)
     : m_client(std::make_shared<const BlobClient>(std::move(location), std::move(credentials), retry, proxy)),
-      m_blockSize(blockSize) {
+      m_blockSize(blockSize),
+      m_lease(lease) {
     // libxml2 wants its set-up done once, before threads parse at the same time.
     static std::once_flag once;
     std::call_once(once, xmlInitParser);
 }
 
-BlobStore::BlobStore(std::shared_ptr<const BlobClient> client, std::size_t blockSize)
-    : m_client(std::move(client)), m_blockSize(blockSize) {}
+BlobStore::BlobStore(std::shared_ptr<const BlobClient> client, std::size_t blockSize, LeaseTiming lease)
+    : m_client(std::move(client)), m_blockSize(blockSize), m_lease(lease) {}
 
 std::unique_ptr<BackupStore> BlobStore::Below(const std::string& name) const {
     RequirePlainName(name);
-    return std::unique_ptr<BackupStore>(new BlobStore(m_client->Under(name), m_blockSize));
+    return std::unique_ptr<BackupStore>(new BlobStore(m_client->Under(name), m_blockSize, m_lease));
 }
 
 std::string BlobStore::Describe() const { return m_client->location().url; }
@@ -84,6 +85,7 @@ std::vector<StoredFile> BlobStore::ListPage(bool deep, std::size_t pageSize, std
         }
         name.erase(0, location.prefix.size());
         if (!isBlob && !name.empty() && name.back() == '/') name.pop_back();
+        if (isBlob && IsLockName(name) && name.find('/') == std::string::npos) continue;  // a lock, no file of the backup
         files.push_back(StoredFile{name, isBlob ? SizeOf(node, Describe()) : 0, isBlob && name.find('/') == std::string::npos,
                                    Text(Child(Child(node, "Properties"), "Content-MD5"))});
     }
@@ -110,8 +112,11 @@ void BlobStore::RefuseImmutableContainer() const {
 
 void BlobStore::CreateNew() {
     RefuseImmutableContainer();
+    // Pages of a few: the location's locks are not shown, and a page may hold only them.
     std::string marker;
-    if (!ListPage(true, 1, marker).empty()) throw ToolError(Describe() + " is not empty; give a new prefix for the backup");
+    do {
+        if (!ListPage(true, 5, marker).empty()) throw ToolError(Describe() + " is not empty; give a new prefix for the backup");
+    } while (!marker.empty());
 }
 
 bool BlobStore::CreateExclusive(const std::string& name, const std::string& content) {
@@ -159,6 +164,11 @@ std::unique_ptr<StoredFileWriter> BlobStore::OpenWrite(const std::string& name) 
 void BlobStore::Remove(const std::string& name) {
     m_client->Call(BlobCall{"DELETE", m_client->location().PathOf(name), {}, {}, {}}, "remove " + name, {404});
     m_pins->Forget(name);
+}
+
+std::unique_ptr<StoreLock> BlobStore::TryLock(const std::string& name, const std::string& owner, std::string& holder) {
+    RequireLockName(name);
+    return TryLeaseBlob(m_client, name, owner, holder, m_lease);
 }
 
 }  // namespace cosmosbackup

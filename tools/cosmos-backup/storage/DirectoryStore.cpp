@@ -1,5 +1,6 @@
 #include "storage/DirectoryStore.h"
 
+#include "storage/DirectoryLock.h"
 #include "storage/LocalFile.h"
 #include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
@@ -152,6 +153,7 @@ std::vector<StoredFile> DirectoryStore::List() const {
             if (errno == ENOENT) continue;
             throw ToolError("cannot examine " + m_path + "/" + name + ": " + Why());
         }
+        if (S_ISREG(info.st_mode) && IsLockName(name)) continue;  // a lock, no file of the backup
         files.push_back(StoredFile{name, static_cast<std::int64_t>(info.st_size), S_ISREG(info.st_mode)});
     }
     std::sort(files.begin(), files.end(), [](const StoredFile& a, const StoredFile& b) { return a.name < b.name; });
@@ -173,6 +175,12 @@ void DirectoryStore::Remove(const std::string& name) {
 
 std::unique_ptr<BackupStore> DirectoryStore::Below(const std::string& name) const {
     return std::make_unique<DirectoryStore>(PathOf(name));
+}
+
+std::unique_ptr<StoreLock> DirectoryStore::TryLock(const std::string& name, const std::string& owner, std::string& holder) {
+    RequireLockName(name);
+    CreateDirectoryIfMissing(m_path);
+    return TryLockFile(PathOf(name), owner, holder);
 }
 
 }  // namespace cosmosbackup

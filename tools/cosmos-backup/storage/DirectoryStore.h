@@ -23,6 +23,8 @@ public:
     std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) override;
     void Remove(const std::string& name) override;
     std::unique_ptr<BackupStore> Below(const std::string& name) const override;
+    // A lock file (DirectoryLock.h); the directory is created for it when missing.
+    std::unique_ptr<StoreLock> TryLock(const std::string& name, const std::string& owner, std::string& holder) override;
 
 private:
     std::string PathOf(const std::string& name) const;

@@ -1,5 +1,6 @@
 #include "storage/LocalFile.h"
 
+#include "storage/StoreLock.h"
 #include "support/ToolError.h"
 
 #include <fcntl.h>
@@ -55,18 +56,26 @@ void Sync(const std::string& path, int flags) {
 
 void SyncDirectory(const std::string& path) { Sync(path, O_RDONLY | O_DIRECTORY); }
 
-void CreateBackupDirectory(const std::string& path) {
+void CreateDirectoryIfMissing(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code error;
-    if (fs::exists(path, error)) {
-        if (!fs::is_directory(path, error)) throw ToolError(path + " exists and is not a directory");
-        if (!fs::is_empty(path, error)) throw ToolError(path + " is not empty; give a new directory for the backup");
-    } else {
-        const auto parent = fs::path(path).parent_path();
-        if (!parent.empty()) fs::create_directories(parent, error);
-        if (mkdir(path.c_str(), S_IRWXU) != 0) {
-            throw ToolError("cannot create " + path + ": " + std::strerror(errno));
-        }
+    const auto parent = fs::path(path).parent_path();
+    if (!parent.empty()) fs::create_directories(parent, error);
+    // Several runs may create it at once: the one that finds it made already is content.
+    if (mkdir(path.c_str(), S_IRWXU) != 0 && errno != EEXIST) throw ToolError("cannot create " + path + ": " + std::strerror(errno));
+    if (!fs::is_directory(path, error)) throw ToolError(path + " exists and is not a directory");
+}
+
+void CreateBackupDirectory(const std::string& path) {
+    namespace fs = std::filesystem;
+    CreateDirectoryIfMissing(path);
+    std::error_code error;
+    fs::directory_iterator entries(path, error);
+    if (error) throw ToolError("cannot read " + path + ": " + error.message());
+    for (const auto& entry : entries) {
+        // A writer locks its location before it creates the backup there.
+        if (entry.symlink_status().type() == fs::file_type::regular && IsLockName(entry.path().filename().string())) continue;
+        throw ToolError(path + " is not empty; give a new directory for the backup");
     }
     // mkdir honours the umask, and an existing empty directory keeps its mode: set it here.
     if (chmod(path.c_str(), S_IRWXU) != 0) throw ToolError("cannot restrict " + path + ": " + std::strerror(errno));

@@ -34,8 +34,11 @@ FileDescriptor OpenRegularFile(const std::string& path, off_t& size);
 // Makes a directory's entries durable (fsync); throws ToolError on failure.
 void SyncDirectory(const std::string& path);
 
+// Creates the directory `path` (and its parents) unless it exists; new, it is the owner's only (0700).
+void CreateDirectoryIfMissing(const std::string& path);
+
 // Creates `path` for a new backup, readable by the owner only (0700). Refuses a directory
-// that exists and is not empty, so that a backup never mixes with another.
+// that holds anything but locks, so that a backup never mixes with another.
 void CreateBackupDirectory(const std::string& path);
 
 }  // namespace cosmosbackup
