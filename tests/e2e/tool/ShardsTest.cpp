@@ -178,3 +178,18 @@ TEST(ShardRunTest, FirstShardRecordsTheRunOthersAdoptOrAreRefused) {
     EXPECT_EQ("checkpoint.json.claim-Ab12Cd", ShardView::ShardName(2, "checkpoint-s0002.json.claim-Ab12Cd").value_or("?"));
     EXPECT_FALSE(ShardView::ShardName(1, "checkpoint-s0002.json.partial").has_value());
 }
+
+TEST(Shards, AShardsLockIsItsOwnAndHiddenFromItsView) {
+    TempDir temp;
+    std::shared_ptr<BackupStore> location = OpenBackupStore(temp.path());
+    ShardView one(location, 1), again(location, 1), two(location, 2);
+    std::string holder;
+    auto whole = location->TryLock(kLockFileName, "finish", holder);
+    auto first = one.TryLock(kLockFileName, "shard 1", holder);
+    ASSERT_TRUE(whole && first);
+    EXPECT_EQ(nullptr, again.TryLock(kLockFileName, "shard 1 again", holder));
+    EXPECT_EQ("shard 1", holder);
+    EXPECT_TRUE(two.TryLock(kLockFileName, "shard 2", holder));
+    EXPECT_TRUE(std::filesystem::is_regular_file(temp / "backup-s0001.lock"));
+    EXPECT_TRUE(one.List().empty() && location->List().empty());
+}
