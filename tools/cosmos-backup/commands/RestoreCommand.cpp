@@ -6,6 +6,8 @@
 #include "format/FileShares.h"
 #include "format/RestoreProgress.h"
 #include "format/RestoreTarget.h"
+#include "format/LocationLayout.h"
+#include "format/WriterLock.h"
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
@@ -298,6 +300,27 @@ RestoreSummary FinishShardedRestore(Connection& connection, BackupStore& store, 
     return summary;
 }
 
+// A restore writes its records (progress, target) in the backup location under its target's
+// lock: a shard its own part of it, a finish all of it. A location that cannot take a lock
+// (read-only media) takes no records either, and the restore goes on as one process.
+WriterLocks LockRestore(const std::shared_ptr<BackupStore>& store, const Manifest& manifest, const RestoreOptions& options) {
+    const std::string target = (options.database.empty() ? manifest.sourceDatabase : options.database) + "/" +
+                               (options.container.empty() ? manifest.sourceContainer : options.container);
+    const std::string name = RestoreLockName(options.runKey.empty() ? target : options.runKey);
+    try {
+        if (options.shard) return LockShard(store, options.shard->index, name);
+        if (!options.finish) return LockLocation(*store, name);
+        const auto recorded = ReadRestoreTarget(*store, RestoreTarget{options.endpoint, target, manifest.createdAt, "", 0});
+        return LockRun(store, name, recorded ? recorded->shards : 0);
+    } catch (const LockRefused&) {
+        throw;
+    } catch (const ToolError& e) {
+        if (options.shard || options.finish) throw;
+        std::fprintf(stderr, "note: the restore cannot lock %s (%s)\n", store->Describe().c_str(), e.what());
+        return WriterLocks();
+    }
+}
+
 }  // namespace
 
 ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& options) {
@@ -363,6 +386,7 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
     // The backup is checked whole before anything is created or written.
     const Manifest whole = ReadManifest(*store);
     CheckSealedCounts(whole, store->Describe() + "/" + kManifestName);
+    const WriterLocks held = LockRestore(store, whole, options);
     if (ChainOf(whole).IsIncrement()) {
         if (options.shard || options.finish) throw ToolError("a chain is restored by one process: --shard and --finish take a full backup");
         return RunChainRestore(connection, store, options);

@@ -1,16 +1,18 @@
 #include "format/LocationLayout.h"
 
+#include "storage/StoreLock.h"
+
 #include <cstdint>
 #include <cstdio>
 
 namespace cosmosbackup {
 namespace {
 
-std::string HashedRecordName(const char* prefix, const std::string& identity) {
+std::string HashedRecordName(const char* prefix, const std::string& identity, const char* suffix = ".json") {
     std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
     for (unsigned char c : identity) hash = (hash ^ c) * 1099511628211ULL;
     char name[64];
-    std::snprintf(name, sizeof name, "%s%016llx.json", prefix, static_cast<unsigned long long>(hash));
+    std::snprintf(name, sizeof name, "%s%016llx%s", prefix, static_cast<unsigned long long>(hash), suffix);
     return name;
 }
 
@@ -29,10 +31,6 @@ std::optional<std::string> RestoreRecordPrefixOf(const std::string& name) {
     return std::nullopt;
 }
 
-std::string ShardLockName(int shard) {
-    char name[32];
-    std::snprintf(name, sizeof name, "shard-s%04d", shard);
-    return name;
-}
+std::string RestoreLockName(const std::string& target) { return HashedRecordName("restore-", target, kLockSuffix); }
 
 }  // namespace cosmosbackup

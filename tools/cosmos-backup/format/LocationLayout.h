@@ -19,9 +19,8 @@ std::string RestoreTargetName(const std::string& identity);
 // The record kind prefix of `name` when it is one of the restore records above.
 std::optional<std::string> RestoreRecordPrefixOf(const std::string& name);
 
-// The lock a writer of the location holds while it changes anything (the whole location), and
-// the one a shard holds (its own files only).
-inline constexpr const char* kLocationLockName = "backup";
-std::string ShardLockName(int shard);
+// The lock a restore into one target holds on the backup location while it writes its records
+// there (a backup's own locks are StoreLock.h's kLockFileName, per shard through ShardView).
+std::string RestoreLockName(const std::string& target);
 
 }  // namespace cosmosbackup
