@@ -6,6 +6,7 @@
 #include "commands/IncrementCommand.h"
 #include "commands/ShardBackup.h"
 #include "format/ShardRun.h"
+#include "service/ContainerDefinition.h"
 #include "support/ShellWord.h"
 #include "format/BackupCheckpoint.h"
 #include "storage/LocationPath.h"
@@ -129,7 +130,7 @@ public:
         single.readerSlots = &m_slots;
         single.progress = &m_progress;
         Connection connection(m_co);
-        if (!connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, "") && !Exists(connection, d.id, c.id)) {
+        if (!connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, "") && !ContainerExists(connection, d.id, c.id)) {
             // Deleted since the run began: recorded as deleted, and the run goes on to its end.
             c.status = AccountContainer::kDeleted;
             return;
@@ -174,13 +175,6 @@ public:
     }
 
 private:
-    static bool Exists(Connection& connection, const std::string& database, const std::string& container) {
-        const auto databases = connection.Databases();
-        if (std::find(databases.begin(), databases.end(), database) == databases.end()) return false;
-        const auto names = connection.Containers(database);
-        return std::find(names.begin(), names.end(), container) != names.end();
-    }
-
     void Finished(AccountDatabase& d, AccountContainer& c, ContainerReport& r, const Manifest& manifest) {
         DescribeFinished(manifest, c, r);
         NoteDatabaseThroughput(d, manifest.throughput);

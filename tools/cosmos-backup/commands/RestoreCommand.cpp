@@ -49,13 +49,6 @@ void RequireCreated(Connection& connection, bool ok, const std::string& what) {
     connection.Require(false, what);
 }
 
-bool ContainerExists(Connection& connection, const std::string& database, const std::string& container) {
-    const auto databases = connection.Databases();
-    if (std::find(databases.begin(), databases.end(), database) == databases.end()) return false;
-    const auto names = connection.Containers(database);
-    return std::find(names.begin(), names.end(), container) != names.end();
-}
-
 bool SameLayout(const ThroughputLayout& a, const ThroughputLayout& b) {
     return a.scope == b.scope && a.manual == b.manual && a.autoscaleMax == b.autoscaleMax;
 }
@@ -162,6 +155,10 @@ RestoreTarget ClaimTarget(Connection& connection, BackupStore& store, const Mani
         if (recorded && !startsOver) return *recorded;
         if (existed && !options.intoExisting && !continuing) {
             throw ToolError("cannot create container " + target + ": it exists (use --into-existing to restore into an existing one)");
+        }
+        if (existed) {
+            connection.Require(connection.bridge().OpenCosmosDBContainer("", target.substr(0, dot), false, target.substr(dot + 1), ""),
+                               "cannot open " + target);
         }
         mine.rid = existed ? ReadTarget(connection, target).rid : std::string();
         try {
