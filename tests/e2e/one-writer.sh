@@ -10,7 +10,8 @@
 #     disagrees with its key file: restore and verify --offline refuse;
 #   - a chain restore --resume after a plain restore of its base into the same target: refused;
 #   - an account backup killed, one container deleted and one re-created, then --resume: it ends,
-#     and the account restores without the deleted container;
+#     and the account restores without the deleted container; a sharded account run with a
+#     container deleted between its shards ends as well;
 #   - a finish killed at random moments, then run again: it completes and the backup is exact.
 # Prints one line per case and "N passed, N failed".
 # Usage: one-writer.sh BUILD_DIR
@@ -149,6 +150,16 @@ export CLOUDSDK_LOG="$work/bridge.log" OW_BUILD="$build" OW_WORK="$work" OW_HERE
      && cli compare --db acc --coll three --db2 accr >/dev/null; then
     pass "the account restores without the deleted container"
   else fail "account restore: $(tail -2 accrs.out)"; fi
+
+  # A sharded account run: a container deleted between its shards is recorded as deleted by finish.
+  for planned in one:200 two:200; do cli seed --db sacc --coll ${planned%%:*} --count ${planned##*:} >/dev/null; done
+  "${tool[@]}" backup --database sacc --out saccb --shard 0/2 >/dev/null 2>&1
+  sdk "await client.database(\"sacc\").container(\"two\").delete();"
+  "${tool[@]}" backup --database sacc --out saccb --shard 1/2 >sacc1.out 2>&1
+  if "${tool[@]}" backup --finish --out saccb >saccf.out 2>&1 && node -e "const j = require(\"./saccb/account.json\"); const s = {};
+      for (const d of j.databases) for (const c of d.containers) s[c.id] = c.status; process.exit(s.two === \"deleted\" && s.one === \"complete\" ? 0 : 1)"; then
+    pass "a sharded account run with a container deleted between its shards ends"
+  else fail "sharded account with a deleted container: $(tail -2 sacc1.out) $(tail -2 saccf.out)"; fi
 
   # 7. A finish killed at random moments, then run again.
   for i in 0 1; do "${tool[@]}" backup --database l --container c --out fk --shard $i/2 >/dev/null 2>&1; done

@@ -131,8 +131,17 @@ public:
         single.progress = &m_progress;
         Connection connection(m_co);
         if (!connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, "") && !ContainerExists(connection, d.id, c.id)) {
-            // Deleted since the run began: recorded as deleted, and the run goes on to its end.
+            // Deleted since the run began: recorded as deleted, and the run goes on to its end; a
+            // shard leaves the finding for finish, which needs no account access.
             c.status = AccountContainer::kDeleted;
+            if (single.shard) {
+                try {
+                    store->CreateNew();
+                } catch (const ToolError&) {
+                    // Other shards' files are there already: the finding goes beside them.
+                }
+                store->CreateExclusive(kContainerDeletedName, nlohmann::json{{"rid", c.rid}}.dump() + "\n");
+            }
             return;
         }
         connection.Require(connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, ""), "cannot open " + d.id + "/" + c.id);
