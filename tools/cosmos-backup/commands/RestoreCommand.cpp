@@ -156,11 +156,13 @@ RestoreTarget ClaimTarget(Connection& connection, BackupStore& store, const Mani
         if (existed && !options.intoExisting && !continuing) {
             throw ToolError("cannot create container " + target + ": it exists (use --into-existing to restore into an existing one)");
         }
-        if (existed) {
+        // Started over into an existing container: that one is the run's (a new run names the one
+        // it creates once it has, ConfirmTarget).
+        if (existed && startsOver) {
             connection.Require(connection.bridge().OpenCosmosDBContainer("", target.substr(0, dot), false, target.substr(dot + 1), ""),
                                "cannot open " + target);
+            mine.rid = ReadTarget(connection, target).rid;
         }
-        mine.rid = existed ? ReadTarget(connection, target).rid : std::string();
         try {
             if (startsOver) WriteRestoreTarget(store, mine);
             else if (!ClaimRestoreTarget(store, mine)) continue;  // another shard claimed it first: take its record
@@ -177,13 +179,15 @@ RestoreTarget ClaimTarget(Connection& connection, BackupStore& store, const Mani
 // A run writes only into the container its first record names; the run that created it names it now.
 void ConfirmTarget(BackupStore& store, RestoreTarget claim, const std::string& rid, const std::string& target) {
     if (claim.rid.empty()) {
-        claim.rid = rid;
+        RestoreTarget named = claim;
+        named.rid = rid;
         try {
-            WriteRestoreTarget(store, claim);
+            if (NameRestoreTarget(store, named)) return;
         } catch (const ToolError&) {
-            // Read-only media: noted when the target was claimed.
+            return;  // read-only media: noted when the target was claimed
         }
-        return;
+        // Another step of the run named it first (a shard that began at the same time).
+        if (const auto recorded = ReadRestoreTarget(store, claim)) claim.rid = recorded->rid;
     }
     if (claim.rid != rid) {
         throw ToolError(target + " is not the container this restore created (its _rid is " + rid + ", the restore created " + claim.rid +

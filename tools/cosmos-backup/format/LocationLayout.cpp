@@ -20,9 +20,10 @@ std::string HashedRecordName(const char* prefix, const std::string& identity, co
 
 std::string RestoreProgressName(const std::string& target) { return HashedRecordName(kRestoreProgressPrefix, target); }
 std::string RestoreTargetName(const std::string& identity) { return HashedRecordName(kRestoreTargetPrefix, identity); }
+std::string RestoreRidName(const std::string& identity) { return HashedRecordName(kRestoreRidPrefix, identity); }
 
 std::optional<std::string> RestoreRecordPrefixOf(const std::string& name) {
-    for (const char* prefix : {kRestoreProgressPrefix, kRestoreTargetPrefix}) {
+    for (const char* prefix : {kRestoreProgressPrefix, kRestoreTargetPrefix, kRestoreRidPrefix}) {
         const std::string p = prefix;
         if (name.size() == p.size() + 16 + 5 && name.compare(0, p.size(), p) == 0 && name.compare(name.size() - 5, 5, ".json") == 0) {
             return p;

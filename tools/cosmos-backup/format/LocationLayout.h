@@ -14,8 +14,10 @@ namespace cosmosbackup {
 // character); the identity itself is inside the record.
 inline constexpr const char* kRestoreProgressPrefix = "restore-progress-";
 inline constexpr const char* kRestoreTargetPrefix = "restore-target-";
+inline constexpr const char* kRestoreRidPrefix = "restore-rid-";
 std::string RestoreProgressName(const std::string& target);
 std::string RestoreTargetName(const std::string& identity);
+std::string RestoreRidName(const std::string& identity);
 // The record kind prefix of `name` when it is one of the restore records above.
 std::optional<std::string> RestoreRecordPrefixOf(const std::string& name);
 
