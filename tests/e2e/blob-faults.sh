@@ -83,7 +83,7 @@ export CLOUDSDK_LOG="$work/bridge.log" FAULT_BUILD="$build" FAULT_WORK="$work" F
   rules "[]"
   if (( status1 + status2 == 1 )); then pass "one of two backups into one prefix is refused"; else
     fail "two backups into one prefix: exit statuses $status1 and $status2: $(cat "$FAULT_WORK"/twice*.err)"; fi
-  grep -hq "another backup" "$FAULT_WORK"/twice*.err && pass "the refusal says why" || fail "no reason in: $(cat "$FAULT_WORK"/twice*.err)"
+  grep -hqE "another backup|another run holds this backup \(host " "$FAULT_WORK"/twice*.err && pass "the refusal says why" || fail "no reason in: $(cat "$FAULT_WORK"/twice*.err)"
   run "the other backup equals the container" "${tool[@]}" verify --from "$base/twice"
 
   # 4. A data file replaced (valid gzip, same line count, one item altered) between the check

@@ -63,6 +63,8 @@ const RULES = {
       return lines.concat(head + "x".repeat(MAX_LINE + 1 - head.length - 2) + '"}');
     });
     m.itemCount += 1;
+    // The seal's counts agree, so that the line's own limit is what refuses it.
+    if (m.chain && m.chain.keys) m.chain.keys.items += 1;
   },
   "not-object": (dir, m) => rewrite(dir, m.files[0], (lines) => lines.slice(0, -1).concat("[1,2,3]")),
   "file-counts": (dir, m) => {

@@ -126,4 +126,18 @@ std::string ManifestSha256(const BackupStore& store) {
     return Sha256Hex(*text);
 }
 
+void CheckSealedCounts(const Manifest& manifest, const std::string& where) {
+    std::int64_t inFiles = 0;
+    for (const auto& file : manifest.files) inFiles += file.items;
+    if (inFiles != manifest.itemCount) {
+        throw ToolError(where + " gives " + std::to_string(manifest.itemCount) + " items, its data files " + std::to_string(inFiles) +
+                        ": the backup is damaged");
+    }
+    const ChainRecord chain = ChainOf(manifest);
+    if (chain.kind == ChainRecord::kFull && !chain.keys.name.empty() && chain.keys.items != manifest.itemCount) {
+        throw ToolError(where + " gives " + std::to_string(manifest.itemCount) + " items, its key file " + chain.keys.name + " " +
+                        std::to_string(chain.keys.items) + ": items are missing from the backup");
+    }
+}
+
 }  // namespace cosmosbackup

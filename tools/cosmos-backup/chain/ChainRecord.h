@@ -59,6 +59,9 @@ void from_json(const nlohmann::json& j, LinkReference& l);
 // The manifest's chain record (kind "" when it has none); throws ToolError for a malformed one.
 ChainRecord ChainOf(const Manifest& manifest);
 void SetChain(Manifest& manifest, const ChainRecord& chain);
+// Throws ToolError unless the manifest's item count is that of its files and, for a full backup
+// with a key file, that of its keys: a seal that vouches for items it does not hold is refused.
+void CheckSealedCounts(const Manifest& manifest, const std::string& where);
 
 // Reads each range's change feed position now (one cheap request per range, two where the
 // account has the "all versions and deletes" mode: "allVersionsEtag").

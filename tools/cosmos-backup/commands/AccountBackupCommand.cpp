@@ -6,6 +6,7 @@
 #include "commands/IncrementCommand.h"
 #include "commands/ShardBackup.h"
 #include "format/ShardRun.h"
+#include "service/ContainerDefinition.h"
 #include "support/ShellWord.h"
 #include "format/BackupCheckpoint.h"
 #include "storage/LocationPath.h"
@@ -129,12 +130,34 @@ public:
         single.readerSlots = &m_slots;
         single.progress = &m_progress;
         Connection connection(m_co);
+        if (!connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, "") && !ContainerExists(connection, d.id, c.id)) {
+            // Deleted since the run began: recorded as deleted, and the run goes on to its end; a
+            // shard leaves the finding for finish, which needs no account access.
+            c.status = AccountContainer::kDeleted;
+            if (single.shard) {
+                try {
+                    store->CreateNew();
+                } catch (const ToolError&) {
+                    // Other shards' files are there already: the finding goes beside them.
+                }
+                store->CreateExclusive(kContainerDeletedName, nlohmann::json{{"rid", c.rid}}.dump() + "\n");
+            }
+            return;
+        }
         connection.Require(connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, ""), "cannot open " + d.id + "/" + c.id);
         const std::string planned = c.rid;
         c.rid = connection.ContainerInfo(d.id + "/" + c.id).value("rid", std::string());
         // The shards of a run back up the container the plan names, not a later one of its name.
         if (single.shard && c.rid != planned) {
             throw ToolError(d.id + "/" + c.id + " was deleted and re-created after the sharded run began; back it up on its own");
+        }
+        if (single.resume && !planned.empty() && c.rid != planned) {
+            // Re-created since the run began: what its interrupted backup holds is of a container that
+            // is gone (no manifest names it); the new one gets a full backup in this run.
+            for (const auto& file : store->List()) {
+                if (file.plain) store->Remove(file.name);
+            }
+            single.resume = false;
         }
         const AccountDatabase* before = nullptr;
         const AccountContainer* previous = m_previous ? Find(*m_previous, d.id, c.id, &before) : nullptr;
@@ -254,6 +277,19 @@ ShardRun AccountShardRun(const ConnectionOptions& co, const AccountBackupOptions
     return run;
 }
 
+// Each planned container's resource id, so that every later step of the run (a shard, a resume)
+// knows the incarnation the run began with.
+void NoteIncarnations(Connection& connection, AccountManifest& plan) {
+    for (auto& d : plan.databases) {
+        for (auto& c : d.containers) {
+            if (c.status == AccountContainer::kDeleted) continue;
+            // One deleted since it was listed is found so by its own backup.
+            if (!connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, "")) continue;
+            c.rid = connection.ContainerInfo(d.id + "/" + c.id).value("rid", std::string());
+        }
+    }
+}
+
 // The plan every shard works to: the first shard's, with each container's resource id, so that
 // all shards take the same containers, and the same incarnation of each.
 AccountManifest SharedPlan(Connection& connection, const ConnectionOptions& co, BackupStore& root, const AccountBackupOptions& o,
@@ -261,13 +297,7 @@ AccountManifest SharedPlan(Connection& connection, const ConnectionOptions& co, 
     if (!HasFile(root, kAccountCheckpointName)) {
         auto plan = Plan(connection, co, o, previous);
         if (!o.single.since.empty()) plan.since = RelativeLocation(o.single.since, o.single.directory);
-        for (auto& d : plan.databases) {
-            for (auto& c : d.containers) {
-                if (c.status == AccountContainer::kDeleted) continue;
-                connection.Require(connection.bridge().OpenCosmosDBContainer("", d.id, false, c.id, ""), "cannot open " + d.id + "/" + c.id);
-                c.rid = connection.ContainerInfo(d.id + "/" + c.id).value("rid", std::string());
-            }
-        }
+        NoteIncarnations(connection, plan);
         if (ClaimAccountLocation(root, plan)) return plan;
     }
     return Recall(root, co);
@@ -322,6 +352,7 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, 
     if (!sinceLocation.empty()) previous = ReadAccountManifest(*OpenBackupStore(sinceLocation, o.single.storage), kAccountManifestName);
     if (!o.single.resume) {
         manifest = Plan(connection, co, o, previous ? &*previous : nullptr);
+        NoteIncarnations(connection, manifest);
         if (!sinceLocation.empty()) manifest.since = RelativeLocation(sinceLocation, o.single.directory);
         if (!root->List().empty()) {
             throw ToolError(o.single.directory + " is not empty; give a new location for the backup" +

@@ -36,7 +36,11 @@ RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, c
         r.source = d->id + "/" + c->id;
         if (c->status == AccountContainer::kDeleted) return;
         const std::shared_ptr<BackupStore> store = root->Below(d->location)->Below(c->location);
-        if (!HasFile(*store, kManifestName)) FinishShardedBackup(store, JoinLocation(location, AccountManifest::PathOf(*d, *c)), storage);
+        if (!HasFile(*store, kManifestName) && HasFile(*store, kContainerDeletedName)) {
+            c->status = AccountContainer::kDeleted;  // a shard found it deleted: it ends as deleted
+            return;
+        }
+        FinishShardedBackup(store, JoinLocation(location, AccountManifest::PathOf(*d, *c)), storage);
         const Manifest manifest = ReadManifest(*store);
         DescribeFinished(manifest, *c, r);
         std::lock_guard<std::mutex> hold(lock);

@@ -24,13 +24,20 @@ std::optional<RestoreProgress> Recorded(const ChainLink& link, const std::string
     return recorded;
 }
 
+// What the chain's restore of its base is recorded under in the base's location: the chain's own
+// name for the target, never that of a plain restore of the base into the same container.
+std::string ChainRunKey(const std::vector<ChainLink>& chain, const std::string& target) {
+    return target + "?chain " + chain.back().manifest.createdAt;
+}
+
 // A new chain restore refuses a target into which a restore of this chain was begun (it is
 // continued with --resume, or started over with --into-existing); a resumed one refuses a record
 // of another account.
 void CheckEarlierRuns(const std::vector<ChainLink>& chain, const RestoreOptions& options, const RestoreSummary& names) {
     const std::string target = names.database + "/" + names.container;
     for (const auto& link : chain) {
-        for (const auto& name : {target, target + kDeleteMark}) {
+        const std::string upserts = &link == &chain.front() ? ChainRunKey(chain, target) : target;
+        for (const auto& name : {upserts, target + kDeleteMark}) {
             const auto recorded = ReadRestoreProgress(*link.store, name);
             // A base restore that stopped before creating the target is the base restore's to judge.
             if (!recorded || recorded->backupCreatedAt != link.manifest.createdAt || !recorded->created) continue;
@@ -48,11 +55,16 @@ void CheckEarlierRuns(const std::vector<ChainLink>& chain, const RestoreOptions&
 
 bool Finished(const std::optional<RestoreProgress>& recorded) { return recorded && recorded->finished; }
 
-RestoreSummary RestoreBase(Connection& connection, const ChainLink& base, const RestoreOptions& options, const RestoreSummary& names) {
+
+RestoreSummary RestoreBase(Connection& connection, const std::vector<ChainLink>& chain, const RestoreOptions& options,
+                           const RestoreSummary& names) {
+    const ChainLink& base = chain.front();
+    const std::string runKey = ChainRunKey(chain, names.database + "/" + names.container);
     // A resumed chain whose base was restored whole goes on with the increments (the target
     // no longer holds the base's count, which a restore of the base would check).
-    if (options.resume && Finished(Recorded(base, options.endpoint, names.database + "/" + names.container))) return names;
+    if (options.resume && Finished(Recorded(base, options.endpoint, runKey))) return names;
     RestoreOptions o = options;
+    o.runKey = runKey;
     o.directory = base.directory;
     o.database = names.database;
     o.container = names.container;
@@ -121,7 +133,7 @@ RestoreSummary RunChainRestore(Connection& connection, std::shared_ptr<BackupSto
     names.container = options.container.empty() ? newest.manifest.sourceContainer : options.container;
 
     CheckEarlierRuns(chain, options, names);
-    RestoreSummary summary = RestoreBase(connection, chain.front(), options, names);
+    RestoreSummary summary = RestoreBase(connection, chain, options, names);
     for (std::size_t i = 1; i < chain.size(); ++i) RestoreIncrement(connection, chain[i], options, summary);
 
     auto& bridge = connection.bridge();

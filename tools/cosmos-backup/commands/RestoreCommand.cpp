@@ -5,6 +5,9 @@
 #include "format/DataFiles.h"
 #include "format/FileShares.h"
 #include "format/RestoreProgress.h"
+#include "format/RestoreTarget.h"
+#include "format/LocationLayout.h"
+#include "format/WriterLock.h"
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
@@ -24,6 +27,7 @@ namespace {
 struct TargetState {
     nlohmann::json definition;
     ThroughputLayout layout;
+    std::string rid;  // the service's resource id of the container
 };
 
 TargetState ReadTarget(Connection& connection, const std::string& target) {
@@ -31,6 +35,7 @@ TargetState ReadTarget(Connection& connection, const std::string& target) {
     TargetState state;
     state.definition = j["container"];
     j["throughput"].get_to(state.layout);
+    state.rid = j.value("rid", std::string());
     return state;
 }
 
@@ -42,13 +47,6 @@ void RequireCreated(Connection& connection, bool ok, const std::string& what) {
         throw ToolError(what + ": " + why + " (the target account is serverless: restore with --no-throughput)");
     }
     connection.Require(false, what);
-}
-
-bool ContainerExists(Connection& connection, const std::string& database, const std::string& container) {
-    const auto databases = connection.Databases();
-    if (std::find(databases.begin(), databases.end(), database) == databases.end()) return false;
-    const auto names = connection.Containers(database);
-    return std::find(names.begin(), names.end(), container) != names.end();
 }
 
 bool SameLayout(const ThroughputLayout& a, const ThroughputLayout& b) {
@@ -98,8 +96,8 @@ void CheckExisting(const Manifest& manifest, const TargetState& state, const std
 // Shards create the target at once: whichever comes first creates it (the wrapper takes an
 // existing one as created), and each then holds it to the backup's definition and layout, as
 // a container it had created itself; --into-existing relaxes that as for any restore.
-ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
-                              const RestoreSummary& target, const std::function<void()>& beforeCreating, bool sharded = false) {
+TargetState CreateTarget(Connection& connection, const Manifest& manifest, const RestoreOptions& options,
+                         const RestoreSummary& target, const std::function<void()>& beforeCreating, bool sharded = false) {
     auto& bridge = connection.bridge();
     const ThroughputLayout layout = TargetLayout(manifest, options);
     const bool shared = layout.scope == ThroughputLayout::kShared;
@@ -129,7 +127,72 @@ ThroughputLayout CreateTarget(Connection& connection, const Manifest& manifest, 
     const TargetState state = ReadTarget(connection, name);
     if (existed && (options.intoExisting || !sharded)) CheckExisting(manifest, state, name);
     else CheckCreated(manifest, layout, state, name);
-    return state.layout;
+    return state;
+}
+
+std::string ShardCountText(int shards) {
+    return shards == 0 ? std::string("by one process (without --shard)") : "in " + std::to_string(shards) + " shards (run them as --shard I/" +
+                                                                              std::to_string(shards) + ")";
+}
+
+// The restore run's first record (RestoreTarget.h), claimed before the target is created: a new
+// run refuses a container that exists unless --into-existing says so (every shard alike), and a
+// run recorded with another shard count is refused at once. `continuing`: an interrupted run of
+// this restore goes on (a record of an older version may not name its target).
+RestoreTarget ClaimTarget(Connection& connection, BackupStore& store, const Manifest& manifest, const RestoreOptions& options,
+                          const std::string& target, bool continuing) {
+    RestoreTarget mine{options.endpoint, options.runKey.empty() ? target : options.runKey, manifest.createdAt, "",
+                       options.shard ? options.shard->count : 0};
+    const auto dot = target.find('/');
+    const bool existed = ContainerExists(connection, target.substr(0, dot), target.substr(dot + 1));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto recorded = ReadRestoreTarget(store, mine);
+        if (recorded && recorded->shards != mine.shards) {
+            throw ToolError("the restore of this backup into " + target + " was begun " + ShardCountText(recorded->shards) +
+                            ", not " + ShardCountText(mine.shards) + "; nothing was written");
+        }
+        const bool startsOver = options.intoExisting && !options.resume && !options.shard;
+        if (recorded && !startsOver) return *recorded;
+        if (existed && !options.intoExisting && !continuing) {
+            throw ToolError("cannot create container " + target + ": it exists (use --into-existing to restore into an existing one)");
+        }
+        // Started over into an existing container: that one is the run's (a new run names the one
+        // it creates once it has, ConfirmTarget).
+        if (existed && startsOver) {
+            connection.Require(connection.bridge().OpenCosmosDBContainer("", target.substr(0, dot), false, target.substr(dot + 1), ""),
+                               "cannot open " + target);
+            mine.rid = ReadTarget(connection, target).rid;
+        }
+        try {
+            if (startsOver) WriteRestoreTarget(store, mine);
+            else if (!ClaimRestoreTarget(store, mine)) continue;  // another shard claimed it first: take its record
+        } catch (const ToolError& e) {
+            // A location that cannot take records (read-only media) restores by one process.
+            if (options.shard) throw;
+            std::fprintf(stderr, "note: the restore's target cannot be recorded (%s)\n", e.what());
+        }
+        return mine;
+    }
+    throw ToolError("the restore target record in " + store.Describe() + " vanished while it was read");
+}
+
+// A run writes only into the container its first record names; the run that created it names it now.
+void ConfirmTarget(BackupStore& store, RestoreTarget claim, const std::string& rid, const std::string& target) {
+    if (claim.rid.empty()) {
+        RestoreTarget named = claim;
+        named.rid = rid;
+        try {
+            if (NameRestoreTarget(store, named)) return;
+        } catch (const ToolError&) {
+            return;  // read-only media: noted when the target was claimed
+        }
+        // Another step of the run named it first (a shard that began at the same time).
+        if (const auto recorded = ReadRestoreTarget(store, claim)) claim.rid = recorded->rid;
+    }
+    if (claim.rid != rid) {
+        throw ToolError(target + " is not the container this restore created (its _rid is " + rid + ", the restore created " + claim.rid +
+                        "); nothing was written into it (use --into-existing to restore into it)");
+    }
 }
 
 
@@ -221,7 +284,10 @@ RestoreSummary FinishShardedRestore(Connection& connection, BackupStore& store, 
     connection.Require(bridge.OpenCosmosDBContainer("", summary.database, false, summary.container,
                                                     whole.sessionToken.empty() ? "" : ";sessionToken=" + whole.sessionToken),
                        "cannot open " + target);
-    summary.layout = ReadTarget(connection, target).layout;
+    const TargetState state = ReadTarget(connection, target);
+    summary.layout = state.layout;
+    RestoreTarget run{options.endpoint, target, manifest.createdAt, "", static_cast<int>(shards.size())};
+    if (const auto claim = ReadRestoreTarget(store, run)) ConfirmTarget(store, *claim, state.rid, target);
     if (manifest.scriptCount > 0) {
         connection.Require(bridge.RestoreAttachedScripts(manifest.scripts.dump(), true), "cannot restore the scripts of " + target);
     }
@@ -233,6 +299,27 @@ RestoreSummary FinishShardedRestore(Connection& connection, BackupStore& store, 
     }
     WriteRestoreProgress(store, whole);
     return summary;
+}
+
+// A restore writes its records (progress, target) in the backup location under its target's
+// lock: a shard its own part of it, a finish all of it. A location that cannot take a lock
+// (read-only media) takes no records either, and the restore goes on as one process.
+WriterLocks LockRestore(const std::shared_ptr<BackupStore>& store, const Manifest& manifest, const RestoreOptions& options) {
+    const std::string target = (options.database.empty() ? manifest.sourceDatabase : options.database) + "/" +
+                               (options.container.empty() ? manifest.sourceContainer : options.container);
+    const std::string name = RestoreLockName(options.runKey.empty() ? target : options.runKey);
+    try {
+        if (options.shard) return LockShard(store, options.shard->index, name);
+        if (!options.finish) return LockLocation(*store, name);
+        const auto recorded = ReadRestoreTarget(*store, RestoreTarget{options.endpoint, target, manifest.createdAt, "", 0});
+        return LockRun(store, name, recorded ? recorded->shards : 0);
+    } catch (const LockRefused&) {
+        throw;
+    } catch (const ToolError& e) {
+        if (options.shard || options.finish) throw;
+        std::fprintf(stderr, "note: the restore cannot lock %s (%s)\n", store->Describe().c_str(), e.what());
+        return WriterLocks();
+    }
 }
 
 }  // namespace
@@ -299,6 +386,8 @@ RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options)
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {
     // The backup is checked whole before anything is created or written.
     const Manifest whole = ReadManifest(*store);
+    CheckSealedCounts(whole, store->Describe() + "/" + kManifestName);
+    const WriterLocks held = LockRestore(store, whole, options);
     if (ChainOf(whole).IsIncrement()) {
         if (options.shard || options.finish) throw ToolError("a chain is restored by one process: --shard and --finish take a full backup");
         return RunChainRestore(connection, store, options);
@@ -344,14 +433,18 @@ RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<Backu
         items.resume = ours;
     }
     // Recorded before the target is created, so that a restore killed right after creating it resumes.
+    if (!options.shard && !options.runKey.empty()) items.progressKey = options.runKey;
+    const std::string target = summary.database + "/" + summary.container;
     const RestoreStart start = BeginRestore(manifest, items, ContainerExists(connection, summary.database, summary.container));
+    const RestoreTarget claim = ClaimTarget(connection, *store, manifest, options, target, start.resumed);
     const RestoreOptions create = start.resumed ? WithRecordedThroughput(options, start.progress, items.resumeCommand) : options;
-    summary.layout = CreateTarget(connection, manifest, create, summary, [&] {
+    const TargetState created = CreateTarget(connection, manifest, create, summary, [&] {
         if (!start.resumed) RecordBeginning(*store, start.progress);
     }, options.shard.has_value());
+    summary.layout = created.layout;
+    ConfirmTarget(*store, claim, created.rid, target);
 
     auto& bridge = connection.bridge();
-    const std::string target = summary.database + "/" + summary.container;
     const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
     summary.items = restored.written - restored.failed;
     summary.skipped = restored.skipped;

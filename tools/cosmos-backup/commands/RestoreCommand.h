@@ -40,6 +40,9 @@ struct RestoreOptions {
     StoreOptions storage;  // how blob locations are reached
     RerunCommand rerun;    // how this run was started, for the command that continues it
     std::string resumeCommand;  // "" = RestoreResumeCommand's; a chain's restore of its base gives the chain's
+    // What the run's records are kept under: "" for the target's name; a chain's restore of its
+    // base gives the chain's own, so that a plain restore of the base is never taken for it.
+    std::string runKey;
 };
 
 // The command that continues a restore of options.directory into database/container, as one line.

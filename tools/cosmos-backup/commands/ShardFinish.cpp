@@ -4,6 +4,7 @@
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
 #include "format/DataFileNames.h"
+#include "format/DataFiles.h"
 #include "format/DurableFile.h"
 #include "format/ShardRun.h"
 #include "format/ShardView.h"
@@ -97,7 +98,6 @@ std::vector<ShardRecord> CompleteRun(const std::shared_ptr<BackupStore>& store) 
     std::map<int, std::string> records;
     std::vector<int> unfinished;
     for (const auto& file : store->List()) {
-        if (file.name == kManifestName) throw ToolError(store->Describe() + " holds a finished backup already");
         std::smatch match;
         if (const auto index = ShardView::RecordOf(file.name)) records[*index] = file.name;
         else if (std::regex_match(file.name, match, checkpoint)) unfinished.push_back(std::stoi(match[1].str()));
@@ -154,6 +154,33 @@ std::vector<KeySet> ItemKeysOfShards(const std::shared_ptr<BackupStore>& store, 
     return keys;
 }
 
+// Every file a shard's record names is there, as large as recorded (its content is checked by
+// restore and verify), and a full backup's shard holds as many items as its key file has keys:
+// a record that leaves out a file, or names one that went, is refused before anything is sealed.
+void CheckShardFiles(const std::shared_ptr<BackupStore>& store, const std::vector<ShardRecord>& shards, const std::vector<KeySet>& keys) {
+    const auto listed = store->List();
+    for (std::size_t i = 0; i < shards.size(); ++i) {
+        const auto& s = shards[i];
+        const std::string shard = "shard " + std::to_string(s.index);
+        std::int64_t items = 0;
+        for (auto file : s.manifest.files) {
+            items += file.items;
+            file.name = ShardView::LocationName(s.index, file.name);
+            try {
+                CheckFileEntry(*store, listed, file, "data file");
+            } catch (const ToolError& e) {
+                throw ToolError("cannot finish the backup in " + store->Describe() + ": " + shard + "'s record: " + e.what());
+            }
+        }
+        const auto recordedKeys = static_cast<std::int64_t>(keys[i].size());
+        if (items != s.manifest.itemCount || (s.Increment().is_null() && items != recordedKeys)) {
+            throw ToolError("cannot finish the backup in " + store->Describe() + ": " + shard + "'s record names " + std::to_string(items) +
+                            " items in its files and gives " + std::to_string(s.manifest.itemCount) + ", its key file " +
+                            std::to_string(recordedKeys) + "; run the shard again in a new location");
+        }
+    }
+}
+
 // Where every shard's change feed reads ended, each within its slice: together they cover the
 // key space once, in key order.
 ChangeFeedPositions PositionsOfShards(const std::vector<ShardRecord>& shards) {
@@ -200,10 +227,46 @@ ChainRecord IncrementOfShards(const std::shared_ptr<BackupStore>& store, const s
     return chain;
 }
 
+
+// The manifest vouches for the backup: the shards' own records have served. Their data files stay.
+void RemoveShardRecords(BackupStore& store) {
+    for (const auto& file : store.List()) {
+        if (ShardView::IsShardFile(file.name) && file.name.rfind("items-", 0) != 0) store.Remove(file.name);
+    }
+}
+
+IncrementSummary SummaryOf(const Manifest& manifest, const ChainRecord& chain, std::chrono::steady_clock::time_point start) {
+    IncrementSummary summary;
+    auto& backup = summary.backup;
+    backup.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
+    backup.items = manifest.itemCount;
+    backup.countedBefore = -1;
+    backup.layout = manifest.throughput;
+    backup.scripts = manifest.scriptCount;
+    backup.files = static_cast<int>(manifest.files.size());
+    for (const auto& f : manifest.files) backup.bytes += f.bytes;
+    backup.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    summary.chainLength = chain.length;
+    summary.keys = chain.IsIncrement() ? chain.keys.items : manifest.itemCount;
+    summary.deletions = chain.deletions.items;
+    return summary;
+}
+
 }  // namespace
 
 IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, const std::string& location, const StoreOptions& storage) {
     const auto start = std::chrono::steady_clock::now();
+    const auto listed = store->List();
+    if (std::any_of(listed.begin(), listed.end(), [](const StoredFile& f) { return f.name == kManifestName; })) {
+        // A finish killed after its manifest (or run again): the seal is checked, what it left goes.
+        const Manifest manifest = ReadManifest(*store);
+        CheckSealedCounts(manifest, store->Describe() + "/" + kManifestName);
+        CheckDataFiles(*store, manifest);
+        RemoveShardRecords(*store);
+        IncrementSummary summary = SummaryOf(manifest, ChainOf(manifest), start);
+        summary.backup.alreadyComplete = true;
+        return summary;
+    }
     auto shards = CompleteRun(store);
 
     // The backup is the first shard's description with every shard's files; its start is the
@@ -224,6 +287,7 @@ IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, 
     }
     manifest.createdAt = earliest->manifest.createdAt;
     const std::vector<KeySet> keys = ItemKeysOfShards(store, shards);
+    CheckShardFiles(store, shards, keys);
     ChainRecord chain;
     if (!shards.front().Increment().is_null()) {
         chain = IncrementOfShards(store, location, storage, shards, keys);
@@ -235,25 +299,8 @@ IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, 
     }
     SetChain(manifest, chain);
     WriteManifest(*store, manifest);
-    // The manifest vouches for the backup now; the shards' own records have served.
-    for (const auto& file : store->List()) {
-        if (ShardView::IsShardFile(file.name) && file.name.rfind("items-", 0) != 0) store->Remove(file.name);
-    }
-
-    IncrementSummary summary;
-    auto& backup = summary.backup;
-    backup.source = manifest.sourceDatabase + "/" + manifest.sourceContainer;
-    backup.items = manifest.itemCount;
-    backup.countedBefore = -1;
-    backup.layout = manifest.throughput;
-    backup.scripts = manifest.scriptCount;
-    backup.files = static_cast<int>(manifest.files.size());
-    for (const auto& f : manifest.files) backup.bytes += f.bytes;
-    backup.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    summary.chainLength = chain.length;
-    summary.keys = chain.IsIncrement() ? chain.keys.items : manifest.itemCount;
-    summary.deletions = chain.deletions.items;
-    return summary;
+    RemoveShardRecords(*store);
+    return SummaryOf(manifest, chain, start);
 }
 
 }  // namespace cosmosbackup

@@ -102,6 +102,7 @@ VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
 
 VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupStore>& store, const VerifyOptions& options) {
     const Manifest manifest = ReadManifest(*store);
+    CheckSealedCounts(manifest, store->Describe() + "/" + kManifestName);
     CheckDataFiles(*store, manifest);
 
     VerifySummary summary;

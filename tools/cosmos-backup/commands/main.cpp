@@ -11,7 +11,9 @@
 #include "commands/ShardFinish.h"
 #include "commands/VersionText.h"
 #include "commands/VerifyCommand.h"
+#include "format/WriterLock.h"
 #include "service/Connection.h"
+#include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
 #include "support/CrashReports.h"
 #include "support/RerunCommand.h"
@@ -493,6 +495,11 @@ int main(int argc, char** argv) {
         // The command's backup location, opened once here and handed down (lists need none).
         const std::string& where = backupCmd->parsed() ? backup.directory : restoreCmd->parsed() ? restore.directory : verify.directory;
         const std::shared_ptr<BackupStore> location = where.empty() ? nullptr : OpenBackupStore(where, storage);
+        // A chain's links name each other by relative paths: checked before anything is created.
+        if (backupCmd->parsed() && !backup.since.empty()) RelativeLocation(backup.since, backup.directory);
+        // A backup run holds its location's lock (a shard its shard's, finish the whole run's)
+        // from here to its end, before it reads any record there; a restore takes its target's.
+        const WriterLocks held = backupCmd->parsed() ? LockBackup(location, backup.shard, backupShards.finish) : WriterLocks();
         // Finishing a sharded backup needs its location only: the shards' records name the source.
         if (backupCmd->parsed() && backupShards.finish) {
             if (IsAccountBackup(*location)) return PrintReport(FinishShardedAccountBackup(location, backup.directory, storage, style), global.json);

@@ -1,6 +1,7 @@
 #include "format/RestoreProgress.h"
 
 #include "format/DurableFile.h"
+#include "format/LocationLayout.h"
 #include "support/ToolError.h"
 
 #include <nlohmann/json.hpp>
@@ -12,14 +13,7 @@ namespace {
 
 constexpr std::size_t kRecordLimit = 1024 * 1024;
 
-// Target names may hold any character: the file is named by a hash, the name is inside.
-std::string RecordName(const std::string& target) {
-    std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
-    for (unsigned char c : target) hash = (hash ^ c) * 1099511628211ULL;
-    char name[48];
-    std::snprintf(name, sizeof name, "restore-progress-%016llx.json", static_cast<unsigned long long>(hash));
-    return name;
-}
+std::string RecordName(const std::string& target) { return RestoreProgressName(target); }
 
 }  // namespace
 
@@ -64,7 +58,7 @@ std::optional<RestoreProgress> ReadRestoreProgress(const BackupStore& store, con
 std::vector<RestoreProgress> ReadAllRestoreProgress(const BackupStore& store) {
     std::vector<RestoreProgress> records;
     for (const auto& file : store.List()) {
-        if (file.name.rfind("restore-progress-", 0) != 0 || !file.plain) continue;
+        if (RestoreRecordPrefixOf(file.name) != std::string(kRestoreProgressPrefix) || !file.plain) continue;
         const auto text = ReadSmallFile(store, file.name, kRecordLimit);
         if (!text) continue;
         std::string target;

@@ -51,4 +51,11 @@ std::vector<std::string> LostProperties(const nlohmann::json& backup, const nloh
 
 bool SamePartitionKey(const nlohmann::json& a, const nlohmann::json& b) { return KeyShape(a) == KeyShape(b); }
 
+bool ContainerExists(Connection& connection, const std::string& database, const std::string& container) {
+    const auto databases = connection.Databases();
+    if (std::find(databases.begin(), databases.end(), database) == databases.end()) return false;
+    const auto names = connection.Containers(database);
+    return std::find(names.begin(), names.end(), container) != names.end();
+}
+
 }  // namespace cosmosbackup

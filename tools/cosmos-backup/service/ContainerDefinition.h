@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/Connection.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -16,5 +18,8 @@ std::vector<std::string> LostProperties(const nlohmann::json& backup, const nloh
 // Whether two partition key definitions key items the same way: paths, kind and version,
 // with the service's defaults ("Hash", version 1) where a member is missing.
 bool SamePartitionKey(const nlohmann::json& a, const nlohmann::json& b);
+
+// Whether database/container exists on the account now (its database included).
+bool ContainerExists(Connection& connection, const std::string& database, const std::string& container);
 
 }  // namespace cosmosbackup
