@@ -466,8 +466,11 @@ int main(int argc, char** argv) {
 
     KeyCommandOptions keys;
     auto* keyCmd = app.add_subcommand("key", "list, add or remove the passwords (key slots) of an encrypted backup");
-    keyCmd->add_option("action", keys.action, "list, add, remove or passwd (add a new password, remove the one given)")
-        ->required()->check(CLI::IsMember({"list", "add", "remove", "passwd"}));
+    keyCmd->require_subcommand(1);
+    keyCmd->add_subcommand("list", "list the key slots: ids and key derivation parameters");
+    keyCmd->add_subcommand("add", "add a key slot for the password in --new-password-file");
+    keyCmd->add_subcommand("remove", "remove the key slot --slot (never the last)");
+    keyCmd->add_subcommand("passwd", "add the password in --new-password-file, remove the slot the current password opens");
     keyCmd->add_option("--location", keys.location, "the encrypted backup: directory or blob storage URL")->required()->check(kExistingLocation);
     keyCmd->add_option("--new-password-file", keys.newPasswordFile, "owner-only file holding the new password (add, passwd)")
         ->check(CLI::ExistingFile);
@@ -505,7 +508,10 @@ int main(int argc, char** argv) {
             storage.password = std::make_shared<const StorePassword>(password);
         }
         backup.storage = restore.storage = verify.storage = storage;
-        if (keyCmd->parsed()) return RunKeyCommand(keys, storage);
+        if (keyCmd->parsed()) {
+            keys.action = keyCmd->get_subcommands().front()->get_name();
+            return RunKeyCommand(keys, storage);
+        }
         RouteRuntimeRecords(global);
         backup.shard = ShardOf(backupShards);
         restore.shard = ShardOf(restoreShards);
