@@ -7,7 +7,9 @@
 #   - no password, or a wrong one, exits 1 before any request to the database;
 #   - an increment of it (--since) works and the chain restores exactly;
 #   - an account backup of it restores, its container locations opaque too;
-#   - key add / list / remove: the added password opens it, the last slot stays.
+#   - key add / list / remove: the added password opens it, the last slot stays;
+#   - the same backup into blob storage (azurite): no plaintext in any blob or blob name, an exact
+#     restore.
 # Prints one line per case and "N passed, N failed".
 # Usage: encryption.sh BUILD_DIR
 set -uo pipefail
@@ -16,7 +18,7 @@ build="$(cd "${1:?usage: encryption.sh BUILD_DIR}" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export CLOUDSDK_LOG="$work/bridge.log" EN_BUILD="$build" EN_WORK="$work" EN_HERE="$here"
-"$here/scripted/with-scripted-server.sh" -- bash -c '
+"$here/scripted/with-scripted-server.sh" -- "$here/with-azurite.sh" bash -c '
   set -uo pipefail
   cd "$EN_WORK"
   tool=("$EN_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
@@ -103,6 +105,18 @@ export CLOUDSDK_LOG="$work/bridge.log" EN_BUILD="$build" EN_WORK="$work" EN_HERE
   ! "${tool[@]}" --password-file pw2 key remove --location full --slot "$last" >last.out 2>&1 \
     && grep -q "is the last" last.out && [[ -e full/key-$last.json ]] \
     && pass "removing the last key slot is refused" || fail "last slot: $(cat last.out)"
+
+  blob() { node "$EN_HERE/blob.js" "$@"; }
+  blob create-container backups >/dev/null
+  url="$STORAGE_ENDPOINT/$STORAGE_ACCOUNT/backups/enc"
+  "${tool[@]}" --password-file pw backup --database salesdb --container orders2026 --out "$url" >blob.out 2>&1 \
+    && mkdir fetched && blob download backups enc fetched && ls fetched | grep -q "^key-[0-9a-f]\{8\}\.json$" \
+    && pass "encrypted backup into blob storage" || fail "blob backup: $(cat blob.out)"
+  found=$(plaintext fetched "${words[@]}" "updated in round")
+  [[ -z $found && $(ls fetched | wc -l) -gt 2 ]] && pass "no plaintext in any blob or blob name" || fail "blob plaintext: $found"
+  "${tool[@]}" --password-file pw restore --from "$url" --database fromblob >br.out 2>&1 \
+    && cli compare --db salesdb --coll orders2026 --db2 fromblob >bcmp.out && pass "the blob backup restores exactly" \
+    || fail "blob restore: $(cat br.out bcmp.out)"
 
   echo "$passed passed, $failed failed"
   (( failed == 0 ))

@@ -23,7 +23,7 @@ void ListSlots(const std::vector<KeySlot>& slots) {
 }
 
 const StorePassword& CurrentPassword(const StoreOptions& storage) {
-    if (!storage.password) throw ToolError("this backup is encrypted: give --password-file, COSMOS_BACKUP_PASSWORD_FILE or COSMOS_BACKUP_PASSWORD");
+    if (!storage.password) throw ToolError(kPasswordNeeded);
     return *storage.password;
 }
 

@@ -24,6 +24,10 @@ struct KeySlot {
     std::string text;  // the file as stored
 };
 
+// What opening an encrypted location without a password says.
+inline constexpr const char* kPasswordNeeded =
+    "this backup is encrypted: give --password-file, COSMOS_BACKUP_PASSWORD_FILE or COSMOS_BACKUP_PASSWORD";
+
 bool IsKeySlotName(const std::string& name);
 std::string KeySlotName(const std::string& id);
 

@@ -29,7 +29,7 @@ std::unique_ptr<BackupStore> OpenPlainStore(const std::string& location, const S
 }
 
 std::unique_ptr<BackupStore> OpenWithSlots(std::shared_ptr<BackupStore> plain, const std::vector<KeySlot>& slots, const StoreOptions& options) {
-    if (!options.password) throw ToolError("this backup is encrypted: give --password-file, COSMOS_BACKUP_PASSWORD_FILE or COSMOS_BACKUP_PASSWORD");
+    if (!options.password) throw ToolError(kPasswordNeeded);
     const std::string masterKey = UnlockMasterKey(slots, *options.password, plain->Describe());
     return std::make_unique<EncryptedStore>(std::move(plain), masterKey);
 }
