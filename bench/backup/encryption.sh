@@ -50,5 +50,5 @@ trap 'rm -rf "$BENCH_WORK"' EXIT
   printf "%-10s %10s %10s %18s\n" "" plain encrypted "plain / encrypted"
   awk -v a="$pb" -v b="$eb" "BEGIN { printf \"%-10s %9.2fs %9.2fs %18.3f\n\", \"backup\", a, b, a / b }"
   awk -v a="$pr" -v b="$er" "BEGIN { printf \"%-10s %9.2fs %9.2fs %18.3f\n\", \"restore\", a, b, a / b }"
-  awk -v k="$kdf" -v n="$none" "BEGIN { printf \"key derivation (scrypt N=32768 r=8 p=1), once per command: %.2f s\n\", k - n }"
+  awk -v k="$kdf" -v n="$none" "BEGIN { printf \"key derivation (scrypt at the parameters of new slots), once per command: %.2f s\n\", k - n }"
 '

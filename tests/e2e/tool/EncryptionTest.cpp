@@ -1,5 +1,6 @@
 // An encrypted location over a directory: content round trips, every kind of tampering is
 // refused, no name shows in the directory, and key slots open, add and remove as they should.
+#include "StoreFiles.h"
 #include "TempDir.h"
 #include "storage/DirectoryStore.h"
 #include "storage/EncryptedFile.h"
@@ -12,7 +13,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 using namespace cosmosbackup;
 namespace fs = std::filesystem;
@@ -23,27 +23,6 @@ namespace {
 const ScryptParameters kQuickKdf{1024, 8, 1};
 
 std::shared_ptr<const StorePassword> Password(const std::string& text) { return std::make_shared<const StorePassword>(text, kQuickKdf); }
-
-std::string Pseudorandom(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (auto& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
-void WriteFile(BackupStore& store, const std::string& name, const std::string& content) {
-    auto writer = store.OpenWrite(name);
-    for (std::size_t at = 0; at < content.size(); at += 10007) writer->Write(content.data() + at, std::min<std::size_t>(10007, content.size() - at));
-    writer->Commit();
-}
-
-std::string ReadFile(const BackupStore& store, const std::string& name) {
-    auto reader = store.OpenRead(name);
-    std::string content;
-    char buffer[5000];
-    for (std::size_t n; (n = reader->Read(buffer, sizeof buffer)) > 0;) content.append(buffer, n);
-    return content;
-}
 
 std::string ReadPath(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -93,7 +72,7 @@ TEST(EncryptionTest, ContentRoundTripsAtEverySegmentBoundary) {
     const std::size_t segment = kPlainSegmentSize;
     for (std::size_t size : {std::size_t{0}, std::size_t{1}, segment - 1, segment, segment + 1, std::size_t{3 * 1024 * 1024 + 17}}) {
         const std::string name = "file-" + std::to_string(size);
-        const std::string content = Pseudorandom(size, static_cast<unsigned>(size));
+        const std::string content = PseudorandomBytes(size, static_cast<unsigned>(size));
         WriteFile(*store, name, content);
         EXPECT_EQ(ReadFile(*store, name), content) << size;
         EXPECT_EQ(ReadFile(*Reopen(dir.path()), name), content) << size;
@@ -110,7 +89,7 @@ TEST(EncryptionTest, ContentRoundTripsAtEverySegmentBoundary) {
 TEST(EncryptionTest, ChangedFilesAreRefused) {
     TempDir dir;
     auto store = NewLocation(dir.path());
-    const std::string content = Pseudorandom(3 * kPlainSegmentSize + 100, 7);
+    const std::string content = PseudorandomBytes(3 * kPlainSegmentSize + 100, 7);
     WriteFile(*store, "items-0001.jsonl.gz", content);
     const fs::path stored = StoredFileOf(dir.path());
     const std::string original = ReadPath(stored);
