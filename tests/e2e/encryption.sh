@@ -7,6 +7,7 @@
 #   - no password, or a wrong one, exits 1 before any request to the database;
 #   - an increment of it (--since) works and the chain restores exactly;
 #   - an account backup of it restores, its container locations opaque too;
+#   - a backup in 2 shards run at once into one new location: one key slot, finished, exact;
 #   - key add / list / remove: the added password opens it, the last slot stays;
 #   - the same backup into blob storage (azurite): no plaintext in any blob or blob name, an exact
 #     restore.
@@ -92,6 +93,17 @@ export CLOUDSDK_LOG="$work/bridge.log" EN_BUILD="$build" EN_WORK="$work" EN_HERE
   "${tool[@]}" --password-file pw restore --from acc --database-map hrdb=hr2 --database-map salesdb=sales2 >ar.out 2>&1 \
     && cli compare --db hrdb --coll payroll --db2 hr2 >acmp.out && cli compare --db salesdb --coll orders2026 --db2 sales2 >>acmp.out \
     && pass "the encrypted account backup restores exactly" || fail "account restore: $(cat ar.out acmp.out)"
+
+  pids=()
+  for i in 0 1; do "${tool[@]}" --password-file pw backup --database salesdb --container orders2026 --out sharded --shard $i/2 >shard-$i.out 2>&1 & pids+=($!); done
+  ok=1
+  for pid in "${pids[@]}"; do wait $pid || ok=0; done
+  (( ok )) && "${tool[@]}" --password-file pw backup --finish --out sharded >finish.out 2>&1 \
+    && [[ $(ls sharded | grep -c "^key-") == 1 ]] \
+    && "${tool[@]}" --password-file pw restore --from sharded --database fromshards >sr.out 2>&1 \
+    && cli compare --db salesdb --coll orders2026 --db2 fromshards >scmp.out \
+    && pass "2 shards at once into a new encrypted location: one key slot, exact restore" \
+    || fail "sharded: $(ls sharded; cat shard-*.out finish.out sr.out scmp.out 2>/dev/null)"
 
   "${tool[@]}" --password-file pw key add --location full --new-password-file pw2 >add.out 2>&1 \
     && [[ $("${tool[@]}" --password-file pw2 key list --location full | grep -c "scrypt N=") == 2 ]] \
