@@ -6,7 +6,7 @@
 #   - it restores exactly (verify finds 0 problems);
 #   - no password, or a wrong one, exits 1 before any request to the database;
 #   - an increment of it (--since) works and the chain restores exactly;
-#   - an account backup of it restores, its container locations opaque too;
+#   - an account backup restores, its container locations opaque too, and so does its increment;
 #   - a backup in 2 shards run at once into one new location: one key slot, finished, exact;
 #   - key add / list / remove: the added password opens it, the last slot stays;
 #   - the same backup into blob storage (azurite): no plaintext in any blob or blob name, an exact
@@ -93,6 +93,12 @@ export CLOUDSDK_LOG="$work/bridge.log" EN_BUILD="$build" EN_WORK="$work" EN_HERE
   "${tool[@]}" --password-file pw restore --from acc --database-map hrdb=hr2 --database-map salesdb=sales2 >ar.out 2>&1 \
     && cli compare --db hrdb --coll payroll --db2 hr2 >acmp.out && cli compare --db salesdb --coll orders2026 --db2 sales2 >>acmp.out \
     && pass "the encrypted account backup restores exactly" || fail "account restore: $(cat ar.out acmp.out)"
+  cli mutate --db hrdb --coll payroll --updates 20 --deletes 10 --inserts 5 >/dev/null
+  "${tool[@]}" --password-file pw backup --all-databases --include "hrdb/*" --include "salesdb/*" --since acc --out acc2 >acc2.out 2>&1 \
+    && "${tool[@]}" --password-file pw restore --from acc2 --database-map hrdb=hr3 --database-map salesdb=sales3 >ar2.out 2>&1 \
+    && cli compare --db hrdb --coll payroll --db2 hr3 >acmp2.out && cli compare --db salesdb --coll orders2026 --db2 sales3 >>acmp2.out \
+    && [[ -z $(plaintext acc2 "${words[@]}" hrdb payroll) ]] \
+    && pass "an encrypted account increment restores exactly" || fail "account increment: $(cat acc2.out ar2.out acmp2.out)"
 
   pids=()
   for i in 0 1; do "${tool[@]}" --password-file pw backup --database salesdb --container orders2026 --out sharded --shard $i/2 >shard-$i.out 2>&1 & pids+=($!); done
