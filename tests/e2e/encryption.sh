@@ -8,7 +8,8 @@
 #   - an increment of it (--since) works and the chain restores exactly;
 #   - an account backup restores, its container locations opaque too, and so does its increment;
 #   - a backup in 2 shards run at once into one new location: one key slot, finished, exact;
-#   - key add / list / remove: the added password opens it, the last slot stays;
+#   - key add / list / remove / passwd: the added password opens it, a removed one no more, the
+#     last slot stays;
 #   - the same backup into blob storage (azurite): no plaintext in any blob or blob name, an exact
 #     restore.
 # Prints one line per case and "N passed, N failed".
@@ -123,6 +124,12 @@ export CLOUDSDK_LOG="$work/bridge.log" EN_BUILD="$build" EN_WORK="$work" EN_HERE
   ! "${tool[@]}" --password-file pw2 key remove --location full --slot "$last" >last.out 2>&1 \
     && grep -q "is the last" last.out && [[ -e full/key-$last.json ]] \
     && pass "removing the last key slot is refused" || fail "last slot: $(cat last.out)"
+  printf "third password\n" >pw3 && chmod 600 pw3
+  "${tool[@]}" --password-file pw2 key passwd --location full --new-password-file pw3 >passwd.out 2>&1 \
+    && [[ $(ls full | grep -c "^key-") == 1 && ! -e full/key-$last.json ]] \
+    && "${tool[@]}" --password-file pw3 verify --offline --from full >/dev/null 2>&1 \
+    && ! "${tool[@]}" --password-file pw2 verify --offline --from full >/dev/null 2>&1 \
+    && pass "key passwd: the new password opens it, the old one no more" || fail "key passwd: $(cat passwd.out)"
 
   blob() { node "$EN_HERE/blob.js" "$@"; }
   blob create-container backups >/dev/null
