@@ -1,5 +1,6 @@
 // Where a backup lives: the local directory and the blob prefix, the latter against a real
 // local storage server (run under with-azurite.sh, which exports its endpoint, account and key).
+#include "StoreFiles.h"
 #include "TempDir.h"
 #include "storage/BlobClient.h"
 #include "storage/BlobFileWriter.h"
@@ -41,28 +42,6 @@ std::string Env(const char* name) {
     return value != nullptr ? value : "";
 }
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (auto& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
-void WriteFile(BackupStore& store, const std::string& name, const std::string& content) {
-    auto writer = store.OpenWrite(name);
-    // Uneven pieces, so that blocks fill across writes.
-    for (std::size_t at = 0; at < content.size(); at += 7777) writer->Write(content.data() + at, std::min<std::size_t>(7777, content.size() - at));
-    writer->Commit();
-}
-
-std::string ReadFile(const BackupStore& store, const std::string& name) {
-    auto reader = store.OpenRead(name);
-    std::string content;
-    char buffer[10000];
-    while (const auto n = reader->Read(buffer, sizeof buffer)) content.append(buffer, n);
-    return content;
-}
-
 std::string Names(const std::vector<StoredFile>& files) {
     std::string names;
     for (const auto& f : files) names += f.name + (f.plain ? ":" + std::to_string(f.size) : "(not plain)") + " ";
@@ -85,7 +64,7 @@ std::string ErrorOf(const std::function<void()>& action) {
 void ExerciseStore(BackupStore& store, BackupStore& other, const std::function<void()>& addOddEntries, const std::string& oddNames) {
     store.CreateNew();
     addOddEntries();
-    const std::string big = RandomBytes(300'000, 1);
+    const std::string big = PseudorandomBytes(300'000, 1);
     WriteFile(store, "items-00000.jsonl.gz", big);
     WriteFile(store, "empty", "");
     {
@@ -419,7 +398,7 @@ TEST_F(BlobStoreTest, ABlobThatDoesNotMatchItsStoredMd5IsRefused) {
 }
 
 TEST_F(BlobStoreTest, WrongKeyAndMissingContainerSayWhatIsWrongAndNeverShowTheKey) {
-    const std::string wrongKey = EncodeBase64(RandomBytes(32, 7));
+    const std::string wrongKey = EncodeBase64(PseudorandomBytes(32, 7));
     auto wrong = Store("p", wrongKey);
     const auto refused = ErrorOf([&] { wrong.List(); });
     EXPECT_NE(std::string::npos, refused.find("refused the credentials")) << refused;

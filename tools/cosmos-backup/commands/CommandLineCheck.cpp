@@ -62,6 +62,7 @@ void CheckCommandLine(const CLI::App& app, int argc, const char* const* argv) {
     std::vector<std::string> commands;
     for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) commands.push_back(command->get_name());
     std::string command;
+    const CLI::App* current = &app;
     bool absorbing = false;  // the words that follow belong to an option of many values
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -76,13 +77,24 @@ void CheckCommandLine(const CLI::App& app, int argc, const char* const* argv) {
         }
         if (argument.rfind("-", 0) == 0 || absorbing) continue;  // short options and many values: the parser's part
         // A stray word is not echoed: it may be a key pasted in the wrong place.
-        if (!command.empty()) throw UsageError(command + " takes options only (--name value); a word without an option was given");
-        if (std::find(commands.begin(), commands.end(), argument) == commands.end()) {
-            throw UsageError("unknown command '" + argument + "'" + Suggestion(argument, commands) +
-                             " (commands: " + CLI::detail::join(commands, ", ") + ")");
+        const CLI::App* named = nullptr;
+        if (!command.empty()) {
+            // A command of commands (key list) takes one word more: its own command's name.
+            for (const CLI::App* nested : current->get_subcommands([](const CLI::App*) { return true; })) {
+                if (nested->get_name() == argument) named = nested;
+            }
+            if (named == nullptr) throw UsageError(command + " takes options only (--name value); a word without an option was given");
+            command += " " + argument;
+        } else {
+            if (std::find(commands.begin(), commands.end(), argument) == commands.end()) {
+                throw UsageError("unknown command '" + argument + "'" + Suggestion(argument, commands) +
+                                 " (commands: " + CLI::detail::join(commands, ", ") + ")");
+            }
+            named = app.get_subcommand(argument);
+            command = argument;
         }
-        command = argument;
-        const auto own = LongOptionsOf(*app.get_subcommand(argument));
+        current = named;
+        const auto own = LongOptionsOf(*named);
         scope.insert(scope.end(), own.begin(), own.end());
     }
 }

@@ -6,6 +6,7 @@
 #include "commands/BackupCommand.h"
 #include "commands/CommandLineCheck.h"
 #include "commands/IncrementCommand.h"
+#include "commands/KeyCommand.h"
 #include "commands/RestoreCommand.h"
 #include "commands/ShardBackup.h"
 #include "commands/ShardFinish.h"
@@ -42,6 +43,7 @@ namespace {
 struct GlobalOptions {
     ConnectionOptions connection;
     KeySource key;
+    std::string passwordFile;  // of encrypted backups
     bool insecure = false;
     std::string logFile;
     bool verbose = false;
@@ -63,7 +65,7 @@ StoreOptions CheckLocations(const GlobalOptions& global, const std::vector<std::
     for (const auto& location : locations) {
         if (!location.empty()) CheckLocation(location);
     }
-    return StoreOptions{proxy, std::chrono::seconds(global.maxRetryWait)};
+    return StoreOptions{proxy, std::chrono::seconds(global.maxRetryWait), nullptr};
 }
 
 // Exit statuses, one table for every command (the README lists it):
@@ -372,7 +374,7 @@ const CLI::Validator kExistingLocation(
 }  // namespace
 
 int main(int argc, char** argv) {
-    const SecretMask secrets = SecretMask::Of(argc, argv);
+    SecretMask secrets = SecretMask::Of(argc, argv);
     CLI::App app{"Back up, restore and verify Azure Cosmos DB containers, databases and whole accounts"};
     app.require_subcommand(1);
     app.fallthrough();  // global options after the command's name too (inherited by the commands added below)
@@ -382,6 +384,9 @@ int main(int argc, char** argv) {
     app.add_option("--key-env", global.key.envName, "environment variable holding the account key")
         ->capture_default_str();
     app.add_option("--key-file", global.key.filePath, "owner-only file holding the account key")
+        ->check(CLI::ExistingFile);
+    app.add_option("--password-file", global.passwordFile,
+                   "owner-only file holding the password of encrypted backups (else COSMOS_BACKUP_PASSWORD_FILE, COSMOS_BACKUP_PASSWORD)")
         ->check(CLI::ExistingFile);
     app.add_flag("--insecure-skip-tls-verify", global.insecure,
                  "accept any server certificate (only for a local test server)");
@@ -461,6 +466,18 @@ int main(int argc, char** argv) {
     verifyCmd->add_option("--max-problems", verify.maxProblems, "differences to list; the rest are counted")
         ->check(CLI::Range(1, 100000000))->capture_default_str();
 
+    KeyCommandOptions keys;
+    auto* keyCmd = app.add_subcommand("key", "list, add or remove the passwords (key slots) of an encrypted backup");
+    keyCmd->require_subcommand(1);
+    keyCmd->add_subcommand("list", "list the key slots: ids and key derivation parameters");
+    keyCmd->add_subcommand("add", "add a key slot for the password in --new-password-file");
+    keyCmd->add_subcommand("remove", "remove the key slot --slot (never the last)");
+    keyCmd->add_subcommand("passwd", "add the password in --new-password-file, remove the slot the current password opens");
+    keyCmd->add_option("--location", keys.location, "the encrypted backup: directory or blob storage URL")->required()->check(kExistingLocation);
+    keyCmd->add_option("--new-password-file", keys.newPasswordFile, "owner-only file holding the new password (add, passwd)")
+        ->check(CLI::ExistingFile);
+    keyCmd->add_option("--slot", keys.slot, "the key slot to remove (its id, as key list shows it)");
+
     try {
         CheckCommandLine(app, argc, argv);
         app.parse(argc, argv);
@@ -486,8 +503,17 @@ int main(int argc, char** argv) {
     try {
         // Before the runtime starts, and before any secret is read.
         if (!global.allowCoreDumps && !CoreDumpsAskedForByEnvironment()) KeepSecretsOutOfCrashReports();
-        const StoreOptions storage = CheckLocations(global, {backup.directory, backup.since, restore.directory, verify.directory});
+        StoreOptions storage = CheckLocations(global, {backup.directory, backup.since, restore.directory, verify.directory, keys.location});
+        const std::string password = ReadBackupPassword(global.passwordFile);
+        if (!password.empty()) {
+            secrets.Add(password);
+            storage.password = std::make_shared<const StorePassword>(password);
+        }
         backup.storage = restore.storage = verify.storage = storage;
+        if (keyCmd->parsed()) {
+            keys.action = keyCmd->get_subcommands().front()->get_name();
+            return RunKeyCommand(keys, storage);
+        }
         RouteRuntimeRecords(global);
         backup.shard = ShardOf(backupShards);
         restore.shard = ShardOf(restoreShards);
@@ -497,6 +523,8 @@ int main(int argc, char** argv) {
         const std::shared_ptr<BackupStore> location = where.empty() ? nullptr : OpenBackupStore(where, storage);
         // A chain's links name each other by relative paths: checked before anything is created.
         if (backupCmd->parsed() && !backup.since.empty()) RelativeLocation(backup.since, backup.directory);
+        // An encrypted parent refuses a missing or wrong password here too, before any request.
+        if (backupCmd->parsed() && !backup.since.empty()) OpenBackupStore(backup.since, storage);
         // A backup run holds its location's lock (a shard its shard's, finish the whole run's)
         // from here to its end, before it reads any record there; a restore takes its target's.
         const WriterLocks held = backupCmd->parsed() ? LockBackup(location, backup.shard, backupShards.finish) : WriterLocks();
