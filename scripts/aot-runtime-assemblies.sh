@@ -9,7 +9,8 @@
 # A failure (no runtime, no assembler, no permission) is reported and the next assembly tried;
 # the exit status is always 0, since nothing depends on the images but speed.
 # Every image this script made is recorded in MANIFEST; --remove deletes exactly those.
-# Usage: aot-runtime-assemblies.sh [--manifest FILE] [--remove]   (as root)
+# --list prints the assemblies (one path a line) and does nothing else.
+# Usage: aot-runtime-assemblies.sh [--manifest FILE] [--remove | --list]   (as root)
 set -uo pipefail
 
 # The assemblies a backup loads besides mscorlib (precompiled by Debian) and the wrapper
@@ -18,12 +19,13 @@ assemblies=(System System.Core System.Net.Http Newtonsoft.Json Mono.Security Sys
   System.Numerics System.Runtime.Serialization)
 gac="${MONO_GAC_DIR:-/usr/lib/mono/gac}"
 manifest=/var/lib/cosmos-backup/aot-images
-remove=no
+action=compile
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --manifest) manifest="${2:?--manifest needs a file}"; shift 2 ;;
-    --remove) remove=yes; shift ;;
-    *) echo "usage: $0 [--manifest FILE] [--remove]" >&2; exit 2 ;;
+    --remove) action=remove; shift ;;
+    --list) action=list; shift ;;
+    *) echo "usage: $0 [--manifest FILE] [--remove | --list]" >&2; exit 2 ;;
   esac
 done
 say() { echo "aot-runtime-assemblies: $*"; }
@@ -67,18 +69,25 @@ compile() {
   rm -f -- "$log"
 }
 
-if [[ $remove == yes ]]; then remove_made_images; exit 0; fi
+# The installed assemblies' paths, one a line; names not installed are reported on stderr.
+installed_assemblies() {
+  local name dll found
+  for name in "${assemblies[@]}"; do
+    found=no
+    for dll in "$gac/$name"/*/"$name.dll"; do
+      [[ -f $dll ]] && { found=yes; echo "$dll"; }
+    done
+    [[ $found == yes ]] || say "not installed: $name" >&2
+  done
+}
+
+case $action in
+  list) installed_assemblies; exit 0 ;;
+  remove) remove_made_images; exit 0 ;;
+esac
 if ! command -v mono >/dev/null; then say "no mono runtime on PATH; nothing compiled"; exit 0; fi
 if ! mkdir -p -- "$(dirname -- "$manifest")" 2>/dev/null || ! touch -- "$manifest" 2>/dev/null; then
   say "cannot write $manifest (not root?); nothing compiled"; exit 0
 fi
-for name in "${assemblies[@]}"; do
-  found=no
-  for dll in "$gac/$name"/*/"$name.dll"; do
-    [[ -f $dll ]] || continue
-    found=yes
-    compile "$dll"
-  done
-  [[ $found == yes ]] || say "not installed: $name"
-done
+while IFS= read -r dll; do compile "$dll"; done < <(installed_assemblies)
 exit 0
