@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Start-up with and without the class libraries' images compiled ahead of time
 # (scripts/aot-runtime-assemblies.sh), side by side in one run on the scripted test server:
-# user+sys CPU of `backup --page-size 100 --parallel 8` over 100 items (the fixed cost) and over ITEMS items
-# (the difference per 10,000 items is the cost per item), with the images in place and with them
-# moved away, interleaved in RUNS rounds; medians. The images are put back on any exit.
+# user+sys CPU of `backup --page-size 100 --parallel 8` over 100 items (the fixed cost) and
+# over ITEMS items (the difference per 10,000 items is the cost per item), with the images in
+# place and with them moved away, interleaved in RUNS rounds; medians. The images are put back
+# on any exit.
 # Needs root (it moves files in the runtime's GAC).
 # Usage: bench/backup/aot.sh BUILD_DIR [ITEMS=20000] [RUNS=5] [LATENCY_MS=15]
 set -euo pipefail
