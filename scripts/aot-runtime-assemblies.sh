@@ -55,15 +55,17 @@ compile() {
   local assembly_changed; assembly_changed=$(stat -L -c %Z -- "$dll")
   ((assembly_changed > since)) && since=$assembly_changed
   if [[ -f $image ]] && (($(stat -c %Y -- "$image") > since)); then
-    say "up to date: $image"; return 0
+    up_to_date=$((up_to_date + 1)); return 0
   fi
   local log; log=$(mktemp)
-  # Into a temporary file first, so that a failed or interrupted run leaves no half image.
-  if mono --aot=outfile="$image.tmp" "$dll" >"$log" 2>&1 && [[ -s $image.tmp ]] && mv -f -- "$image.tmp" "$image"; then
+  # Into a file of this run first, so that a failed, interrupted or concurrent run leaves no
+  # half image.
+  local partial="$image.$$.tmp"
+  if mono --aot=outfile="$partial" "$dll" >"$log" 2>&1 && [[ -s $partial ]] && mv -f -- "$partial" "$image"; then
     grep -qxF -- "$image" "$manifest" 2>/dev/null || echo "$image" >>"$manifest"
     say "compiled: $image"
   else
-    rm -f -- "$image.tmp"
+    rm -f -- "$partial"
     say "FAILED (the JIT stays in use for it): $dll: $(tail -n 3 "$log" | tr '\n' ' ')"
   fi
   rm -f -- "$log"
@@ -89,5 +91,7 @@ if ! command -v mono >/dev/null; then say "no mono runtime on PATH; nothing comp
 if ! mkdir -p -- "$(dirname -- "$manifest")" 2>/dev/null || ! touch -- "$manifest" 2>/dev/null; then
   say "cannot write $manifest (not root?); nothing compiled"; exit 0
 fi
+up_to_date=0
 while IFS= read -r dll; do compile "$dll"; done < <(installed_assemblies)
+((up_to_date == 0)) || say "$up_to_date images up to date"
 exit 0
