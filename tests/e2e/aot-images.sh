@@ -43,7 +43,10 @@ for name in "$@"; do
     >"$AOT_WORK/$name.verify" 2>&1 || { echo "verify ($name) failed: $(tail -3 "$AOT_WORK/$name.verify")"; exit 1; }
 done
 RUN
-stale="${assemblies[2]}.so" other="${assemblies[0]}.so"
+# System.Net.Http's image replaced by System's: the one every request runs through.
+stale=$(printf '%s\n' "${assemblies[@]}" | grep '/System\.Net\.Http\.dll$').so
+other=$(printf '%s\n' "${assemblies[@]}" | grep '/System\.dll$').so
+[[ $stale != .so && $other != .so ]] || { fail "System.Net.Http or System not among: ${assemblies[*]}"; finish; }
 replaced="$stale"   # from here on, the cleanup puts back whatever the run moved away
 export AOT_HERE="$here" AOT_STALE="$stale" AOT_OTHER="$other"
 if ! out=$("$here/scripted/with-scripted-server.sh" -- bash "$work/backup.sh" fresh stale 2>&1); then
