@@ -3,7 +3,7 @@
 #include "account/AccountReport.h"
 #include "account/Selection.h"
 #include "commands/BackupCommand.h"
-#include "commands/RestoreCommand.h"
+#include "pipeline/RestorePipeline.h"
 #include "commands/VerifyCommand.h"
 #include "service/Connection.h"
 #include "support/Progress.h"
