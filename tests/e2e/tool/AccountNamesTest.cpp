@@ -1,11 +1,14 @@
 // Names in an account backup: every database or container id becomes a safe, distinct path
-// segment, and the include/exclude patterns select as documented.
+// segment, the include/exclude patterns select as documented, and a restore or verify chooses
+// the containers they cover, each with its target.
 #include "account/AccountNames.h"
+#include "account/ContainerChoice.h"
 #include "account/Selection.h"
 #include "support/ToolError.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 using namespace cosmosbackup;
@@ -63,4 +66,59 @@ TEST(Selection, MalformedPatternsAreRefused) {
     for (const char* bad : {"", "/c", "db/", "a/b/c"}) EXPECT_THROW(CheckPattern(bad), ToolError) << bad;
     EXPECT_NO_THROW(CheckPattern("db"));
     EXPECT_NO_THROW(CheckPattern("*/audit-*"));
+}
+
+namespace {
+
+AccountContainer Container(const std::string& id, const char* status, std::int64_t items) {
+    AccountContainer c;
+    c.id = id;
+    c.location = EncodeSegment(id);
+    c.status = status;
+    c.items = items;
+    return c;
+}
+
+AccountManifest TwoDatabases() {
+    AccountManifest m;
+    AccountDatabase shop{"shop", "shop", std::nullopt, {Container("orders", AccountContainer::kComplete, 10),
+                                                         Container("carts", AccountContainer::kDeleted, 0),
+                                                         Container("audit", AccountContainer::kFailed, 5)}};
+    AccountDatabase crm{"crm", "crm", std::nullopt, {Container("orders", AccountContainer::kComplete, 7)}};
+    m.databases = {shop, crm};
+    return m;
+}
+
+std::string ThrownBy(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (const ToolError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(ContainerChoice, ChoosesMapsAndCountsTheSelectedContainers) {
+    const AccountManifest m = TwoDatabases();
+    const auto chosen = ChooseContainers(m, Selection{{}, {"shop/audit"}}, {{"crm", "crm-copy"}}, "L");
+    ASSERT_EQ(chosen.size(), 3u);
+    EXPECT_EQ(TargetOf(chosen[0]), "shop/orders");
+    EXPECT_EQ(TargetOf(chosen[1]), "shop/carts");  // a deleted one is chosen; the restore skips it
+    EXPECT_EQ(TargetOf(chosen[2]), "crm-copy/orders");
+    EXPECT_EQ(ExpectedItems(chosen), 17);
+}
+
+TEST(ContainerChoice, RefusesWhatCannotBeRestoredWhole) {
+    const AccountManifest m = TwoDatabases();
+    EXPECT_NE(ThrownBy([&] { ChooseContainers(m, Selection{}, {}, "L"); }).find("did not finish these containers: shop/audit"),
+              std::string::npos);
+    EXPECT_NE(ThrownBy([&] { ChooseContainers(m, Selection{{}, {"shop/audit"}}, {{"hr", "x"}}, "L"); }).find("--database-map names hr"),
+              std::string::npos);
+    EXPECT_NE(ThrownBy([&] { ChooseContainers(m, Selection{{}, {"shop/audit"}}, {{"crm", "shop"}}, "L"); })
+                  .find("two containers of the backup would be restored into shop/orders"),
+              std::string::npos);
+    EXPECT_NE(ThrownBy([&] { ChooseContainers(m, Selection{{"none/*"}, {}}, {}, "L"); }).find("no container of the backup in L is selected"),
+              std::string::npos);
 }

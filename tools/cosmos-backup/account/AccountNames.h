@@ -12,4 +12,10 @@ namespace cosmosbackup {
 // hash of the whole id.
 std::string EncodeSegment(const std::string& id);
 
+// `path` (segments of an account backup) below `location` (a directory or a blob URL): how
+// messages, resume commands and chain links name a container's backup.
+inline std::string JoinLocation(const std::string& location, const std::string& path) {
+    return location + (location.empty() || location.back() == '/' ? "" : "/") + path;
+}
+
 }  // namespace cosmosbackup

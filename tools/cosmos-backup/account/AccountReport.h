@@ -10,6 +10,11 @@
 
 namespace cosmosbackup {
 
+// Exit statuses of a run over many containers (the tool's table is in main.cpp).
+constexpr int kExitFailed = 1;
+constexpr int kExitDiffers = 2;  // verify: a backup and its container differ
+constexpr int kExitItemsRefused = 3;
+
 // What a run did to one container, for its summary.
 struct ContainerReport {
     std::string source;     // DATABASE/CONTAINER in the backup (or the account)

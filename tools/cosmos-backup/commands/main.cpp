@@ -7,7 +7,7 @@
 #include "commands/CommandLineCheck.h"
 #include "commands/IncrementCommand.h"
 #include "commands/KeyCommand.h"
-#include "commands/RestoreCommand.h"
+#include "pipeline/RestorePipeline.h"
 #include "commands/ShardBackup.h"
 #include "commands/ShardFinish.h"
 #include "commands/VersionText.h"

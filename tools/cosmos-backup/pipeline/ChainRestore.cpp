@@ -1,8 +1,9 @@
-#include "commands/ChainRestoreCommand.h"
+#include "pipeline/ChainRestore.h"
 
 #include "chain/ChainLinks.h"
 #include "chain/KeySet.h"
 #include "format/RestoreProgress.h"
+#include "pipeline/RestoreFinalise.h"
 #include "service/RestoreWrite.h"
 #include "support/ToolError.h"
 
@@ -124,7 +125,7 @@ void RestoreIncrement(Connection& connection, const ChainLink& link, const Resto
 
 }  // namespace
 
-RestoreSummary RunChainRestore(Connection& connection, std::shared_ptr<BackupStore> last, const RestoreOptions& options) {
+RestoreSummary RestoreChain(Connection& connection, std::shared_ptr<BackupStore> last, const RestoreOptions& options) {
     const auto chain = LoadChain(std::move(last), options.storage);
     CheckChainFiles(chain);
     const auto& newest = chain.back();
@@ -136,17 +137,10 @@ RestoreSummary RunChainRestore(Connection& connection, std::shared_ptr<BackupSto
     RestoreSummary summary = RestoreBase(connection, chain, options, names);
     for (std::size_t i = 1; i < chain.size(); ++i) RestoreIncrement(connection, chain[i], options, summary);
 
-    auto& bridge = connection.bridge();
-    const std::string target = summary.database + "/" + summary.container;
-    if (newest.manifest.scriptCount > 0) {
-        connection.Require(bridge.RestoreAttachedScripts(newest.manifest.scripts.dump(), true), "cannot restore the scripts of " + target);
-    }
-    summary.scripts = newest.manifest.scriptCount;
     const std::string session = RecordedSessionToken(*newest.store, options.endpoint, summary.database, summary.container);
-    connection.Require(bridge.OpenCosmosDBContainer("", summary.database, false, summary.container,
-                                                    session.empty() ? "" : ";sessionToken=" + session),
-                       "cannot open " + target + " to count it");
-    connection.Require(bridge.CountItems(summary.counted), "cannot count the items of " + target);
+    summary.counted = FinaliseTarget(connection, newest.manifest, summary.database, summary.container, session);
+    summary.scripts = newest.manifest.scriptCount;
+    const std::string target = summary.database + "/" + summary.container;
     if (summary.counted != newest.record.keys.items && summary.failed == 0) {
         throw ToolError(target + " holds " + std::to_string(summary.counted) + " items after restoring the chain; the chain describes " +
                         std::to_string(newest.record.keys.items));

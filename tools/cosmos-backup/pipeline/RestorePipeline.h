@@ -70,16 +70,16 @@ struct RestoreSummary {
     bool alreadyDone = false;  // a shard found its share written already
 };
 
-// The layout a restore gives the target: the backup's, unless the options override it.
-ThroughputLayout TargetLayout(const Manifest& manifest, const RestoreOptions& options);
-
-// Restores a backup into a container created from the backup's whole definition with the
-// backup's throughput layout (or the one the options give), then its scripts, then counts the
-// target. Throws ToolError, before anything is written, for a damaged, crafted or incomplete
-// backup, for a created container that lacks a property of the backup, and for an existing
-// container keyed differently; and when the target's count afterwards differs from the backup's.
-RestoreSummary RunRestore(Connection& connection, const RestoreOptions& options);
-// The same for the backup in `store`, already opened (options.directory names it in messages).
+// The restore pipeline, for every restore of one container: checks the backup (its manifest's
+// counts against its files and key file) -> takes the target's lock -> prepares the target (the
+// run's first record, the container created or refused, its `_rid` named or confirmed) -> writes
+// the items from its source -> finalises (scripts, count). The source is the backup's data files
+// (a shard: its share of them, leaving scripts and count to options.finish), or, for an
+// increment, the chain's links in order with their deletions (ChainRestore.h). Throws ToolError,
+// before anything is written, for a damaged, crafted or incomplete backup, for a created
+// container that lacks a property of the backup, and for an existing container keyed
+// differently; and when the target's count afterwards differs from the backup's.
+// `store` holds the backup, opened once by the caller (options.directory names it in messages).
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options);
 
 }  // namespace cosmosbackup
