@@ -5,7 +5,7 @@
 #include "chain/ChainRecord.h"
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
-#include "commands/IncrementCommand.h"
+#include "pipeline/IncrementBackup.h"
 #include "format/DataFiles.h"
 #include "format/GzipFile.h"
 #include "format/Manifest.h"

@@ -2,7 +2,7 @@
 // range), restore progress records, and the names of per-range data files. A resume trusts
 // these files, so they must round-trip exactly and refuse what is not theirs.
 #include "TempDir.h"
-#include "commands/BackupCommand.h"
+#include "pipeline/FullBackup.h"
 #include "format/BackupCheckpoint.h"
 #include "format/BackupClaim.h"
 #include "format/DataFileNames.h"

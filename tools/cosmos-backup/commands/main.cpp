@@ -3,13 +3,11 @@
 #include "account/AccountManifest.h"
 #include "chain/ChainRecord.h"
 #include "commands/AccountCommand.h"
-#include "commands/BackupCommand.h"
 #include "commands/CommandLineCheck.h"
-#include "commands/IncrementCommand.h"
+#include "pipeline/BackupPipeline.h"
 #include "commands/KeyCommand.h"
 #include "pipeline/RestorePipeline.h"
-#include "commands/ShardBackup.h"
-#include "commands/ShardFinish.h"
+#include "pipeline/ShardedBackupFinish.h"
 #include "commands/VersionText.h"
 #include "commands/VerifyCommand.h"
 #include "format/WriterLock.h"
@@ -292,36 +290,22 @@ std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
     return pacing;
 }
 
-// A backup or an increment: a resumed one is what its location's record says.
+// A backup of one container, of whichever kind (BackupPipeline.h), and its summary.
 void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, std::shared_ptr<BackupStore> store,
                       const BackupOptions& given, Progress& whole, bool json) {
-    if (given.shard) {
-        const auto s = BackUpShard(connection, connectionOptions, store, given);
-        whole.Finish();
-        if (s.backup.alreadyDone) {
-            std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
-                         given.directory.c_str());
-            return;
-        }
-        if (!json) return PrintBackup(s.backup, given);
-        PrintReport(SingleReport("backup", given.directory, ReportOf(s.backup, s.chainLength > 1 ? "incremental" : "full"), 0), true);
-        return;
-    }
-    const BackupStart start = StartBackup(*store, given, connectionOptions.endpoint);
-    if (start.IsIncrement() && !start.complete) {
-        const auto s = RunIncrementalBackup(connection, connectionOptions, *store, start);
-        whole.Finish();
-        if (!json) return PrintIncrement(s, start.options);
-        auto r = ReportOf(s.backup, "incremental");
-        r.deletions = s.deletions;
-        PrintReport(SingleReport("backup", given.directory, r, 0), true);
-        return;
-    }
-    const auto s = start.complete ? CompletedBackup(*store) : RunBackup(connection, connectionOptions, *store, start);
+    const BackupResult done = BackUp(connection, connectionOptions, store, given);
     whole.Finish();
-    if (!json) return PrintBackup(s, start.options);
-    const bool increment = start.complete && ChainOf(ReadManifest(*store)).IsIncrement();
-    PrintReport(SingleReport("backup", given.directory, ReportOf(s, increment ? "incremental" : "full"), 0), true);
+    const IncrementSummary& s = done.summary;
+    if (given.shard && s.backup.alreadyDone) {
+        std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
+                     given.directory.c_str());
+        return;
+    }
+    const bool incrementRead = done.increment && !given.shard && !s.backup.alreadyComplete;
+    if (!json) return incrementRead ? PrintIncrement(s, done.options) : PrintBackup(s.backup, done.options);
+    auto r = ReportOf(s.backup, done.increment ? "incremental" : "full");
+    if (incrementRead) r.deletions = s.deletions;
+    PrintReport(SingleReport("backup", given.directory, r, 0), true);
 }
 
 // --shard, --shards and --finish, on backup and restore.
@@ -523,15 +507,17 @@ int main(int argc, char** argv) {
         const std::shared_ptr<BackupStore> location = where.empty() ? nullptr : OpenBackupStore(where, storage);
         // A chain's links name each other by relative paths: checked before anything is created.
         if (backupCmd->parsed() && !backup.since.empty()) RelativeLocation(backup.since, backup.directory);
-        // An encrypted parent refuses a missing or wrong password here too, before any request.
-        if (backupCmd->parsed() && !backup.since.empty()) OpenBackupStore(backup.since, storage);
+        // The parent, opened once here and handed down: an encrypted one refuses a missing or
+        // wrong password before any request.
+        if (backupCmd->parsed() && !backup.since.empty()) backup.sinceStore = OpenBackupStore(backup.since, storage);
         // A backup run holds its location's lock (a shard its shard's, finish the whole run's)
         // from here to its end, before it reads any record there; a restore takes its target's.
         const WriterLocks held = backupCmd->parsed() ? LockBackup(location, backup.shard, backupShards.finish) : WriterLocks();
+        backup.locks = &held;
         // Finishing a sharded backup needs its location only: the shards' records name the source.
         if (backupCmd->parsed() && backupShards.finish) {
-            if (IsAccountBackup(*location)) return PrintReport(FinishShardedAccountBackup(location, backup.directory, storage, style), global.json);
-            return PrintFinish(FinishShardedBackup(location, backup.directory, storage), backup, global.json);
+            if (IsAccountBackup(*location)) return PrintReport(FinishShardedAccountBackup(location, backup.directory, storage, style, &held), global.json);
+            return PrintFinish(FinishShardedBackup(location, backup.directory, storage, &held), backup, global.json);
         }
         const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
                                      (accountBackup.allDatabases || !backup.database.empty() ||

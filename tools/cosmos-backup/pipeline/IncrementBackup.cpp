@@ -1,4 +1,4 @@
-#include "commands/IncrementCommand.h"
+#include "pipeline/IncrementBackup.h"
 
 #include "chain/ChainLinks.h"
 #include "chain/IncrementKeys.h"
@@ -114,39 +114,53 @@ std::string FreshName(const std::string& file, const std::vector<DataFile>& file
     }
 }
 
+// An increment's parent: where it is, as given or recorded, and its store, opened once.
+struct OpenedParent {
+    std::string location;
+    std::shared_ptr<BackupStore> store;
+};
+
 // The parent, which must be a link of a chain of this very container with the definition it has now.
-std::vector<ChainLink> CheckedParentChain(const std::string& since, const BackupOptions& options, const std::string& endpoint,
+std::vector<ChainLink> CheckedParentChain(const OpenedParent& since, const BackupOptions& options, const std::string& endpoint,
                                           const Manifest& now) {
-    auto chain = LoadChain(OpenBackupStore(since, options.storage), options.storage);
+    const std::string& where = since.location;
+    auto chain = LoadChain(since.store, options.storage);
     const auto& parent = chain.back();
     if (parent.record.kind.empty()) {
-        throw ToolError(since + " was made by a tool that recorded no change feed positions; take a full backup to start a chain");
+        throw ToolError(where + " was made by a tool that recorded no change feed positions; take a full backup to start a chain");
     }
     const auto& m = parent.manifest;
     if (m.sourceEndpoint != endpoint || m.sourceDatabase != options.database || m.sourceContainer != options.container) {
-        throw ToolError(since + " is a backup of " + m.sourceDatabase + "/" + m.sourceContainer + " at " + m.sourceEndpoint +
+        throw ToolError(where + " is a backup of " + m.sourceDatabase + "/" + m.sourceContainer + " at " + m.sourceEndpoint +
                         ", not of " + options.database + "/" + options.container + " at " + endpoint);
     }
     if (m.partitionKey != now.partitionKey || m.container != now.container) {
-        throw ToolError("the definition of " + options.database + "/" + options.container + " changed since " + since +
+        throw ToolError("the definition of " + options.database + "/" + options.container + " changed since " + where +
                         "; take a full backup to start a new chain");
     }
     return chain;
 }
 
-// The parent an increment is taken since: --since for a new one; for a resumed one the parent its
-// record names, which a --since given again must not contradict.
-std::string ParentLocation(const BackupStart& start) {
+// The --since location as the caller opened it, else opened here (once).
+std::shared_ptr<BackupStore> SinceStore(const BackupOptions& options) {
+    return options.sinceStore ? options.sinceStore : OpenBackupStore(options.since, options.storage);
+}
+
+// The parent an increment is taken since, opened once: --since for a new one; for a resumed one
+// the parent its record names, which a --since given again must not contradict.
+OpenedParent ParentStore(const BackupStart& start) {
     const auto& options = start.options;
-    if (!start.recorded) return options.since;
+    if (!start.recorded) return {options.since, SinceStore(options)};
     const auto& record = *start.recorded;
     const std::string recorded = ResolveLocation(options.directory, record.parentPath);
-    if (!options.since.empty() && !SameLocation(options.since, recorded) &&
-        ManifestSha256(*OpenBackupStore(options.since, options.storage)) != record.parentManifestSha256) {
+    if (options.since.empty()) return {recorded, OpenBackupStore(recorded, options.storage)};
+    const auto since = SinceStore(options);
+    if (SameLocation(options.since, recorded)) return {recorded, since};
+    if (ManifestSha256(*since) != record.parentManifestSha256) {
         throw ToolError("the interrupted increment in " + options.directory + " is taken since " + recorded +
                         ", not since " + options.since + "; to continue it, run: " + ResumeCommand(options));
     }
-    return recorded;
+    return {recorded, OpenBackupStore(recorded, options.storage)};
 }
 
 }  // namespace
@@ -224,9 +238,8 @@ IncrementSummary FinishIncrementShard(Connection& connection, const ConnectionOp
                                       {"parent", links.parent},
                                       {"base", links.base},
                                       {"length", links.length}};
-    WriteShardRecord(store, manifest, options, slice, increment);
-    RemoveBackupCheckpoints(store);
-    RemoveUnfinishedWrites(store);
+    SealShardRecord(store, manifest, ShardSealOf(options, slice, increment), options.locks);
+    CleanUpSealed(store);
 
     Summarise(connection, manifest, items, summary.backup);
     summary.backup.usage += summary.keyRead;
@@ -264,9 +277,8 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
     chainRecord.base = baseLink;
     chainRecord.length = parent.record.length + 1;
     SetChain(manifest, chainRecord);
-    WriteManifest(store, manifest);
-    RemoveBackupCheckpoints(store);
-    RemoveUnfinishedWrites(store);
+    SealManifest(store, manifest, options.locks);
+    CleanUpSealed(store);
 
     Summarise(connection, manifest, items, summary.backup);
     summary.backup.usage += summary.keyRead;
@@ -279,21 +291,6 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
 
 }  // namespace
 
-IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
-                                 const BackupOptions& given) {
-    const BackupStart start = StartBackup(store, given, connectionOptions.endpoint);
-    if (start.complete) {
-        IncrementSummary summary;
-        summary.backup = CompletedBackup(store);
-        const ChainRecord chain = ChainOf(ReadManifest(store));
-        summary.keys = chain.keys.items;
-        summary.deletions = chain.deletions.items;
-        summary.chainLength = chain.length;
-        return summary;
-    }
-    return RunIncrementalBackup(connection, connectionOptions, store, start);
-}
-
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                                       const BackupStart& start) {
     const BackupOptions& options = start.options;
@@ -303,7 +300,7 @@ IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOp
     const std::optional<KeySlice> slice =
         options.shard ? std::optional<KeySlice>(SliceOfKeySpace(manifest.partitionKey, options.shard->index, options.shard->count))
                       : std::nullopt;
-    const auto chain = CheckedParentChain(ParentLocation(start), options, connectionOptions.endpoint, manifest);
+    const auto chain = CheckedParentChain(ParentStore(start), options, connectionOptions.endpoint, manifest);
     const auto& parent = chain.back();
     CheckKeyFile(*parent.store, parent.record.keys);
     // Refuses an increment that could not name its parent (another kind of storage) before the first write.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "chain/KeySet.h"
-#include "commands/BackupCommand.h"
+#include "pipeline/FullBackup.h"
 
 #include <cstdint>
 
@@ -34,10 +34,5 @@ void KeepLatestVersions(BackupStore& store, Manifest& manifest);
 // record (its parent, positions and change feed parts).
 IncrementSummary RunIncrementalBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                                       const BackupStart& start);
-// An increment of options' container since options.since into `store`, already opened
-// (options.directory names it in messages and links), for a run over many containers:
-// StartBackup, then RunIncrementalBackup (a finished one is reported as it is).
-IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
-                                 const BackupOptions& options);
 
 }  // namespace cosmosbackup

@@ -1,4 +1,4 @@
-#include "commands/BackupCommand.h"
+#include "pipeline/FullBackup.h"
 
 #include "chain/ChainRecord.h"
 #include "chain/KeySet.h"
@@ -174,14 +174,16 @@ ToolError WithResumeHint(const std::exception& failure, const BackupOptions& opt
     return ToolError(std::string(failure.what()) + "; what was written is kept: to continue, run: " + ResumeCommand(options));
 }
 
-void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupOptions& options, const KeySlice& slice,
-                      const nlohmann::json& increment) {
-    nlohmann::json record = manifest;
-    record["shard"] = {{"index", options.shard->index}, {"count", options.shard->count},
-                       {"slice", {{"minInclusive", slice.min}, {"maxExclusive", slice.max}}},
-                       {"pageSize", options.pageSize}, {"itemsPerFile", options.itemsPerFile}, {"run", options.shardRun}};
-    if (!increment.is_null()) record["shard"]["increment"] = increment;
-    WriteFileDurably(view, kManifestName, record.dump(1) + "\n");
+ShardSeal ShardSealOf(const BackupOptions& options, const KeySlice& slice, const nlohmann::json& increment) {
+    ShardSeal seal;
+    seal.index = options.shard->index;
+    seal.count = options.shard->count;
+    seal.slice = slice;
+    seal.pageSize = options.pageSize;
+    seal.itemsPerFile = options.itemsPerFile;
+    seal.run = options.shardRun;
+    seal.increment = increment;
+    return seal;
 }
 
 // A new shard joins the shards already in the location only when they are of the same run: the
@@ -253,16 +255,6 @@ BackupSummary CompletedBackup(BackupStore& store) {
     return summary;
 }
 
-BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
-                              const BackupOptions& given) {
-    const BackupStart start = StartBackup(store, given, connectionOptions.endpoint);
-    if (start.complete) return CompletedBackup(store);
-    if (start.IsIncrement()) {
-        throw ToolError("the interrupted backup in " + given.directory + " is an increment; to continue it, run: " + ResumeCommand(given));
-    }
-    return RunBackup(connection, connectionOptions, store, start);
-}
-
 BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
                         const BackupStart& start) {
     const BackupOptions& options = start.options;
@@ -311,10 +303,9 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
         auto keySets = KeysOfFiles(store, items.filesOfEarlierRuns, manifest.partitionKey);
         keySets.push_back(keys.Take());
         RecordChainBase(store, manifest, PositionsOf(record.positions), keySets);
-        if (options.shard) WriteShardRecord(store, manifest, options, slice);
-        else WriteManifest(store, manifest);
-        RemoveBackupCheckpoints(store);
-        RemoveUnfinishedWrites(store);
+        if (options.shard) SealShardRecord(store, manifest, ShardSealOf(options, slice), options.locks);
+        else SealManifest(store, manifest, options.locks);
+        CleanUpSealed(store);
         Summarise(connection, manifest, items, summary);
     } catch (const std::exception& e) {
         throw WithResumeHint(e, options);

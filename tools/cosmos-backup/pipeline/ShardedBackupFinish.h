@@ -1,6 +1,7 @@
 #pragma once
 
-#include "commands/IncrementCommand.h"
+#include "format/WriterLock.h"
+#include "pipeline/IncrementBackup.h"
 
 #include <memory>
 #include <string>
@@ -14,6 +15,8 @@ namespace cosmosbackup {
 // and chains need nothing else) and removes the shards' own records. A missing, unfinished or
 // foreign shard is refused, by name, before anything is written. An increment's deletions are
 // found against its parent, which is opened with `storage`. Needs no account access.
-IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, const std::string& location, const StoreOptions& storage);
+// `locks`: the run's (WriterLock.h LockRun), checked before the manifest is written.
+IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, const std::string& location, const StoreOptions& storage,
+                                     const WriterLocks* locks);
 
 }  // namespace cosmosbackup

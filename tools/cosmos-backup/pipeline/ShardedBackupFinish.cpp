@@ -1,4 +1,4 @@
-#include "commands/ShardFinish.h"
+#include "pipeline/ShardedBackupFinish.h"
 
 #include "chain/ChainRecord.h"
 #include "chain/KeyComparison.h"
@@ -8,6 +8,7 @@
 #include "format/DurableFile.h"
 #include "format/ShardRun.h"
 #include "format/ShardView.h"
+#include "pipeline/BackupSeal.h"
 #include "service/KeySlices.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
@@ -254,7 +255,8 @@ IncrementSummary SummaryOf(const Manifest& manifest, const ChainRecord& chain, s
 
 }  // namespace
 
-IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, const std::string& location, const StoreOptions& storage) {
+IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, const std::string& location, const StoreOptions& storage,
+                                     const WriterLocks* locks) {
     const auto start = std::chrono::steady_clock::now();
     const auto listed = store->List();
     if (std::any_of(listed.begin(), listed.end(), [](const StoredFile& f) { return f.name == kManifestName; })) {
@@ -298,7 +300,7 @@ IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, 
         chain.keys = WriteKeyFile(*store, kKeysFileName, merged);
     }
     SetChain(manifest, chain);
-    WriteManifest(*store, manifest);
+    SealManifest(*store, manifest, locks);
     RemoveShardRecords(*store);
     return SummaryOf(manifest, chain, start);
 }

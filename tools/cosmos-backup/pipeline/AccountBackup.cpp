@@ -2,9 +2,8 @@
 #include "account/AccountNames.h"
 #include "account/ContainerPool.h"
 #include "chain/ChainRecord.h"
-#include "commands/AccountCommand.h"
-#include "commands/IncrementCommand.h"
-#include "commands/ShardBackup.h"
+#include "pipeline/AccountBackup.h"
+#include "pipeline/BackupPipeline.h"
 #include "format/ShardRun.h"
 #include "service/ContainerDefinition.h"
 #include "support/ShellWord.h"
@@ -102,6 +101,30 @@ AccountManifest Recall(const BackupStore& store, const ConnectionOptions& co) {
     return m;
 }
 
+// A resume given --include or --exclude: the unfinished containers the selection leaves out now
+// are dropped from the run (what their interrupted backups wrote stays where it is); finished
+// ones keep their backups, and deleted ones their record.
+void DropUnselected(AccountManifest& manifest, const Selection& selection) {
+    for (auto& d : manifest.databases) {
+        d.containers.erase(std::remove_if(d.containers.begin(), d.containers.end(),
+                                          [&](const AccountContainer& c) {
+                                              return c.status != AccountContainer::kComplete && c.status != AccountContainer::kDeleted &&
+                                                     !selection.Covers(d.id, c.id);
+                                          }),
+                           d.containers.end());
+    }
+    manifest.databases.erase(std::remove_if(manifest.databases.begin(), manifest.databases.end(),
+                                            [](const AccountDatabase& d) { return d.containers.empty(); }),
+                             manifest.databases.end());
+    if (manifest.databases.empty()) throw ToolError("no container of the interrupted account backup is selected");
+}
+
+// The previous account backup: the one the caller opened (--since), or else opened here, once.
+std::shared_ptr<BackupStore> PreviousRoot(const BackupOptions& single, const std::string& location) {
+    if (single.sinceStore && location == single.since) return single.sinceStore;
+    return OpenBackupStore(location, single.storage);
+}
+
 struct Task {
     std::size_t database;
     std::size_t container;
@@ -126,6 +149,7 @@ public:
         single.container = c.id;
         single.directory = JoinLocation(m_options.single.directory, path);
         single.since.clear();
+        single.sinceStore.reset();
         single.resume = HasBackupCheckpoint(*store);
         single.readerSlots = &m_slots;
         single.progress = &m_progress;
@@ -164,21 +188,17 @@ public:
         if (previous != nullptr && previous->status == AccountContainer::kComplete && !c.rid.empty() && previous->rid == c.rid) {
             single.since = JoinLocation(m_since, AccountManifest::PathOf(*before, *previous));
         }
-        if (single.shard) {
-            const auto s = BackUpShard(connection, m_co, store, single);
-            c.kind = s.chainLength > 1 ? "incremental" : "full";
-            Fill(d, s.backup, r);
-            return;
-        }
-        if (!single.since.empty()) {
-            const auto s = BackUpIncrement(connection, m_co, *store, single);
-            c.kind = "incremental";
+        if (!single.since.empty()) single.sinceStore = OpenBackupStore(single.since, single.storage);  // the one open of this parent
+        single.fullOnly = single.since.empty();
+        const BackupResult done = BackUp(connection, m_co, store, single);
+        const auto& s = done.summary;
+        c.kind = done.increment ? "incremental" : "full";
+        Fill(d, s.backup, r);
+        if (single.shard) return;
+        if (done.increment) {
             c.items = s.keys;
-            Fill(d, s.backup, r);
             r.deletions = s.deletions;
         } else {
-            c.kind = "full";
-            Fill(d, BackUpContainer(connection, m_co, *store, single), r);
             c.items = r.items;
         }
     }
@@ -313,7 +333,7 @@ RunReport RunAccountShard(Connection& connection, const ConnectionOptions& co, c
     PrepareShardRoot(*root);
     JoinShardRun(*root, AccountShardRun(co, o));
     std::optional<AccountManifest> previous;
-    if (!o.single.since.empty()) previous = ReadAccountManifest(*OpenBackupStore(o.single.since, o.single.storage), kAccountManifestName);
+    if (!o.single.since.empty()) previous = ReadAccountManifest(*PreviousRoot(o.single, o.single.since), kAccountManifestName);
     AccountManifest plan = SharedPlan(connection, co, *root, o, previous ? &*previous : nullptr);
     const auto tasks = TasksOf(plan);
     const auto errors = BackUpPlan(co, o, *root, o.single.since, previous ? &*previous : nullptr, plan, tasks, report);
@@ -345,11 +365,12 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, 
     std::string sinceLocation;
     if (o.single.resume) {
         manifest = Recall(*root, co);
+        DropUnselected(manifest, o.selection);
         if (!manifest.since.empty()) sinceLocation = ResolveLocation(o.single.directory, manifest.since);
     } else {
         sinceLocation = o.single.since;
     }
-    if (!sinceLocation.empty()) previous = ReadAccountManifest(*OpenBackupStore(sinceLocation, o.single.storage), kAccountManifestName);
+    if (!sinceLocation.empty()) previous = ReadAccountManifest(*PreviousRoot(o.single, sinceLocation), kAccountManifestName);
     if (!o.single.resume) {
         manifest = Plan(connection, co, o, previous ? &*previous : nullptr);
         NoteIncarnations(connection, manifest);
@@ -383,6 +404,7 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, 
         r.error = c.error;
     }
     manifest.finishedAt = UtcNow();
+    if (o.single.locks != nullptr) o.single.locks->RequireHeld();
     WriteAccountManifest(*root, manifest, kAccountManifestName);
     if (manifest.complete) {
         root->Remove(kAccountCheckpointName);

@@ -1,7 +1,7 @@
 #include "account/AccountManifest.h"
 #include "account/ContainerPool.h"
-#include "commands/AccountCommand.h"
-#include "commands/ShardFinish.h"
+#include "pipeline/AccountBackup.h"
+#include "pipeline/ShardedBackupFinish.h"
 #include "format/ShardRun.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"
@@ -11,7 +11,7 @@
 namespace cosmosbackup {
 
 RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, const std::string& location, const StoreOptions& storage,
-                                     Progress::Style progressStyle) {
+                                     Progress::Style progressStyle, const WriterLocks* locks) {
     if (HasFile(*root, kAccountManifestName)) throw ToolError(root->Describe() + " holds a finished account backup already");
     const ShardRun run = ReadShardRun(*root);  // refuses a location where no sharded run began
     AccountManifest plan = ReadAccountManifest(*root, kAccountCheckpointName);
@@ -40,7 +40,7 @@ RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, c
             c->status = AccountContainer::kDeleted;  // a shard found it deleted: it ends as deleted
             return;
         }
-        FinishShardedBackup(store, JoinLocation(location, AccountManifest::PathOf(*d, *c)), storage);
+        FinishShardedBackup(store, JoinLocation(location, AccountManifest::PathOf(*d, *c)), storage, locks);
         const Manifest manifest = ReadManifest(*store);
         DescribeFinished(manifest, *c, r);
         std::lock_guard<std::mutex> hold(lock);
@@ -65,6 +65,7 @@ RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, c
         return report;
     }
     plan.finishedAt = UtcNow();
+    if (locks != nullptr) locks->RequireHeld();
     WriteAccountManifest(*root, plan, kAccountManifestName);
     root->Remove(kAccountCheckpointName);
     root->Remove(kShardRunName);

@@ -1,4 +1,4 @@
-#include "commands/ShardBackup.h"
+#include "pipeline/ShardBackup.h"
 
 #include "chain/ChainRecord.h"
 #include "format/ShardRun.h"
@@ -25,7 +25,8 @@ IncrementSummary BackUpShard(Connection& connection, const ConnectionOptions& co
     } else {
         view.CreateNew();  // the run's record goes into the location, which may not exist yet
         RefuseOtherShardRuns(*location, o, connectionOptions.endpoint);
-        const std::string parent = o.since.empty() ? "" : ManifestSha256(*OpenBackupStore(o.since, o.storage));
+        if (!o.since.empty() && !o.sinceStore) o.sinceStore = OpenBackupStore(o.since, o.storage);
+        const std::string parent = o.since.empty() ? "" : ManifestSha256(*o.sinceStore);
         o.shardRun = JoinShardRun(*location, {connectionOptions.endpoint, o.database, o.container, o.shard->count, o.pageSize,
                                               o.itemsPerFile, parent, "", ""}).startedAt;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands/IncrementCommand.h"
+#include "pipeline/IncrementBackup.h"
 
 #include <memory>
 

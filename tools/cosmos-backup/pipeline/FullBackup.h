@@ -3,6 +3,8 @@
 #include "format/BackupCheckpoint.h"
 #include "format/Manifest.h"
 #include "format/ShardView.h"
+#include "format/WriterLock.h"
+#include "pipeline/BackupSeal.h"
 #include "service/BackupRead.h"
 #include "service/KeySlices.h"
 #include "service/Connection.h"
@@ -15,6 +17,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -43,6 +46,12 @@ struct BackupOptions {
     // key space into files of its own; `backup --finish` then writes the manifest.
     std::optional<ShardSpec> shard;
     std::string shardRun;  // the start of the run the shard belongs to (ShardRun.h)
+    // The run's locks, taken before it read any record of the location: checked before each seal.
+    const WriterLocks* locks = nullptr;
+    // An increment's parent (`since`), opened once by the caller and handed down.
+    std::shared_ptr<BackupStore> sinceStore;
+    // A container an account run gives a full backup: an interrupted increment there is refused.
+    bool fullOnly = false;
 };
 
 struct BackupSummary {
@@ -81,11 +90,6 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
                         const BackupStart& start);
 // What a resume of a finished backup reports (and the leftovers of its last run it removes).
 BackupSummary CompletedBackup(BackupStore& store);
-// A full backup of options' container into `store`, already opened (options.directory names it
-// in messages and commands), for a run over many containers: StartBackup, then RunBackup. An
-// interrupted increment there is refused.
-BackupSummary BackUpContainer(Connection& connection, const ConnectionOptions& connectionOptions, BackupStore& store,
-                              const BackupOptions& options);
 
 // Shared with incremental backups (IncrementCommand.h).
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,
@@ -108,11 +112,10 @@ ToolError WithResumeHint(const std::exception& failure, const BackupOptions& opt
 // Reads the items into per-range data files (BackUpItems) as the record says.
 BackupItems ReadBackupItems(const ConnectionOptions& connectionOptions, const BackupOptions& options, BackupStore& store,
                             const BackupCheckpoint& record, std::int64_t expected);
-// A shard's record (its manifest.json, as the shard sees the location): the manifest, with what
-// finishing checks the shards against each other; an increment's shard adds what finishing
-// needs to find its deletions (`increment`: its key files, positions and links).
-void WriteShardRecord(BackupStore& view, const Manifest& manifest, const BackupOptions& options, const KeySlice& slice,
-                      const nlohmann::json& increment = nullptr);
+// What a shard's seal records of its run (BackupSeal.h): its index, slice and settings, and
+// for an increment's shard what finishing needs to find its deletions (`increment`: its key
+// files, positions and links).
+ShardSeal ShardSealOf(const BackupOptions& options, const KeySlice& slice, const nlohmann::json& increment = nullptr);
 // The summary's figures of a written backup, its requests included.
 void Summarise(Connection& connection, const Manifest& manifest, const BackupItems& items, BackupSummary& summary);
 
