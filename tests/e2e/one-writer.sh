@@ -11,7 +11,8 @@
 #   - a chain restore --resume after a plain restore of its base into the same target: refused;
 #   - an account backup killed, one container deleted and one re-created, then --resume: it ends,
 #     and the account restores without the deleted container; a sharded account run with a
-#     container deleted between its shards ends as well;
+#     container deleted between its shards ends as well; a resume given --exclude leaves the
+#     excluded unfinished container out;
 #   - a finish killed at random moments, then run again: it completes and the backup is exact.
 # Prints one line per case and "N passed, N failed".
 # Usage: one-writer.sh BUILD_DIR
@@ -150,6 +151,17 @@ export CLOUDSDK_LOG="$work/bridge.log" OW_BUILD="$build" OW_WORK="$work" OW_HERE
      && cli compare --db acc --coll three --db2 accr >/dev/null; then
     pass "the account restores without the deleted container"
   else fail "account restore: $(tail -2 accrs.out)"; fi
+
+  # A resume given --exclude leaves the unfinished container out; the finished ones stay.
+  for planned in one:300 two:300; do cli seed --db exc --coll ${planned%%:*} --count ${planned##*:} >/dev/null; done
+  "${tool[@]}" backup --database exc --out excb --page-size 20 --parallel 1 >exc.out 2>&1 &
+  pid=$!
+  cli kill --pid $pid --items 400 --count read >/dev/null
+  wait $pid
+  if "${tool[@]}" backup --out excb --resume --exclude exc/two >excr.out 2>&1 && node -e "const j = require(\"./excb/account.json\"); const s = {};
+      for (const d of j.databases) for (const c of d.containers) s[c.id] = c.status; process.exit(j.complete && s.one === \"complete\" && !(\"two\" in s) ? 0 : 1)"; then
+    pass "an account --resume honours --exclude"
+  else fail "account resume with --exclude: $(tail -2 excr.out) $(cat excb/account.json 2>/dev/null | head -c 400)"; fi
 
   # A sharded account run: a container deleted between its shards is recorded as deleted by finish.
   for planned in one:200 two:200; do cli seed --db sacc --coll ${planned%%:*} --count ${planned##*:} >/dev/null; done

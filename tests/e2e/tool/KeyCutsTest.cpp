@@ -94,20 +94,20 @@ TEST(KeyCuts, HashV1NumbersEncodeInOrderAndCutEvenly) {
 }
 
 TEST(SubRanges, ReadersAreSpreadOverFewerRanges) {
-    const std::vector<nlohmann::json> ranges = {{{"id", "4"}, {"minInclusive", ""}, {"maxExclusive", "20"}},
-                                                {{"id", "5"}, {"minInclusive", "20"}, {"maxExclusive", "FF"}}};
+    const std::vector<ReadPart> ranges = {ItemsOfRange({{"id", "4"}, {"minInclusive", ""}, {"maxExclusive", "20"}}),
+                                          ItemsOfRange({{"id", "5"}, {"minInclusive", "20"}, {"maxExclusive", "FF"}})};
     const auto parts = PlanSubRanges(ranges, 5, kHashV2);
     ASSERT_EQ(parts.size(), 5u);
     // The parts tile each range exactly, in key order, and keep its id.
-    EXPECT_EQ(parts[0]["minInclusive"], "");
-    EXPECT_EQ(parts[2]["maxExclusive"], "20");
-    EXPECT_EQ(parts[4]["maxExclusive"], "FF");
+    EXPECT_EQ(parts[0].minInclusive, "");
+    EXPECT_EQ(parts[2].maxExclusive, "20");
+    EXPECT_EQ(parts[4].maxExclusive, "FF");
     for (std::size_t i = 1; i < parts.size(); ++i) {
-        if (parts[i]["id"] == parts[i - 1]["id"]) {
-            EXPECT_EQ(parts[i]["minInclusive"], parts[i - 1]["maxExclusive"]);
+        if (parts[i].id == parts[i - 1].id) {
+            EXPECT_EQ(parts[i].minInclusive, parts[i - 1].maxExclusive);
         }
     }
-    EXPECT_EQ(parts[1]["id"], "4");
-    EXPECT_EQ(parts[3]["id"], "5");
+    EXPECT_EQ(parts[1].id, "4");
+    EXPECT_EQ(parts[3].id, "5");
     EXPECT_EQ(PlanSubRanges(ranges, 2, kHashV2).size(), 2u);
 }

@@ -5,7 +5,7 @@
 #include "pipeline/FullBackup.h"
 #include "format/BackupCheckpoint.h"
 #include "format/BackupClaim.h"
-#include "format/DataFileNames.h"
+#include "format/LocationLayout.h"
 #include "format/DurableFile.h"
 #include "format/RestoreProgress.h"
 #include "storage/OpenBackupStore.h"
@@ -34,8 +34,8 @@ BackupCheckpoint SampleCheckpoint() {
     c.parentPath = "../full";
     c.parentManifestSha256 = std::string(64, 'a');
     c.positions = {{"at", "2026-12-08T00:00:00Z"}, {"ranges", nlohmann::json::array()}};
-    c.ranges = {{{"id", "0"}, {"minInclusive", ""}, {"maxExclusive", "7F"}},
-                {{"id", "1"}, {"minInclusive", "7F"}, {"maxExclusive", "FF"}}};
+    c.ranges = {ItemsOfRange({{"id", "0"}, {"minInclusive", ""}, {"maxExclusive", "7F"}}),
+                ChangesOfRange({{"id", "1"}, {"minInclusive", "7F"}, {"maxExclusive", "FF"}, {"etag", "\"9\""}})};
     return c;
 }
 

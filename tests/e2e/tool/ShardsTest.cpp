@@ -82,13 +82,13 @@ TEST(KeySlices, HashV2SlicesHoldEqualSharesAndTheirPartsFollowAnyRanges) {
         int holders = 0;
         for (int i = 0; i < 5; ++i) {
             for (const auto& part : PartsInSlice(ranges, SliceOfKeySpace(kSliceHashV2, i, 5))) {
-                if (!InInterval(key, part["minInclusive"], part["maxExclusive"])) continue;
+                if (!InInterval(key, part.minInclusive, part.maxExclusive)) continue;
                 ++holders;
                 ++perSlice[i];
                 // The part is read in the range that holds the key.
                 for (const auto& r : ranges) {
                     if (InInterval(key, r["minInclusive"], r["maxExclusive"])) {
-                        EXPECT_EQ(r["id"], part["id"]);
+                        EXPECT_EQ(r["id"].get<std::string>(), part.id);
                     }
                 }
             }
@@ -99,11 +99,15 @@ TEST(KeySlices, HashV2SlicesHoldEqualSharesAndTheirPartsFollowAnyRanges) {
 
     // A change feed part keeps its position when narrowed to a slice.
     const auto slice = SliceOfKeySpace(kSliceHashV2, 1, 5);
-    const auto narrowed = NarrowedToSlice({{{"id", "8"}, {"minInclusive", "15"}, {"maxExclusive", "3E"}, {"since", "\"42\""}}}, slice);
+    const auto narrowed = NarrowedToSlice(std::vector<ReadPart>{ChangesOfRange({{"id", "8"}, {"minInclusive", "15"}, {"maxExclusive", "3E"}, {"etag", "\"42\""}})}, slice);
     ASSERT_EQ(1u, narrowed.size());
-    EXPECT_EQ("\"42\"", narrowed[0]["since"]);
-    EXPECT_EQ(std::max<std::string>("15", slice.min), narrowed[0]["minInclusive"]);
-    EXPECT_EQ(std::min<std::string>("3E", slice.max), narrowed[0]["maxExclusive"]);
+    EXPECT_EQ("\"42\"", narrowed[0].since);
+    EXPECT_EQ(ReadPart::kChanges, narrowed[0].read);
+    EXPECT_EQ(std::max<std::string>("15", slice.min), narrowed[0].minInclusive);
+    EXPECT_EQ(std::min<std::string>("3E", slice.max), narrowed[0].maxExclusive);
+    // As the checkpoint stores it, and read back the same.
+    EXPECT_EQ(narrowed[0], nlohmann::json(narrowed[0]).get<ReadPart>());
+    EXPECT_EQ("\"42\"", nlohmann::json(narrowed[0])["since"]);
 }
 
 TEST(Shards, FileSharesAreDisjointWholeAndBalanced) {

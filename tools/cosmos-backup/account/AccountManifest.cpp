@@ -2,6 +2,7 @@
 
 #include "account/AccountNames.h"
 #include "chain/ChainRecord.h"
+#include "format/BackupClaim.h"
 #include "format/DurableFile.h"
 #include "support/ToolError.h"
 
@@ -111,7 +112,7 @@ void WriteAccountManifest(BackupStore& store, const AccountManifest& manifest, c
 }
 
 bool ClaimAccountLocation(BackupStore& store, const AccountManifest& plan) {
-    return store.CreateExclusive(kAccountCheckpointName, ToJson(plan).dump(2) + "\n");
+    return ClaimRecord(store, kAccountCheckpointName, ToJson(plan).dump(2) + "\n");
 }
 
 AccountManifest ReadAccountManifest(const BackupStore& store, const std::string& name) {

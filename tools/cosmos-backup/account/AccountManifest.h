@@ -55,11 +55,6 @@ struct AccountManifest {
     static std::string PathOf(const AccountDatabase& d, const AccountContainer& c) { return d.location + "/" + c.location; }
 };
 
-inline constexpr const char* kAccountManifestName = "account.json";
-inline constexpr const char* kAccountCheckpointName = "account-checkpoint.json";
-// In a container's location of a sharded account run: a shard found the container deleted (its
-// `_rid` inside), so that finish records it as deleted rather than wait for its shards forever.
-inline constexpr const char* kContainerDeletedName = "container-deleted.json";
 
 bool HasFile(const BackupStore& store, const std::string& name);
 // Writes `name` (account.json or the checkpoint) atomically and durably.

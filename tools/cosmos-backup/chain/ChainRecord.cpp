@@ -1,7 +1,7 @@
 #include "chain/ChainRecord.h"
 
 #include "chain/KeySet.h"
-#include "format/DataFileNames.h"
+#include "format/LocationLayout.h"
 #include "format/DurableFile.h"
 #include "storage/Digest.h"
 #include "support/ToolError.h"

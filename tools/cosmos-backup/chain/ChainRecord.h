@@ -48,10 +48,6 @@ struct ChainRecord {
     bool IsIncrement() const { return kind == kIncremental; }
 };
 
-inline constexpr const char* kKeysFileName = "keys.jsonl.gz";
-inline constexpr const char* kDeletionsFileName = "deletions.jsonl.gz";
-// A shard of a sharded increment: the keys its slice held after its changes were read.
-inline constexpr const char* kLiveKeysFileName = "live-keys.jsonl.gz";
 
 void to_json(nlohmann::json& j, const LinkReference& l);
 void from_json(const nlohmann::json& j, LinkReference& l);

@@ -31,7 +31,7 @@ std::vector<nlohmann::json> ReachedPositions(const std::string& continuation) {
 }
 
 // One part's changes in the feed's order: a key's last change decides whether it is deleted.
-PartDeletions ReadPart(const LiveKeyRead& read, const nlohmann::json& position) {
+PartDeletions ReadDeletionsOfPart(const LiveKeyRead& read, const nlohmann::json& position) {
     PartDeletions part;
     Connection connection(read.connection);
     auto& bridge = connection.bridge();
@@ -79,7 +79,7 @@ FeedDeletions ReadFeedDeletions(const LiveKeyRead& read, const ChangeFeedPositio
     std::vector<PartDeletions> parts(since.ranges.size());
     ParallelFor(parts.size(), static_cast<std::size_t>(std::max(1, read.parallelism)), [&](std::size_t i) {
         const SemaphoreHold slot(read.readerSlots);
-        parts[i] = ReadPart(read, since.ranges[i]);
+        parts[i] = ReadDeletionsOfPart(read, since.ranges[i]);
     });
     FeedDeletions result;
     result.reached.at = UtcNow();

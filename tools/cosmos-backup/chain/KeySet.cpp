@@ -170,7 +170,9 @@ KeySet ReadRangeKeys(const LiveKeyRead& read, nlohmann::json range, RequestUsage
 }  // namespace
 
 std::vector<KeySet> ReadLiveKeys(Connection& connection, const LiveKeyRead& read, RequestUsage& usage) {
-    const auto ranges = read.parts ? *read.parts : connection.PartitionKeyRanges();
+    std::vector<nlohmann::json> ranges;
+    if (read.parts) ranges.assign(read.parts->begin(), read.parts->end());
+    else ranges = connection.PartitionKeyRanges();
     std::vector<KeySet> parts(ranges.size());
     std::vector<RequestUsage> usages(ranges.size());
     ParallelFor(ranges.size(), static_cast<std::size_t>(std::max(1, read.parallelism)),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "format/ReadPart.h"
 #include "format/Manifest.h"
 #include "service/Connection.h"
 #include "service/RequestUsage.h"
@@ -135,7 +136,7 @@ struct LiveKeyRead {
     Semaphore* readerSlots = nullptr;  // a run over many containers: its bound on all readers
     // A shard: only these parts of the key space ({"id","minInclusive","maxExclusive"}), not the
     // container's ranges.
-    std::optional<std::vector<nlohmann::json>> parts;
+    std::optional<std::vector<ReadPart>> parts;
 };
 
 // Every key the container holds now (or its parts, read.parts), read with a key-only query (the wrapper's "keys" read)

@@ -1,6 +1,5 @@
 #include "format/BackupCheckpoint.h"
 
-#include "format/DataFileNames.h"
 #include "format/DurableFile.h"
 #include "support/ToolError.h"
 
@@ -10,15 +9,6 @@ namespace cosmosbackup {
 namespace {
 
 constexpr std::size_t kCheckpointLimit = 64 * 1024 * 1024;
-// Removed with the other checkpoints once the manifest lists the files.
-constexpr const char* kLatestFilesName = "checkpoint-latest.json";
-
-std::string RangeCheckpointName(int range) {
-    char name[40];
-    std::snprintf(name, sizeof name, "checkpoint-r%04d.json", range);
-    return name;
-}
-
 std::string PathIn(const BackupStore& store, const std::string& name) { return store.Describe() + "/" + name; }
 
 // The checkpoint `name` of the backup in `store`, or nothing.
@@ -80,7 +70,7 @@ BackupCheckpoint ReadBackupCheckpoint(const BackupStore& store) {
         }
         for (const auto& range : j.at("ranges")) {
             if (!range.is_object() || !range.at("id").is_string()) throw ToolError(path + " lists a range without an id");
-            c.ranges.push_back(range);
+            c.ranges.push_back(range.get<ReadPart>());
         }
         return c;
     } catch (const nlohmann::json::exception& e) {
@@ -153,21 +143,8 @@ std::optional<std::vector<DataFile>> ReadLatestFiles(const BackupStore& store) {
 void RemoveBackupCheckpoints(BackupStore& store) {
     for (const auto& file : store.List()) {
         const auto& name = file.name;
-        const bool json = name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0;
-        if (name.rfind("checkpoint", 0) == 0 && json) store.Remove(name);
+        if (IsCheckpointName(name)) store.Remove(name);
     }
-}
-
-std::string RangeDataFileName(int range, int sequence) {
-    char name[48];
-    std::snprintf(name, sizeof name, "items-r%04d-%05d.jsonl.gz", range, sequence);
-    return name;
-}
-
-bool IsRangeDataFileOf(const std::string& name, int range) {
-    int r = -1, sequence = -1, end = 0;
-    if (std::sscanf(name.c_str(), "items-r%4d-%5d.jsonl.gz%n", &r, &sequence, &end) != 2) return false;
-    return r == range && static_cast<std::size_t>(end) == name.size() && name == RangeDataFileName(r, sequence);
 }
 
 }  // namespace cosmosbackup

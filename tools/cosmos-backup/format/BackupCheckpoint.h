@@ -1,6 +1,8 @@
 #pragma once
 
+#include "format/LocationLayout.h"
 #include "format/Manifest.h"
+#include "format/ReadPart.h"
 #include "storage/BackupStore.h"
 
 #include <nlohmann/json.hpp>
@@ -35,7 +37,7 @@ struct BackupCheckpoint {
     // Increments: the parent, relative to this backup's location, and its manifest's SHA-256.
     std::string parentPath;
     std::string parentManifestSha256;
-    std::vector<nlohmann::json> ranges;  // {"id","minInclusive","maxExclusive"} (and change feed bounds), in key order
+    std::vector<ReadPart> ranges;  // the parts it reads, in key order
 
     bool IsIncrement() const { return kind == kIncremental; }
 };
@@ -46,8 +48,6 @@ struct RangeCheckpoint {
     bool done = false;          // every item of the range is in `files`
     std::vector<DataFile> files;  // sealed data files, in order
 };
-
-inline constexpr const char* kCheckpointName = "checkpoint.json";
 
 // The record as checkpoint.json holds it; a new backup creates the file exclusively (BackupClaim)
 // and never rewrites it.
@@ -72,9 +72,5 @@ RangeCheckpoint ReadRangeCheckpoint(const BackupStore& store, int range);
 void WriteLatestFiles(BackupStore& store, const std::vector<DataFile>& files);
 // The recorded list, or nothing when the switch was not made yet.
 std::optional<std::vector<DataFile>> ReadLatestFiles(const BackupStore& store);
-
-// Data file names of a range: items-rRRRR-NNNNN.jsonl.gz.
-std::string RangeDataFileName(int range, int sequence);
-bool IsRangeDataFileOf(const std::string& name, int range);
 
 }  // namespace cosmosbackup

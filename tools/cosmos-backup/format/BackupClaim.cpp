@@ -17,8 +17,12 @@ std::string Holder(const BackupStore& store) {
 
 }  // namespace
 
+bool ClaimRecord(BackupStore& store, const std::string& name, const std::string& content) {
+    return store.CreateExclusive(name, content);
+}
+
 void ClaimLocation(BackupStore& store, const BackupCheckpoint& record) {
-    if (store.CreateExclusive(kCheckpointName, BackupCheckpointText(record))) return;
+    if (ClaimRecord(store, kCheckpointName, BackupCheckpointText(record))) return;
     throw ToolError(store.Describe() + " was taken by another backup" + Holder(store) +
                     " started at the same time; give this backup a new location");
 }

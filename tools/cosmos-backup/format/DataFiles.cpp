@@ -1,6 +1,6 @@
 #include "format/DataFiles.h"
 
-#include "format/DataFileNames.h"
+#include "format/LocationLayout.h"
 #include "format/GzipFile.h"
 #include "support/ToolError.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "format/DataFileNames.h"
+#include "format/LocationLayout.h"
 #include "format/GzipStream.h"
 #include "storage/BackupStore.h"
 

@@ -1,6 +1,6 @@
 #include "format/Manifest.h"
 
-#include "format/DataFileNames.h"
+#include "format/LocationLayout.h"
 #include "support/ToolError.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "format/LocationLayout.h"
 #include "storage/BackupStore.h"
 
 #include <nlohmann/json.hpp>
@@ -71,7 +72,6 @@ void from_json(const nlohmann::json& j, ThroughputLayout& t);
 void to_json(nlohmann::json& j, const Manifest& m);
 void from_json(const nlohmann::json& j, Manifest& m);
 
-inline constexpr const char* kManifestName = "manifest.json";
 
 // Writes the manifest atomically and durably (the store's commit: in a directory a temporary
 // file, synced, renamed into place, directory synced), owner-only. The data files must have

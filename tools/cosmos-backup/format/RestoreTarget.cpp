@@ -1,5 +1,6 @@
 #include "format/RestoreTarget.h"
 
+#include "format/BackupClaim.h"
 #include "format/DurableFile.h"
 #include "format/LocationLayout.h"
 #include "support/ToolError.h"
@@ -31,11 +32,11 @@ nlohmann::json ParseRecord(const BackupStore& store, const std::string& name) {
 }  // namespace
 
 bool ClaimRestoreTarget(BackupStore& store, const RestoreTarget& target) {
-    return store.CreateExclusive(RestoreTargetName(target.Identity()), TargetRecordText(target));
+    return ClaimRecord(store, RestoreTargetName(target.Identity()), TargetRecordText(target));
 }
 
 bool NameRestoreTarget(BackupStore& store, const RestoreTarget& target) {
-    return store.CreateExclusive(RestoreRidName(target.Identity()), RidRecordText(target));
+    return ClaimRecord(store, RestoreRidName(target.Identity()), RidRecordText(target));
 }
 
 void WriteRestoreTarget(BackupStore& store, const RestoreTarget& target) {

@@ -1,5 +1,6 @@
 #include "format/ShardRun.h"
 
+#include "format/BackupClaim.h"
 #include "format/DurableFile.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"
@@ -60,7 +61,7 @@ ShardRun ReadShardRun(const BackupStore& location) {
 
 ShardRun JoinShardRun(BackupStore& location, ShardRun mine) {
     mine.startedAt = UtcNow();
-    if (location.CreateExclusive(kShardRunName, ToJson(mine).dump(1) + "\n")) return mine;
+    if (ClaimRecord(location, kShardRunName, ToJson(mine).dump(1) + "\n")) return mine;
     const ShardRun recorded = ReadShardRun(location);
     const auto difference = Difference(recorded, mine);
     if (!difference.empty()) {

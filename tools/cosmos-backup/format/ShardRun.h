@@ -1,5 +1,6 @@
 #pragma once
 
+#include "format/LocationLayout.h"
 #include "storage/BackupStore.h"
 
 #include <cstdint>
@@ -25,7 +26,6 @@ struct ShardRun {
     std::string startedAt;  // UTC, set by the shard that created the record
 };
 
-inline constexpr const char* kShardRunName = "shard-run.json";
 
 // Creates the run record in `location` from `mine`, or adopts the one there; throws ToolError
 // naming the difference when the recorded run is another. Returns the run as recorded.

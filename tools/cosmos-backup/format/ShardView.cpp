@@ -1,5 +1,6 @@
 #include "format/ShardView.h"
 
+#include "format/LocationLayout.h"
 #include "storage/UnfinishedWrites.h"
 #include "support/ToolError.h"
 
@@ -11,12 +12,6 @@ namespace cosmosbackup {
 namespace {
 
 constexpr int kMaxShards = 9999;
-
-std::string Tag(int shard) {
-    char tag[16];
-    std::snprintf(tag, sizeof tag, "s%04d", shard);
-    return tag;
-}
 
 int ParseCount(const std::string& text, const std::string& what) {
     if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -35,39 +30,6 @@ ShardSpec Checked(ShardSpec shard) {
         throw ToolError("shard " + shard.Describe() + " does not exist: the index must be below the count");
     }
     return shard;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
-
-// NAME and the suffix a killed writer gave it ("" for a whole file).
-std::pair<std::string, std::string> SplitUnfinished(const std::string& name) {
-    const std::string partial = kUnfinishedWriteSuffix;
-    if (name.size() > partial.size() && name.compare(name.size() - partial.size(), partial.size(), partial) == 0) {
-        return {name.substr(0, name.size() - partial.size()), partial};
-    }
-    const auto claim = name.rfind(kUnfinishedClaimSuffix);
-    if (claim != std::string::npos && claim > 0) return {name.substr(0, claim), name.substr(claim)};
-    return {name, ""};
-}
-
-std::string WholeLocationName(const std::string& tag, const std::string& name) {
-    if (name == "manifest.json") return "shard-" + tag + ".json";
-    if (name == "checkpoint.json") return "checkpoint-" + tag + ".json";
-    if (name == "keys.jsonl.gz") return "keys-" + tag + ".jsonl.gz";
-    if (name == "live-keys.jsonl.gz") return "live-keys-" + tag + ".jsonl.gz";
-    if (StartsWith(name, "checkpoint-")) return "checkpoint-" + tag + "-" + name.substr(11);
-    if (StartsWith(name, "items-")) return "items-" + tag + "-" + name.substr(6);
-    throw ToolError("a shard of a backup keeps no file named " + name);
-}
-
-std::optional<std::string> WholeShardName(const std::string& tag, const std::string& locationName) {
-    if (locationName == "shard-" + tag + ".json") return std::string("manifest.json");
-    if (locationName == "checkpoint-" + tag + ".json") return std::string("checkpoint.json");
-    if (locationName == "keys-" + tag + ".jsonl.gz") return std::string("keys.jsonl.gz");
-    if (locationName == "live-keys-" + tag + ".jsonl.gz") return std::string("live-keys.jsonl.gz");
-    if (StartsWith(locationName, "checkpoint-" + tag + "-")) return "checkpoint-" + locationName.substr(17);
-    if (StartsWith(locationName, "items-" + tag + "-")) return "items-" + locationName.substr(12);
-    return std::nullopt;
 }
 
 }  // namespace
@@ -93,35 +55,19 @@ ShardSpec ParseShard(const std::string& text, int autoCount) {
 
 ShardView::ShardView(std::shared_ptr<BackupStore> location, int shard) : m_location(std::move(location)), m_shard(shard) {}
 
-std::string ShardView::LocationName(int shard, const std::string& name) {
-    const auto [whole, suffix] = SplitUnfinished(name);
-    return WholeLocationName(Tag(shard), whole) + suffix;
-}
+std::string ShardView::LocationName(int shard, const std::string& name) { return ShardFileName(shard, name); }
 
-std::optional<std::string> ShardView::ShardName(int shard, const std::string& locationName) {
-    const auto [whole, suffix] = SplitUnfinished(locationName);
-    const auto name = WholeShardName(Tag(shard), whole);
-    if (!name) return std::nullopt;
-    return *name + suffix;
-}
+std::optional<std::string> ShardView::ShardName(int shard, const std::string& locationName) { return ShardOwnName(shard, locationName); }
 
-std::optional<int> ShardView::RecordOf(const std::string& locationName) {
-    static const std::regex record("shard-s([0-9]{4})\\.json");
-    std::smatch match;
-    if (!std::regex_match(locationName, match, record)) return std::nullopt;
-    return std::atoi(match[1].str().c_str());
-}
+std::optional<int> ShardView::RecordOf(const std::string& locationName) { return ShardRecordOf(locationName); }
 
-bool ShardView::IsShardFile(const std::string& locationName) {
-    static const std::regex shardFile("(shard-run\\.json|shard-s[0-9]{4}\\.json|(live-)?keys-s[0-9]{4}\\.jsonl\\.gz|(checkpoint|items)-s[0-9]{4}[-.].*)");
-    return std::regex_match(SplitUnfinished(locationName).first, shardFile);
-}
+bool ShardView::IsShardFile(const std::string& locationName) { return cosmosbackup::IsShardFile(locationName); }
 
 std::string ShardView::Describe() const { return m_location->Describe() + " (shard " + std::to_string(m_shard) + ")"; }
 
 void ShardView::CreateNew() {
     for (const auto& file : m_location->List()) {
-        if (file.name == "manifest.json") throw ToolError(m_location->Describe() + " holds a finished backup; give a new location");
+        if (file.name == kManifestName) throw ToolError(m_location->Describe() + " holds a finished backup; give a new location");
         if (!IsShardFile(file.name)) {
             throw ToolError(m_location->Describe() + " holds " + file.name +
                             ", which is no shard's; give a new location for a sharded backup");
@@ -168,8 +114,7 @@ std::unique_ptr<BackupStore> ShardView::Below(const std::string& name) const {
 
 std::unique_ptr<StoreLock> ShardView::TryLock(const std::string& name, const std::string& owner, std::string& holder) {
     RequireLockName(name);
-    const std::string whole = name.substr(0, name.size() - std::string(kLockSuffix).size());
-    return m_location->TryLock(whole + "-" + Tag(m_shard) + kLockSuffix, owner, holder);
+    return m_location->TryLock(ShardLockName(m_shard, name), owner, holder);
 }
 
 }  // namespace cosmosbackup

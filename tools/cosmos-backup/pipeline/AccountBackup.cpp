@@ -8,6 +8,7 @@
 #include "service/ContainerDefinition.h"
 #include "support/ShellWord.h"
 #include "format/BackupCheckpoint.h"
+#include "format/BackupClaim.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
 #include "support/Semaphore.h"
@@ -164,7 +165,7 @@ public:
                 } catch (const ToolError&) {
                     // Other shards' files are there already: the finding goes beside them.
                 }
-                store->CreateExclusive(kContainerDeletedName, nlohmann::json{{"rid", c.rid}}.dump() + "\n");
+                ClaimRecord(*store, kContainerDeletedName, nlohmann::json{{"rid", c.rid}}.dump() + "\n");
             }
             return;
         }

@@ -4,7 +4,7 @@
 #include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
 #include "format/BackupClaim.h"
-#include "format/DataFileNames.h"
+#include "format/LocationLayout.h"
 #include "format/DurableFile.h"
 #include "format/Manifest.h"
 #include "service/BackupRead.h"
@@ -192,8 +192,8 @@ ShardSeal ShardSealOf(const BackupOptions& options, const KeySlice& slice, const
 void RefuseOtherShardRuns(BackupStore& location, const BackupOptions& options, const std::string& endpoint) {
     for (const auto& file : location.List()) {
         const auto name = file.name;
-        int other = -1;
-        if (std::sscanf(name.c_str(), "checkpoint-s%4d", &other) == 1 && name == ShardView::LocationName(other, kCheckpointName)) {
+        if (const auto shard = ShardCheckpointOf(name)) {
+            const int other = *shard;
             if (other == options.shard->index) continue;
             std::shared_ptr<BackupStore> borrowed(&location, [](BackupStore*) {});
             const ShardView theirView(borrowed, other);
@@ -210,7 +210,7 @@ void RefuseOtherShardRuns(BackupStore& location, const BackupOptions& options, c
                                 "/" + theirs.container + ", page size " + std::to_string(theirs.pageSize) + ", " +
                                 std::to_string(theirs.itemsPerFile) + " items per file); give a new location or the same settings");
             }
-        } else if (const auto done = ShardView::RecordOf(name)) {
+        } else if (const auto done = ShardRecordOf(name)) {
             const auto text = ReadSmallFile(location, name, kMaxManifestBytes);
             const auto record = text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
             const int count = record.is_object() ? record.value("shard", nlohmann::json::object()).value("count", 0) : 0;
@@ -286,7 +286,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
         record.positions = PositionsJson(positions);
         auto read = ReadOptions(connectionOptions, options, store, record);
         read.onPage = [&keys](const auto& page) { keys.AddPage(page); };
-        plan = PlanRead(read, record, options.shard ? PartsInSlice(positions.ranges, slice) : positions.ranges, manifest.partitionKey);
+        plan = PlanRead(read, record, options.shard ? PartsInSlice(positions.ranges, slice) : ItemsOfRanges(positions.ranges), manifest.partitionKey);
         record.ranges = plan.parts;
         ClaimLocation(store, record);
     }

@@ -6,7 +6,7 @@
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
 #include "format/BackupClaim.h"
-#include "format/DataFileNames.h"
+#include "format/LocationLayout.h"
 #include "format/DataFiles.h"
 #include "format/DurableFile.h"
 #include "format/GzipFile.h"
@@ -32,15 +32,9 @@ constexpr long long kKeyPageSize = 10000;
 // feed's end. The feed keeps only an item's newest version, at its newest LSN: a read that
 // stopped at a position taken when the increment began would miss an item changed before
 // that position and again after it, and the chain would give the item's older body.
-std::vector<nlohmann::json> ChangeFeedParts(const ChangeFeedPositions& since) {
-    std::vector<nlohmann::json> parts;
-    for (const auto& range : since.ranges) {
-        parts.push_back({{"id", range.at("id")},
-                         {"minInclusive", range.value("minInclusive", std::string())},
-                         {"maxExclusive", range.value("maxExclusive", std::string("FF"))},
-                         {"read", "changes"},
-                         {"since", range.at("etag")}});
-    }
+std::vector<ReadPart> ChangeFeedParts(const ChangeFeedPositions& since) {
+    std::vector<ReadPart> parts;
+    for (const auto& range : since.ranges) parts.push_back(ChangesOfRange(range));
     return parts;
 }
 
@@ -106,8 +100,8 @@ std::vector<std::vector<std::int64_t>> SupersededLines(const BackupStore& store,
 
 // A name of the tool's own for the rewritten `file` that no file of its range has yet.
 std::string FreshName(const std::string& file, const std::vector<DataFile>& files, int& next) {
-    int range = 0, sequence = 0;
-    std::sscanf(file.c_str(), "items-r%4d-%5d", &range, &sequence);
+    const auto parts = ParseDataFileName(file);
+    const int range = parts && parts->range ? *parts->range : 0;
     while (true) {
         const auto name = RangeDataFileName(range, next++);
         if (std::none_of(files.begin(), files.end(), [&](const DataFile& f) { return f.name == name; })) return name;

@@ -3,7 +3,7 @@
 #include "chain/ChainRecord.h"
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
-#include "format/DataFileNames.h"
+#include "format/LocationLayout.h"
 #include "format/DataFiles.h"
 #include "format/DurableFile.h"
 #include "format/ShardRun.h"
@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <regex>
 
 namespace cosmosbackup {
 namespace {
@@ -95,13 +94,11 @@ std::string Foreign(const ShardRecord& r, const nlohmann::json& run, int count, 
 
 // The shards' records, checked to be the whole of one run; throws naming what is wrong.
 std::vector<ShardRecord> CompleteRun(const std::shared_ptr<BackupStore>& store) {
-    static const std::regex checkpoint("checkpoint-s([0-9]{4})\\.json");
     std::map<int, std::string> records;
     std::vector<int> unfinished;
     for (const auto& file : store->List()) {
-        std::smatch match;
-        if (const auto index = ShardView::RecordOf(file.name)) records[*index] = file.name;
-        else if (std::regex_match(file.name, match, checkpoint)) unfinished.push_back(std::stoi(match[1].str()));
+        if (const auto index = ShardRecordOf(file.name)) records[*index] = file.name;
+        else if (const auto started = ShardCheckpointOf(file.name)) unfinished.push_back(*started);
     }
     if (records.empty()) throw ToolError(store->Describe() + " holds no finished shard of a backup");
     const ShardRun recorded = ReadShardRun(*store);
@@ -232,7 +229,7 @@ ChainRecord IncrementOfShards(const std::shared_ptr<BackupStore>& store, const s
 // The manifest vouches for the backup: the shards' own records have served. Their data files stay.
 void RemoveShardRecords(BackupStore& store) {
     for (const auto& file : store.List()) {
-        if (ShardView::IsShardFile(file.name) && file.name.rfind("items-", 0) != 0) store.Remove(file.name);
+        if (IsShardFile(file.name) && file.name.rfind("items-", 0) != 0) store.Remove(file.name);
     }
 }
 

@@ -26,12 +26,10 @@ RangeReadSettings SettingsOf(const BackupItemsOptions& o, const BackupCheckpoint
 
 }  // namespace
 
-ReadPlan PlanRead(const BackupItemsOptions& o, const BackupCheckpoint& record, const std::vector<nlohmann::json>& ranges,
+ReadPlan PlanRead(const BackupItemsOptions& o, const BackupCheckpoint& record, const std::vector<ReadPart>& ranges,
                   const nlohmann::json& partitionKey) {
     ReadPlan plan;
-    for (const auto& r : ranges) {
-        plan.parts.push_back({{"id", r.at("id")}, {"minInclusive", r.at("minInclusive")}, {"maxExclusive", r.at("maxExclusive")}});
-    }
+    plan.parts = ranges;
     auto parts = PlanSubRanges(plan.parts, o.parallelism, partitionKey);
     if (parts.size() == plan.parts.size()) return plan;
     auto readers = MakeRangeReaders(SettingsOf(o, record, false), parts, nullptr);

@@ -40,13 +40,13 @@ struct BackupItemsOptions {
 // sub-ranges, once the first pages of a pair of them show that the service applies the key
 // bounds (else whole ranges, said once). The readers that read those pages keep them.
 struct ReadPlan {
-    std::vector<nlohmann::json> parts;
+    std::vector<ReadPart> parts;
     RangeReaders readers;
     std::exception_ptr failure;  // of the first pages: to throw once the record is durable
 };
 // `options` as for BackUpItems but for the record, which is not written yet; `ranges` are the
 // container's ranges as just read, `partitionKey` its definition (where its keys lie).
-ReadPlan PlanRead(const BackupItemsOptions& options, const BackupCheckpoint& record, const std::vector<nlohmann::json>& ranges,
+ReadPlan PlanRead(const BackupItemsOptions& options, const BackupCheckpoint& record, const std::vector<ReadPart>& ranges,
                   const nlohmann::json& partitionKey);
 
 struct BackupItems {

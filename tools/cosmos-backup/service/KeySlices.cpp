@@ -42,10 +42,27 @@ std::vector<nlohmann::json> NarrowedToSlice(const std::vector<nlohmann::json>& p
     return narrowed;
 }
 
-std::vector<nlohmann::json> PartsInSlice(const std::vector<nlohmann::json>& ranges, const KeySlice& slice) {
-    std::vector<nlohmann::json> parts;
-    for (const auto& part : NarrowedToSlice(ranges, slice)) {
-        parts.push_back({{"id", part.value("id", std::string())}, {"minInclusive", part["minInclusive"]}, {"maxExclusive", part["maxExclusive"]}});
+std::vector<ReadPart> NarrowedToSlice(const std::vector<ReadPart>& parts, const KeySlice& slice) {
+    std::vector<ReadPart> narrowed;
+    if (slice.Empty()) return narrowed;
+    for (const auto& part : parts) {
+        ReadPart inSlice = part;
+        inSlice.minInclusive = std::max(part.minInclusive, slice.min);
+        inSlice.maxExclusive = std::min(part.maxExclusive, slice.max);
+        if (inSlice.minInclusive >= inSlice.maxExclusive) continue;
+        narrowed.push_back(std::move(inSlice));
+    }
+    return narrowed;
+}
+
+std::vector<ReadPart> PartsInSlice(const std::vector<nlohmann::json>& ranges, const KeySlice& slice) {
+    std::vector<ReadPart> parts;
+    for (const auto& range : NarrowedToSlice(ranges, slice)) {
+        ReadPart part;
+        part.id = range.value("id", std::string());
+        range.at("minInclusive").get_to(part.minInclusive);
+        range.at("maxExclusive").get_to(part.maxExclusive);
+        parts.push_back(std::move(part));
     }
     return parts;
 }

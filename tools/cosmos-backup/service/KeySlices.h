@@ -1,5 +1,7 @@
 #pragma once
 
+#include "format/ReadPart.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -21,12 +23,13 @@ struct KeySlice {
 
 KeySlice SliceOfKeySpace(const nlohmann::json& partitionKey, int index, int count);
 
-// The parts of `ranges` ({"id","minInclusive","maxExclusive"}, in key order) that lie in
-// `slice`, each {"id","minInclusive","maxExclusive"} of the range that holds it now, narrowed
-// to the slice; empty parts are left out.
-std::vector<nlohmann::json> PartsInSlice(const std::vector<nlohmann::json>& ranges, const KeySlice& slice);
-// The same for parts that carry more (a change feed part's "since", a position's "etag"): each
-// part that meets the slice, every member kept, its bounds narrowed to the slice.
-std::vector<nlohmann::json> NarrowedToSlice(const std::vector<nlohmann::json>& parts, const KeySlice& slice);
+// The parts reading the items of `ranges` ({"id","minInclusive","maxExclusive"}, in key order)
+// that lie in `slice`: each of the range that holds it now, narrowed to the slice; empty parts
+// are left out.
+std::vector<ReadPart> PartsInSlice(const std::vector<nlohmann::json>& ranges, const KeySlice& slice);
+// Each part that meets the slice, its bounds narrowed to the slice (a change feed part keeps its position).
+std::vector<ReadPart> NarrowedToSlice(const std::vector<ReadPart>& parts, const KeySlice& slice);
+// The same for change feed positions ({"id","minInclusive","maxExclusive","etag", ...}), every member kept.
+std::vector<nlohmann::json> NarrowedToSlice(const std::vector<nlohmann::json>& positions, const KeySlice& slice);
 
 }  // namespace cosmosbackup

@@ -10,7 +10,7 @@
 #include <thread>
 
 namespace cosmosbackup {
-RangeReaders MakeRangeReaders(const RangeReadSettings& settings, const std::vector<nlohmann::json>& ranges,
+RangeReaders MakeRangeReaders(const RangeReadSettings& settings, const std::vector<ReadPart>& ranges,
                               Progress* progress) {
     RangeReaders readers;
     for (std::size_t i = 0; i < ranges.size(); ++i) {

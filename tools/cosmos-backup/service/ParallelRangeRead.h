@@ -22,7 +22,7 @@ using RangeReaders = std::vector<std::unique_ptr<RangeReader>>;
 // One reader per part of the key space (`ranges[i]` writes the files and checkpoint of index i).
 // A resumed backup takes each part's checkpoint from the store (what it sealed counts as
 // progress); a new one starts every part afresh without looking.
-RangeReaders MakeRangeReaders(const RangeReadSettings& settings, const std::vector<nlohmann::json>& ranges,
+RangeReaders MakeRangeReaders(const RangeReadSettings& settings, const std::vector<ReadPart>& ranges,
                               Progress* progress);
 
 // Runs every reader whose checkpoint does not show it done, `parallelism` at a time, each on a

@@ -26,7 +26,7 @@ struct RangeReader::Page {
     bool last = false;
 };
 
-RangeReader::RangeReader(RangeReadSettings settings, nlohmann::json range, RangeCheckpoint start)
+RangeReader::RangeReader(RangeReadSettings settings, ReadPart range, RangeCheckpoint start)
     : m_settings(std::move(settings)),
       m_store(*m_settings.store),
       m_range(std::move(range)),
@@ -57,7 +57,7 @@ std::shared_ptr<RangeReader::Page> RangeReader::Fetch(const std::string& continu
     bool more = false;
     if (!m_connection->bridge().GetCosmosDBPage(continuation, m_settings.pageSize, page->continuation, more, page->items)) {
         m_connection->Require(false, "cannot read the items after " + std::to_string(m_itemsRead) + " of them in range " +
-                                         m_range.value("id", std::string()));
+                                         m_range.id);
     }
     page->last = !more;
     return page;
@@ -66,7 +66,7 @@ std::shared_ptr<RangeReader::Page> RangeReader::Fetch(const std::string& continu
 // A range is named by its key interval, which stays valid when the range splits.
 void RangeReader::ReadFirstPage() {
     Open();
-    m_firstPage = Fetch(m_checkpoint.continuation.empty() ? m_range.dump() : m_checkpoint.continuation);
+    m_firstPage = Fetch(m_checkpoint.continuation.empty() ? nlohmann::json(m_range).dump() : m_checkpoint.continuation);
 }
 
 std::vector<std::string> RangeReader::FirstPageItems() const {
@@ -81,7 +81,7 @@ void RangeReader::Run(std::atomic<std::int64_t>& itemsRead, const std::atomic<bo
     if (m_checkpoint.done) return;
     if (m_settings.resume) RemoveUnsealedFiles();
     Open();
-    std::string continuation = m_checkpoint.continuation.empty() ? m_range.dump() : m_checkpoint.continuation;
+    std::string continuation = m_checkpoint.continuation.empty() ? nlohmann::json(m_range).dump() : m_checkpoint.continuation;
     bool more = true;
     try {
         while (more && !stop) {

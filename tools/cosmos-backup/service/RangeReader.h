@@ -39,7 +39,7 @@ struct RangeReadSettings {
 // not sealed yet is written again.
 class RangeReader {
 public:
-    RangeReader(RangeReadSettings settings, nlohmann::json range, RangeCheckpoint start);
+    RangeReader(RangeReadSettings settings, ReadPart range, RangeCheckpoint start);
     ~RangeReader();
     RangeReader(const RangeReader&) = delete;
     RangeReader& operator=(const RangeReader&) = delete;
@@ -68,7 +68,7 @@ private:
     void Seal(const std::string& continuation, bool last);
     RangeReadSettings m_settings;
     BackupStore& m_store;
-    nlohmann::json m_range;
+    ReadPart m_range;
     RangeCheckpoint m_checkpoint;
     std::size_t m_filesOfEarlierRuns = 0;
     RequestUsage m_usage;

@@ -9,21 +9,20 @@
 
 namespace cosmosbackup {
 
-std::vector<nlohmann::json> PlanSubRanges(const std::vector<nlohmann::json>& ranges, int readers,
-                                          const nlohmann::json& partitionKey) {
+std::vector<ReadPart> PlanSubRanges(const std::vector<ReadPart>& ranges, int readers, const nlohmann::json& partitionKey) {
     const int count = static_cast<int>(ranges.size());
     if (count == 0 || count >= readers) return ranges;
-    std::vector<nlohmann::json> parts;
+    std::vector<ReadPart> parts;
     for (int i = 0; i < count; ++i) {
         const auto& range = ranges[static_cast<std::size_t>(i)];
         const int share = readers / count + (i < readers % count ? 1 : 0);
-        const std::string min = range.value("minInclusive", std::string());
-        const std::string max = range.value("maxExclusive", std::string("FF"));
+        const std::string min = range.minInclusive;
+        const std::string max = range.maxExclusive;
         // Each part keeps its range's other members (a change feed read's mode and position).
         const auto part = [&range](const std::string& from, const std::string& to) {
-            auto narrowed = range;
-            narrowed["minInclusive"] = from;
-            narrowed["maxExclusive"] = to;
+            ReadPart narrowed = range;
+            narrowed.minInclusive = from;
+            narrowed.maxExclusive = to;
             return narrowed;
         };
         std::string from = min;
@@ -67,10 +66,10 @@ void ReadFirstPages(RangeReader& a, RangeReader& b, SubRangeVerdict& verdict) {
 // Neighbouring parts of one range are read in pairs until a pair tells: both with items and
 // none shared (honoured), or an item in both (ignored). One pair usually settles it, so a
 // server that ignores the bounds costs two pages; the pages read stay with their readers.
-SubRangeVerdict ProbeSubRanges(RangeReaders& readers, const std::vector<nlohmann::json>& parts) {
+SubRangeVerdict ProbeSubRanges(RangeReaders& readers, const std::vector<ReadPart>& parts) {
     SubRangeVerdict verdict;
     for (std::size_t i = 0; i + 1 < readers.size(); ++i) {
-        if (parts[i].value("id", std::string()) != parts[i + 1].value("id", std::string())) continue;
+        if (parts[i].id != parts[i + 1].id) continue;
         ReadFirstPages(*readers[i], *readers[i + 1], verdict);
         if (verdict.failure || verdict.reads == SubRangeReads::Refused) return verdict;
         const auto first = readers[i]->FirstPageItems();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "format/ReadPart.h"
 #include "service/ParallelRangeRead.h"
 
 #include <nlohmann/json.hpp>
@@ -17,8 +18,7 @@ namespace cosmosbackup {
 // within its own key bounds from the range's position) and is followed through splits and
 // merges by its interval, like a range. With as many ranges as readers, or more, the ranges
 // come back as they are.
-std::vector<nlohmann::json> PlanSubRanges(const std::vector<nlohmann::json>& ranges, int readers,
-                                          const nlohmann::json& partitionKey);
+std::vector<ReadPart> PlanSubRanges(const std::vector<ReadPart>& ranges, int readers, const nlohmann::json& partitionKey);
 
 // What the service made of sub-range reads, judged from the first page of every part before
 // anything is written.
@@ -38,6 +38,6 @@ struct SubRangeVerdict {
 
 // Reads the first pages of neighbouring parts of a range, a pair at a time (each reader keeps
 // its page for its run), and compares them, until a pair tells.
-SubRangeVerdict ProbeSubRanges(RangeReaders& readers, const std::vector<nlohmann::json>& parts);
+SubRangeVerdict ProbeSubRanges(RangeReaders& readers, const std::vector<ReadPart>& parts);
 
 }  // namespace cosmosbackup
