@@ -81,7 +81,7 @@ TEST(BackupCheckpoint, ARangeKeepsItsSealedFilesAndContinuation) {
     EXPECT_THROW(ReadRangeCheckpoint(*OpenBackupStore(dir.path()), 3), ToolError);
 }
 
-TEST(DataFileNames, PerRangeNamesAreTheToolsOwnAndStrict) {
+TEST(LocationLayout, PerRangeNamesAreTheToolsOwnAndStrict) {
     EXPECT_TRUE(IsDataFileName(RangeDataFileName(12, 345)));
     EXPECT_TRUE(IsRangeDataFileOf("items-r0012-00345.jsonl.gz", 12));
     EXPECT_FALSE(IsRangeDataFileOf("items-r0012-00345.jsonl.gz", 1));
@@ -90,6 +90,35 @@ TEST(DataFileNames, PerRangeNamesAreTheToolsOwnAndStrict) {
         EXPECT_FALSE(IsRangeDataFileOf(name, 12)) << name;
         EXPECT_FALSE(IsDataFileName(name)) << name;
     }
+}
+
+// Every name the layout gives is parsed back to what it was made from, and nothing else is.
+TEST(LocationLayout, NamesAreParsedBackToWhatTheyName) {
+    const auto parts = ParseDataFileName(ShardFileName(7, RangeDataFileName(3, 42)));
+    ASSERT_TRUE(parts.has_value());
+    EXPECT_EQ(parts->shard, 7);
+    EXPECT_EQ(parts->range, 3);
+    EXPECT_EQ(parts->sequence, 42);
+    const auto single = ParseDataFileName(DataFileName(9));
+    ASSERT_TRUE(single.has_value());
+    EXPECT_FALSE(single->shard.has_value());
+    EXPECT_FALSE(single->range.has_value());
+    EXPECT_EQ(single->sequence, 9);
+
+    EXPECT_EQ(ShardCheckpointOf(ShardFileName(12, kCheckpointName)), 12);
+    EXPECT_FALSE(ShardCheckpointOf(ShardFileName(12, RangeCheckpointName(1))).has_value()) << "a range's checkpoint is no first record";
+    EXPECT_EQ(ShardRecordOf(ShardFileName(5, kManifestName)), 5);
+    EXPECT_FALSE(ShardRecordOf(kShardRunName).has_value());
+    for (const std::string name : {std::string(kCheckpointName), RangeCheckpointName(2), std::string(kKeysFileName),
+                                   std::string(kLiveKeysFileName), RangeDataFileName(1, 1) + ".partial"}) {
+        EXPECT_EQ(ShardOwnName(3, ShardFileName(3, name)), name);
+        EXPECT_FALSE(ShardOwnName(4, ShardFileName(3, name)).has_value()) << "another shard's " << name;
+        EXPECT_TRUE(IsShardFile(ShardFileName(3, name))) << name;
+    }
+    EXPECT_FALSE(IsShardFile(kManifestName));
+    EXPECT_EQ(ShardLockName(3, "backup.lock"), "backup-s0003.lock");
+    EXPECT_TRUE(IsCheckpointName(kLatestFilesName));
+    EXPECT_FALSE(IsCheckpointName(kManifestName));
 }
 
 TEST(RestoreProgress, RoundTripsPerTargetAndRefusesDamage) {

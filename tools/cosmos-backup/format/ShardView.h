@@ -28,7 +28,7 @@ ShardSpec ParseShard(const std::string& text, int autoCount);
 //   checkpoint.json     -> checkpoint-sIIII.json;  checkpoint-X -> checkpoint-sIIII-X
 //   keys.jsonl.gz       -> keys-sIIII.jsonl.gz;  live-keys.jsonl.gz -> live-keys-sIIII.jsonl.gz
 //   manifest.json       -> shard-sIIII.json  (the shard's own record, written when it is done)
-// Finishing (ShardFinish.h) puts the shards' records together into the backup's manifest.
+// Finishing (ShardedBackupFinish.h) puts the shards' records together into the backup's manifest.
 class ShardView : public BackupStore {
 public:
     ShardView(std::shared_ptr<BackupStore> location, int shard);

@@ -91,7 +91,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
 // What a resume of a finished backup reports (and the leftovers of its last run it removes).
 BackupSummary CompletedBackup(BackupStore& store);
 
-// Shared with incremental backups (IncrementCommand.h).
+// Steps shared with incremental backups (IncrementBackup.h) and shards (ShardBackup.h).
 // Describes the open container into the manifest: partition key, indexing, throughput, TTL,
 // the whole definition, scripts. Returns the container's item count.
 long long Describe(Connection& connection, Manifest& manifest);
