@@ -1,8 +1,8 @@
 #include "account/AccountManifest.h"
 #include "account/ContainerPool.h"
+#include "format/ShardRun.h"
 #include "pipeline/AccountBackup.h"
 #include "pipeline/ShardedBackupFinish.h"
-#include "format/ShardRun.h"
 #include "support/ToolError.h"
 #include "support/UtcTime.h"
 
