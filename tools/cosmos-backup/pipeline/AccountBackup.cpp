@@ -189,7 +189,6 @@ public:
         if (previous != nullptr && previous->status == AccountContainer::kComplete && !c.rid.empty() && previous->rid == c.rid) {
             single.since = JoinLocation(m_since, AccountManifest::PathOf(*before, *previous));
         }
-        if (!single.since.empty()) single.sinceStore = OpenBackupStore(single.since, single.storage);  // the one open of this parent
         single.fullOnly = single.since.empty();
         const BackupResult done = BackUp(connection, m_co, store, single);
         const auto& s = done.summary;

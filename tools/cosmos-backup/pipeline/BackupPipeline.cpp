@@ -2,6 +2,7 @@
 
 #include "chain/ChainRecord.h"
 #include "pipeline/ShardBackup.h"
+#include "storage/OpenBackupStore.h"
 #include "support/ToolError.h"
 
 namespace cosmosbackup {
@@ -23,7 +24,10 @@ BackupResult Finished(BackupStore& store, const BackupOptions& options) {
 }  // namespace
 
 BackupResult BackUp(Connection& connection, const ConnectionOptions& connectionOptions, const std::shared_ptr<BackupStore>& location,
-                    const BackupOptions& options) {
+                    const BackupOptions& given) {
+    // The parent is opened once per run: by the caller, or else here; the steps below take it.
+    BackupOptions options = given;
+    if (!options.since.empty() && !options.sinceStore) options.sinceStore = OpenBackupStore(options.since, options.storage);
     BackupResult result;
     if (options.shard) {
         result.options = options;

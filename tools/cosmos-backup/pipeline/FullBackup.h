@@ -48,7 +48,7 @@ struct BackupOptions {
     std::string shardRun;  // the start of the run the shard belongs to (ShardRun.h)
     // The run's locks, taken before it read any record of the location: checked before each seal.
     const WriterLocks* locks = nullptr;
-    // An increment's parent (`since`), opened once by the caller and handed down.
+    // An increment's parent (`since`), opened once per run (BackUp opens it when the caller did not).
     std::shared_ptr<BackupStore> sinceStore;
     // A container an account run gives a full backup: an interrupted increment there is refused.
     bool fullOnly = false;

@@ -135,20 +135,15 @@ std::vector<ChainLink> CheckedParentChain(const OpenedParent& since, const Backu
     return chain;
 }
 
-// The --since location as the caller opened it, else opened here (once).
-std::shared_ptr<BackupStore> SinceStore(const BackupOptions& options) {
-    return options.sinceStore ? options.sinceStore : OpenBackupStore(options.since, options.storage);
-}
-
 // The parent an increment is taken since, opened once: --since for a new one; for a resumed one
 // the parent its record names, which a --since given again must not contradict.
 OpenedParent ParentStore(const BackupStart& start) {
     const auto& options = start.options;
-    if (!start.recorded) return {options.since, SinceStore(options)};
+    if (!start.recorded) return {options.since, options.sinceStore};
     const auto& record = *start.recorded;
     const std::string recorded = ResolveLocation(options.directory, record.parentPath);
     if (options.since.empty()) return {recorded, OpenBackupStore(recorded, options.storage)};
-    const auto since = SinceStore(options);
+    const auto& since = options.sinceStore;
     if (SameLocation(options.since, recorded)) return {recorded, since};
     if (ManifestSha256(*since) != record.parentManifestSha256) {
         throw ToolError("the interrupted increment in " + options.directory + " is taken since " + recorded +

@@ -3,7 +3,6 @@
 #include "chain/ChainRecord.h"
 #include "format/ShardRun.h"
 #include "format/ShardView.h"
-#include "storage/OpenBackupStore.h"
 
 namespace cosmosbackup {
 
@@ -25,7 +24,6 @@ IncrementSummary BackUpShard(Connection& connection, const ConnectionOptions& co
     } else {
         view.CreateNew();  // the run's record goes into the location, which may not exist yet
         RefuseOtherShardRuns(*location, o, connectionOptions.endpoint);
-        if (!o.since.empty() && !o.sinceStore) o.sinceStore = OpenBackupStore(o.since, o.storage);
         const std::string parent = o.since.empty() ? "" : ManifestSha256(*o.sinceStore);
         o.shardRun = JoinShardRun(*location, {connectionOptions.endpoint, o.database, o.container, o.shard->count, o.pageSize,
                                               o.itemsPerFile, parent, "", ""}).startedAt;
