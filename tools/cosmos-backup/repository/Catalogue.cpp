@@ -22,13 +22,23 @@ std::string PathInRepository(const Repository& repository, const std::string& fr
 
 std::string FirstSegment(const std::string& path) { return path.substr(0, path.find('/')); }
 
+// A chain link's parent as a path of ids: links are recorded as stored (opaque names in an
+// encrypted repository); a container of an account run continues the same container.
+std::string ParentPath(const Repository& repository, const std::string& path, const std::string& relative) {
+    const std::string parent = PathInRepository(repository, path, relative);
+    const std::string id = repository.IdOf(FirstSegment(parent));
+    const auto below = path.find('/');
+    if (id == FirstSegment(parent) && !IsBackupId(id)) return parent;  // outside the repository
+    return below == std::string::npos ? id : id + path.substr(below);
+}
+
 // A finished container backup's entry figures, from its manifest.
 void Describe(const Repository& repository, CatalogueEntry& entry, Manifest manifest) {
     const ChainRecord chain = ChainOf(manifest);
     entry.database = manifest.sourceDatabase;
     entry.container = manifest.sourceContainer;
     entry.kind = chain.IsIncrement() ? "increment" : "full";
-    entry.parent = chain.IsIncrement() ? PathInRepository(repository, entry.path, chain.parent.path) : "";
+    entry.parent = chain.IsIncrement() ? ParentPath(repository, entry.path, chain.parent.path) : "";
     entry.items = chain.IsIncrement() ? chain.keys.items : manifest.itemCount;
     entry.bytes = chain.keys.bytes + chain.deletions.bytes;
     for (const auto& file : manifest.files) entry.bytes += file.bytes;
@@ -64,7 +74,7 @@ void ReadAccount(const Repository& repository, BackupStore& store, CatalogueBack
     const bool finished = HasFile(store, kAccountManifestName);
     const AccountManifest manifest = ReadAccountManifest(store, finished ? kAccountManifestName : kAccountCheckpointName);
     backup.complete = finished && manifest.complete;
-    if (!manifest.since.empty()) backup.parent = FirstSegment(PathInRepository(repository, backup.id, manifest.since));
+    if (!manifest.since.empty()) backup.parent = FirstSegment(ParentPath(repository, backup.id, manifest.since));
     if (!backup.run) {
         backup.sourceKey = SourceKeyOf(manifest.sourceEndpoint, "?", "", true);
         backup.source = "account run";
@@ -104,6 +114,7 @@ CatalogueBackup ReadBackup(const Repository& repository, const std::string& id) 
     try {
         backup.run = repository.ReadRun(id);
     } catch (const ToolError& e) {
+        backup.runUnreadable = true;
         backup.problems.push_back(e.what());
     }
     if (backup.run) {
@@ -126,13 +137,13 @@ CatalogueBackup ReadBackup(const Repository& repository, const std::string& id) 
     return backup;
 }
 
-nlohmann::json EntryJson(const CatalogueBackup& backup, const CatalogueEntry& entry) {
-    nlohmann::json j{{"id", entry.path},
+nlohmann::ordered_json EntryJson(const CatalogueBackup& backup, const CatalogueEntry& entry) {
+    nlohmann::ordered_json j{{"id", entry.path},
                      {"time", Rfc3339(backup.time)},
                      {"database", entry.database},
                      {"container", entry.container},
                      {"kind", entry.kind},
-                     {"parent", entry.parent.empty() ? nlohmann::json(nullptr) : nlohmann::json(entry.parent)},
+                     {"parent", entry.parent.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(entry.parent)},
                      {"items", entry.items},
                      {"bytes", entry.bytes},
                      {"requestCharge", entry.requestCharge},
@@ -174,8 +185,8 @@ bool Matches(const CatalogueBackup& backup, const std::string& database, const s
     return false;
 }
 
-nlohmann::json CatalogueJson(const std::vector<CatalogueBackup>& catalogue, const std::string& database, const std::string& container) {
-    nlohmann::json backups = nlohmann::json::array();
+nlohmann::ordered_json CatalogueJson(const std::vector<CatalogueBackup>& catalogue, const std::string& database, const std::string& container) {
+    nlohmann::ordered_json backups = nlohmann::ordered_json::array();
     for (const auto& backup : catalogue) {
         if (backup.forgotten) continue;
         for (const auto& entry : backup.entries) {

@@ -32,7 +32,8 @@ struct CatalogueEntry {
 struct CatalogueBackup {
     std::string id;
     std::time_t time = 0;
-    std::optional<RunRecord> run;  // none when its run record is missing
+    std::optional<RunRecord> run;  // none when its run record is missing or unreadable
+    bool runUnreadable = false;
     std::string sourceKey;         // RunRecord::SourceKey
     std::string source;            // for people: "db/container", "db (account run)"
     bool account = false;
@@ -56,7 +57,7 @@ bool Matches(const CatalogueBackup& backup, const std::string& database, const s
 
 // list-backups: {"backups": [...]} (the entries of the matching backups, oldest first), and the
 // same as a table for people.
-nlohmann::json CatalogueJson(const std::vector<CatalogueBackup>& catalogue, const std::string& database, const std::string& container);
+nlohmann::ordered_json CatalogueJson(const std::vector<CatalogueBackup>& catalogue, const std::string& database, const std::string& container);
 std::string CatalogueText(const std::vector<CatalogueBackup>& catalogue, const std::string& database, const std::string& container);
 
 }  // namespace cosmosbackup

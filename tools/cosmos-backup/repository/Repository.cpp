@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <set>
+
 namespace cosmosbackup {
 namespace {
 
@@ -21,6 +23,11 @@ constexpr const char* kUnencryptedRefused =
 
 std::string RunRecordName(const std::string& id) { return "run-" + id + ".json"; }
 std::string ForgetMarkName(const std::string& id) { return "forget-" + id + ".json"; }
+
+std::string LastSegment(std::string location) {
+    while (location.size() > 1 && location.back() == '/') location.pop_back();
+    return location.substr(location.rfind('/') + 1);
+}
 
 // The repository's record as stored, or nothing where there is none.
 std::optional<nlohmann::json> ReadRecord(const BackupStore& root) {
@@ -98,11 +105,27 @@ std::shared_ptr<BackupStore> Repository::OpenBackup(const std::string& path) con
 }
 
 std::vector<std::string> Repository::BackupIds() const {
-    std::vector<std::string> ids;
+    std::set<std::string> ids;  // ids sort by time
     for (const auto& entry : m_root->List()) {
-        if (!entry.plain && IsBackupId(entry.name)) ids.push_back(entry.name);
+        if (!entry.plain && IsBackupId(entry.name)) ids.insert(entry.name);
+        // A backup whose location is gone is still known by its record.
+        const auto dash = entry.name.find('-');
+        if (entry.plain && entry.name.rfind("run-", 0) == 0 && dash == 3 && entry.name.size() > 9) {
+            const auto id = entry.name.substr(4, entry.name.size() - 9);
+            if (IsBackupId(id) && entry.name == RunRecordName(id)) ids.insert(id);
+        }
     }
-    return ids;  // List() is in name order, and ids sort by time
+    return {ids.begin(), ids.end()};
+}
+
+std::string Repository::IdOf(const std::string& segment) const {
+    if (IsBackupId(segment)) return segment;
+    std::lock_guard<std::mutex> lock(*m_storedIdsMutex);
+    if (m_storedIds.count(segment) == 0) {
+        for (const auto& id : BackupIds()) m_storedIds[LastSegment(OpenBackup(id)->Describe())] = id;
+    }
+    const auto found = m_storedIds.find(segment);
+    return found == m_storedIds.end() ? segment : found->second;
 }
 
 std::optional<RunRecord> Repository::ReadRun(const std::string& id) const {

@@ -5,7 +5,9 @@
 #include "storage/BackupStore.h"
 #include "storage/OpenBackupStore.h"
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,7 +42,10 @@ public:
     std::string LocationOf(const std::string& path) const;
     std::shared_ptr<BackupStore> OpenBackup(const std::string& path) const;
 
-    // The ids of the backups the repository holds, oldest first.
+    // The id a path segment names: an id, or its name as stored in an encrypted repository (links
+    // between its backups are recorded as stored); other segments as they are.
+    std::string IdOf(const std::string& segment) const;
+    // The ids of the backups the repository holds (a location or a run record), oldest first.
     std::vector<std::string> BackupIds() const;
     std::optional<RunRecord> ReadRun(const std::string& id) const;
     void WriteRun(const RunRecord& record);
@@ -60,6 +65,8 @@ private:
     std::shared_ptr<BackupStore> m_root;
     bool m_encrypted = false;
     std::string m_lockSalt;  // names of source locks are keyed, so that they tell nothing of the source
+    std::shared_ptr<std::mutex> m_storedIdsMutex = std::make_shared<std::mutex>();
+    mutable std::map<std::string, std::string> m_storedIds;  // stored name -> id
 };
 
 inline constexpr const char* kRepositoryRecordName = "repository.json";

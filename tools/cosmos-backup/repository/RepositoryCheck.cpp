@@ -62,7 +62,7 @@ Problems CheckEntry(const Repository& repository, const CatalogueBackup& backup,
 Problems CheckBackup(const Repository& repository, const CatalogueBackup& backup, const ReadDataCheck& readData) {
     Problems problems;
     for (const auto& problem : backup.problems) problems.push_back(backup.id + ": " + problem);
-    if (!backup.run) problems.push_back(backup.id + ": its run record is missing");
+    if (!backup.run && !backup.runUnreadable) problems.push_back(backup.id + ": its run record is missing");
     if (backup.run && backup.run->finished && backup.account && !backup.complete) {
         problems.push_back(backup.id + ": its run finished but its account manifest is missing or not complete");
     }

@@ -59,7 +59,8 @@ RunRecord RunRecordOf(const nlohmann::json& j, const std::string& where) {
         r.finished = j.at("finished").get<bool>();
         r.requestCharge = j.at("requestCharge").get<double>();
         r.seconds = j.at("seconds").get<double>();
-        for (const auto& [name, figures] : j.value("containers", nlohmann::json::object()).items()) {
+        const auto containers = j.value("containers", nlohmann::json::object());
+        for (const auto& [name, figures] : containers.items()) {
             r.containers[name] = {figures.at("requestCharge").get<double>(), figures.at("seconds").get<double>()};
         }
         return r;
