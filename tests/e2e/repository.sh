@@ -11,7 +11,8 @@
 #   - check: clean, then a deleted data file, a flipped byte (--read-data) and a removed chain
 #     base, each listed with every backup it makes unrestorable (exit 4);
 #   - forget: a kept increment keeps its base and parents (--dry-run says why), --prune removes
-#     the rest; prune never touches what a kept backup names; the kept one restores exactly.
+#     the rest; prune never touches what a kept backup names; the kept one restores exactly;
+#   - a prune killed midway is completed by the next one.
 # Prints one line per case and "N passed, N failed".
 # Usage: repository.sh BUILD_DIR
 set -uo pipefail
@@ -174,6 +175,18 @@ export CLOUDSDK_LOG="$work/bridge.log" RP_BUILD="$build" RP_WORK="$work" RP_HERE
   [[ $? == 4 ]] && grep -q "problem: ${pids[0]}: .*unrestorable: ${pids[0]}, ${pids[1]}, ${pids[2]}$" pc3.out \
     && grep -q "problem: ${pids[1]}: $victim is missing" pc3.out \
     && pass "check: a removed chain base breaks the whole chain, every problem listed" || fail "check removed base: $(cat pc3.out)"
+
+  # A prune killed midway: one forgotten backup without its manifest, another with only its forget
+  # mark left; the next prune completes both, the kept backup untouched.
+  k=$PWD/killed
+  for i in 1 2 3; do "${tool[@]}" backup --repo $k --insecure-no-encryption --database hrdb --container payroll --full >>k.out 2>&1; sleep 1; done
+  kids=($(ls $k | grep "^2"))
+  "${tool[@]}" forget --repo $k --keep-last 1 >kf.out 2>&1
+  rm $k/${kids[0]}/manifest.json
+  rm -r $k/${kids[1]} $k/run-${kids[1]}.json
+  "${tool[@]}" prune --repo $k >kp.out 2>&1 && [[ $(ls $k | grep -v "^source-" | sort | tr "\n" " ") == "${kids[2]} repository.json run-${kids[2]}.json " ]] \
+    && "${tool[@]}" check --repo $k --read-data >kc.out 2>&1 \
+    && pass "a prune killed midway is completed by the next, the kept backup whole" || fail "killed prune: $(cat kf.out kp.out kc.out; ls $k)"
 
   echo "$passed passed, $failed failed"
   (( failed == 0 ))

@@ -108,11 +108,11 @@ std::vector<std::string> Repository::BackupIds() const {
     std::set<std::string> ids;  // ids sort by time
     for (const auto& entry : m_root->List()) {
         if (!entry.plain && IsBackupId(entry.name)) ids.insert(entry.name);
-        // A backup whose location is gone is still known by its record.
-        const auto dash = entry.name.find('-');
-        if (entry.plain && entry.name.rfind("run-", 0) == 0 && dash == 3 && entry.name.size() > 9) {
-            const auto id = entry.name.substr(4, entry.name.size() - 9);
-            if (IsBackupId(id) && entry.name == RunRecordName(id)) ids.insert(id);
+        // A backup whose location is gone is still known by its records (a prune killed midway).
+        for (const std::string prefix : {"run-", "forget-"}) {
+            if (!entry.plain || entry.name.rfind(prefix, 0) != 0 || entry.name.size() <= prefix.size() + 5) continue;
+            const auto id = entry.name.substr(prefix.size(), entry.name.size() - prefix.size() - 5);
+            if (IsBackupId(id) && (entry.name == RunRecordName(id) || entry.name == ForgetMarkName(id))) ids.insert(id);
         }
     }
     return {ids.begin(), ids.end()};
