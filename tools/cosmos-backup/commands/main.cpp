@@ -492,6 +492,7 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
         accountRestore.databaseMap = ParseDatabaseMap(restoreMap);
         accountVerify.databaseMap = ParseDatabaseMap(verifyMap);
+        if (backupCmd->parsed() && backupShards.finish && !repository.repo.empty()) throw UsageError("--finish takes --out, not --repo");
         if (backupCmd->parsed() && !backupShards.finish) RequireOneLocation(repository, backup.directory, "--out");
         if (restoreCmd->parsed()) RequireOneLocation(repository, restore.directory, "--from");
         if (verifyCmd->parsed()) RequireOneLocation(repository, verify.directory, "--from");
