@@ -12,7 +12,7 @@
 #     base, each listed with every backup it makes unrestorable (exit 4);
 #   - forget: a kept increment keeps its base and parents (--dry-run says why), --prune removes
 #     the rest; prune never touches what a kept backup names; the kept one restores exactly;
-#   - a prune killed midway is completed by the next one.
+#   - a prune killed midway is completed by the next one; one writer per source.
 # Prints one line per case and "N passed, N failed".
 # Usage: repository.sh BUILD_DIR
 set -uo pipefail
@@ -187,6 +187,22 @@ export CLOUDSDK_LOG="$work/bridge.log" RP_BUILD="$build" RP_WORK="$work" RP_HERE
   "${tool[@]}" prune --repo $k >kp.out 2>&1 && [[ $(ls $k | grep -v "^source-" | sort | tr "\n" " ") == "${kids[2]} repository.json run-${kids[2]}.json " ]] \
     && "${tool[@]}" check --repo $k --read-data >kc.out 2>&1 \
     && pass "a prune killed midway is completed by the next, the kept backup whole" || fail "killed prune: $(cat kf.out kp.out kc.out; ls $k)"
+
+  # One writer per source: while another process holds the lock of hrdb/payroll, a backup of it is
+  # refused and one of another source goes on.
+  python3 -c "
+import fcntl, os, struct, sys, time
+fd = os.open(sys.argv[1], os.O_RDWR)
+fcntl.fcntl(fd, 37, struct.pack(\"hhqqii\", fcntl.F_WRLCK, 0, 0, 0, 0, 0))  # F_OFD_SETLK, as the tool locks
+print(\"held\", flush=True)
+time.sleep(60)" $k/source-*.lock >held.out & holder=$!
+for _ in $(seq 50); do grep -q held held.out && break; sleep 0.1; done
+"${tool[@]}" backup --repo $k --database hrdb --container payroll >same.out 2>&1
+status=$?
+"${tool[@]}" backup --repo $k --database salesdb --container orders2026 >other.out 2>&1 && other=0 || other=1
+kill $holder
+[[ $status == 1 ]] && grep -q "another run holds" same.out && [[ $other == 0 ]] \
+  && pass "a second writer of one source is refused, another source goes on" || fail "one writer: $status $other $(cat held.out same.out other.out)"
 
   echo "$passed passed, $failed failed"
   (( failed == 0 ))

@@ -198,6 +198,7 @@ RepositoryBackup::RepositoryBackup(const RepositoryOptions& options, BackupOptio
     if (newest && !newest->complete && newest->run && !newest->run->finished) {
         m_record = *newest->run;
         backup.directory = m_repository.LocationOf(m_record.id);
+        if (!m_record.parent.empty()) backup.since = m_repository.LocationOf(m_record.parent);  // if it never began
         backup.resume = true;
         std::fprintf(stderr, "cosmos-backup: going on with the unfinished backup %s of %s\n", m_record.id.c_str(), newest->source.c_str());
         return;

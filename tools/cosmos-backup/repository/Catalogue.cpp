@@ -133,7 +133,6 @@ CatalogueBackup ReadBackup(const Repository& repository, const std::string& id) 
     } catch (const ToolError& e) {
         backup.problems.push_back(e.what());
     }
-    if (backup.run && !backup.run->finished) backup.complete = false;
     return backup;
 }
 

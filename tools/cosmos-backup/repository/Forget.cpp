@@ -115,7 +115,10 @@ PruneSummary Prune(Repository& repository) {
     std::vector<WriterLocks> held;
     std::set<std::string> sources;
     for (const auto& backup : ReadCatalogue(repository)) {
-        if (backup.forgotten && sources.insert(backup.sourceKey).second) held.push_back(repository.LockSource(backup.sourceKey));
+        // What is left of a backup without a source (its records only) needs no lock.
+        if (backup.forgotten && !backup.sourceKey.empty() && sources.insert(backup.sourceKey).second) {
+            held.push_back(repository.LockSource(backup.sourceKey));
+        }
     }
     const auto catalogue = ReadCatalogue(repository);
     std::map<std::string, const CatalogueBackup*> byId;
@@ -128,7 +131,7 @@ PruneSummary Prune(Repository& repository) {
     PruneSummary summary;
     for (const auto& backup : catalogue) {
         if (!backup.forgotten) continue;
-        if (needed.count(backup.id) > 0 || sources.count(backup.sourceKey) == 0) {
+        if (needed.count(backup.id) > 0 || (!backup.sourceKey.empty() && sources.count(backup.sourceKey) == 0)) {
             summary.stillNeeded.push_back(backup.id);
             continue;
         }
