@@ -1,6 +1,7 @@
-// A repository without a server: backup ids and times, and the retention policy with restic's
-// meaning of each rule.
+// A repository without a server: backup ids and times, the retention policy with restic's
+// meaning of each rule, and forget's decisions over chains.
 #include "repository/BackupId.h"
+#include "repository/Forget.h"
 #include "repository/Retention.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +103,65 @@ TEST(RetentionTest, NoRuleKeepsNothingAndEveryBackupHasADecision) {
     ASSERT_EQ(decisions.size(), 2u);
     EXPECT_EQ(decisions[0].id, "b");
     EXPECT_FALSE(decisions[0].keep || decisions[1].keep);
+}
+
+// A backup of `source` taken at `time`, continuing `parent` ("" for a full one).
+CatalogueBackup Backup(const std::string& time, const std::string& source, const std::string& parent, bool complete = true) {
+    CatalogueBackup b;
+    b.id = time;
+    b.time = At(time);
+    b.sourceKey = b.source = source;
+    b.parent = parent;
+    b.complete = complete;
+    CatalogueEntry entry;
+    entry.database = source.substr(0, source.find('/'));
+    entry.container = source.substr(source.find('/') + 1);
+    b.entries.push_back(entry);
+    return b;
+}
+
+std::map<std::string, std::string> Decisions(const std::vector<CatalogueBackup>& catalogue, const RetentionPolicy& policy,
+                                             const std::string& container = "") {
+    std::map<std::string, std::string> decided;
+    for (const auto& d : DecideForget(catalogue, policy, "", container)) decided[d.id] = (d.keep ? "keep: " : "forget: ") + d.why;
+    return decided;
+}
+
+TEST(ForgetTest, AKeptIncrementKeepsEveryLinkOfItsChain) {
+    const std::string f = "2026-12-01T00:00:00Z", i1 = "2026-12-02T00:00:00Z", i2 = "2026-12-03T00:00:00Z";
+    const std::string f2 = "2026-12-04T00:00:00Z", i3 = "2026-12-05T00:00:00Z";
+    const std::vector<CatalogueBackup> catalogue{Backup(f, "db/a", ""), Backup(i1, "db/a", f), Backup(i2, "db/a", i1),
+                                                 Backup(f2, "db/a", ""), Backup(i3, "db/a", f2)};
+    RetentionPolicy policy;
+    policy.last = 1;
+    EXPECT_EQ(Decisions(catalogue, policy), (std::map<std::string, std::string>{{f, "forget: no rule keeps it"},
+                                                                                {i1, "forget: no rule keeps it"},
+                                                                                {i2, "forget: no rule keeps it"},
+                                                                                {f2, "keep: needed by " + i3},
+                                                                                {i3, "keep: last"}}));
+    // Keeping the third newest (an increment) keeps its parent and base though no rule names them.
+    policy.last = 3;
+    const auto decided = Decisions(catalogue, policy);
+    EXPECT_EQ(decided.at(i1), "keep: needed by " + i2);
+    EXPECT_EQ(decided.at(f), "keep: needed by " + i2);
+}
+
+TEST(ForgetTest, EachSourceByItselfUnfinishedKeptForgottenLeftOut) {
+    const std::string a1 = "2026-12-01T00:00:00Z", b1 = "2026-12-01T01:00:00Z", a2 = "2026-12-02T00:00:00Z";
+    const std::string a3 = "2026-12-03T00:00:00Z", old = "2026-11-01T00:00:00Z";
+    std::vector<CatalogueBackup> catalogue{Backup(old, "db/a", ""), Backup(a1, "db/a", ""), Backup(b1, "db/b", ""), Backup(a2, "db/a", ""),
+                                           Backup(a3, "db/a", a2, false)};
+    catalogue[0].forgotten = true;
+    RetentionPolicy policy;
+    policy.last = 1;
+    // b keeps its only backup; a's newest complete one is kept by the rule and needed by the
+    // unfinished run that continues it; the one forgotten before is not decided again.
+    EXPECT_EQ(Decisions(catalogue, policy), (std::map<std::string, std::string>{{a1, "forget: no rule keeps it"},
+                                                                                {b1, "keep: last"},
+                                                                                {a2, "keep: last"},
+                                                                                {a3, "keep: unfinished"}}));
+    // --container b: a's backups are not decided on at all.
+    EXPECT_EQ(Decisions(catalogue, policy, "b"), (std::map<std::string, std::string>{{b1, "keep: last"}}));
 }
 
 }  // namespace
