@@ -106,13 +106,22 @@ export CLOUDSDK_LOG="$work/bridge.log" RP_BUILD="$build" RP_WORK="$work" RP_HERE
     "${tool[@]}" backup --repo "$repo" --database salesdb --all-databases >/dev/null 2>&1
     "${tool[@]}" backup --repo "$repo" --database hrdb >$name-acc.out 2>&1 \
       && "${tool[@]}" --json list-backups --repo "$repo" --database hrdb >$name-acc.json \
-      && [[ $(js "d.backups.filter(b=>b.run).map(b=>[b.container,b.kind,b.items,b.complete,b.id.startsWith(b.run+\"/\")].join(\" \")).join()" $name-acc.json) == "payroll full 300 true true" ]] \
+      && [[ $(js "d.backups.filter(b=>b.run).map(b=>[b.container,b.kind,b.items,b.complete,b.id.startsWith(b.run+\"/\")].join(\" \")).join()" $name-acc.json) == "payroll full $(js "d.backups.find(b=>!b.run).items" $name-acc.json) true true" ]] \
       && pass "$name: an account run is listed per container with its run" || fail "$name: account run: $(cat $name-acc.out $name-acc.json)"
     accid=$(js "d.backups.find(b=>b.run).id" $name-acc.json)
     "${tool[@]}" restore --repo "$repo" --backup "$accid" --database $name-accr >$name-accr.out 2>&1 \
       && cli compare --db hrdb --coll payroll --db2 $name-accr >/dev/null && pass "$name: a container of an account run restores by its id" \
       || fail "$name: account container restore: $(cat $name-accr.out)"
 
+    sleep 1
+    cli mutate --db hrdb --coll payroll --updates 10 --deletes 4 --inserts 3 --round $((round + 20)) >/dev/null
+    "${tool[@]}" backup --repo "$repo" --database hrdb >$name-acc2.out 2>&1 \
+      && "${tool[@]}" --json list-backups --repo "$repo" --database hrdb >$name-acc2.json \
+      && [[ $(js "d.backups.filter(b=>b.run).map(b=>b.kind+\" \"+(b.parent||\"-\")).join()" $name-acc2.json) == "full -,increment $accid" ]] \
+      && "${tool[@]}" restore --repo "$repo" --backup latest --source hrdb --database-map hrdb=$name-acc2 >$name-accr2.out 2>&1 \
+      && cli compare --db hrdb --coll payroll --db2 $name-acc2 >/dev/null \
+      && pass "$name: the next account run is an increment of the last, restored by latest exactly" \
+      || fail "$name: account increment: $(cat $name-acc2.out $name-acc2.json $name-accr2.out)"
     sleep 1
     "${tool[@]}" backup --repo "$repo" --database salesdb --container orders2026 --full >$name-full.out 2>&1 \
       && "${tool[@]}" --json list-backups --repo "$repo" --container orders2026 >$name-l2.json \
@@ -127,7 +136,7 @@ export CLOUDSDK_LOG="$work/bridge.log" RP_BUILD="$build" RP_WORK="$work" RP_HERE
     "${tool[@]}" forget --repo "$repo" --database salesdb --container orders2026 --keep-last 1 --prune >$name-forget.out 2>&1 \
       && [[ $(grep -c "^removed" $name-forget.out) == 3 ]] \
       && "${tool[@]}" --json list-backups --repo "$repo" >$name-l3.json \
-      && [[ $(js "d.backups.map(b=>b.container+\":\"+b.kind).join()" $name-l3.json) == "payroll:full,payroll:full,orders2026:full" ]] \
+      && [[ $(js "d.backups.map(b=>b.container+\":\"+b.kind).join()" $name-l3.json) == "payroll:full,payroll:full,payroll:increment,orders2026:full" ]] \
       && pass "$name: forget --keep-last 1 --prune removes the old chain, other sources stay" || fail "$name: forget: $(cat $name-forget.out $name-l3.json)"
     "${tool[@]}" check --repo "$repo" --read-data >$name-check2.out 2>&1 \
       && "${tool[@]}" restore --repo "$repo" --backup latest --source salesdb/orders2026 --database $name-after >$name-ra.out 2>&1 \

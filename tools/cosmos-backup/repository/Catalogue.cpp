@@ -7,6 +7,7 @@
 #include "support/ToolError.h"
 
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 namespace cosmosbackup {
@@ -107,7 +108,7 @@ void ReadAccount(const Repository& repository, BackupStore& store, CatalogueBack
     }
 }
 
-CatalogueBackup ReadBackup(const Repository& repository, const std::string& id) {
+CatalogueBackup ReadBackup(const Repository& repository, const std::string& id, const std::set<std::string>& forgotten) {
     CatalogueBackup backup;
     backup.id = id;
     backup.time = TimeOfId(id).value_or(0);
@@ -124,7 +125,7 @@ CatalogueBackup ReadBackup(const Repository& repository, const std::string& id) 
         backup.parent = backup.run->parent;
         backup.toolVersion = backup.run->toolVersion;
     }
-    backup.forgotten = repository.IsForgotten(id);
+    backup.forgotten = forgotten.count(id) > 0;
     try {
         const auto store = repository.OpenBackup(id);
         const bool account = HasFile(*store, kAccountManifestName) || HasFile(*store, kAccountCheckpointName) || backup.account;
@@ -161,8 +162,9 @@ bool EntryMatches(const CatalogueEntry& entry, const std::string& database, cons
 
 std::vector<CatalogueBackup> ReadCatalogue(const Repository& repository) {
     std::vector<CatalogueBackup> catalogue;
+    const auto forgotten = repository.ForgottenIds();
     for (const auto& id : repository.BackupIds()) {
-        auto backup = ReadBackup(repository, id);
+        auto backup = ReadBackup(repository, id, forgotten);
         // What a prune killed midway left of a forgotten backup, or an empty directory: nothing to list.
         if (backup.forgotten || backup.run || !backup.entries.empty()) catalogue.push_back(std::move(backup));
     }

@@ -24,6 +24,17 @@ constexpr const char* kUnencryptedRefused =
 std::string RunRecordName(const std::string& id) { return "run-" + id + ".json"; }
 std::string ForgetMarkName(const std::string& id) { return "forget-" + id + ".json"; }
 
+// The id of a root record named by `nameOf` (RunRecordName, ForgetMarkName), or nothing.
+std::optional<std::string> IdOfRecord(const StoredFile& entry, std::string (*nameOf)(const std::string&)) {
+    const std::string prefix = nameOf("");
+    const std::string suffix = prefix.substr(prefix.find('.'));
+    const std::string start = prefix.substr(0, prefix.find('.'));
+    if (!entry.plain || entry.name.size() <= prefix.size() || entry.name.rfind(start, 0) != 0) return std::nullopt;
+    const auto id = entry.name.substr(start.size(), entry.name.size() - prefix.size());
+    if (!IsBackupId(id) || entry.name != nameOf(id)) return std::nullopt;
+    return id;
+}
+
 std::string LastSegment(std::string location) {
     while (location.size() > 1 && location.back() == '/') location.pop_back();
     return location.substr(location.rfind('/') + 1);
@@ -109,10 +120,8 @@ std::vector<std::string> Repository::BackupIds() const {
     for (const auto& entry : m_root->List()) {
         if (!entry.plain && IsBackupId(entry.name)) ids.insert(entry.name);
         // A backup whose location is gone is still known by its records (a prune killed midway).
-        for (const std::string prefix : {"run-", "forget-"}) {
-            if (!entry.plain || entry.name.rfind(prefix, 0) != 0 || entry.name.size() <= prefix.size() + 5) continue;
-            const auto id = entry.name.substr(prefix.size(), entry.name.size() - prefix.size() - 5);
-            if (IsBackupId(id) && (entry.name == RunRecordName(id) || entry.name == ForgetMarkName(id))) ids.insert(id);
+        for (const auto& record : {RunRecordName, ForgetMarkName}) {
+            if (auto id = IdOfRecord(entry, record)) ids.insert(*id);
         }
     }
     return {ids.begin(), ids.end()};
@@ -145,11 +154,14 @@ std::optional<RunRecord> Repository::ReadRun(const std::string& id) const {
 
 void Repository::WriteRun(const RunRecord& record) { WriteFileDurably(*m_root, RunRecordName(record.id), ToJson(record).dump(2) + "\n"); }
 
-bool Repository::IsForgotten(const std::string& id) const {
+bool Repository::IsForgotten(const std::string& id) const { return ForgottenIds().count(id) > 0; }
+
+std::set<std::string> Repository::ForgottenIds() const {
+    std::set<std::string> ids;
     for (const auto& entry : m_root->List()) {
-        if (entry.name == ForgetMarkName(id)) return true;
+        if (auto id = IdOfRecord(entry, ForgetMarkName)) ids.insert(*id);
     }
-    return false;
+    return ids;
 }
 
 void Repository::MarkForgotten(const std::string& id, const std::string& reason) {

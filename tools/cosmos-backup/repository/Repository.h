@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ public:
     std::optional<RunRecord> ReadRun(const std::string& id) const;
     void WriteRun(const RunRecord& record);
     bool IsForgotten(const std::string& id) const;
+    // The ids with a forget mark, from one listing of the root.
+    std::set<std::string> ForgottenIds() const;
     void MarkForgotten(const std::string& id, const std::string& reason);
     // Removes a backup's run record, then its forget mark: the last steps of pruning it.
     void RemoveRecords(const std::string& id);
