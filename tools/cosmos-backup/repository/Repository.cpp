@@ -27,7 +27,6 @@ std::string ForgetMarkName(const std::string& id) { return "forget-" + id + ".js
 // The id of a root record named by `nameOf` (RunRecordName, ForgetMarkName), or nothing.
 std::optional<std::string> IdOfRecord(const StoredFile& entry, std::string (*nameOf)(const std::string&)) {
     const std::string prefix = nameOf("");
-    const std::string suffix = prefix.substr(prefix.find('.'));
     const std::string start = prefix.substr(0, prefix.find('.'));
     if (!entry.plain || entry.name.size() <= prefix.size() || entry.name.rfind(start, 0) != 0) return std::nullopt;
     const auto id = entry.name.substr(start.size(), entry.name.size() - prefix.size());
