@@ -12,7 +12,8 @@
 #     base, each listed with every backup it makes unrestorable (exit 4);
 #   - forget: a kept increment keeps its base and parents (--dry-run says why), --prune removes
 #     the rest; prune never touches what a kept backup names; the kept one restores exactly;
-#   - a prune killed midway is completed by the next one; one writer per source.
+#   - a prune killed midway (and at random moments) is completed by the next one, the kept
+#     backup whole throughout; one writer per source.
 # Prints one line per case and "N passed, N failed".
 # Usage: repository.sh BUILD_DIR
 set -uo pipefail
@@ -196,6 +197,21 @@ export CLOUDSDK_LOG="$work/bridge.log" RP_BUILD="$build" RP_WORK="$work" RP_HERE
   "${tool[@]}" prune --repo $k >kp.out 2>&1 && [[ $(ls $k | grep -v "^source-" | sort | tr "\n" " ") == "${kids[2]} repository.json run-${kids[2]}.json " ]] \
     && "${tool[@]}" check --repo $k --read-data >kc.out 2>&1 \
     && pass "a prune killed midway is completed by the next, the kept backup whole" || fail "killed prune: $(cat kf.out kp.out kc.out; ls $k)"
+
+  # Prune killed at random moments: after each kill the kept backup checks whole; a last prune
+  # completes, leaving only the kept one.
+  r=$PWD/randomkill
+  for i in 1 2 3 4; do "${tool[@]}" backup --repo $r --insecure-no-encryption --database hrdb --container payroll --full >>rk.out 2>&1; sleep 1; done
+  "${tool[@]}" forget --repo $r --keep-last 1 >>rk.out 2>&1
+  kept=$(ls $r | grep "^2" | tail -1)
+  whole=1
+  for delay in 0.05 0.1 0.15 0.2 0.25 0.3; do
+    ( timeout -s KILL $delay "${tool[@]}" prune --repo $r >>rk.out 2>&1 ) 2>/dev/null
+    "${tool[@]}" check --repo $r --read-data >rkc.out 2>&1 || { whole=0; cat rkc.out >>rk.out; }
+  done
+  "${tool[@]}" prune --repo $r >>rk.out 2>&1 && (( whole )) && [[ $(ls $r | grep "^2") == "$kept" ]] \
+    && "${tool[@]}" check --repo $r --read-data >/dev/null 2>&1 \
+    && pass "prune killed at random moments: the kept backup whole throughout, a re-run completes" || fail "random kills: $(cat rk.out; ls $r)"
 
   # One writer per source: while another process holds the lock of hrdb/payroll, a backup of it is
   # refused and one of another source goes on.
