@@ -5,6 +5,7 @@
 #include "commands/AccountCommand.h"
 #include "commands/CommandLineCheck.h"
 #include "commands/KeyCommand.h"
+#include "commands/RepositoryCommand.h"
 #include "commands/VerifyCommand.h"
 #include "commands/VersionText.h"
 #include "format/WriterLock.h"
@@ -291,7 +292,7 @@ std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
 }
 
 // A backup of one container, of whichever kind (BackupPipeline.h), and its summary.
-void RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, std::shared_ptr<BackupStore> store,
+ContainerReport RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, std::shared_ptr<BackupStore> store,
                       const BackupOptions& given, Progress& whole, bool json) {
     const BackupResult done = BackUp(connection, connectionOptions, store, given);
     whole.Finish();
@@ -299,13 +300,14 @@ void RunBackupCommand(Connection& connection, const ConnectionOptions& connectio
     if (given.shard && s.backup.alreadyDone) {
         std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
                      given.directory.c_str());
-        return;
+        return ReportOf(s.backup, "");
     }
     const bool incrementRead = done.increment && !given.shard && !s.backup.alreadyComplete;
-    if (!json) return incrementRead ? PrintIncrement(s, done.options) : PrintBackup(s.backup, done.options);
     auto r = ReportOf(s.backup, done.increment ? "incremental" : "full");
     if (incrementRead) r.deletions = s.deletions;
-    PrintReport(SingleReport("backup", given.directory, r, 0), true);
+    if (!json) incrementRead ? PrintIncrement(s, done.options) : PrintBackup(s.backup, done.options);
+    else PrintReport(SingleReport("backup", given.directory, r, 0), true);
+    return r;
 }
 
 // --shard, --shards and --finish, on backup and restore.
@@ -398,7 +400,7 @@ int main(int argc, char** argv) {
     auto* allDatabases = backupCmd->add_flag("--all-databases", accountBackup.allDatabases, "every container of every database");
     allDatabases->excludes(backupCmd->get_option("--database"));
     AddSelectionOptions(backupCmd, accountBackup.selection);
-    backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL")->required();
+    backupCmd->add_option("--out", backup.directory, "new or empty directory, or blob storage URL");
     backupCmd->add_option("--page-size", backup.pageSize, "items per read (default 1000)")->check(CLI::Range(1, 100000));
     backupCmd->add_option("--items-per-file", backup.itemsPerFile,
                           "items per data file, a file closes at the next page boundary (default 100000)")
@@ -416,7 +418,7 @@ int main(int argc, char** argv) {
     AccountRestoreOptions accountRestore;
     std::vector<std::string> restoreMap;
     auto* restoreCmd = app.add_subcommand("restore", "restore a backup (of a container or of many) into new containers");
-    restoreCmd->add_option("--from", restore.directory, "backup directory or blob storage URL")->required()->check(kExistingLocation);
+    restoreCmd->add_option("--from", restore.directory, "backup directory or blob storage URL")->check(kExistingLocation);
     restoreCmd->add_option("--database", restore.database, "target database (default: the source's)");
     restoreCmd->add_option("--container", restore.container, "target container (default: the source's)");
     restoreCmd->add_option("--database-map", restoreMap, "restore database OLD of an account backup as NEW (OLD=NEW, repeatable)");
@@ -441,7 +443,7 @@ int main(int argc, char** argv) {
     AccountVerifyOptions accountVerify;
     std::vector<std::string> verifyMap;
     auto* verifyCmd = app.add_subcommand("verify", "check a backup's files and compare it with the live containers");
-    verifyCmd->add_option("--from", verify.directory, "backup directory or blob storage URL")->required()->check(kExistingLocation);
+    verifyCmd->add_option("--from", verify.directory, "backup directory or blob storage URL")->check(kExistingLocation);
     verifyCmd->add_option("--database", verify.database, "container's database (default: the source's)");
     verifyCmd->add_option("--container", verify.container, "container (default: the source's)");
     verifyCmd->add_option("--database-map", verifyMap, "compare database OLD of an account backup with NEW (OLD=NEW, repeatable)");
@@ -457,16 +459,26 @@ int main(int argc, char** argv) {
     keyCmd->add_subcommand("add", "add a key slot for the password in --new-password-file");
     keyCmd->add_subcommand("remove", "remove the key slot --slot (never the last)");
     keyCmd->add_subcommand("passwd", "add the password in --new-password-file, remove the slot the current password opens");
-    keyCmd->add_option("--location", keys.location, "the encrypted backup: directory or blob storage URL")->required()->check(kExistingLocation);
+    keyCmd->add_option("--location", keys.location, "the encrypted backup: directory or blob storage URL")->check(kExistingLocation);
     keyCmd->add_option("--new-password-file", keys.newPasswordFile, "owner-only file holding the new password (add, passwd)")
         ->check(CLI::ExistingFile);
     keyCmd->add_option("--slot", keys.slot, "the key slot to remove (its id, as key list shows it)");
+
+    RepositoryOptions repository;
+    AddRepositoryOptions(backupCmd, restoreCmd, verifyCmd, keyCmd, repository);
+    RepositoryCommands repositoryCommands;
+    AddRepositoryCommands(app, repositoryCommands);
 
     try {
         CheckCommandLine(app, argc, argv);
         app.parse(argc, argv);
         accountRestore.databaseMap = ParseDatabaseMap(restoreMap);
         accountVerify.databaseMap = ParseDatabaseMap(verifyMap);
+        if (backupCmd->parsed() && backupShards.finish && !repository.repo.empty()) throw UsageError("--finish takes --out, not --repo");
+        if (backupCmd->parsed() && !backupShards.finish) RequireOneLocation(repository, backup.directory, "--out");
+        if (restoreCmd->parsed()) RequireOneLocation(repository, restore.directory, "--from");
+        if (verifyCmd->parsed()) RequireOneLocation(repository, verify.directory, "--from");
+        if (keyCmd->parsed()) RequireOneLocation(repository, keys.location, "--location");
     } catch (const CLI::Success& e) {
         return app.exit(e);  // --help, --version
     } catch (const CLI::ParseError& e) {
@@ -493,6 +505,13 @@ int main(int argc, char** argv) {
             secrets.Add(password);
             storage.password = std::make_shared<const StorePassword>(password);
         }
+        if (repositoryCommands.Parsed()) return RunRepositoryCommand(repositoryCommands, storage, global.json);
+        // A repository chooses the backup's location (a backup also its parent, under its source's lock).
+        const auto repositoryRun = backupCmd->parsed() ? BeginRepositoryBackup(repository, backup, backup.container.empty(),
+                                                                               global.connection.endpoint, COSMOS_BACKUP_VERSION, storage)
+                                                       : nullptr;
+        if (restoreCmd->parsed() || verifyCmd->parsed()) ChooseRepositoryBackup(repository, restoreCmd->parsed() ? restore.directory : verify.directory, storage, global.json);
+        if (keyCmd->parsed() && keys.location.empty()) keys.location = repository.repo;
         backup.storage = restore.storage = verify.storage = storage;
         if (keyCmd->parsed()) {
             keys.action = keyCmd->get_subcommands().front()->get_name();
@@ -555,11 +574,14 @@ int main(int argc, char** argv) {
             accountBackup.single = backup;
             accountBackup.database = backup.database;
             accountBackup.progressStyle = style;
-            return PrintReport(RunAccountBackup(*connection, global.connection, location, accountBackup), global.json);
+            const auto report = RunAccountBackup(*connection, global.connection, location, accountBackup);
+            if (repositoryRun) repositoryRun->Finish(report);
+            return PrintReport(report, global.json);
         } else if (backupCmd->parsed()) {
             Progress whole("backup", 0, style);
             backup.progress = &whole;
-            RunBackupCommand(*connection, global.connection, location, backup, whole, global.json);
+            const auto report = RunBackupCommand(*connection, global.connection, location, backup, whole, global.json);
+            if (repositoryRun) repositoryRun->Finish(SingleReport("backup", backup.directory, report, 0));
         } else if (accountRestoreRun) {
             accountRestore.single = restore;
             accountRestore.progressStyle = style;

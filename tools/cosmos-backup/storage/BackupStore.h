@@ -71,7 +71,8 @@ public:
     virtual std::vector<StoredFile> List() const = 0;
     virtual std::unique_ptr<StoredFileReader> OpenRead(const std::string& name) const = 0;
     virtual std::unique_ptr<StoredFileWriter> OpenWrite(const std::string& name) = 0;
-    // Removes a file; a name that does not exist is not an error.
+    // Removes a file (an empty sub-location too, where the storage has directories); a name that
+    // does not exist is not an error.
     virtual void Remove(const std::string& name) = 0;
     // The location `name` (a plain name) below this one, in the same storage and sharing its
     // client: an account backup keeps one backup per container there. Its Describe() is this

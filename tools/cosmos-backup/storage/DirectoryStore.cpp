@@ -169,7 +169,9 @@ std::unique_ptr<StoredFileWriter> DirectoryStore::OpenWrite(const std::string& n
 }
 
 void DirectoryStore::Remove(const std::string& name) {
-    if (::unlink(PathOf(name).c_str()) != 0 && errno != ENOENT) throw ToolError("cannot remove " + PathOf(name) + ": " + Why());
+    // A sub-location (Below) goes once it is empty.
+    const bool removed = ::unlink(PathOf(name).c_str()) == 0 || (errno == EISDIR && ::rmdir(PathOf(name).c_str()) == 0);
+    if (!removed && errno != ENOENT) throw ToolError("cannot remove " + PathOf(name) + ": " + Why());
     m_pins->Forget(name);
 }
 

@@ -16,8 +16,8 @@ bool IsRemoteLocation(const std::string& location) {
 namespace {
 
 // Account backups keep databases and containers this many levels below the location that holds
-// the key slots.
-constexpr int kDeepestBelowSlots = 2;
+// the key slots, one more in an encrypted repository (its backups are below its root).
+constexpr int kDeepestBelowSlots = 3;
 
 std::unique_ptr<BackupStore> OpenPlainStore(const std::string& location, const StoreOptions& options) {
     if (!IsRemoteLocation(location)) return std::make_unique<DirectoryStore>(location);
