@@ -1,7 +1,7 @@
 #pragma once
 
 #include "account/AccountReport.h"
-#include "commands/BackupCommand.h"
+#include "pipeline/FullBackup.h"
 #include "repository/Repository.h"
 #include "repository/Retention.h"
 #include "storage/OpenBackupStore.h"
