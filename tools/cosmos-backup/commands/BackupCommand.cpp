@@ -1,5 +1,7 @@
 #include "commands/BackupCommand.h"
 
+#include "commands/BackupSource.h"
+
 #include "chain/ChainRecord.h"
 #include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
@@ -124,7 +126,7 @@ BackupStart StartBackup(BackupStore& store, const BackupOptions& given, const st
     }
     // Nothing recorded: a new backup, also when --resume was given.
     options.resume = false;
-    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
+    NameBackupSource(options);
     if (options.pageSize == 0) options.pageSize = kDefaultPageSize;
     if (options.itemsPerFile == 0) options.itemsPerFile = kDefaultItemsPerFile;
     if (options.parallelism == 0) options.parallelism = kDefaultParallelism;
