@@ -68,7 +68,7 @@ long long Describe(Connection& connection, Manifest& manifest) {
 
 std::string ResumeCommand(const BackupOptions& options) {
     // A shard continues where it stopped when its command is run again as it was.
-    if (options.shard) return "the same command again (shard " + options.shard->Describe() + " goes on from its checkpoints)";
+    if (options.shard) return options.rerun.Again();
     return options.rerun.With({"backup", "--out", options.directory, "--resume"});
 }
 

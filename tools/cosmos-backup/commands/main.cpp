@@ -373,10 +373,14 @@ int main(int argc, char** argv) {
         return PrintFailure(CommandName(app, argc, argv), secrets.Hide(e.what()), kExitUsage, AsksForJson(argc, argv));
     }
     const std::string command = CommandName(app, argc, argv);
-    const auto finish = [&](const Outcome& outcome) { return PrintOutcome(outcome, global.json); };
+    const auto finish = [&](Outcome outcome) {
+        outcome.report.resumeCommand = secrets.Hide(outcome.report.resumeCommand);
+        return PrintOutcome(outcome, global.json);
+    };
     const auto style = global.quiet ? Progress::Style::kQuiet : global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
-    backup.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, backup.parallelism));
-    restore.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0));
+    const std::vector<std::string> given(argv, argv + argc);
+    backup.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, backup.parallelism), given);
+    restore.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0), given);
     restore.endpoint = global.connection.endpoint;
     verify.endpoint = global.connection.endpoint;
 

@@ -87,7 +87,7 @@ RestoreItemsOptions WriteSettings(BackupStore& store, const Manifest& manifest, 
     items.noThroughput = options.noThroughput;
     if (options.shard) {
         items.progressKey = summary.database + "/" + summary.container + " shard " + options.shard->Describe();
-        items.resumeCommand = "the same command again (shard " + options.shard->Describe() + " goes on where it stopped)";
+        items.resumeCommand = options.rerun.Again();
         const auto recorded = ReadRestoreProgress(store, items.progressKey);
         items.resume = recorded && recorded->backupCreatedAt == manifest.createdAt && recorded->endpoint == options.endpoint;
     } else if (!options.runKey.empty()) {

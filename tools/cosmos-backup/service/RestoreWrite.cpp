@@ -3,6 +3,7 @@
 #include "format/DataFiles.h"
 #include "format/RestoreProgress.h"
 #include "service/FailureReport.h"
+#include "support/Interruption.h"
 #include "support/Progress.h"
 #include "support/ToolError.h"
 
@@ -58,8 +59,18 @@ public:
 
     void Add(const std::string& item) {
         m_chunk.push_back(CloudSDKCppBridge::SString{item});
+        ++m_sinceRecord;
         if (m_chunk.size() >= m_options.itemsPerCall) Send();
-        if (++m_sinceRecord >= kItemsPerRecord) Record(false);
+        if (m_sinceRecord >= kItemsPerRecord) Record(false);
+        if (InterruptSignal() != 0) StopHere();
+    }
+
+    // Asked to stop: what was sent is confirmed and recorded, the run ends with the command that continues.
+    [[noreturn]] void StopHere() {
+        Record(false);
+        StopIfInterrupted("; " + std::to_string(m_progress.itemsDone) + " items are recorded as written; to continue, run: " +
+                          m_options.resumeCommand);
+        throw ToolError("stopped without a signal");  // not reached: StopHere follows a signal
     }
 
     // The items up to here are written (and, with `endOfFile`, the whole current file): record that.
