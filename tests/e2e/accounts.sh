@@ -54,7 +54,7 @@ export CLOUDSDK_LOG="$work/bridge.log" ACC_BUILD="$build" ACC_WORK="$work" ACC_H
   statuses=$(json acc1/account.json "j.databases.map(d => d.containers.map(c => d.id + \"/\" + c.id + \":\" + c.status).join(\" \")).join(\" \")")
   [[ $rc == 1 && $statuses == "crm/notes:failed crm/people:complete shop/audit-1:complete shop/orders:complete" ]] \
     && pass "a failing container does not stop the others ($statuses)" || fail "failing container: rc $rc, $statuses; $(tail -2 b1.err)"
-  # The line that continues keeps the program's path, the global options as given and --parallel.
+  # The line that continues keeps the program path, the global options as given and --parallel.
   hint=$(sed -nE "s/.*to continue, run: //p" b1.err)
   [[ $hint == "${tool[*]} backup --out acc1 --resume --parallel 3" ]] && pass "the failed run names the command that continues" \
     || fail "no continuing command: $(tail -2 b1.err)"

@@ -139,6 +139,9 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
 
   # A chain: an increment on the container backup.
   expect chain 0 "an increment" "${tool[@]}" backup --since one --out inc "${settings[@]}"
+  keyBytes=$(stat -c %s inc/keys.jsonl.gz 2>/dev/null)
+  grep -q "(key file: $keyBytes bytes)" out.chain.0 && pass "the summary of an increment gives its key file bytes" \
+    || fail "key file bytes ($keyBytes): $(tail -1 out.chain.0)"
   expect chain 2 "an increment of an account location given a container" "${tool[@]}" backup --since acc --container src --out inc-x
   cli fail --status 403 --times 1 --afterRequests 1 --pathContains /colls/src >/dev/null
   expect chain 1 "an increment whose reads are refused" "${tool[@]}" backup --since one --out inc-f "${settings[@]}"

@@ -273,6 +273,7 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
     summary.backup.countedBefore = manifest.itemCount;
     summary.deletions = keys.deletions.items;
     summary.keys = keys.keys.items;
+    summary.keyFileBytes = keys.keys.bytes;
     summary.chainLength = chainRecord.length;
     return summary;
 }
@@ -287,6 +288,7 @@ IncrementSummary BackUpIncrement(Connection& connection, const ConnectionOptions
         summary.backup = CompletedBackup(store);
         const ChainRecord chain = ChainOf(ReadManifest(store));
         summary.keys = chain.keys.items;
+        summary.keyFileBytes = chain.keys.bytes;
         summary.deletions = chain.deletions.items;
         summary.chainLength = chain.length;
         return summary;

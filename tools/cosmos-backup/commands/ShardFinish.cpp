@@ -248,6 +248,7 @@ IncrementSummary SummaryOf(const Manifest& manifest, const ChainRecord& chain, s
     backup.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     summary.chainLength = chain.length;
     summary.keys = chain.IsIncrement() ? chain.keys.items : manifest.itemCount;
+    summary.keyFileBytes = chain.keys.bytes;
     summary.deletions = chain.deletions.items;
     return summary;
 }

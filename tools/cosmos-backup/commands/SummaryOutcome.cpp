@@ -77,8 +77,9 @@ Outcome IncrementOutcome(const IncrementSummary& s, const std::string& location,
     outcome.notes = BackupNotes(s.backup);
     outcome.saidAll = s.backup.alreadyDone;
     if (s.chainLength <= 1 || s.backup.alreadyComplete) return outcome;
-    outcome.text += Format("increment %d of its chain: %lld changed items, %lld deleted, %lld items in all", s.chainLength,
-                           static_cast<long long>(s.backup.items), static_cast<long long>(s.deletions), static_cast<long long>(s.keys));
+    outcome.text += Format("increment %d of its chain: %lld changed items, %lld deleted, %lld items in all (key file: %lld bytes)",
+                           s.chainLength, static_cast<long long>(s.backup.items), static_cast<long long>(s.deletions),
+                           static_cast<long long>(s.keys), static_cast<long long>(s.keyFileBytes));
     if (!finished) {
         outcome.text += Format("; %s: %lld requests, %.2f RU", s.deletionsFromFeed ? "deletions feed read" : "key-only read",
                                static_cast<long long>(s.keyRead.requests), s.keyRead.requestCharge);
