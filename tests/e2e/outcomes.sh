@@ -38,23 +38,8 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
     fi
   }
 
-  # Two ids the service refuses (a slash, a question mark) added to the first data file of the
-  # backup in DIR, its counts kept consistent: a restore of it ends with status 3.
-  add_refused() {
-    node -e "
-      const fs = require(\"fs\"), zlib = require(\"zlib\"), path = require(\"path\");
-      const dir = process.argv[1], manifest = JSON.parse(fs.readFileSync(path.join(dir, \"manifest.json\")));
-      const file = manifest.files[0], where = path.join(dir, file.name);
-      const lines = zlib.gunzipSync(fs.readFileSync(where)).toString().split(\"\n\").slice(0, -1);
-      const first = JSON.parse(lines[0]);
-      for (const id of [\"bad/1\", \"bad?2\"]) lines.push(JSON.stringify({ ...first, id }));
-      const bytes = zlib.gzipSync(lines.map((l) => l + \"\n\").join(\"\"));
-      fs.writeFileSync(where, bytes);
-      Object.assign(file, { items: lines.length, bytes: bytes.length, crc32: zlib.crc32(bytes).toString(16).padStart(8, \"0\") });
-      manifest.itemCount += 2;
-      if (manifest.chain && manifest.chain.keys) manifest.chain.keys.items += 2;  // the seal of the key file agrees
-      fs.writeFileSync(path.join(dir, \"manifest.json\"), JSON.stringify(manifest));" "$1"
-  }
+  # A copy of the backup GOOD in OUT with two items the service refuses: its restore exits 3.
+  add_refused() { node "$OUT_HERE/craft-backup.js" "$1" "$2" refused-ids; }
 
   cli seed --db d --coll src --count 3000 >/dev/null || { echo "seeding failed"; exit 1; }
   cli seed --db e --coll other --count 200 >/dev/null || { echo "seeding failed"; exit 1; }
@@ -122,7 +107,7 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
   expect single 2 "a backup with no container named" "${tool[@]}" backup --out one-x
   cli fail --status 403 --times 1 --afterRequests 3 --pathContains /colls/src/docs >/dev/null
   expect single 1 "a backup whose reads are refused" "${tool[@]}" backup --database d --container src --out one-f "${settings[@]}"
-  cp -r one one-bad && add_refused one-bad
+  add_refused one one-bad
   expect single 3 "a restore with refused items" "${tool[@]}" restore --from one-bad --database r2 --container src
   cli mutate --db e --coll other --updates 5 --deletes 0 --inserts 0 --round 1 >/dev/null
 
@@ -131,7 +116,7 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
   expect account 2 "a restore given --container" "${tool[@]}" restore --from acc --container x
   cli fail --status 403 --times 1 --afterRequests 2 --pathContains /colls/other/docs >/dev/null
   expect account 1 "a backup with a container refused" "${tool[@]}" backup --all-databases --out acc-f --page-size 50
-  cp -r acc acc-bad && add_refused acc-bad/d/src
+  cp -r acc acc-bad && add_refused acc/d/src acc-bad/d/src
   expect account 3 "a restore with refused items" "${tool[@]}" restore --from acc-bad --include "d/*" --database-map d=r3
   cli mutate --db d --coll src --updates 20 --deletes 5 --inserts 5 --round 2 >/dev/null
   expect account 4 "a verify of a changed account" "${tool[@]}" verify --from acc
@@ -145,7 +130,7 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
   expect chain 2 "an increment of an account location given a container" "${tool[@]}" backup --since acc --container src --out inc-x
   cli fail --status 403 --times 1 --afterRequests 1 --pathContains /colls/src >/dev/null
   expect chain 1 "an increment whose reads are refused" "${tool[@]}" backup --since one --out inc-f "${settings[@]}"
-  cp -r inc inc-bad && add_refused inc-bad
+  add_refused inc inc-bad
   expect chain 3 "a chain restore with refused items" "${tool[@]}" restore --from inc-bad --database r4 --container src
   cli mutate --db d --coll src --updates 10 --deletes 0 --inserts 0 --round 3 >/dev/null
   expect chain 4 "a verify of a changed chain" "${tool[@]}" verify --from inc
@@ -156,7 +141,7 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
   expect shard 1 "--finish with a shard missing" "${tool[@]}" backup --finish --out sh
   "${tool[@]}" backup --database d --container src --out sh --shard 1/2 "${settings[@]}" >/dev/null 2>&1
   "${tool[@]}" backup --finish --out sh >/dev/null 2>&1
-  cp -r sh sh-bad && add_refused sh-bad
+  add_refused sh sh-bad
   expect shard 3 "a sharded restore with refused items" "${tool[@]}" restore --from sh-bad --database r5 --container src --shard 0/1
   cli mutate --db d --coll src --updates 10 --deletes 0 --inserts 0 --round 4 >/dev/null
   expect shard 4 "a verify of a changed container" "${tool[@]}" verify --from sh
