@@ -109,6 +109,24 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
   expect single 1 "a backup whose reads are refused" "${tool[@]}" backup --database d --container src --out one-f "${settings[@]}"
   add_refused one one-bad
   expect single 3 "a restore with refused items" "${tool[@]}" restore --from one-bad --database r2 --container src
+  # Refused items are never lost: a restore killed after its refusals, resumed, lists them in
+  # the report it began (kept in its record) and exits 3; an unwritable report stops it first.
+  mkdir reports
+  "${tool[@]}" restore --from one-bad --database r6 --container src --failure-report reports >kr.out 2>kr.err &
+  pid=$!
+  cli kill --pid $pid --items 900 --count written >/dev/null
+  wait $pid
+  rc1=$?
+  "${tool[@]}" restore --from one-bad --database r6 --container src --resume >kr2.out 2>kr2.err
+  rc2=$?
+  listed=$(cat reports/*.jsonl 2>/dev/null | grep -c "\"status\":400")
+  [[ $rc1 == 137 && $rc2 == 3 && $listed == 2 ]] && same d src r6 \
+    && pass "refusals before a kill are in the report; the resumed restore exits 3" \
+    || fail "refusals across a kill: rc $rc1 then $rc2, $listed listed: $(tail -1 kr2.err)"
+  "${tool[@]}" restore --from one --database r7 --container src --failure-report no-such-dir/report.jsonl >ro.out 2>ro.err
+  rc=$?
+  [[ $rc == 1 ]] && grep -q "cannot write the failure report" ro.err && ! cli dump --db r7 --coll src >/dev/null 2>&1 \
+    && pass "an unwritable failure report stops the restore before anything is created" || fail "unwritable report: rc $rc $(tail -1 ro.err)"
   cli mutate --db e --coll other --updates 5 --deletes 0 --inserts 0 --round 1 >/dev/null
 
   # An account (every container of two databases).

@@ -17,6 +17,7 @@
 #include "commands/VerifyCommand.h"
 #include "format/WriterLock.h"
 #include "service/Connection.h"
+#include "service/FailureReport.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
 #include "support/CrashReports.h"
@@ -321,6 +322,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 64))->capture_default_str();
     restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into containers that exist already");
     restoreCmd->add_flag("--resume", restore.resume, "go on with the interrupted restore of this backup into this target");
+    restoreCmd->add_option("--failure-report", restore.failureReport,
+                           "where the items the service refuses are listed: a directory or a file (default: the current directory)")
+        ->capture_default_str();
     AddThrottlingOptions(restoreCmd, global);
     ShardOptions restoreShards;
     AddShardOptions(restoreCmd, restoreShards, "after every shard of a sharded restore: check them, restore the scripts, count");
@@ -380,7 +384,9 @@ int main(int argc, char** argv) {
     const auto style = global.quiet ? Progress::Style::kQuiet : global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
     const std::vector<std::string> given(argv, argv + argc);
     backup.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, backup.parallelism), given);
-    restore.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0), given);
+    auto restorePacing = Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0);
+    if (restoreCmd->count("--failure-report") > 0) restorePacing.insert(restorePacing.end(), {"--failure-report", restore.failureReport});
+    restore.rerun = RerunCommand(GlobalPrefix(app, argc, argv), restorePacing, given);
     restore.endpoint = global.connection.endpoint;
     verify.endpoint = global.connection.endpoint;
 
@@ -446,8 +452,10 @@ int main(int argc, char** argv) {
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             return finish(VerifyOutcome(s, verify.directory, true, seconds));
         }
-        // A restore lists the items the service refuses instead of stopping at the first.
+        // A restore lists the items the service refuses instead of stopping at the first, in a
+        // report that must be writable before anything is created (a resumed one appends to its own).
         if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";
+        if (restoreCmd->parsed() && !restore.resume) FailureReport(restore.failureReport, "", "", 0).CheckWritable();
         auto connection = Connect(global);
         if (listDatabases->parsed()) PrintList(connection->Databases(), global.json);
         else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase), global.json);
