@@ -164,6 +164,19 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
   cli mutate --db d --coll src --updates 10 --deletes 0 --inserts 0 --round 4 >/dev/null
   expect shard 4 "a verify of a changed container" "${tool[@]}" verify --from sh
 
+  # The manifests record the tool version, the request units and seconds of the run that made
+  # them, and every file with its bytes as stored.
+  version=$("${tool[@]}" --version | sed -nE "s/^cosmos-backup ([0-9.]+) .*/\1/p")
+  for dir in one inc sh; do
+    node -e "const fs = require(\"fs\"), path = require(\"path\"), dir = process.argv[1];
+      const m = JSON.parse(fs.readFileSync(path.join(dir, \"manifest.json\")));
+      const files = m.files.concat(m.chain && m.chain.keys ? [m.chain.keys] : []);
+      const sized = files.every((f) => fs.statSync(path.join(dir, f.name)).size === f.bytes);
+      process.exit(m.toolVersion === process.argv[2] && m.requestCharge > 0 && m.seconds > 0 && sized ? 0 : 1)" "$dir" "$version" \
+      && pass "the manifest of $dir records the tool version, RU, seconds and file bytes" \
+      || fail "manifest figures of $dir: $(node -e "const m = require(\"./$dir/manifest.json\"); console.log(m.toolVersion, m.requestCharge, m.seconds)")"
+  done
+
   for flow in single account chain shard; do echo "statuses seen, $flow:${seen[$flow]:-}"; done
   echo "$passed passed, $failed failed"
   (( failed == 0 ))

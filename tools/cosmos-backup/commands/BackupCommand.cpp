@@ -1,6 +1,7 @@
 #include "commands/BackupCommand.h"
 
 #include "commands/BackupSource.h"
+#include "commands/RunFigures.h"
 
 #include "chain/ChainRecord.h"
 #include "chain/KeySet.h"
@@ -313,6 +314,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
         auto keySets = KeysOfFiles(store, items.filesOfEarlierRuns, manifest.partitionKey);
         keySets.push_back(keys.Take());
         RecordChainBase(store, manifest, PositionsOf(record.positions), keySets);
+        NoteRunFigures(manifest, items, ReadUsage(connection));
         if (options.shard) WriteShardRecord(store, manifest, options, slice);
         else WriteManifest(store, manifest);
         RemoveBackupCheckpoints(store);

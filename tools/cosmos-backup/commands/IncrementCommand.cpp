@@ -1,5 +1,6 @@
 #include "commands/IncrementCommand.h"
 
+#include "commands/RunFigures.h"
 #include "chain/ChainLinks.h"
 #include "chain/IncrementKeys.h"
 #include "chain/ItemKey.h"
@@ -264,6 +265,7 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
     chainRecord.base = baseLink;
     chainRecord.length = parent.record.length + 1;
     SetChain(manifest, chainRecord);
+    NoteRunFigures(manifest, items, ReadUsage(connection), found.usage);
     WriteManifest(store, manifest);
     RemoveBackupCheckpoints(store);
     RemoveUnfinishedWrites(store);

@@ -1,5 +1,7 @@
 #include "commands/ShardFinish.h"
 
+#include "commands/RunFigures.h"
+
 #include "chain/ChainRecord.h"
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
@@ -279,6 +281,7 @@ IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, 
     manifest.itemCount = 0;
     const ShardRecord* earliest = &shards.front();
     for (const auto& s : shards) {
+        AddShardFigures(manifest, s.manifest, &s == &shards.front());
         for (auto file : s.manifest.files) {
             file.name = ShardView::LocationName(s.index, file.name);
             manifest.itemCount += file.items;
