@@ -40,6 +40,10 @@ std::string InterruptName() {
 }
 
 void RequestInterrupt(int signal) {
+    if (signal == 0) {
+        g_signal = 0;
+        return;
+    }
     int none = 0;
     g_signal.compare_exchange_strong(none, signal);
 }

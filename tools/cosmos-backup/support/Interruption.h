@@ -17,7 +17,7 @@ int InterruptSignal();
 // "SIGINT", "SIGTERM" ("" before any).
 std::string InterruptName();
 
-// Raises the flag as the handler does (for tests).
+// Raises the flag as the handler does; 0 lowers it again (for tests).
 void RequestInterrupt(int signal);
 
 // The run stopped because it was asked to; what it had done is sealed.
