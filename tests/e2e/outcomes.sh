@@ -164,6 +164,12 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
   cli mutate --db d --coll src --updates 10 --deletes 0 --inserts 0 --round 4 >/dev/null
   expect shard 4 "a verify of a changed container" "${tool[@]}" verify --from sh
 
+  # Shards of an account backup: finishing with one missing names the finish to run again, as given.
+  "${tool[@]}" backup --all-databases --out ash --shard 0/2 --page-size 50 >/dev/null 2>&1
+  expect shard 1 "an account --finish with a shard missing" "${tool[@]}" backup --finish --out ash
+  [[ $(hint_of err.shard.1) == *", then: ${tool[*]} backup --finish --out ash" ]] && pass "the account finish names itself to run again" \
+    || fail "account finish line: $(tail -1 err.shard.1)"
+
   # The manifests record the tool version, the request units and seconds of the run that made
   # them, and every file with its bytes as stored.
   version=$("${tool[@]}" --version | sed -nE "s/^cosmos-backup ([0-9.]+) .*/\1/p")

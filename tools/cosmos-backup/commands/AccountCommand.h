@@ -49,8 +49,9 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& conn
 // container's shards into its backup (ShardFinish.h), then account.json. A container whose
 // shards are missing or foreign is reported failed, and account.json is not written until a
 // later finish finds every container whole; containers finished meanwhile stay finished.
+// `rerun` is how this finish was started: run again once every shard is complete.
 RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, const std::string& location, const StoreOptions& storage,
-                                     Progress::Style progressStyle);
+                                     Progress::Style progressStyle, const RerunCommand& rerun);
 
 // Verifies the selected containers of an account backup (their files, and unless offline the
 // live containers), concurrently, with a report per container.

@@ -420,7 +420,7 @@ int main(int argc, char** argv) {
         const WriterLocks held = backupCmd->parsed() ? LockBackup(location, backup.shard, backupShards.finish) : WriterLocks();
         // Finishing a sharded backup needs its location only: the shards' records name the source.
         if (backupCmd->parsed() && backupShards.finish) {
-            if (IsAccountBackup(*location)) return finish(Of(FinishShardedAccountBackup(location, backup.directory, storage, style)));
+            if (IsAccountBackup(*location)) return finish(Of(FinishShardedAccountBackup(location, backup.directory, storage, style, backup.rerun)));
             return finish(IncrementOutcome(FinishShardedBackup(location, backup.directory, storage), backup.directory, true));
         }
         const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
