@@ -379,6 +379,7 @@ int main(int argc, char** argv) {
     const std::string command = CommandName(app, argc, argv);
     const auto finish = [&](Outcome outcome) {
         outcome.report.resumeCommand = secrets.Hide(outcome.report.resumeCommand);
+        for (auto& container : outcome.report.containers) container.error = secrets.Hide(container.error);
         return PrintOutcome(outcome, global.json);
     };
     const auto style = global.quiet ? Progress::Style::kQuiet : global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
