@@ -86,6 +86,21 @@ export CLOUDSDK_LOG="$work/bridge.log" OUT_BUILD="$build" OUT_WORK="$work" OUT_H
     && [[ $rc == 130 ]] && pass "--json: the interrupted run gives its document with the command that continues" \
     || fail "--json interrupt: rc $rc $(cat int-j.out)"
 
+  # An account run: the containers being read seal what they read, the others are not begun.
+  "${tool[@]}" backup --all-databases --out int-a --page-size 50 >int-a.out 2>int-a.err &
+  pid=$!
+  cli kill --pid $pid --items 600 --count read --signal SIGINT >/dev/null
+  wait $pid
+  rc=$?
+  hint=$(hint_of int-a.err)
+  if [[ $rc == 130 && $hint == *"backup --out int-a --resume"* ]]; then
+    eval "$hint" >int-a2.out 2>int-a2.err && "${tool[@]}" verify --from int-a >int-a3.out 2>&1 \
+      && pass "SIGINT mid-account-backup: exit 130, the printed command finishes it, equal to the source" \
+      || fail "continued account backup: $(tail -2 int-a2.err; tail -2 int-a3.out)"
+  else
+    fail "SIGINT mid-account-backup: rc $rc, hint \"$hint\": $(tail -2 int-a.err)"
+  fi
+
   # A read held up by the service (a 429 asking for 8 s) cannot stop at its page: the second
   # SIGINT ends the run at once, long before the wait is over.
   cli fail --status 429 --retryAfterMs 8000 --times 1 --afterRequests 6 --pathContains /colls/src/docs >/dev/null
