@@ -12,6 +12,8 @@
 //   not-object     a line that is JSON but not an object
 //   file-counts    per-file item counts moved between two files, the total unchanged
 //   huge-manifest  a manifest padded beyond its size limit
+//   refused-ids    two more items whose ids the service refuses ("bad/1", "bad?2"): a restore
+//                  writes the others and lists these in its failure report
 const fs = require("fs");
 const path = require("path");
 const zlib = require("zlib");
@@ -73,6 +75,11 @@ const RULES = {
     m.files[1].items -= 1;
   },
   "huge-manifest": () => {},
+  "refused-ids": (dir, m) => {
+    rewrite(dir, m.files[0], (lines) => lines.concat(["bad/1", "bad?2"].map((id) => JSON.stringify({ ...JSON.parse(lines[0]), id }))));
+    m.itemCount += 2;
+    if (m.chain && m.chain.keys) m.chain.keys.items += 2;  // the seal of the key file agrees
+  },
 };
 
 function main() {

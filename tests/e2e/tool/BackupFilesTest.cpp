@@ -11,6 +11,7 @@
 #include "support/Secrets.h"
 #include "support/SerialWorker.h"
 #include "support/ToolError.h"
+#include "support/ToolVersion.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -76,6 +77,9 @@ TEST(Manifest, RoundTripsEveryField) {
     m.scriptCount = 0;
     m.itemCount = 3;
     m.files = {DataFile{"items-00000.jsonl.gz", 3, 99, "0badf00d"}};
+    m.toolVersion = ToolVersion();  // WriteManifest records the version that writes it
+    m.requestCharge = 812.5;
+    m.seconds = 12.25;
     WriteManifest(*OpenBackupStore(dir.path()), m);
     const Manifest back = ReadManifest(*OpenBackupStore(dir.path()));
     EXPECT_EQ(nlohmann::json(m), nlohmann::json(back));

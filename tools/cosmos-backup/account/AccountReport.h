@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/RequestUsage.h"
+#include "support/ExitStatus.h"
 
 #include <nlohmann/json.hpp>
 
@@ -9,11 +10,6 @@
 #include <vector>
 
 namespace cosmosbackup {
-
-// Exit statuses of a run over many containers (the tool's table is in main.cpp).
-constexpr int kExitFailed = 1;
-constexpr int kExitDiffers = 2;  // verify: a backup and its container differ
-constexpr int kExitItemsRefused = 3;
 
 // What a run did to one container, for its summary.
 struct ContainerReport {

@@ -1,5 +1,6 @@
 #include "account/ContainerPool.h"
 
+#include "support/Interruption.h"
 #include "support/ThreadGroup.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@ std::vector<std::string> RunEachContainer(std::size_t count, std::size_t workers
     auto work = [&] {
         for (std::size_t i = next++; i < count; i = next++) {
             try {
+                StopIfInterrupted("; not begun");  // a signal stops the run: containers not yet begun wait for the resume
                 task(i);
             } catch (const std::exception& e) {
                 errors[i] = e.what();

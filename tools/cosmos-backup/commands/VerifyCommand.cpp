@@ -7,6 +7,7 @@
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
+#include "support/Interruption.h"
 #include "support/Progress.h"
 #include "support/ToolError.h"
 
@@ -83,6 +84,7 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
         }
         progress.Add(static_cast<std::int64_t>(page.size()));
         continuation = next;
+        StopIfInterrupted(" (a verify records nothing: run it again)");
     }
     progress.Finish();
     for (const auto& missing : backup) summary.Note("backup item " + missing.first + " is not in the live container");

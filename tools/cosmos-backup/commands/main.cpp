@@ -5,17 +5,22 @@
 #include "commands/AccountCommand.h"
 #include "commands/CommandLineCheck.h"
 #include "commands/KeyCommand.h"
+#include "commands/Outcome.h"
 #include "commands/RepositoryCommand.h"
+#include "commands/SummaryOutcome.h"
 #include "commands/VerifyCommand.h"
 #include "commands/VersionText.h"
 #include "format/WriterLock.h"
 #include "pipeline/BackupPipeline.h"
+#include "pipeline/BackupSource.h"
 #include "pipeline/RestorePipeline.h"
 #include "pipeline/ShardedBackupFinish.h"
 #include "service/Connection.h"
+#include "service/FailureReport.h"
 #include "storage/LocationPath.h"
 #include "storage/OpenBackupStore.h"
 #include "support/CrashReports.h"
+#include "support/Interruption.h"
 #include "support/RerunCommand.h"
 #include "support/SecretMask.h"
 #include "support/Secrets.h"
@@ -67,15 +72,6 @@ StoreOptions CheckLocations(const GlobalOptions& global, const std::vector<std::
     return StoreOptions{proxy, std::chrono::seconds(global.maxRetryWait), nullptr};
 }
 
-// Exit statuses, one table for every command (the README lists it):
-//   0 done; 1 failed (for a run over many containers: one of them or more), the summary says
-//   why and, where one applies, the command that continues; 2 usage error (one line on standard
-//   error); 3 restore: items the service refused are in the failure report, the others written;
-//   4 verify: the backup and the live container differ.
-constexpr int kUsageError = 2;
-constexpr int kSomeItemsFailed = kExitItemsRefused;
-constexpr int kVerifyDiffers = 4;
-
 // --max-ru and --max-retry-wait, on the commands that move items.
 void AddThrottlingOptions(CLI::App* command, GlobalOptions& global) {
     command->add_option("--max-ru", global.maxRu, "request units per second the run may use (0 = no limit)")
@@ -94,7 +90,7 @@ void RouteRuntimeRecords(const GlobalOptions& global) {
 }
 
 std::unique_ptr<Connection> Connect(GlobalOptions& global) {
-    if (global.connection.endpoint.empty()) throw ToolError("no endpoint: pass --endpoint or set COSMOS_ENDPOINT");
+    if (global.connection.endpoint.empty()) throw UsageError("no endpoint: pass --endpoint or set COSMOS_ENDPOINT");
     global.connection.key = ReadAccountKey(global.key);
     global.connection.verifyTls = !global.insecure;
     global.connection.clientOptions = ThrottlingOptions(global.maxRu, global.maxRetryWait) +
@@ -102,140 +98,32 @@ std::unique_ptr<Connection> Connect(GlobalOptions& global) {
     return std::make_unique<Connection>(global.connection);
 }
 
+// The command's name as the command line gives it, also when the line could not be parsed.
+std::string CommandName(CLI::App& app, int argc, char** argv) {
+    const auto commands = app.get_subcommands([](const CLI::App*) { return true; });
+    for (int i = 1; i < argc; ++i) {
+        for (const auto* c : commands) {
+            if (c->get_name() == argv[i]) return argv[i];
+        }
+    }
+    return "";
+}
+
+// --json anywhere on a command line that could not be parsed.
+bool AsksForJson(int argc, char** argv) {
+    return std::any_of(argv + 1, argv + argc, [](const char* argument) { return std::string(argument) == "--json"; });
+}
+
+// A report of a run over many containers as the outcome every command ends with.
+Outcome Of(RunReport report) {
+    Outcome outcome;
+    outcome.report = std::move(report);
+    return outcome;
+}
+
 void PrintList(const std::vector<std::string>& names, bool json) {
     if (json) std::cout << nlohmann::json(names).dump() << '\n';
     else for (const auto& name : names) std::cout << name << '\n';
-}
-
-void PrintBackup(const BackupSummary& s, const BackupOptions& o) {
-    if (s.alreadyDone) return;  // a shard that found its part complete said so
-    if (s.alreadyComplete) {
-        std::printf("backup of %s in %s is complete: %lld items, %d data files; nothing to resume\n", s.source.c_str(),
-                    o.directory.c_str(), static_cast<long long>(s.items), s.files);
-        return;
-    }
-    std::printf("backup of %s: %lld items, %d scripts, %d data files, %lld bytes in %.2f s (%.0f items/s); throughput: %s -> %s\n",
-                s.source.c_str(), static_cast<long long>(s.items), s.scripts, s.files,
-                static_cast<long long>(s.bytes), s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
-                DescribeLayout(s.layout).c_str(), o.directory.c_str());
-    std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
-    if (s.countedBefore >= 0 && s.items != s.countedBefore) {
-        std::fprintf(stderr, "note: the container held %lld items when the backup began; it changed meanwhile\n",
-                     static_cast<long long>(s.countedBefore));
-    }
-}
-
-void PrintIncrement(const IncrementSummary& s, const BackupOptions& o) {
-    PrintBackup(s.backup, o);
-    std::printf("increment %d of its chain: %lld changed items, %lld deleted, %lld items in all; %s: %lld requests, %.2f RU\n",
-                s.chainLength, static_cast<long long>(s.backup.items), static_cast<long long>(s.deletions),
-                static_cast<long long>(s.keys), s.deletionsFromFeed ? "deletions feed read" : "key-only read",
-                static_cast<long long>(s.keyRead.requests), s.keyRead.requestCharge);
-}
-
-int PrintRestore(const RestoreSummary& s) {
-    if (s.alreadyDone) return 0;
-    if (s.counted < 0) {
-        std::printf("restore shard into %s/%s: %lld items written in %.2f s (%.0f items/s); scripts and count with restore --finish\n",
-                    s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items), s.seconds,
-                    s.seconds > 0 ? s.items / s.seconds : 0.0);
-    } else {
-        std::printf("restore into %s/%s: %lld items written, %lld counted, %d scripts in %.2f s (%.0f items/s); throughput: %s\n",
-                    s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items),
-                    static_cast<long long>(s.counted), s.scripts, s.seconds, s.seconds > 0 ? s.items / s.seconds : 0.0,
-                    DescribeLayout(s.layout).c_str());
-    }
-    std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
-    if (s.skipped > 0) std::printf("resumed: %lld items had been written before\n", static_cast<long long>(s.skipped));
-    if (s.links > 1) std::printf("chain: %d backups restored, %lld deletions applied\n", s.links, static_cast<long long>(s.deleted));
-    if (s.failed == 0) return 0;
-    std::fprintf(stderr, "cosmos-backup: %lld items could not be written; they are listed with the reasons in %s\n",
-                 static_cast<long long>(s.failed), s.reportPath.c_str());
-    return kSomeItemsFailed;
-}
-
-void PrintProblems(const VerifySummary& s) {
-    for (const auto& p : s.problems) std::fprintf(stderr, "verify: %s\n", p.c_str());
-    const auto unlisted = s.problemCount - static_cast<std::int64_t>(s.problems.size());
-    if (unlisted > 0) std::fprintf(stderr, "verify: and %lld more (--max-problems lists more)\n", static_cast<long long>(unlisted));
-}
-
-int PrintVerify(const VerifySummary& s, bool offline, double seconds) {
-    PrintProblems(s);
-    if (offline) {
-        std::printf("verify: %lld items in the backup, files intact, %lld problems\n",
-                    static_cast<long long>(s.backupItems), static_cast<long long>(s.problemCount));
-    } else {
-        std::printf("verify: %lld items in the backup, %lld in the container, %lld equal, %lld problems\n",
-                    static_cast<long long>(s.backupItems), static_cast<long long>(s.liveItems),
-                    static_cast<long long>(s.equalItems), static_cast<long long>(s.problemCount));
-        std::printf("requests: %s\n", DescribeUsage(s.usage, seconds).c_str());
-    }
-    return s.problemCount == 0 ? 0 : kVerifyDiffers;
-}
-
-// The summary of a run over many containers: text, or one JSON document with --json.
-int PrintReport(const RunReport& report, bool json) {
-    if (json) {
-        std::cout << ReportJson(report).dump() << std::endl;
-    } else {
-        std::cout << ReportText(report) << std::flush;
-    }
-    if (!report.resumeCommand.empty()) std::fprintf(stderr, "cosmos-backup: to continue, run: %s\n", report.resumeCommand.c_str());
-    return report.exitCode;
-}
-
-// A single container's summary as the same JSON document (one container).
-RunReport SingleReport(const std::string& command, const std::string& location, ContainerReport container, int exitCode) {
-    RunReport report;
-    report.command = command;
-    report.location = location;
-    report.seconds = container.seconds;
-    report.exitCode = exitCode;
-    report.containers.push_back(std::move(container));
-    return report;
-}
-
-ContainerReport ReportOf(const BackupSummary& s, const std::string& kind) {
-    ContainerReport r;
-    r.source = s.source;
-    r.status = "complete";
-    r.kind = kind;
-    r.items = s.items;
-    r.bytes = s.bytes;
-    r.usage = s.usage;
-    r.seconds = s.seconds;
-    return r;
-}
-
-// A verify's summary as the JSON document of one container; its problems on standard error.
-int PrintVerifyReport(const VerifySummary& s, const std::string& location, double seconds) {
-    PrintProblems(s);
-    ContainerReport r;
-    r.source = location;
-    r.items = s.backupItems;
-    r.problems = s.problemCount;
-    r.differences = s.problems;
-    r.usage = s.usage;
-    r.seconds = seconds;
-    r.status = s.problemCount == 0 ? "complete" : "differs";
-    return PrintReport(SingleReport("verify", location, r, s.problemCount == 0 ? 0 : kVerifyDiffers), true);
-}
-
-// A sharded backup put together.
-int PrintFinish(const IncrementSummary& s, const BackupOptions& o, bool json) {
-    const bool increment = s.chainLength > 1;
-    if (json) {
-        auto r = ReportOf(s.backup, increment ? "incremental" : "full");
-        r.deletions = s.deletions;
-        return PrintReport(SingleReport("backup", o.directory, r, 0), true);
-    }
-    PrintBackup(s.backup, o);
-    if (increment) {
-        std::printf("increment %d of its chain: %lld changed items, %lld deleted, %lld items in all\n", s.chainLength,
-                    static_cast<long long>(s.backup.items), static_cast<long long>(s.deletions), static_cast<long long>(s.keys));
-    }
-    return 0;
 }
 
 std::map<std::string, std::string> ParseDatabaseMap(const std::vector<std::string>& pairs) {
@@ -291,23 +179,19 @@ std::vector<std::string> Pacing(const GlobalOptions& global, int parallelism) {
     return pacing;
 }
 
-// A backup of one container, of whichever kind (BackupPipeline.h), and its summary.
-ContainerReport RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, std::shared_ptr<BackupStore> store,
-                      const BackupOptions& given, Progress& whole, bool json) {
+// A backup of one container, of whichever kind (BackupPipeline.h), and how it ended.
+Outcome RunBackupCommand(Connection& connection, const ConnectionOptions& connectionOptions, std::shared_ptr<BackupStore> store,
+                         const BackupOptions& given, Progress& whole) {
     const BackupResult done = BackUp(connection, connectionOptions, store, given);
     whole.Finish();
     const IncrementSummary& s = done.summary;
     if (given.shard && s.backup.alreadyDone) {
         std::fprintf(stderr, "cosmos-backup: shard %s of %s is complete already; nothing to do\n", given.shard->Describe().c_str(),
                      given.directory.c_str());
-        return ReportOf(s.backup, "");
     }
     const bool incrementRead = done.increment && !given.shard && !s.backup.alreadyComplete;
-    auto r = ReportOf(s.backup, done.increment ? "incremental" : "full");
-    if (incrementRead) r.deletions = s.deletions;
-    if (!json) incrementRead ? PrintIncrement(s, done.options) : PrintBackup(s.backup, done.options);
-    else PrintReport(SingleReport("backup", given.directory, r, 0), true);
-    return r;
+    if (incrementRead) return IncrementOutcome(s, given.directory);
+    return BackupOutcome(s.backup, given.directory, done.increment ? "incremental" : "full");
 }
 
 // --shard, --shards and --finish, on backup and restore.
@@ -361,6 +245,7 @@ const CLI::Validator kExistingLocation(
 
 int main(int argc, char** argv) {
     SecretMask secrets = SecretMask::Of(argc, argv);
+    InstallInterruptHandlers();
     CLI::App app{"Back up, restore and verify Azure Cosmos DB containers, databases and whole accounts"};
     app.require_subcommand(1);
     app.fallthrough();  // global options after the command's name too (inherited by the commands added below)
@@ -427,6 +312,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 64))->capture_default_str();
     restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into containers that exist already");
     restoreCmd->add_flag("--resume", restore.resume, "go on with the interrupted restore of this backup into this target");
+    restoreCmd->add_option("--failure-report", restore.failureReport,
+                           "where the items the service refuses are listed: a directory or a file (default: the current directory)")
+        ->capture_default_str();
     AddThrottlingOptions(restoreCmd, global);
     ShardOptions restoreShards;
     AddShardOptions(restoreCmd, restoreShards, "after every shard of a sharded restore: check them, restore the scripts, count");
@@ -484,15 +372,22 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         std::string message = e.what();
         std::replace(message.begin(), message.end(), '\n', ' ');
-        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", secrets.Hide(message).c_str());
-        return kUsageError;
+        return PrintFailure(CommandName(app, argc, argv), secrets.Hide(message), kExitUsage, AsksForJson(argc, argv));
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", secrets.Hide(e.what()).c_str());
-        return kUsageError;
+        return PrintFailure(CommandName(app, argc, argv), secrets.Hide(e.what()), kExitUsage, AsksForJson(argc, argv));
     }
+    const std::string command = CommandName(app, argc, argv);
+    const auto finish = [&](Outcome outcome) {
+        outcome.report.resumeCommand = secrets.Hide(outcome.report.resumeCommand);
+        for (auto& container : outcome.report.containers) container.error = secrets.Hide(container.error);
+        return PrintOutcome(outcome, global.json);
+    };
     const auto style = global.quiet ? Progress::Style::kQuiet : global.json ? Progress::Style::kJsonLines : Progress::Style::kText;
-    backup.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, backup.parallelism));
-    restore.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0));
+    const std::vector<std::string> given(argv, argv + argc);
+    backup.rerun = RerunCommand(GlobalPrefix(app, argc, argv), Pacing(global, backup.parallelism), given);
+    auto restorePacing = Pacing(global, restoreCmd->count("--parallel") > 0 ? restore.parallelism : 0);
+    if (restoreCmd->count("--failure-report") > 0) restorePacing.insert(restorePacing.end(), {"--failure-report", restore.failureReport});
+    restore.rerun = RerunCommand(GlobalPrefix(app, argc, argv), restorePacing, given);
     restore.endpoint = global.connection.endpoint;
     verify.endpoint = global.connection.endpoint;
 
@@ -535,8 +430,8 @@ int main(int argc, char** argv) {
         backup.locks = &held;
         // Finishing a sharded backup needs its location only: the shards' records name the source.
         if (backupCmd->parsed() && backupShards.finish) {
-            if (IsAccountBackup(*location)) return PrintReport(FinishShardedAccountBackup(location, backup.directory, storage, style, &held), global.json);
-            return PrintFinish(FinishShardedBackup(location, backup.directory, storage, &held), backup, global.json);
+            if (IsAccountBackup(*location)) return finish(Of(FinishShardedAccountBackup(location, backup.directory, storage, style, &held, backup.rerun)));
+            return finish(IncrementOutcome(FinishShardedBackup(location, backup.directory, storage, &held), backup.directory, true));
         }
         const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
                                      (accountBackup.allDatabases || !backup.database.empty() ||
@@ -545,6 +440,8 @@ int main(int argc, char** argv) {
         if (backupCmd->parsed() && !manyContainers && selecting) {
             throw UsageError("--include and --exclude select among many containers: give --all-databases or --database without --container");
         }
+        // A new backup's source is named before the first request.
+        if (backupCmd->parsed() && !manyContainers && !backup.resume) NameBackupSource(backup);
         const bool accountRestoreRun = restoreCmd->parsed() && IsAccountBackup(*location);
         const bool accountVerifyRun = verifyCmd->parsed() && IsAccountBackup(*location);
         if (accountRestoreRun && (restore.shard || restore.finish)) {
@@ -558,15 +455,17 @@ int main(int argc, char** argv) {
             if (accountVerifyRun) {
                 accountVerify.single = verify;
                 accountVerify.progressStyle = style;
-                return PrintReport(RunAccountVerify(nullptr, location, accountVerify), global.json);
+                return finish(Of(RunAccountVerify(nullptr, location, accountVerify)));
             }
             const auto started = std::chrono::steady_clock::now();
             const auto s = VerifyBackup(nullptr, location, verify);
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-            return global.json ? PrintVerifyReport(s, verify.directory, seconds) : PrintVerify(s, true, seconds);
+            return finish(VerifyOutcome(s, verify.directory, true, seconds));
         }
-        // A restore lists the items the service refuses instead of stopping at the first.
+        // A restore lists the items the service refuses instead of stopping at the first, in a
+        // report that must be writable before anything is created (a resumed one appends to its own).
         if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";
+        if (restoreCmd->parsed() && !restore.resume) FailureReport(restore.failureReport, "", "", 0).CheckWritable();
         auto connection = Connect(global);
         if (listDatabases->parsed()) PrintList(connection->Databases(), global.json);
         else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase), global.json);
@@ -576,53 +475,38 @@ int main(int argc, char** argv) {
             accountBackup.progressStyle = style;
             const auto report = RunAccountBackup(*connection, global.connection, location, accountBackup);
             if (repositoryRun) repositoryRun->Finish(report);
-            return PrintReport(report, global.json);
+            return finish(Of(report));
         } else if (backupCmd->parsed()) {
             Progress whole("backup", 0, style);
             backup.progress = &whole;
-            const auto report = RunBackupCommand(*connection, global.connection, location, backup, whole, global.json);
-            if (repositoryRun) repositoryRun->Finish(SingleReport("backup", backup.directory, report, 0));
+            const auto outcome = RunBackupCommand(*connection, global.connection, location, backup, whole);
+            if (repositoryRun) repositoryRun->Finish(outcome.report);
+            return finish(outcome);
         } else if (accountRestoreRun) {
             accountRestore.single = restore;
             accountRestore.progressStyle = style;
-            return PrintReport(RunAccountRestore(*connection, global.connection, location, accountRestore), global.json);
+            return finish(Of(RunAccountRestore(*connection, global.connection, location, accountRestore)));
         } else if (restoreCmd->parsed()) {
             Progress whole("restore", 0, style);
             restore.progress = &whole;
             const auto s = RestoreBackup(*connection, location, restore);
             whole.Finish();
-            if (!global.json) return PrintRestore(s);
-            ContainerReport r;
-            r.source = restore.directory;
-            r.target = s.database + "/" + s.container;
-            r.status = "complete";
-            r.items = s.items;
-            r.failedItems = s.failed;
-            r.deletions = s.deleted;
-            r.usage = s.usage;
-            r.seconds = s.seconds;
-            return PrintReport(SingleReport("restore", restore.directory, r, s.failed == 0 ? 0 : kSomeItemsFailed), true);
+            return finish(RestoreOutcome(s, restore.directory));
         } else if (accountVerifyRun) {
             accountVerify.single = verify;
             accountVerify.progressStyle = style;
-            return PrintReport(RunAccountVerify(&global.connection, location, accountVerify), global.json);
+            return finish(Of(RunAccountVerify(&global.connection, location, accountVerify)));
         } else if (verifyCmd->parsed()) {
             Progress whole("verify", 0, style);
             verify.progress = &whole;
             const auto s = VerifyBackup(connection.get(), location, verify);
             const double seconds = whole.Finish();
-            return global.json ? PrintVerifyReport(s, verify.directory, seconds) : PrintVerify(s, false, seconds);
+            return finish(VerifyOutcome(s, verify.directory, false, seconds));
         }
         return 0;
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "cosmos-backup: usage: %s (see --help)\n", secrets.Hide(e.what()).c_str());
-        return kUsageError;
+        return PrintFailure(command, secrets.Hide(e.what()), kExitUsage, global.json);
     } catch (const std::exception& e) {
-        const std::string message = secrets.Hide(e.what());
-        if (global.json) {
-            std::cout << nlohmann::json{{"exitCode", 1}, {"error", message}}.dump() << std::endl;
-        }
-        std::fprintf(stderr, "cosmos-backup: error: %s\n", message.c_str());
-        return 1;
+        return PrintFailure(command, secrets.Hide(e.what()), kExitFailed, global.json);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "format/LocationLayout.h"
 #include "support/ToolError.h"
+#include "support/ToolVersion.h"
 
 #include <algorithm>
 #include <set>
@@ -59,6 +60,9 @@ void to_json(nlohmann::json& j, const Manifest& m) {
         {"files", m.files},
     };
     if (!m.chain.is_null()) j["chain"] = m.chain;
+    if (!m.toolVersion.empty()) j["toolVersion"] = m.toolVersion;
+    if (m.requestCharge >= 0) j["requestCharge"] = m.requestCharge;
+    if (m.seconds >= 0) j["seconds"] = m.seconds;
 }
 
 void from_json(const nlohmann::json& j, Manifest& m) {
@@ -79,12 +83,17 @@ void from_json(const nlohmann::json& j, Manifest& m) {
     j.at("itemCount").get_to(m.itemCount);
     j.at("files").get_to(m.files);
     m.chain = j.value("chain", nlohmann::json());
+    m.toolVersion = j.value("toolVersion", std::string());
+    m.requestCharge = j.value("requestCharge", -1.0);
+    m.seconds = j.value("seconds", -1.0);
 }
 
 void WriteManifest(BackupStore& store, const Manifest& manifest) {
     // The store's commit makes the manifest appear whole and durable; the data files it vouches
     // for were committed (and made durable) before.
-    const std::string text = nlohmann::json(manifest).dump(2) + "\n";
+    nlohmann::json j = manifest;
+    j["toolVersion"] = ToolVersion();
+    const std::string text = j.dump(2) + "\n";
     auto writer = store.OpenWrite(kManifestName);
     writer->Write(text.data(), text.size());
     writer->Commit();

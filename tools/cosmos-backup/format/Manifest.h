@@ -63,6 +63,11 @@ struct Manifest {
     std::int64_t itemCount = 0;
     std::vector<DataFile> files;
     nlohmann::json chain;  // the backup's place in a chain, read through ChainOf (null: none)
+    // The run that made it ("" and -1 in manifests of older versions, -1 where not known): the
+    // tool's version (WriteManifest sets it), the request units it used and its seconds.
+    std::string toolVersion;
+    double requestCharge = -1;
+    double seconds = -1;
 };
 
 void to_json(nlohmann::json& j, const DataFile& f);

@@ -23,7 +23,7 @@ void WriteRestoreProgress(BackupStore& store, const RestoreProgress& p) {
         {"noThroughput", p.noThroughput}, {"created", p.created},
         {"target", p.target},           {"backupCreatedAt", p.backupCreatedAt}, {"filesDone", p.filesDone},
         {"itemsInFile", p.itemsInFile}, {"itemsDone", p.itemsDone},             {"sessionToken", p.sessionToken},
-        {"finished", p.finished},
+        {"finished", p.finished},       {"failureReport", p.failureReport},     {"itemsRefused", p.itemsRefused},
     };
     WriteFileDurably(store, RecordName(p.target), j.dump() + "\n");
 }
@@ -48,7 +48,9 @@ std::optional<RestoreProgress> ReadRestoreProgress(const BackupStore& store, con
         p.autoscaleMax = j.value("autoscaleMax", 0);
         p.noThroughput = j.value("noThroughput", false);
         p.created = j.value("created", true);
-        if (p.itemsInFile < 0 || p.itemsDone < 0) throw ToolError(path + " holds a negative count");
+        p.failureReport = j.value("failureReport", std::string());
+        p.itemsRefused = j.value("itemsRefused", std::int64_t{0});
+        if (p.itemsInFile < 0 || p.itemsDone < 0 || p.itemsRefused < 0) throw ToolError(path + " holds a negative count");
         return p;
     } catch (const nlohmann::json::exception& e) {
         throw ToolError(path + " is not a valid restore progress record: " + e.what());

@@ -31,6 +31,10 @@ struct RestoreProgress {
     int throughput = 0;
     int autoscaleMax = 0;
     bool noThroughput = false;
+    // The report of the items the service refused, appended to before a position past them is
+    // recorded, and how many it lists ("" and 0 in records of older versions, or none refused).
+    std::string failureReport;
+    std::int64_t itemsRefused = 0;
 };
 
 void WriteRestoreProgress(BackupStore& store, const RestoreProgress& progress);

@@ -345,7 +345,7 @@ RunReport RunAccountShard(Connection& connection, const ConnectionOptions& co, c
         r.error = errors[i];
         if (!errors[i].empty()) {
             report.exitCode = kExitFailed;
-            report.resumeCommand = "the same command again (shard " + o.single.shard->Describe() + " goes on from its checkpoints)";
+            report.resumeCommand = ResumeCommand(o.single);
         }
     }
     return report;
@@ -358,7 +358,7 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& co, 
     RunReport report;
     report.command = "backup";
     report.location = o.single.directory;
-    report.resumeCommand = "cosmos-backup backup --out " + ShellWord(o.single.directory) + " --resume";
+    report.resumeCommand = ResumeCommand(o.single);
 
     AccountManifest manifest;
     std::optional<AccountManifest> previous;

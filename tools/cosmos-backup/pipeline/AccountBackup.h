@@ -6,6 +6,7 @@
 #include "pipeline/FullBackup.h"
 #include "service/Connection.h"
 #include "support/Progress.h"
+#include "support/RerunCommand.h"
 
 #include <memory>
 #include <string>
@@ -39,8 +40,9 @@ RunReport RunAccountBackup(Connection& connection, const ConnectionOptions& conn
 // container's shards into its backup (ShardedBackupFinish.h), then account.json. A container
 // whose shards are missing or foreign is reported failed, and account.json is not written until
 // a later finish finds every container whole; containers finished meanwhile stay finished.
-// `locks`: the run's, checked before each seal.
+// `locks`: the run's, checked before each seal. `rerun` is how this finish was started: run
+// again once every shard is complete.
 RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, const std::string& location, const StoreOptions& storage,
-                                     Progress::Style progressStyle, const WriterLocks* locks);
+                                     Progress::Style progressStyle, const WriterLocks* locks, const RerunCommand& rerun);
 
 }  // namespace cosmosbackup

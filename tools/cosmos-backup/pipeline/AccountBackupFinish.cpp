@@ -11,7 +11,7 @@
 namespace cosmosbackup {
 
 RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, const std::string& location, const StoreOptions& storage,
-                                     Progress::Style progressStyle, const WriterLocks* locks) {
+                                     Progress::Style progressStyle, const WriterLocks* locks, const RerunCommand& rerun) {
     if (HasFile(*root, kAccountManifestName)) throw ToolError(root->Describe() + " holds a finished account backup already");
     const ShardRun run = ReadShardRun(*root);  // refuses a location where no sharded run began
     AccountManifest plan = ReadAccountManifest(*root, kAccountCheckpointName);
@@ -61,7 +61,7 @@ RunReport FinishShardedAccountBackup(const std::shared_ptr<BackupStore>& root, c
         // Nothing is written for the account until every container's shards are there.
         report.exitCode = kExitFailed;
         report.resumeCommand = "each unfinished shard's command of the " + std::to_string(run.count) +
-                               ", then: cosmos-backup backup --finish --out " + location;
+                               ", then: " + rerun.Again();
         return report;
     }
     plan.finishedAt = UtcNow();

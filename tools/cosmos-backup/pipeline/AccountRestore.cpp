@@ -4,7 +4,6 @@
 #include "account/ContainerChoice.h"
 #include "account/ContainerPool.h"
 #include "format/RestoreProgress.h"
-#include "support/ShellWord.h"
 #include "support/ToolError.h"
 
 #include <algorithm>
@@ -18,11 +17,12 @@ namespace {
 constexpr int kWritesPerContainer = 4;
 
 std::string AccountRestoreResume(const AccountRestoreOptions& o) {
-    std::string command = "cosmos-backup restore --from " + ShellWord(o.single.directory);
-    for (const auto& p : o.selection.include) command += " --include " + ShellWord(p);
-    for (const auto& p : o.selection.exclude) command += " --exclude " + ShellWord(p);
-    for (const auto& m : o.databaseMap) command += " --database-map " + ShellWord(m.first + "=" + m.second);
-    return command + " --resume";
+    std::vector<std::string> arguments{"restore", "--from", o.single.directory};
+    for (const auto& p : o.selection.include) arguments.insert(arguments.end(), {"--include", p});
+    for (const auto& p : o.selection.exclude) arguments.insert(arguments.end(), {"--exclude", p});
+    for (const auto& m : o.databaseMap) arguments.insert(arguments.end(), {"--database-map", m.first + "=" + m.second});
+    arguments.emplace_back("--resume");
+    return o.single.rerun.With(arguments);
 }
 
 // Before anything is written: which targets exist already; refuses them all at once unless the

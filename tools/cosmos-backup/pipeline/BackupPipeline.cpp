@@ -16,6 +16,7 @@ BackupResult Finished(BackupStore& store, const BackupOptions& options) {
     const ChainRecord chain = ChainOf(ReadManifest(store));
     result.increment = chain.IsIncrement();
     result.summary.keys = chain.keys.items;
+    result.summary.keyFileBytes = chain.keys.bytes;
     result.summary.deletions = chain.deletions.items;
     result.summary.chainLength = chain.length;
     return result;

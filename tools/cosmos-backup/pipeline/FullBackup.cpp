@@ -1,5 +1,8 @@
 #include "pipeline/FullBackup.h"
 
+#include "pipeline/BackupSource.h"
+#include "pipeline/RunFigures.h"
+
 #include "chain/ChainRecord.h"
 #include "chain/KeySet.h"
 #include "format/BackupCheckpoint.h"
@@ -66,7 +69,7 @@ long long Describe(Connection& connection, Manifest& manifest) {
 
 std::string ResumeCommand(const BackupOptions& options) {
     // A shard continues where it stopped when its command is run again as it was.
-    if (options.shard) return "the same command again (shard " + options.shard->Describe() + " goes on from its checkpoints)";
+    if (options.shard) return options.rerun.Again();
     return options.rerun.With({"backup", "--out", options.directory, "--resume"});
 }
 
@@ -124,7 +127,7 @@ BackupStart StartBackup(BackupStore& store, const BackupOptions& given, const st
     }
     // Nothing recorded: a new backup, also when --resume was given.
     options.resume = false;
-    if (options.database.empty() || options.container.empty()) throw ToolError("backup needs --database and --container");
+    NameBackupSource(options);
     if (options.pageSize == 0) options.pageSize = kDefaultPageSize;
     if (options.itemsPerFile == 0) options.itemsPerFile = kDefaultItemsPerFile;
     if (options.parallelism == 0) options.parallelism = kDefaultParallelism;
@@ -303,6 +306,7 @@ BackupSummary RunBackup(Connection& connection, const ConnectionOptions& connect
         auto keySets = KeysOfFiles(store, items.filesOfEarlierRuns, manifest.partitionKey);
         keySets.push_back(keys.Take());
         RecordChainBase(store, manifest, PositionsOf(record.positions), keySets);
+        NoteRunFigures(manifest, items, ReadUsage(connection));
         if (options.shard) SealShardRecord(store, manifest, ShardSealOf(options, slice), options.locks);
         else SealManifest(store, manifest, options.locks);
         CleanUpSealed(store);

@@ -1,5 +1,6 @@
 #include "pipeline/IncrementBackup.h"
 
+#include "pipeline/RunFigures.h"
 #include "chain/ChainLinks.h"
 #include "chain/IncrementKeys.h"
 #include "chain/ItemKey.h"
@@ -266,6 +267,7 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
     chainRecord.base = baseLink;
     chainRecord.length = parent.record.length + 1;
     SetChain(manifest, chainRecord);
+    NoteRunFigures(manifest, items, ReadUsage(connection), found.usage);
     SealManifest(store, manifest, options.locks);
     CleanUpSealed(store);
 
@@ -274,6 +276,7 @@ IncrementSummary FinishIncrement(Connection& connection, const ConnectionOptions
     summary.backup.countedBefore = manifest.itemCount;
     summary.deletions = keys.deletions.items;
     summary.keys = keys.keys.items;
+    summary.keyFileBytes = keys.keys.bytes;
     summary.chainLength = chainRecord.length;
     return summary;
 }

@@ -11,6 +11,7 @@ struct IncrementSummary {
     BackupSummary backup;      // items = the changed items written
     std::int64_t deletions = 0;  // keys gone since the parent
     std::int64_t keys = 0;       // items in the state the chain now describes
+    std::int64_t keyFileBytes = 0;  // the key file of that state, as stored
     int chainLength = 0;
     RequestUsage keyRead;      // the key-only read of the whole container, or the deletions feed's read
     bool deletionsFromFeed = false;  // the deletions came from the all versions and deletes feed

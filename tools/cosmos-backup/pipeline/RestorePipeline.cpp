@@ -87,7 +87,7 @@ RestoreItemsOptions WriteSettings(BackupStore& store, const Manifest& manifest, 
     items.noThroughput = options.noThroughput;
     if (options.shard) {
         items.progressKey = summary.database + "/" + summary.container + " shard " + options.shard->Describe();
-        items.resumeCommand = "the same command again (shard " + options.shard->Describe() + " goes on where it stopped)";
+        items.resumeCommand = options.rerun.Again();
         const auto recorded = ReadRestoreProgress(store, items.progressKey);
         items.resume = recorded && recorded->backupCreatedAt == manifest.createdAt && recorded->endpoint == options.endpoint;
     } else if (!options.runKey.empty()) {
@@ -125,7 +125,7 @@ RestoreSummary RestoreDataFiles(Connection& connection, BackupStore& store, cons
     const RestoreStart start = PrepareTarget(connection, store, manifest, options, items, summary);
 
     const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
-    summary.items = restored.written - restored.failed;
+    summary.items = restored.written - (restored.failed - restored.failedBefore);
     summary.skipped = restored.skipped;
     summary.failed = restored.failed;
     summary.reportPath = restored.reportPath;
@@ -158,6 +158,7 @@ RestoreItemsOptions ItemsOptions(BackupStore& store, const RestoreOptions& optio
     items.itemsPerCall = options.itemsPerCall;
     items.resume = options.resume;
     items.progress = options.progress;
+    items.failureReport = options.failureReport;
     return items;
 }
 

@@ -36,6 +36,7 @@ struct RestoreOptions {
     // stopped. `finish` then checks every shard done, restores the scripts and counts.
     std::optional<ShardSpec> shard;
     bool finish = false;
+    std::string failureReport = ".";  // --failure-report: a directory, or the report's path
     Progress* progress = nullptr;  // a run over many containers: its one progress line
     StoreOptions storage;  // how blob locations are reached
     RerunCommand rerun;    // how this run was started, for the command that continues it

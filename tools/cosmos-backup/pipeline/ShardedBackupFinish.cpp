@@ -1,5 +1,7 @@
 #include "pipeline/ShardedBackupFinish.h"
 
+#include "pipeline/RunFigures.h"
+
 #include "chain/ChainRecord.h"
 #include "chain/KeyComparison.h"
 #include "chain/KeySet.h"
@@ -246,6 +248,7 @@ IncrementSummary SummaryOf(const Manifest& manifest, const ChainRecord& chain, s
     backup.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     summary.chainLength = chain.length;
     summary.keys = chain.IsIncrement() ? chain.keys.items : manifest.itemCount;
+    summary.keyFileBytes = chain.keys.bytes;
     summary.deletions = chain.deletions.items;
     return summary;
 }
@@ -277,6 +280,7 @@ IncrementSummary FinishShardedBackup(const std::shared_ptr<BackupStore>& store, 
     manifest.itemCount = 0;
     const ShardRecord* earliest = &shards.front();
     for (const auto& s : shards) {
+        AddShardFigures(manifest, s.manifest, &s == &shards.front());
         for (auto file : s.manifest.files) {
             file.name = ShardView::LocationName(s.index, file.name);
             manifest.itemCount += file.items;

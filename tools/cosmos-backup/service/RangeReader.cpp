@@ -2,6 +2,7 @@
 
 #include "format/DurableFile.h"
 #include "format/GzipFile.h"
+#include "support/Interruption.h"
 #include "support/ToolError.h"
 
 #include <chrono>
@@ -84,12 +85,15 @@ void RangeReader::Run(std::atomic<std::int64_t>& itemsRead, const std::atomic<bo
     std::string continuation = m_checkpoint.continuation.empty() ? nlohmann::json(m_range).dump() : m_checkpoint.continuation;
     bool more = true;
     try {
-        while (more && !stop) {
+        while (more && !stop && InterruptSignal() == 0) {
             auto page = m_firstPage ? std::move(m_firstPage) : Fetch(continuation);
             more = !page->last;
             m_writing.Submit([this, page, &itemsRead] { WritePage(*page, itemsRead); });
             continuation = page->continuation;
         }
+        // Stopped short (asked to, or another range failed): what was read is sealed with the
+        // continuation after it, so that the resumed run keeps it and reads on from there.
+        if (more) m_writing.Submit([this, continuation] { Seal(continuation, false); });
     } catch (...) {
         // The page being written still ends before the failure is passed on; its own
         // failure, if any, is the lesser news.
@@ -101,6 +105,7 @@ void RangeReader::Run(std::atomic<std::int64_t>& itemsRead, const std::atomic<bo
     }
     m_writing.Wait();
     m_usage = ReadUsage(*m_connection);
+    if (more) StopIfInterrupted("; what was read is sealed");
 }
 
 void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRead) {

@@ -3,6 +3,7 @@
 #include "format/DataFiles.h"
 #include "format/RestoreProgress.h"
 #include "service/FailureReport.h"
+#include "support/Interruption.h"
 #include "support/Progress.h"
 #include "support/ToolError.h"
 
@@ -51,15 +52,26 @@ private:
 class ResumableWriter {
 public:
     ResumableWriter(Connection& connection, const RestoreItemsOptions& options, RestoreProgress& progress, Progress& display,
-                    ProgressRecorder& recorder)
-        : m_connection(connection), m_options(options), m_progress(progress), m_display(display), m_recorder(recorder) {
+                    ProgressRecorder& recorder, FailureReport& failures)
+        : m_connection(connection), m_options(options), m_progress(progress), m_display(display), m_recorder(recorder),
+          m_failures(failures) {
         m_chunk.reserve(options.itemsPerCall);
     }
 
     void Add(const std::string& item) {
         m_chunk.push_back(CloudSDKCppBridge::SString{item});
+        ++m_sinceRecord;
         if (m_chunk.size() >= m_options.itemsPerCall) Send();
-        if (++m_sinceRecord >= kItemsPerRecord) Record(false);
+        if (m_sinceRecord >= kItemsPerRecord) Record(false);
+        if (InterruptSignal() != 0) StopHere();
+    }
+
+    // Asked to stop: what was sent is confirmed and recorded, the run ends with the command that continues.
+    [[noreturn]] void StopHere() {
+        Record(false);
+        StopIfInterrupted("; " + std::to_string(m_progress.itemsDone) + " items are recorded as written; to continue, run: " +
+                          m_options.resumeCommand);
+        throw ToolError("stopped without a signal");  // not reached: StopHere follows a signal
     }
 
     // The items up to here are written (and, with `endOfFile`, the whole current file): record that.
@@ -75,6 +87,10 @@ public:
             m_progress.itemsInFile = 0;
         }
         m_progress.sessionToken = SessionToken(m_connection);
+        // The refusals up to here are in the report before the position past them is recorded.
+        m_failures.Collect(m_connection);
+        m_progress.failureReport = m_failures.path();
+        m_progress.itemsRefused = m_failures.count();
         m_recorder.Write(m_progress);
     }
 
@@ -105,6 +121,7 @@ private:
     RestoreProgress& m_progress;
     Progress& m_display;
     ProgressRecorder& m_recorder;
+    FailureReport& m_failures;
     std::vector<CloudSDKCppBridge::SString> m_chunk;
     std::int64_t m_sinceRecord = 0;
     std::int64_t m_written = 0;
@@ -175,13 +192,15 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
     connection.Require(bridge.OpenCosmosDBContainer("", o.database, false, o.container,
                                                     progress.sessionToken.empty() ? "" : ";sessionToken=" + progress.sessionToken),
                        "cannot open " + Target(o));
+    FailureReport failures(o.failureReport, Target(o), progress.failureReport, progress.itemsRefused);
+    failures.CheckWritable();
     connection.Require(bridge.StartCosmosDBRestore(o.parallelism, Target(o)), "cannot start restoring into " + Target(o));
     ProgressRecorder recorder(*o.store);
     recorder.Write(progress);
 
     Progress display("restore", manifest.itemCount, o.progress);
     display.Add(progress.itemsDone);
-    ResumableWriter writer(connection, o, progress, display, recorder);
+    ResumableWriter writer(connection, o, progress, display, recorder, failures);
     for (std::size_t i = progress.filesDone; i < manifest.files.size(); ++i) {
         Manifest one = manifest;
         one.files = {manifest.files[i]};
@@ -211,7 +230,12 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
     }
     result.seconds = display.Finish();
     result.written = writer.written();
-    result.failed = WriteFailureReport(connection, Target(o), result.reportPath);
+    failures.Collect(connection);
+    result.failed = failures.count();
+    result.failedBefore = failures.countBefore();
+    result.reportPath = failures.path();
+    progress.failureReport = failures.path();
+    progress.itemsRefused = failures.count();
     progress.finished = true;
     recorder.Write(progress);
     result.usage = ReadUsage(connection);

@@ -33,6 +33,9 @@ struct RestoreItemsOptions {
     // Under which name the progress is recorded: "" for the target's own ("database/container");
     // a shard of a sharded restore records its own share under a name of its own.
     std::string progressKey;
+    // Where the items the service refuses are listed: a directory (the report is named after the
+    // target and the time) or the report's path. A resumed restore appends to its recorded one.
+    std::string failureReport = ".";
 };
 
 // Where a restore of `manifest` into the options' target begins. With `resume`: the record of
@@ -54,7 +57,8 @@ void RecordBeginning(BackupStore& store, RestoreProgress start);
 struct RestoredItems {
     std::int64_t written = 0;  // by this run
     std::int64_t skipped = 0;  // written by an earlier, interrupted run
-    std::int64_t failed = 0;   // listed in the report
+    std::int64_t failed = 0;   // listed in the report, by interrupted runs of this restore as well
+    std::int64_t failedBefore = 0;  // of them, by those earlier runs
     std::string reportPath;
     RequestUsage usage;
     double seconds = 0;
@@ -62,8 +66,8 @@ struct RestoredItems {
 
 // Writes the backup's items into the target (which exists) from `start` (BeginRestore's),
 // recording durably after each data file (and every few thousand items) how far it has come.
-// Items the service refuses are listed in a report file in the current directory; a restore
-// that stops throws ToolError ending with the command that continues it.
+// Items the service refuses are listed in the failure report as they are confirmed (FailureReport.h);
+// a restore that stops throws ToolError ending with the command that continues it.
 RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& manifest, const RestoreItemsOptions& options,
                                     RestoreProgress start);
 

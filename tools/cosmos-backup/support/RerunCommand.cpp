@@ -12,4 +12,11 @@ std::string RerunCommand::With(const std::vector<std::string>& arguments) const 
     return line;
 }
 
+std::string RerunCommand::Again() const {
+    if (m_given.empty()) return With({});
+    std::string line;
+    for (const auto& word : m_given) line += (line.empty() ? "" : " ") + ShellWord(word);
+    return line;
+}
+
 }  // namespace cosmosbackup
