@@ -4,6 +4,7 @@
 #include "format/FileShares.h"
 #include "format/ShardRun.h"
 #include "format/ShardView.h"
+#include "service/EffectiveKeyCuts.h"
 #include "service/KeySlices.h"
 #include "storage/OpenBackupStore.h"
 #include "support/ToolError.h"
