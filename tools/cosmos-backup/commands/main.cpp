@@ -134,8 +134,19 @@ void PrintIncrement(const IncrementSummary& s, const BackupOptions& o) {
                 static_cast<long long>(s.keyRead.requests), s.keyRead.requestCharge);
 }
 
+// A subset's dry run: each key that would be written or deleted, then the counts.
+int PrintDryRun(const RestoreSummary& s) {
+    for (const auto& key : s.wouldWrite) std::printf("write %s\n", key.c_str());
+    for (const auto& key : s.wouldDelete) std::printf("delete %s\n", key.c_str());
+    std::printf("dry run for %s/%s: %zu items would be written, %zu deleted; %lld data files read (%lld bytes)\n", s.database.c_str(),
+                s.container.c_str(), s.wouldWrite.size(), s.wouldDelete.size(), static_cast<long long>(s.filesRead),
+                static_cast<long long>(s.bytesRead));
+    return 0;
+}
+
 int PrintRestore(const RestoreSummary& s) {
     if (s.alreadyDone) return 0;
+    if (s.dryRun) return PrintDryRun(s);
     if (s.counted < 0) {
         std::printf("restore shard into %s/%s: %lld items written in %.2f s (%.0f items/s); scripts and count with restore --finish\n",
                     s.database.c_str(), s.container.c_str(), static_cast<long long>(s.items), s.seconds,
@@ -149,6 +160,10 @@ int PrintRestore(const RestoreSummary& s) {
     std::printf("requests: %s\n", DescribeUsage(s.usage, s.seconds).c_str());
     if (s.skipped > 0) std::printf("resumed: %lld items had been written before\n", static_cast<long long>(s.skipped));
     if (s.links > 1) std::printf("chain: %d backups restored, %lld deletions applied\n", s.links, static_cast<long long>(s.deleted));
+    if (s.filesRead >= 0) {
+        std::printf("subset: %lld data files read (%lld bytes), %lld items of it deleted from the target\n",
+                    static_cast<long long>(s.filesRead), static_cast<long long>(s.bytesRead), static_cast<long long>(s.deleted));
+    }
     if (s.failed == 0) return 0;
     std::fprintf(stderr, "cosmos-backup: %lld items could not be written; they are listed with the reasons in %s\n",
                  static_cast<long long>(s.failed), s.reportPath.c_str());
@@ -441,6 +456,10 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 64))->capture_default_str();
     restoreCmd->add_flag("--into-existing", restore.intoExisting, "restore into containers that exist already");
     restoreCmd->add_flag("--resume", restore.resume, "go on with the interrupted restore of this backup into this target");
+    restoreCmd->add_option("--partition-key", restore.partitionKeys, "restore the items of this partition key (JSON; a shorter array: a prefix; repeatable)");
+    restoreCmd->add_option("--ids", restore.idsFile, "restore the items named in FILE, one [id, partition key values...] per line");
+    restoreCmd->add_flag("--replace-subset", restore.replaceSubset, "also delete the subset's items the backup does not hold (with --into-existing)");
+    restoreCmd->add_flag("--dry-run", restore.dryRun, "print what a subset restore would write and delete; write nothing");
     AddThrottlingOptions(restoreCmd, global);
     ShardOptions restoreShards;
     AddShardOptions(restoreCmd, restoreShards, "after every shard of a sharded restore: check them, restore the scripts, count");
@@ -463,6 +482,7 @@ int main(int argc, char** argv) {
     verifyCmd->add_option("--database-map", verifyMap, "compare database OLD of an account backup with NEW (OLD=NEW, repeatable)");
     AddSelectionOptions(verifyCmd, accountVerify.selection);
     verifyCmd->add_flag("--offline", verify.offline, "check the files only");
+    verifyCmd->add_option("--partition-key", verify.partitionKeys, "compare only the items of this partition key (JSON; a shorter array: a prefix; repeatable)");
     verifyCmd->add_option("--max-problems", verify.maxProblems, "differences to list; the rest are counted")
         ->check(CLI::Range(1, 100000000))->capture_default_str();
 
@@ -563,6 +583,7 @@ int main(int argc, char** argv) {
         // A restore lists the items the service refuses instead of stopping at the first.
         if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";
         auto connection = Connect(global);
+        restore.connection = global.connection;  // the key-only readers' own bridge objects
         if (listDatabases->parsed()) PrintList(connection->Databases(), global.json);
         else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase), global.json);
         else if (manyContainers) {

@@ -10,6 +10,7 @@
 #include "pipeline/RestoreFinalise.h"
 #include "pipeline/RestoreTargetSetup.h"
 #include "pipeline/ShardedRestoreFinish.h"
+#include "pipeline/SubsetRestore.h"
 #include "support/ToolError.h"
 
 #include <cstdio>
@@ -167,7 +168,9 @@ std::string RestoreResumeCommand(const RestoreOptions& options, const std::strin
 
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {
     const Manifest whole = CheckBackup(*store);
+    if (IsSubsetRestore(options) && options.dryRun) return RestoreSubset(connection, store, whole, options);  // writes nothing
     const WriterLocks held = LockRestore(store, whole, options);
+    if (IsSubsetRestore(options)) return RestoreSubset(connection, store, whole, options);
     if (ChainOf(whole).IsIncrement()) {
         if (options.shard || options.finish) throw ToolError("a chain is restored by one process: --shard and --finish take a full backup");
         return RestoreChain(connection, store, options);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cosmosbackup {
 
@@ -43,6 +44,13 @@ struct RestoreOptions {
     // What the run's records are kept under: "" for the target's name; a chain's restore of its
     // base gives the chain's own, so that a plain restore of the base is never taken for it.
     std::string runKey;
+    // A subset (SubsetRestore.h): partition key values or prefixes (JSON texts), a file of item
+    // keys; --replace-subset, --dry-run.
+    std::vector<std::string> partitionKeys;
+    std::string idsFile;
+    bool replaceSubset = false;
+    bool dryRun = false;
+    ConnectionOptions connection;  // for the key-only readers of --replace-subset
 };
 
 // The command that continues a restore of options.directory into database/container, as one line.
@@ -68,6 +76,11 @@ struct RestoreSummary {
     std::int64_t deleted = 0;  // a chain's deletions applied
     int links = 1;             // backups of the chain restored
     bool alreadyDone = false;  // a shard found its share written already
+    std::int64_t filesRead = -1;  // a subset: the data files that can hold it (-1: every file)
+    std::int64_t bytesRead = 0;   // ... and their bytes
+    bool dryRun = false;          // nothing written: what would be, by key
+    std::vector<std::string> wouldWrite;
+    std::vector<std::string> wouldDelete;
 };
 
 // The restore pipeline, for every restore of one container: checks the backup (its manifest's

@@ -19,11 +19,15 @@ constexpr std::int64_t kItemsPerRecord = 20000;
 std::string Target(const RestoreItemsOptions& o) { return o.database + "/" + o.container; }
 std::string Key(const RestoreItemsOptions& o) { return ProgressKey(o); }
 
+}  // namespace
+
 std::string SessionToken(Connection& connection) {
     std::vector<CloudSDKCppBridge::SString> texts;
     connection.Require(connection.bridge().GetCosmosDBTokens(kSessionTokenCode, texts), "cannot read the session token");
     return texts.empty() ? std::string() : texts[0].strValue;
 }
+
+namespace {
 
 // Records the position; a backup location that cannot take the record (read-only media) does
 // not stop the restore, which then cannot be resumed: the user is told once.
@@ -110,6 +114,22 @@ private:
     std::int64_t m_written = 0;
 };
 
+// The files written, in order: the options' sources, else the manifest's files in the store.
+std::vector<SourceFile> FilesToWrite(const Manifest& manifest, const RestoreItemsOptions& o) {
+    if (!o.sources.empty()) return o.sources;
+    std::vector<SourceFile> files;
+    for (const auto& file : manifest.files) files.push_back(SourceFile{o.store, file});
+    return files;
+}
+
+// A resumed run shows its filter the files written before, as the interrupted run did.
+void ReplayFilter(const std::vector<SourceFile>& files, std::size_t filesDone, const RestoreItemsOptions& o) {
+    if (!o.keep) return;
+    for (std::size_t i = 0; i < filesDone && i < files.size(); ++i) {
+        ForEachItemIn(*files[i].store, files[i].file, [&](const std::string& item) { o.keep(item); });
+    }
+}
+
 }  // namespace
 
 std::string ProgressKey(const RestoreItemsOptions& o) { return o.progressKey.empty() ? Target(o) : o.progressKey; }
@@ -129,7 +149,7 @@ RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& o
         if (!sameBackup) {
             throw ToolError("the restore recorded for " + Target(o) + " was of another backup (made " + recorded->backupCreatedAt + ")");
         }
-        if (recorded->filesDone > manifest.files.size()) throw ToolError("the restore recorded for " + Target(o) + " is past the backup's end");
+        if (recorded->filesDone > FilesToWrite(manifest, o).size()) throw ToolError("the restore recorded for " + Target(o) + " is past the backup's end");
         start.progress = *recorded;
         start.resumed = true;
         return start;
@@ -179,15 +199,16 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
     ProgressRecorder recorder(*o.store);
     recorder.Write(progress);
 
-    Progress display("restore", manifest.itemCount, o.progress);
+    Progress display("restore", o.itemsToWrite >= 0 ? o.itemsToWrite : manifest.itemCount, o.progress);
     display.Add(progress.itemsDone);
     ResumableWriter writer(connection, o, progress, display, recorder);
-    for (std::size_t i = progress.filesDone; i < manifest.files.size(); ++i) {
-        Manifest one = manifest;
-        one.files = {manifest.files[i]};
-        one.itemCount = manifest.files[i].items;
+    const std::vector<SourceFile> files = FilesToWrite(manifest, o);
+    ReplayFilter(files, progress.filesDone, o);
+    for (std::size_t i = progress.filesDone; i < files.size(); ++i) {
+        const BackupStore& store = *files[i].store;
         std::int64_t skip = progress.itemsInFile;  // written by the interrupted run
         const auto add = [&](const std::string& item) {
+            if (o.keep && !o.keep(item)) return;
             if (skip > 0) {
                 --skip;
                 return;
@@ -195,10 +216,10 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
             writer.Add(item);
         };
         if (!o.checkWhileReading) {
-            ForEachItem(*o.store, one, add);
+            ForEachItemIn(store, files[i].file, add);
         } else {
             try {
-                ForEachCheckedItemIn(*o.store, manifest.files[i], add);
+                ForEachCheckedItemIn(store, files[i].file, add);
             } catch (const ToolError& e) {
                 // A fault found on the way: what was confirmed before it stays recorded.
                 if (std::string(e.what()).find(o.resumeCommand) != std::string::npos) throw;

@@ -8,9 +8,17 @@
 #include "support/Progress.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace cosmosbackup {
+
+// One data file of some backup, read from the store that holds it.
+struct SourceFile {
+    const BackupStore* store = nullptr;
+    DataFile file;
+};
 
 struct RestoreItemsOptions {
     BackupStore* store = nullptr;  // the backup, which also takes the progress records
@@ -33,6 +41,14 @@ struct RestoreItemsOptions {
     // Under which name the progress is recorded: "" for the target's own ("database/container");
     // a shard of a sharded restore records its own share under a name of its own.
     std::string progressKey;
+    // Another source than the manifest's files in `store`: data files of several backups (a
+    // chain's links), in the order written. Positions in the progress record count these.
+    std::vector<SourceFile> sources;
+    // Which items to write ("" keeps all): a filter that may learn from the items it was shown
+    // (a chain's state takes each key's first version); a resumed run shows it again, without
+    // writing, the files written before, so that it decides alike. Items it drops are not counted.
+    std::function<bool(const std::string& item)> keep;
+    std::int64_t itemsToWrite = -1;  // for the progress line (-1: the manifest's count)
 };
 
 // Where a restore of `manifest` into the options' target begins. With `resume`: the record of
@@ -71,6 +87,8 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
 // `endpoint` ("" if none).
 std::string RecordedSessionToken(const BackupStore& store, const std::string& endpoint, const std::string& database,
                                  const std::string& container);
+// The session token of the writes made so far through `connection`.
+std::string SessionToken(Connection& connection);
 // The name a restore's progress is recorded under.
 std::string ProgressKey(const RestoreItemsOptions& options);
 
