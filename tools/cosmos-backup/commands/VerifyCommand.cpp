@@ -5,6 +5,7 @@
 #include "chain/Subset.h"
 #include "format/DataFiles.h"
 #include "format/Manifest.h"
+#include "pipeline/ChainRestore.h"
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
@@ -79,7 +80,8 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
     const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
     // After a restore, reads must see its writes (on a session-consistency account they need
     // the session token the restore recorded).
-    const std::string session = RecordedSessionToken(store, options.endpoint, database, container);
+    std::string session = RecordedSessionToken(store, options.endpoint, database, container);
+    if (session.empty()) session = RecordedSessionTokenOf(store, options.endpoint, StateRunKey(database + "/" + container));
     connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, session.empty() ? "" : ";sessionToken=" + session),
                        "cannot open " + database + "/" + container);
     CompareDefinition(connection, manifest, database + "/" + container, summary);

@@ -605,6 +605,12 @@ int main(int argc, char** argv) {
             const auto s = RestoreBackup(*connection, location, restore);
             whole.Finish();
             if (!global.json) return PrintRestore(s);
+            if (s.dryRun) {
+                std::cout << nlohmann::json{{"command", "restore"}, {"dryRun", true}, {"target", s.database + "/" + s.container},
+                                            {"write", s.wouldWrite}, {"delete", s.wouldDelete}, {"filesRead", s.filesRead},
+                                            {"bytesRead", s.bytesRead}}.dump() << std::endl;
+                return 0;
+            }
             ContainerReport r;
             r.source = restore.directory;
             r.target = s.database + "/" + s.container;

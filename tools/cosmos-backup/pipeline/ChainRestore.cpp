@@ -13,10 +13,6 @@
 namespace cosmosbackup {
 namespace {
 
-// What a chain's state restore is recorded under, in its newest link's location: never the
-// name of a plain restore, nor of the link-by-link restores of earlier versions.
-std::string StateRunKey(const std::string& target) { return target + "?chain state"; }
-
 std::vector<SourceFile> SourcesOf(const std::vector<ChainLink>& chain) {
     std::vector<SourceFile> sources;
     for (const auto& f : StateOrder(chain)) sources.push_back(SourceFile{f.link->store.get(), f.file});
@@ -35,6 +31,8 @@ RestoreItemsOptions StateWriteSettings(const ChainLink& newest, const RestoreOpt
 }
 
 }  // namespace
+
+std::string StateRunKey(const std::string& target) { return target + "?chain state"; }
 
 RestoreSummary RestoreChain(Connection& connection, std::shared_ptr<BackupStore> last, const RestoreOptions& options) {
     const auto chain = LoadChain(std::move(last), options.storage);

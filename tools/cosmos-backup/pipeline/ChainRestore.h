@@ -16,4 +16,9 @@ namespace cosmosbackup {
 // the target's count is checked against its key file.
 RestoreSummary RestoreChain(Connection& connection, std::shared_ptr<BackupStore> last, const RestoreOptions& options);
 
+// What a chain's state restore into `target` ("database/container") is recorded under, in its
+// newest link's location: never the name of a plain restore, nor of the link-by-link restores of
+// earlier versions.
+std::string StateRunKey(const std::string& target);
+
 }  // namespace cosmosbackup

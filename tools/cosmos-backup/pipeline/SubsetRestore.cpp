@@ -121,16 +121,29 @@ KeySet Surplus(const KeySet& held, const KeySet& state) {
     return surplus;
 }
 
+// A backup with a key file says how many items of the subset its state holds: files left out
+// by their key intervals must not have held any of them.
+void CheckAllFound(const ChainLink& newest, const Subset& subset, std::size_t found) {
+    if (newest.record.keys.name.empty()) return;
+    std::size_t expected = 0;
+    for (const auto key : ReadKeyFile(*newest.store, newest.record.keys)) expected += subset.HoldsKey(key) ? 1 : 0;
+    if (expected == found) return;
+    throw ToolError("the key file of " + newest.directory + " lists " + std::to_string(expected) + " items of " + subset.Describe() +
+                    ", the data files chosen by their key intervals hold " + std::to_string(found) +
+                    " (the container's effective partition keys are not computed as the service computes them)");
+}
+
 std::vector<std::string> Texts(const KeySet& keys) {
     std::vector<std::string> texts;
     for (const auto key : keys) texts.emplace_back(key);
     return texts;
 }
 
-RestoreSummary DryRun(Connection& connection, const std::vector<SourceFile>& files, SubsetChoice& choice, const RestoreOptions& options,
+RestoreSummary DryRun(Connection& connection, const std::vector<ChainLink>& links, const std::vector<SourceFile>& files, SubsetChoice& choice, const RestoreOptions& options,
                       RestoreSummary summary, const Subset& subset) {
     for (const auto& f : files) ForEachItemIn(*f.store, f.file, [&](const std::string& item) { choice.Keep(item); });
     const KeySet written = choice.TakeKept();
+    CheckAllFound(links.back(), subset, written.size());
     summary.dryRun = true;
     summary.wouldWrite = Texts(written);
     if (options.replaceSubset) {
@@ -171,7 +184,7 @@ RestoreSummary RestoreSubset(Connection& connection, const std::shared_ptr<Backu
     const std::vector<SourceFile> files = FilesToRead(links, subset, summary.bytesRead);
     summary.filesRead = static_cast<std::int64_t>(files.size());
     SubsetChoice choice(links, subset);
-    if (options.dryRun) return DryRun(connection, files, choice, options, summary, subset);
+    if (options.dryRun) return DryRun(connection, links, files, choice, options, summary, subset);
 
     RestoreItemsOptions items = SubsetWriteSettings(*newest.store, options, summary, subset);
     items.sources = files;
@@ -185,6 +198,7 @@ RestoreSummary RestoreSubset(Connection& connection, const std::shared_ptr<Backu
     summary.usage = restored.usage;
     summary.seconds = restored.seconds;
     const KeySet written = choice.TakeKept();
+    CheckAllFound(newest, subset, written.size());
     const std::string target = summary.database + "/" + summary.container;
     if (options.replaceSubset) {
         const KeySet surplus = Surplus(TargetKeys(connection, options, summary.database, summary.container, subset, summary.usage), written);

@@ -6,6 +6,7 @@
 #include "support/Progress.h"
 #include "support/ToolError.h"
 
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -15,6 +16,8 @@ namespace {
 constexpr long long kSessionTokenCode = -3;
 // A position is recorded at least this often within a data file.
 constexpr std::int64_t kItemsPerRecord = 20000;
+// ... and at the end of a file, unless the last record is younger than this.
+constexpr std::chrono::milliseconds kRecordInterval{1000};
 
 std::string Target(const RestoreItemsOptions& o) { return o.database + "/" + o.container; }
 std::string Key(const RestoreItemsOptions& o) { return ProgressKey(o); }
@@ -63,27 +66,34 @@ public:
     void Add(const std::string& item) {
         m_chunk.push_back(CloudSDKCppBridge::SString{item});
         if (m_chunk.size() >= m_options.itemsPerCall) Send();
-        if (++m_sinceRecord >= kItemsPerRecord) Record(false);
+        ++m_progress.itemsInFile;
+        ++m_progress.itemsDone;
+        if (++m_sinceRecord >= kItemsPerRecord) Record();
     }
 
-    // The items up to here are written (and, with `endOfFile`, the whole current file): record that.
-    void Record(bool endOfFile) {
+    // The current file is written whole. Recorded at once unless a record was made moments ago:
+    // a source of many small files (a chain's links) would otherwise wait for every write in
+    // flight, and sync a record, once per file.
+    void EndOfFile() {
+        ++m_progress.filesDone;
+        m_progress.itemsInFile = 0;
+        if (std::chrono::steady_clock::now() - m_lastRecord >= kRecordInterval) Record();
+    }
+
+    // Everything sent up to here is confirmed by a flush; then the position is recorded.
+    void Record() {
         Send();
         Require(m_connection.bridge().FlushCosmosDBRestore(), "restore into " + Target(m_options) + " failed");
-        m_progress.itemsInFile += m_sinceRecord;
-        m_progress.itemsDone += m_sinceRecord;
         m_written += m_sinceRecord;
         m_sinceRecord = 0;
-        if (endOfFile) {
-            ++m_progress.filesDone;
-            m_progress.itemsInFile = 0;
-        }
         m_progress.sessionToken = SessionToken(m_connection);
+        m_recorded = m_progress.itemsDone;
         m_recorder.Write(m_progress);
+        m_lastRecord = std::chrono::steady_clock::now();
     }
 
     std::int64_t written() const { return m_written; }
-    std::int64_t recorded() const { return m_progress.itemsDone; }
+    std::int64_t recorded() const { return m_recorded; }
 
     // Waits for the writes in flight without recording them: after a fault in the data they
     // came from, the resumed restore writes them again from the repaired file.
@@ -100,7 +110,7 @@ private:
     void Require(bool ok, const std::string& what) {
         if (ok) return;
         const std::string why = m_connection.bridge().GetLastErrorString();
-        throw ToolError(what + (why.empty() ? "" : ": " + why) + "; " + std::to_string(m_progress.itemsDone) +
+        throw ToolError(what + (why.empty() ? "" : ": " + why) + "; " + std::to_string(m_recorded) +
                         " items are recorded as written; to continue, run: " + m_options.resumeCommand);
     }
 
@@ -112,6 +122,8 @@ private:
     std::vector<CloudSDKCppBridge::SString> m_chunk;
     std::int64_t m_sinceRecord = 0;
     std::int64_t m_written = 0;
+    std::int64_t m_recorded = m_progress.itemsDone;
+    std::chrono::steady_clock::time_point m_lastRecord = std::chrono::steady_clock::now();
 };
 
 // The files written, in order: the options' sources, else the manifest's files in the store.
@@ -180,7 +192,11 @@ void RecordBeginning(BackupStore& store, RestoreProgress start) {
 
 std::string RecordedSessionToken(const BackupStore& store, const std::string& endpoint, const std::string& database,
                                  const std::string& container) {
-    const auto recorded = ReadRestoreProgress(store, database + "/" + container);
+    return RecordedSessionTokenOf(store, endpoint, database + "/" + container);
+}
+
+std::string RecordedSessionTokenOf(const BackupStore& store, const std::string& endpoint, const std::string& progressKey) {
+    const auto recorded = ReadRestoreProgress(store, progressKey);
     return recorded && recorded->endpoint == endpoint ? recorded->sessionToken : std::string();
 }
 
@@ -228,8 +244,9 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
                                 " items recorded as written; once the backup is repaired, continue with: " + o.resumeCommand);
             }
         }
-        writer.Record(true);
+        writer.EndOfFile();
     }
+    writer.Record();
     result.seconds = display.Finish();
     result.written = writer.written();
     result.failed = WriteFailureReport(connection, Target(o), result.reportPath);

@@ -87,6 +87,8 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
 // `endpoint` ("" if none).
 std::string RecordedSessionToken(const BackupStore& store, const std::string& endpoint, const std::string& database,
                                  const std::string& container);
+// The same for the restore recorded under `progressKey` (a chain's or a subset's own name).
+std::string RecordedSessionTokenOf(const BackupStore& store, const std::string& endpoint, const std::string& progressKey);
 // The session token of the writes made so far through `connection`.
 std::string SessionToken(Connection& connection);
 // The name a restore's progress is recorded under.
