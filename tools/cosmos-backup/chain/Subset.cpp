@@ -74,6 +74,28 @@ std::string Subset::Describe() const {
     return text;
 }
 
+std::vector<nlohmann::json> ParsePartitionKeys(const std::vector<std::string>& texts) {
+    std::vector<nlohmann::json> values;
+    for (const auto& text : texts) {
+        auto value = nlohmann::json::parse(text, nullptr, false);
+        if (value.is_discarded()) throw ToolError("--partition-key takes JSON (\"tenant-1\" or [\"tenant-1\", \"user-7\"]), not " + text);
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
+Manifest FilesOfSubset(Manifest manifest, const Subset& subset) {
+    std::vector<DataFile> files;
+    manifest.itemCount = 0;
+    for (auto& file : manifest.files) {
+        if (!subset.MayHold(file)) continue;
+        manifest.itemCount += file.items;
+        files.push_back(std::move(file));
+    }
+    manifest.files = std::move(files);
+    return manifest;
+}
+
 std::vector<nlohmann::json> ReadIdsFile(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw ToolError("cannot read the ids file " + path);

@@ -41,6 +41,12 @@ private:
     ItemKeyMaker m_maker{nlohmann::json::object()};
 };
 
+// The values of --partition-key options (JSON texts); throws ToolError for one that is not JSON.
+std::vector<nlohmann::json> ParsePartitionKeys(const std::vector<std::string>& texts);
+
+// The manifest with only the data files that can hold the subset (and their item count).
+Manifest FilesOfSubset(Manifest manifest, const Subset& subset);
+
 // The keys an --ids file names: one JSON array [id, partition key values...] per line (blank
 // lines skipped), each as ItemKey's canonical text; throws ToolError naming the line otherwise.
 std::vector<nlohmann::json> ReadIdsFile(const std::string& path);

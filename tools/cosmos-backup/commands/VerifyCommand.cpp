@@ -50,26 +50,8 @@ void CompareDefinition(Connection& connection, const Manifest& manifest, const s
 
 // The options' subset of the backup's items (none: every item).
 Subset SubsetOf(const VerifyOptions& options, const Manifest& manifest) {
-    std::vector<nlohmann::json> values;
-    for (const auto& text : options.partitionKeys) {
-        auto value = nlohmann::json::parse(text, nullptr, false);
-        if (value.is_discarded()) throw ToolError("--partition-key takes JSON (\"tenant-1\" or [\"tenant-1\", \"user-7\"]), not " + text);
-        values.push_back(std::move(value));
-    }
+    const auto values = ParsePartitionKeys(options.partitionKeys);
     return values.empty() ? Subset() : Subset(values, {}, manifest.partitionKey);
-}
-
-// Only the data files that can hold the subset.
-Manifest FilesOfSubset(Manifest manifest, const Subset& subset) {
-    std::vector<DataFile> files;
-    manifest.itemCount = 0;
-    for (auto& file : manifest.files) {
-        if (!subset.MayHold(file)) continue;
-        manifest.itemCount += file.items;
-        files.push_back(std::move(file));
-    }
-    manifest.files = std::move(files);
-    return manifest;
 }
 
 void CompareWithLive(Connection& connection, const BackupStore& store, const VerifyOptions& options, const Manifest& manifest,

@@ -18,12 +18,7 @@ namespace cosmosbackup {
 namespace {
 
 Subset SubsetOf(const RestoreOptions& options, const Manifest& manifest) {
-    std::vector<nlohmann::json> values;
-    for (const auto& text : options.partitionKeys) {
-        auto value = nlohmann::json::parse(text, nullptr, false);
-        if (value.is_discarded()) throw ToolError("--partition-key takes JSON (\"tenant-1\" or [\"tenant-1\", \"user-7\"]), not " + text);
-        values.push_back(std::move(value));
-    }
+    const auto values = ParsePartitionKeys(options.partitionKeys);
     const auto keys = options.idsFile.empty() ? std::vector<nlohmann::json>() : ReadIdsFile(options.idsFile);
     return Subset(values, keys, manifest.partitionKey);
 }
@@ -38,13 +33,8 @@ std::vector<ChainLink> LinksOf(const std::shared_ptr<BackupStore>& store, const 
 std::vector<SourceFile> FilesToRead(const std::vector<ChainLink>& links, const Subset& subset, std::int64_t& bytes) {
     std::vector<SourceFile> files;
     for (auto link = links.rbegin(); link != links.rend(); ++link) {
-        Manifest part = link->manifest;
-        part.files.clear();
-        part.itemCount = 0;
-        for (const auto& file : link->manifest.files) {
-            if (!subset.MayHold(file)) continue;
-            part.files.push_back(file);
-            part.itemCount += file.items;
+        const Manifest part = FilesOfSubset(link->manifest, subset);
+        for (const auto& file : part.files) {
             bytes += file.bytes;
             files.push_back(SourceFile{link->store.get(), file});
         }
