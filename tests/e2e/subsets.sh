@@ -7,7 +7,9 @@
 #     exactly those of that backup and every other tenant's are as they were before the restore;
 #     only the data files whose key interval holds the tenant are read; --dry-run lists the same
 #     writes and deletions and changes nothing; verify --partition-key compares that tenant only;
-#   - --ids restores the named items into a new container.
+#   - --ids restores the named items into a new container;
+#   - the chain restored over its base's state (--into-existing) deletes what the chain deleted;
+#   - the same tenant restored from a chain in blob storage reads one data file per link.
 # Prints one line per case and "N passed, N failed".
 # Usage: subsets.sh BUILD_DIR
 set -uo pipefail
@@ -17,7 +19,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export CLOUDSDK_LOG="$work/bridge.log" SUB_BUILD="$build" SUB_WORK="$work" SUB_HERE="$here"
 
-"$here/scripted/with-scripted-server.sh" --ranges 4 -- bash -c '
+"$here/scripted/with-scripted-server.sh" --ranges 4 -- "$here/with-azurite.sh" bash -c '
   set -uo pipefail
   cd "$SUB_WORK"
   tool=("$SUB_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
@@ -92,6 +94,26 @@ export CLOUDSDK_LOG="$work/bridge.log" SUB_BUILD="$build" SUB_WORK="$work" SUB_H
       console.log(d.items.every((i) => want.includes(JSON.stringify([i.id, i.tenant, i.user]))) && d.items.length >= 1 ? \"ok\" : \"bad\")") == ok ]] \
       && pass "--ids restores only the named items ($(sed -n "s/.*: \([0-9]*\) items written.*/\1/p" ids.out) of 5 in that state)" || fail "--ids: $(head -1 ids.out)"
   else fail "--ids: $(tail -1 ids.err)"; fi
+  # The chain over a container holding its base: the state written, the keys deleted since the base removed.
+  "${tool[@]}" restore --from full --database over --container src >/dev/null 2>&1 || fail "restoring the base"
+  if "${tool[@]}" restore --from inc2 --database over --container src --into-existing >over.out 2>over.err; then
+    cli compare --db whole --coll src --db2 over >/dev/null && grep -q "chain: 3 backups restored, 200 deletions applied" over.out \
+      && pass "the chain over its base state: 200 deletions applied, equal to the chain restored anew" || fail "chain over its base: $(tail -1 over.out)"
+  else fail "chain over its base: $(tail -1 over.err)"; fi
+
+  # A chain in blob storage: the tenant alone, one data file per link.
+  blobs="$STORAGE_ENDPOINT/$STORAGE_ACCOUNT/backups/src"
+  node "$SUB_HERE/blob.js" create-container backups || fail "creating the blob container"
+  "${tool[@]}" backup --database d --container src --out "$blobs/full" >/dev/null 2>&1 || fail "full backup to blob storage"
+  cli mutate --db d --coll src --updates 100 --deletes 40 --inserts 50 --round 3 >/dev/null
+  "${tool[@]}" backup --database d --container src --out "$blobs/inc" --since "$blobs/full" >/dev/null 2>&1 || fail "increment to blob storage"
+  cli dump --db d --coll src >at-blob.json
+  if "${tool[@]}" restore --from "$blobs/inc" --partition-key "[\"$tenant\"]" --database fromblob --container src >blob.out 2>blob.err; then
+    cli dump --db fromblob --coll src >fromblob.json
+    cmp -s <(items_of at-blob.json "$tenant") <(items_of fromblob.json "$tenant") && [[ -z $(items_of fromblob.json "$tenant" not) ]] \
+      && grep -q "^subset: 2 data files read" blob.out && pass "the tenant from a chain in blob storage, one data file per link" \
+      || fail "tenant from blob storage: $(cat blob.out)"
+  else fail "tenant from blob storage: $(tail -1 blob.err)"; fi
   echo "$passed passed, $failed failed"
   (( failed == 0 ))
 '
