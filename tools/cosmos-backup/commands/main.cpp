@@ -134,6 +134,16 @@ void PrintIncrement(const IncrementSummary& s, const BackupOptions& o) {
                 static_cast<long long>(s.keyRead.requests), s.keyRead.requestCharge);
 }
 
+// --replace-subset and --dry-run act on a subset; a subset is of one container's backup.
+void CheckSubsetOptions(const RestoreOptions& restore, const VerifyOptions& verify, bool accountBackup) {
+    const bool subset = !restore.partitionKeys.empty() || !restore.idsFile.empty();
+    if (!subset && (restore.replaceSubset || restore.dryRun)) throw UsageError("--replace-subset and --dry-run take a subset: --partition-key or --ids");
+    if (restore.replaceSubset && !restore.intoExisting) throw UsageError("--replace-subset puts a subset back into an existing container: add --into-existing");
+    if (accountBackup && (subset || !verify.partitionKeys.empty())) {
+        throw UsageError("--partition-key and --ids take the backup of one container (LOC/DATABASE/CONTAINER of an account backup)");
+    }
+}
+
 // A subset's dry run: each key that would be written or deleted, then the counts.
 int PrintDryRun(const RestoreSummary& s) {
     for (const auto& key : s.wouldWrite) std::printf("write %s\n", key.c_str());
@@ -565,6 +575,7 @@ int main(int argc, char** argv) {
         if (accountRestoreRun && (restore.shard || restore.finish)) {
             throw UsageError("a sharded restore takes the backup of one container; an account backup is restored by one process");
         }
+        CheckSubsetOptions(restore, verify, accountRestoreRun || accountVerifyRun);
         if ((accountRestoreRun && (!restore.database.empty() || !restore.container.empty())) ||
             (accountVerifyRun && (!verify.database.empty() || !verify.container.empty()))) {
             throw UsageError("an account backup takes --include/--exclude and --database-map, not --database or --container");

@@ -163,7 +163,7 @@ bool IsSubsetRestore(const RestoreOptions& options) { return !options.partitionK
 RestoreSummary RestoreSubset(Connection& connection, const std::shared_ptr<BackupStore>& store, const Manifest& manifest,
                              const RestoreOptions& options) {
     if (options.shard || options.finish) throw ToolError("a subset is restored by one process: --shard and --finish restore a whole backup");
-    if (options.replaceSubset && !options.intoExisting) throw ToolError("--replace-subset puts a subset back into an existing container: add --into-existing");
+    if (options.replaceSubset && !options.intoExisting) throw ToolError("--replace-subset puts a subset back into an existing container: add --into-existing");  // main refuses it first
     const auto links = LinksOf(store, manifest, options);
     const ChainLink& newest = links.back();
     const Subset subset = SubsetOf(options, newest.manifest);
