@@ -3,17 +3,17 @@
 # (so that the machine's load falls on both sides of each ratio alike):
 #  1. a chain of LINKS backups of ITEMS items (each increment after 0.7% of the items were
 #     updated, 0.3% inserted and 0.3% deleted), then a full backup of the same final state;
-#     both restored into new containers: items written (the server's count) against items in
+#     both restored into new containers, alternately REPEATS times (medians): items written (the server's count) against items in
 #     the final state, request units and seconds of the chain's restore against the full one's;
 #  2. a full backup of SUBSET_ITEMS items in 8 ranges; the items of one partition key value
 #     restored into a new container against the whole backup restored: data file bytes read and
 #     seconds.
-# Usage: bench/restore/state-and-subset.sh BUILD_DIR [LINKS=30] [ITEMS=100000] [SUBSET_ITEMS=200000]
+# Usage: bench/restore/state-and-subset.sh BUILD_DIR [LINKS=30] [ITEMS=100000] [SUBSET_ITEMS=200000] [REPEATS=3]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 e2e="$here/../../tests/e2e"
 build="$(cd "${1:?usage: state-and-subset.sh BUILD_DIR [LINKS] [ITEMS] [SUBSET_ITEMS]}" && pwd)"
-export BENCH_BUILD="$build" BENCH_LINKS="${2:-30}" BENCH_ITEMS="${3:-100000}" BENCH_SUBSET_ITEMS="${4:-200000}"
+export BENCH_BUILD="$build" BENCH_LINKS="${2:-30}" BENCH_ITEMS="${3:-100000}" BENCH_SUBSET_ITEMS="${4:-200000}" BENCH_REPEATS="${5:-3}"
 export BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
 trap 'rm -rf "$BENCH_WORK"' EXIT
 
@@ -45,8 +45,14 @@ trap 'rm -rf "$BENCH_WORK"' EXIT
   done
   "${tool[@]}" --quiet backup --database bench --container chain --out final-full --parallel 8 >/dev/null
   state=$(manifest final-full itemCount)
-  chain=$(measure chain-restore "${tool[@]}" --quiet restore --from link-$BENCH_LINKS --database r-chain --container chain)
-  full=$(measure full-restore "${tool[@]}" --quiet restore --from final-full --database r-full --container chain)
+  # Alternately, REPEATS times each; the medians are compared (the machine is shared).
+  for ((r = 1; r <= BENCH_REPEATS; r++)); do
+    measure chain-restore "${tool[@]}" --quiet restore --from link-$BENCH_LINKS --database r-chain-$r --container chain >>chain-runs.txt
+    measure full-restore "${tool[@]}" --quiet restore --from final-full --database r-full-$r --container chain >>full-runs.txt
+  done
+  median() { sort -n -k2 "$1" | sed -n "$(((BENCH_REPEATS + 1) / 2))p"; }
+  chain=$(median chain-runs.txt)
+  full=$(median full-runs.txt)
   ctl reset >/dev/null  # the next part on an empty server
 
   # 2. One partition key value of a backup in 8 ranges.
@@ -59,7 +65,7 @@ trap 'rm -rf "$BENCH_WORK"' EXIT
   files_subset=$(sed -n "s/^subset: \([0-9]*\) data files read.*/\1/p" subset-restore.out)
   files_all=$(node -e "console.log(JSON.parse(require(\"fs\").readFileSync(\"tenants/manifest.json\")).files.length)")
 
-  echo "chain: $BENCH_LINKS links of $BENCH_ITEMS items (per link 0.7% updated, 0.3% inserted, 0.3% deleted); $state items in the final state"
+  echo "chain: median of $BENCH_REPEATS alternate runs each; $BENCH_LINKS links of $BENCH_ITEMS items (per link 0.7% updated, 0.3% inserted, 0.3% deleted); $state items in the final state"
   printf "%-30s %9s %12s %14s\n" "" seconds RU "items written"
   for line in "$chain" "$full"; do read -r name s ru w <<<"$line"; printf "%-30s %9s %12s %14s\n" "$name" "$s" "$ru" "$w"; done
   read -r _ cs cru cw <<<"$chain"; read -r _ fs fru fw <<<"$full"

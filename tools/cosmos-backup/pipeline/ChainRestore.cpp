@@ -6,7 +6,6 @@
 #include "chain/KeySet.h"
 #include "format/RestoreProgress.h"
 #include "pipeline/RestoreFinalise.h"
-#include "pipeline/RestoreTargetSetup.h"
 #include "service/RestoreWrite.h"
 #include "support/ToolError.h"
 
@@ -19,47 +18,30 @@ std::vector<SourceFile> SourcesOf(const std::vector<ChainLink>& chain) {
     return sources;
 }
 
-RestoreItemsOptions StateWriteSettings(const ChainLink& newest, const RestoreOptions& options, const RestoreSummary& names) {
-    RestoreItemsOptions items = ItemsOptions(*newest.store, options, names.database, names.container);
-    items.intoExisting = options.intoExisting;
-    items.resumeCommand = RestoreResumeCommand(options, names.database, names.container);
-    items.throughput = options.throughput;
-    items.autoscaleMax = options.autoscaleMax;
-    items.noThroughput = options.noThroughput;
-    items.progressKey = StateRunKey(names.database + "/" + names.container);
-    return items;
-}
-
 }  // namespace
 
 std::string StateRunKey(const std::string& target) { return target + "?chain state"; }
 
 RestoreSummary RestoreChain(Connection& connection, std::shared_ptr<BackupStore> last, const RestoreOptions& options) {
     const auto chain = LoadChain(std::move(last), options.storage);
-    CheckChainFiles(chain);
+    CheckChainDataFiles(chain);
     const auto& newest = chain.back();
     RestoreSummary summary;
     summary.database = options.database.empty() ? newest.manifest.sourceDatabase : options.database;
     summary.container = options.container.empty() ? newest.manifest.sourceContainer : options.container;
     const std::string target = summary.database + "/" + summary.container;
 
-    KeySet state = ReadKeyFile(*newest.store, newest.record.keys);
+    KeySet state = ReadKeyFile(*newest.store, newest.record.keys);  // checked whole before the first write
     // A new container holds nothing the chain deleted; an existing one may hold items of the source.
     const KeySet deleted = options.intoExisting ? DeletedSinceBase(chain, state) : KeySet();
     ChainStateFilter filter(std::move(state), newest.manifest.partitionKey);
 
-    RestoreItemsOptions items = StateWriteSettings(newest, options, summary);
+    RestoreItemsOptions items = RunWriteSettings(*newest.store, options, summary.database, summary.container);
+    items.progressKey = StateRunKey(target);
     items.sources = SourcesOf(chain);
     items.keep = [&filter](const std::string& item) { return filter.Keep(item); };
     items.itemsToWrite = static_cast<std::int64_t>(filter.stateSize());
-    const RestoreStart start = PrepareTarget(connection, *newest.store, newest.manifest, options, items, summary);
-    const auto restored = RestoreItemsResumably(connection, newest.manifest, items, start.progress);
-    summary.items = restored.written - restored.failed;
-    summary.skipped = restored.skipped;
-    summary.failed = restored.failed;
-    summary.reportPath = restored.reportPath;
-    summary.usage = restored.usage;
-    summary.seconds = restored.seconds;
+    PrepareAndWrite(connection, *newest.store, newest.manifest, options, items, summary);
     summary.deleted = DeleteKeys(connection, deleted, target, options.parallelism, "the items the chain lists as deleted");
 
     summary.counted = FinaliseTarget(connection, newest.manifest, summary.database, summary.container, SessionToken(connection));

@@ -10,8 +10,9 @@ namespace cosmosbackup {
 // newest first, ChainState.h), written once; nothing the chain deleted is written, and into a
 // new container no deletion is sent. Into an existing container (options.intoExisting) the
 // keys deleted since the base are deleted as well. Every link is checked (present, its
-// manifest's hash as recorded, the same container definition, every file intact) before the
-// first write. The run's progress is recorded in the newest link's location under the chain's
+// manifest's hash as recorded, the same container definition, every data file intact), and the
+// key files the restore reads (the newest link's; into an existing container the deletion
+// files) are checked as they are read, all before the first write. The run's progress is recorded in the newest link's location under the chain's
 // own name; with options.resume it goes on from there. Scripts come from the newest link, and
 // the target's count is checked against its key file.
 RestoreSummary RestoreChain(Connection& connection, std::shared_ptr<BackupStore> last, const RestoreOptions& options);

@@ -78,14 +78,7 @@ bool CheckDataFilesToWrite(BackupStore& store, const Manifest& manifest, const s
 // which records its share under a name of its own and goes on when its command runs again,
 // without --resume.
 RestoreItemsOptions WriteSettings(BackupStore& store, const Manifest& manifest, const RestoreOptions& options, const RestoreSummary& summary) {
-    RestoreItemsOptions items = ItemsOptions(store, options, summary.database, summary.container);
-    // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
-    items.intoExisting = options.intoExisting;
-    items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, summary.database, summary.container)
-                                                        : options.resumeCommand;
-    items.throughput = options.throughput;
-    items.autoscaleMax = options.autoscaleMax;
-    items.noThroughput = options.noThroughput;
+    RestoreItemsOptions items = RunWriteSettings(store, options, summary.database, summary.container);
     if (options.shard) {
         items.progressKey = summary.database + "/" + summary.container + " shard " + options.shard->Describe();
         items.resumeCommand = "the same command again (shard " + options.shard->Describe() + " goes on where it stopped)";
@@ -123,15 +116,7 @@ RestoreSummary RestoreDataFiles(Connection& connection, BackupStore& store, cons
         summary.counted = -1;
         return summary;
     }
-    const RestoreStart start = PrepareTarget(connection, store, manifest, options, items, summary);
-
-    const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
-    summary.items = restored.written - restored.failed;
-    summary.skipped = restored.skipped;
-    summary.failed = restored.failed;
-    summary.reportPath = restored.reportPath;
-    summary.usage = restored.usage;
-    summary.seconds = restored.seconds;
+    PrepareAndWrite(connection, store, manifest, options, items, summary);
     if (options.shard) {
         summary.counted = -1;  // scripts and the count come with --finish, after every shard
         return summary;
@@ -160,6 +145,30 @@ RestoreItemsOptions ItemsOptions(BackupStore& store, const RestoreOptions& optio
     items.resume = options.resume;
     items.progress = options.progress;
     return items;
+}
+
+RestoreItemsOptions RunWriteSettings(BackupStore& store, const RestoreOptions& options, const std::string& database,
+                                     const std::string& container) {
+    RestoreItemsOptions items = ItemsOptions(store, options, database, container);
+    // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
+    items.intoExisting = options.intoExisting;
+    items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, database, container) : options.resumeCommand;
+    items.throughput = options.throughput;
+    items.autoscaleMax = options.autoscaleMax;
+    items.noThroughput = options.noThroughput;
+    return items;
+}
+
+void PrepareAndWrite(Connection& connection, BackupStore& store, const Manifest& manifest, const RestoreOptions& options,
+                     const RestoreItemsOptions& items, RestoreSummary& summary) {
+    const RestoreStart start = PrepareTarget(connection, store, manifest, options, items, summary);
+    const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
+    summary.items = restored.written - restored.failed;
+    summary.skipped = restored.skipped;
+    summary.failed = restored.failed;
+    summary.reportPath = restored.reportPath;
+    summary.usage = restored.usage;
+    summary.seconds = restored.seconds;
 }
 
 std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container) {

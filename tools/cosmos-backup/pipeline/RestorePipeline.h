@@ -61,6 +61,16 @@ std::string RestoreResumeCommand(const RestoreOptions& options, const std::strin
 RestoreItemsOptions ItemsOptions(BackupStore& store, const RestoreOptions& options, const std::string& database,
                                  const std::string& container);
 
+struct RestoreSummary;
+// The settings of a run's writes: ItemsOptions', with --into-existing, the command that
+// continues the run (options.resumeCommand, else RestoreResumeCommand's) and the throughput overrides.
+RestoreItemsOptions RunWriteSettings(BackupStore& store, const RestoreOptions& options, const std::string& database,
+                                     const std::string& container);
+// The pipeline's middle steps: prepares the target (RestoreTargetSetup.h), then writes the items
+// of `manifest` (or of items.sources); the summary takes what was written.
+void PrepareAndWrite(Connection& connection, BackupStore& store, const Manifest& manifest, const RestoreOptions& options,
+                     const RestoreItemsOptions& items, RestoreSummary& summary);
+
 struct RestoreSummary {
     std::string database;
     std::string container;

@@ -7,7 +7,6 @@
 #include "chain/Subset.h"
 #include "format/DataFiles.h"
 #include "pipeline/RestoreFinalise.h"
-#include "pipeline/RestoreTargetSetup.h"
 #include "service/KeySlices.h"
 #include "service/RestoreWrite.h"
 #include "support/ToolError.h"
@@ -144,18 +143,6 @@ RestoreSummary DryRun(Connection& connection, const std::vector<ChainLink>& link
     return summary;
 }
 
-RestoreItemsOptions SubsetWriteSettings(BackupStore& store, const RestoreOptions& options, const RestoreSummary& names, const Subset& subset) {
-    RestoreItemsOptions items = ItemsOptions(store, options, names.database, names.container);
-    items.intoExisting = options.intoExisting;
-    items.resumeCommand = RestoreResumeCommand(options, names.database, names.container);
-    items.throughput = options.throughput;
-    items.autoscaleMax = options.autoscaleMax;
-    items.noThroughput = options.noThroughput;
-    // A run of its own: never a whole restore's record, nor another subset's.
-    items.progressKey = names.database + "/" + names.container + "?subset " + subset.Describe();
-    return items;
-}
-
 }  // namespace
 
 bool IsSubsetRestore(const RestoreOptions& options) { return !options.partitionKeys.empty() || !options.idsFile.empty(); }
@@ -176,17 +163,12 @@ RestoreSummary RestoreSubset(Connection& connection, const std::shared_ptr<Backu
     SubsetChoice choice(links, subset);
     if (options.dryRun) return DryRun(connection, links, files, choice, options, summary, subset);
 
-    RestoreItemsOptions items = SubsetWriteSettings(*newest.store, options, summary, subset);
+    RestoreItemsOptions items = RunWriteSettings(*newest.store, options, summary.database, summary.container);
+    // A run of its own: never a whole restore's record, nor another subset's.
+    items.progressKey = summary.database + "/" + summary.container + "?subset " + subset.Describe();
     items.sources = files;
     items.keep = [&choice](const std::string& item) { return choice.Keep(item); };
-    const RestoreStart start = PrepareTarget(connection, *newest.store, newest.manifest, options, items, summary);
-    const auto restored = RestoreItemsResumably(connection, newest.manifest, items, start.progress);
-    summary.items = restored.written - restored.failed;
-    summary.skipped = restored.skipped;
-    summary.failed = restored.failed;
-    summary.reportPath = restored.reportPath;
-    summary.usage = restored.usage;
-    summary.seconds = restored.seconds;
+    PrepareAndWrite(connection, *newest.store, newest.manifest, options, items, summary);
     const KeySet written = choice.TakeKept();
     CheckAllFound(newest, subset, written.size());
     const std::string target = summary.database + "/" + summary.container;
