@@ -4,6 +4,7 @@
 #include "support/ToolError.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 namespace cosmosbackup {
@@ -70,8 +71,16 @@ bool Subset::MayHold(const DataFile& file) const {
 std::string Subset::Describe() const {
     std::string text;
     for (const auto& v : m_values) text += (text.empty() ? "" : " ") + v.dump();
-    if (!m_keys.empty()) text += (text.empty() ? "" : " ") + std::to_string(m_keys.size()) + " named items";
-    return text;
+    if (m_keys.empty()) return text;
+    // The named keys' FNV-1a hash, so that two --ids files of as many items differ.
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const auto key : m_keys) {
+        for (const char c : key) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+        hash = (hash ^ 0x0A) * 1099511628211ULL;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return text + (text.empty() ? "" : " ") + std::to_string(m_keys.size()) + " named items (" + hex + ")";
 }
 
 std::vector<nlohmann::json> ParsePartitionKeys(const std::vector<std::string>& texts) {

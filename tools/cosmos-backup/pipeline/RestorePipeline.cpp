@@ -172,7 +172,14 @@ void PrepareAndWrite(Connection& connection, BackupStore& store, const Manifest&
 }
 
 std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container) {
-    return options.rerun.With({"restore", "--from", options.directory, "--database", database, "--container", container, "--resume"});
+    std::vector<std::string> words{"restore", "--from", options.directory, "--database", database, "--container", container};
+    // A subset's run is continued as that subset's.
+    for (const auto& value : options.partitionKeys) words.insert(words.end(), {"--partition-key", value});
+    if (!options.idsFile.empty()) words.insert(words.end(), {"--ids", options.idsFile});
+    if (IsSubsetRestore(options) && options.intoExisting) words.push_back("--into-existing");
+    if (options.replaceSubset) words.push_back("--replace-subset");
+    words.push_back("--resume");
+    return options.rerun.With(words);
 }
 
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {

@@ -44,7 +44,7 @@ struct RestoreItemsOptions {
     // Another source than the manifest's files in `store`: data files of several backups (a
     // chain's links), in the order written. Positions in the progress record count these.
     std::vector<SourceFile> sources;
-    // Which items to write ("" keeps all): a filter that may learn from the items it was shown
+    // Which items to write (unset: all): a filter that may learn from the items it was shown
     // (a chain's state takes each key's first version); a resumed run shows it again, without
     // writing, the files written before, so that it decides alike. Items it drops are not counted.
     std::function<bool(const std::string& item)> keep;
