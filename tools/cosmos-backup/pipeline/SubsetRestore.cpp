@@ -74,8 +74,9 @@ private:
 
 // The subset's keys the target holds now, read in the key intervals of the subset only.
 KeySet TargetKeys(Connection& connection, const RestoreOptions& options, const std::string& database, const std::string& container,
-                  const Subset& subset, RequestUsage& usage) {
-    connection.Require(connection.bridge().OpenCosmosDBContainer("", database, false, container, ""), "cannot open " + database + "/" + container);
+                  const Subset& subset, RequestUsage& usage, const std::string& session) {
+    connection.Require(connection.bridge().OpenCosmosDBContainer("", database, false, container, session.empty() ? "" : ";sessionToken=" + session),
+                       "cannot open " + database + "/" + container);
     LiveKeyRead read;
     read.connection = options.connection;
     read.database = database;
@@ -136,7 +137,7 @@ RestoreSummary DryRun(Connection& connection, const std::vector<ChainLink>& link
     summary.dryRun = true;
     summary.wouldWrite = Texts(written);
     if (options.replaceSubset) {
-        const KeySet surplus = Surplus(TargetKeys(connection, options, summary.database, summary.container, subset, summary.usage), written);
+        const KeySet surplus = Surplus(TargetKeys(connection, options, summary.database, summary.container, subset, summary.usage, ""), written);
         summary.wouldDelete = Texts(surplus);
     }
     summary.counted = -1;
@@ -173,8 +174,8 @@ RestoreSummary RestoreSubset(Connection& connection, const std::shared_ptr<Backu
     CheckAllFound(newest, subset, written.size());
     const std::string target = summary.database + "/" + summary.container;
     if (options.replaceSubset) {
-        const KeySet surplus = Surplus(TargetKeys(connection, options, summary.database, summary.container, subset, summary.usage), written);
-        summary.deleted = DeleteKeys(connection, surplus, target, options.parallelism, "the items of the subset the backup does not hold");
+        const KeySet held = TargetKeys(connection, options, summary.database, summary.container, subset, summary.usage, SessionToken(connection));
+        summary.deleted = DeleteKeys(connection, Surplus(held, written), target, options.parallelism, "the items of the subset the backup does not hold");
     }
     // Scripts come with a new container; an existing one keeps its own.
     Manifest scripts = newest.manifest;

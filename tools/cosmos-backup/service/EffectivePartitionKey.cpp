@@ -42,16 +42,6 @@ std::uint64_t LittleEndian64(const unsigned char* p, std::size_t n) {
     return v;
 }
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned char b : bytes) {
-        hex += digits[b >> 4];
-        hex += digits[b & 0xF];
-    }
-    return hex;
-}
-
 // The first `chars` UTF-16 units of a UTF-8 text (a character outside the BMP counts two).
 std::string TruncatedToChars(const std::string& text, std::size_t chars) {
     std::size_t units = 0, at = 0;
@@ -93,9 +83,9 @@ std::string HashedForm(const nlohmann::json& value, unsigned char endOfString) {
 // A value's binary encoding, which follows the hash in a version 1 key (hex).
 std::string BinaryEncoded(const nlohmann::json& value) {
     if (value.is_number()) return EncodeNumberKey(value.get<double>());
-    if (value.is_boolean()) return Hex(std::string(1, static_cast<char>(value.get<bool>() ? kTrue : kFalse)));
-    if (value.is_null()) return Hex(std::string(1, static_cast<char>(kNull)));
-    if (!value.is_string()) return Hex(std::string(1, static_cast<char>(kUndefined)));
+    if (value.is_boolean()) return UpperHex(std::string(1, static_cast<char>(value.get<bool>() ? kTrue : kFalse)));
+    if (value.is_null()) return UpperHex(std::string(1, static_cast<char>(kNull)));
+    if (!value.is_string()) return UpperHex(std::string(1, static_cast<char>(kUndefined)));
     const std::string text = value.get<std::string>();
     const bool shortText = text.size() <= kMaxStringBytes;
     std::string bytes(1, static_cast<char>(kString));
@@ -104,7 +94,7 @@ std::string BinaryEncoded(const nlohmann::json& value) {
         bytes += static_cast<char>(b < 0xFF ? b + 1 : b);
     }
     if (shortText) bytes += static_cast<char>(kUndefined);
-    return Hex(bytes);
+    return UpperHex(bytes);
 }
 
 std::string HashV1(const nlohmann::json& value) {
@@ -123,7 +113,7 @@ std::string HashV2(const nlohmann::json& value) {
         bytes[8 + i] = static_cast<char>(hash.h1 >> (56 - 8 * i));
     }
     bytes[0] = static_cast<char>(static_cast<unsigned char>(bytes[0]) & 0x3F);
-    return Hex(bytes);
+    return UpperHex(bytes);
 }
 
 std::string KindOf(const nlohmann::json& definition) { return definition.value("kind", std::string("Hash")); }
