@@ -2,11 +2,10 @@
 // Partition key definitions, the values an item has at the key paths, the request header that
 // must name them, and the effective partition key (EPK) that places an item in a range.
 //
-// The EPK is a hex string: for each key path, 16 bytes of a hash of the value with the top two
-// bits cleared (as the service's version 2 hashing does), so every EPK lies in
+// The EPK is a hex string: for each key path, the service's version 2 hash of the value (16
+// bytes, the top two bits cleared; hash version 1 containers are placed alike here), so every EPK lies in
 // ["", "40000000000000000000000000000000"); MultiHash keys concatenate one hash per path.
 // Ranges are intervals [minInclusive, maxExclusive) compared as strings, "" to "FF".
-const crypto = require("crypto");
 const { isDeepStrictEqual } = require("util");
 
 const UNDEFINED = Symbol("undefined"); // an item without a value at a key path: header {}
@@ -108,11 +107,67 @@ function keyText(values) {
   return JSON.stringify(values.map((v) => (v === UNDEFINED ? {} : v)));
 }
 
+const MASK64 = (1n << 64n) - 1n;
+const rotl64 = (x, r) => ((x << BigInt(r)) | (x >> BigInt(64 - r))) & MASK64;
+const mul64 = (a, b) => (a * b) & MASK64;
+function fmix64(k) {
+  k ^= k >> 33n;
+  k = mul64(k, 0xff51afd7ed558ccdn);
+  k ^= k >> 33n;
+  k = mul64(k, 0xc4ceb9fe1a85ec53n);
+  return k ^ (k >> 33n);
+}
+function littleEndian64(buf, offset, n) {
+  let v = 0n;
+  for (let i = n - 1; i >= 0; i -= 1) v = (v << 8n) | BigInt(buf[offset + i]);
+  return v;
+}
+
+// MurmurHash3 x64 128-bit, seed 0: [h1, h2].
+function murmur3x64128(buf) {
+  const c1 = 0x87c37b91114253d5n;
+  const c2 = 0x4cf5ad432745937fn;
+  let h1 = 0n;
+  let h2 = 0n;
+  const blocks = Math.floor(buf.length / 16);
+  for (let i = 0; i < blocks; i += 1) {
+    h1 ^= mul64(rotl64(mul64(littleEndian64(buf, 16 * i, 8), c1), 31), c2);
+    h1 = (mul64((rotl64(h1, 27) + h2) & MASK64, 5n) + 0x52dce729n) & MASK64;
+    h2 ^= mul64(rotl64(mul64(littleEndian64(buf, 16 * i + 8, 8), c2), 33), c1);
+    h2 = (mul64((rotl64(h2, 31) + h1) & MASK64, 5n) + 0x38495ab5n) & MASK64;
+  }
+  const rest = buf.length & 15;
+  const tail = 16 * blocks;
+  if (rest > 8) h2 ^= mul64(rotl64(mul64(littleEndian64(buf, tail + 8, rest - 8), c2), 33), c1);
+  if (rest > 0) h1 ^= mul64(rotl64(mul64(littleEndian64(buf, tail, Math.min(rest, 8)), c1), 31), c2);
+  const length = BigInt(buf.length);
+  h1 ^= length;
+  h2 ^= length;
+  h1 = (h1 + h2) & MASK64;
+  h2 = (h2 + h1) & MASK64;
+  h1 = fmix64(h1);
+  h2 = fmix64(h2);
+  h1 = (h1 + h2) & MASK64;
+  h2 = (h2 + h1) & MASK64;
+  return [h1, h2];
+}
+
+// The service's version 2 hash of one value: MurmurHash3-128 of its typed bytes, the bytes of the
+// 128-bit result reversed, the top two bits cleared (the SDKs' own test vectors hold for it).
 function hashOne(value) {
-  const tagged = value === UNDEFINED ? "u" : `${typeof value}:${JSON.stringify(value)}`;
-  const bytes = crypto.createHash("md5").update(tagged, "utf8").digest();
-  bytes[0] &= 0x3f;
-  return bytes.toString("hex").toUpperCase();
+  let bytes;
+  if (value === UNDEFINED) bytes = Buffer.from([0x00]);
+  else if (value === null) bytes = Buffer.from([0x01]);
+  else if (typeof value === "boolean") bytes = Buffer.from([value ? 0x03 : 0x02]);
+  else if (typeof value === "number") {
+    bytes = Buffer.alloc(9);
+    bytes[0] = 0x05;
+    bytes.writeDoubleLE(value, 1);
+  } else bytes = Buffer.concat([Buffer.from([0x08]), Buffer.from(String(value), "utf8"), Buffer.from([0xff])]);
+  const [h1, h2] = murmur3x64128(bytes);
+  const out = Buffer.from(h2.toString(16).padStart(16, "0") + h1.toString(16).padStart(16, "0"), "hex");
+  out[0] &= 0x3f;
+  return out.toString("hex").toUpperCase();
 }
 
 function effectiveKey(values) {

@@ -75,18 +75,26 @@ std::vector<ChainLink> LoadChain(std::shared_ptr<BackupStore> last, const StoreO
     return {links.rbegin(), links.rend()};
 }
 
-void CheckChainFiles(const std::vector<ChainLink>& chain) {
+namespace {
+
+void CheckLinks(const std::vector<ChainLink>& chain, bool keyFiles) {
     for (const auto& link : chain) {
         try {
             CheckDataFiles(*link.store, link.manifest);
             CheckDataFileContents(*link.store, link.manifest);
-            if (!link.record.kind.empty()) CheckKeyFile(*link.store, link.record.keys);
-            if (link.record.IsIncrement()) ReadKeyFile(*link.store, link.record.deletions);
+            if (keyFiles && !link.record.kind.empty()) CheckKeyFile(*link.store, link.record.keys);
+            if (keyFiles && link.record.IsIncrement()) ReadKeyFile(*link.store, link.record.deletions);
         } catch (const ToolError& e) {
             throw ToolError("chain link " + link.directory + " is damaged: " + e.what());
         }
     }
 }
+
+}  // namespace
+
+void CheckChainFiles(const std::vector<ChainLink>& chain) { CheckLinks(chain, true); }
+
+void CheckChainDataFiles(const std::vector<ChainLink>& chain) { CheckLinks(chain, false); }
 
 void ReplayChain(const std::vector<ChainLink>& chain, const std::function<void(const std::string& item)>& upsert,
                  const std::function<void(const std::string& key)>& remove) {

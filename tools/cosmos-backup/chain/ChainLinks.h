@@ -32,6 +32,10 @@ std::vector<ChainLink> LoadChain(std::shared_ptr<BackupStore> last, const StoreO
 // what a restore runs before its first write.
 void CheckChainFiles(const std::vector<ChainLink>& chain);
 
+// Checks every data file of every link (sizes, checksums and contents): what a restore of the
+// chain's state reads besides the newest link's key file, which is checked as it is read.
+void CheckChainDataFiles(const std::vector<ChainLink>& chain);
+
 // The state the chain describes, link by link: `upsert` for every item of the base and of
 // each increment, `remove` (a key) for each deletion of an increment after its items.
 void ReplayChain(const std::vector<ChainLink>& chain, const std::function<void(const std::string& item)>& upsert,

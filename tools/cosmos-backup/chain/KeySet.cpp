@@ -45,6 +45,11 @@ void KeySet::Normalise() {
                     m_entries.end());
 }
 
+std::size_t KeySet::Position(std::string_view key) const {
+    const auto at = std::lower_bound(m_entries.begin(), m_entries.end(), key, [this](Entry e, std::string_view k) { return View(e) < k; });
+    return at != m_entries.end() && View(*at) == key ? static_cast<std::size_t>(at - m_entries.begin()) : size();
+}
+
 bool operator==(const KeySet& a, const KeySet& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {

@@ -34,6 +34,9 @@ public:
     // Sorts and removes repeats.
     void Normalise();
 
+    // Of a normalised set: the key's position, size() when it is not there.
+    std::size_t Position(std::string_view key) const;
+    bool Contains(std::string_view key) const { return Position(key) != size(); }
     std::size_t size() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
     std::string_view operator[](std::size_t i) const { return View(m_entries[i]); }

@@ -34,6 +34,7 @@ int PrintOutcome(const Outcome& outcome, bool json) {
     for (const auto& note : outcome.notes) std::fprintf(stderr, "%s\n", note.c_str());
     if (json) {
         auto document = ReportJson(report);
+        document.update(outcome.more);
         NoteInterruption(document);
         std::cout << document.dump() << std::endl;
     } else if (!outcome.saidAll) {

@@ -15,6 +15,7 @@ struct Outcome {
     std::string text;                 // the text summary; "" = ReportText(report)
     std::vector<std::string> notes;   // lines for standard error, before the summary (differences, notes)
     bool saidAll = false;             // the run said all there is on standard error: no text summary
+    nlohmann::json more = nlohmann::json::object();  // members the JSON document has besides the report's
 };
 
 // Prints the outcome and returns the exit status. The command that continues, if any, is the

@@ -88,6 +88,21 @@ Outcome IncrementOutcome(const IncrementSummary& s, const std::string& location,
     return outcome;
 }
 
+namespace {
+
+// A subset's dry run: each key that would be written or deleted, then the counts.
+void DescribeDryRun(const RestoreSummary& s, Outcome& outcome) {
+    auto& text = outcome.text;
+    for (const auto& key : s.wouldWrite) text += "write " + key + "\n";
+    for (const auto& key : s.wouldDelete) text += "delete " + key + "\n";
+    text += Format("dry run for %s/%s: %zu items would be written, %zu deleted; %lld data files read (%lld bytes)\n", s.database.c_str(),
+                   s.container.c_str(), s.wouldWrite.size(), s.wouldDelete.size(), static_cast<long long>(s.filesRead),
+                   static_cast<long long>(s.bytesRead));
+    outcome.more = {{"dryRun", true}, {"write", s.wouldWrite}, {"delete", s.wouldDelete}, {"filesRead", s.filesRead}, {"bytesRead", s.bytesRead}};
+}
+
+}  // namespace
+
 Outcome RestoreOutcome(const RestoreSummary& s, const std::string& location) {
     ContainerReport r;
     r.source = location;
@@ -103,6 +118,10 @@ Outcome RestoreOutcome(const RestoreSummary& s, const std::string& location) {
         outcome.saidAll = true;
         return outcome;
     }
+    if (s.dryRun) {
+        DescribeDryRun(s, outcome);
+        return outcome;
+    }
     auto& text = outcome.text;
     if (s.counted < 0) {
         text = Format("restore shard into %s/%s: %lld items written in %.2f s (%.0f items/s); scripts and count with restore --finish\n",
@@ -115,6 +134,10 @@ Outcome RestoreOutcome(const RestoreSummary& s, const std::string& location) {
     text += "requests: " + DescribeUsage(s.usage, s.seconds) + "\n";
     if (s.skipped > 0) text += Format("resumed: %lld items had been written before\n", static_cast<long long>(s.skipped));
     if (s.links > 1) text += Format("chain: %d backups restored, %lld deletions applied\n", s.links, static_cast<long long>(s.deleted));
+    if (s.filesRead >= 0) {
+        text += Format("subset: %lld data files read (%lld bytes), %lld items of it deleted from the target\n",
+                       static_cast<long long>(s.filesRead), static_cast<long long>(s.bytesRead), static_cast<long long>(s.deleted));
+    }
     if (s.failed > 0) {
         outcome.notes.push_back(Format("cosmos-backup: %lld items could not be written; they are listed with the reasons in %s",
                                        static_cast<long long>(s.failed), s.reportPath.c_str()));

@@ -2,8 +2,10 @@
 
 #include "chain/ChainLinks.h"
 #include "chain/ItemKey.h"
+#include "chain/Subset.h"
 #include "format/DataFiles.h"
 #include "format/Manifest.h"
+#include "pipeline/ChainRestore.h"
 #include "service/ContainerDefinition.h"
 #include "service/RestoreWrite.h"
 #include "storage/OpenBackupStore.h"
@@ -47,15 +49,22 @@ void CompareDefinition(Connection& connection, const Manifest& manifest, const s
     for (const auto& lost : LostProperties(manifest.container, live)) summary.Note("container " + name + ": " + lost);
 }
 
+// The options' subset of the backup's items (none: every item).
+Subset SubsetOf(const VerifyOptions& options, const Manifest& manifest) {
+    const auto values = ParsePartitionKeys(options.partitionKeys);
+    return values.empty() ? Subset() : Subset(values, {}, manifest.partitionKey);
+}
+
 void CompareWithLive(Connection& connection, const BackupStore& store, const VerifyOptions& options, const Manifest& manifest,
-                     std::unordered_map<std::string, std::size_t>& backup, VerifySummary& summary) {
+                     const Subset& subset, std::unordered_map<std::string, std::size_t>& backup, VerifySummary& summary) {
     auto& bridge = connection.bridge();
     const RequestUsage before = ReadUsage(connection);
     const std::string database = options.database.empty() ? manifest.sourceDatabase : options.database;
     const std::string container = options.container.empty() ? manifest.sourceContainer : options.container;
     // After a restore, reads must see its writes (on a session-consistency account they need
     // the session token the restore recorded).
-    const std::string session = RecordedSessionToken(store, options.endpoint, database, container);
+    std::string session = RecordedSessionToken(store, options.endpoint, database, container);
+    if (session.empty()) session = RecordedSessionTokenOf(store, options.endpoint, StateRunKey(database + "/" + container));
     connection.Require(bridge.OpenCosmosDBContainer("", database, false, container, session.empty() ? "" : ";sessionToken=" + session),
                        "cannot open " + database + "/" + container);
     CompareDefinition(connection, manifest, database + "/" + container, summary);
@@ -72,6 +81,7 @@ void CompareWithLive(Connection& connection, const BackupStore& store, const Ver
         for (const auto& text : page) {
             const auto item = ParseItem(text.strValue, "of the live container");
             const auto key = keys.KeyOf(item);
+            if (!subset.HoldsKey(key)) continue;
             const auto found = backup.find(key);
             if (found == backup.end()) {
                 summary.Note("live item " + key + " is not in the backup");
@@ -105,7 +115,8 @@ VerifySummary RunVerify(Connection* connection, const VerifyOptions& options) {
 VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupStore>& store, const VerifyOptions& options) {
     const Manifest manifest = ReadManifest(*store);
     CheckSealedCounts(manifest, store->Describe() + "/" + kManifestName);
-    CheckDataFiles(*store, manifest);
+    const Subset subset = SubsetOf(options, manifest);
+    CheckDataFiles(*store, FilesOfSubset(manifest, subset));
 
     VerifySummary summary;
     summary.maxProblems = options.maxProblems;
@@ -113,19 +124,23 @@ VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupS
     std::unordered_map<std::string, std::size_t> backup;
     if (ChainOf(manifest).IsIncrement()) {
         // The state the chain describes: later versions replace earlier ones, deletions remove.
-        const auto chain = LoadChain(store, options.storage);
+        auto chain = LoadChain(store, options.storage);
         CheckChainFiles(chain);
+        for (auto& link : chain) link.manifest = FilesOfSubset(link.manifest, subset);
         ReplayChain(
             chain,
             [&](const std::string& text) {
                 const auto item = ParseItem(text, "in the backup");
-                backup[keys.KeyOf(item)] = ContentHash(item);
+                const auto key = keys.KeyOf(item);
+                if (subset.HoldsKey(key)) backup[key] = ContentHash(item);
             },
             [&](const std::string& key) { backup.erase(key); });
         summary.backupItems = static_cast<std::int64_t>(backup.size());
     } else {
-        summary.backupItems = ForEachItem(*store, manifest, [&](const std::string& text) {
+        ForEachItem(*store, FilesOfSubset(manifest, subset), [&](const std::string& text) {
             const auto item = ParseItem(text, "in the backup");
+            if (!subset.HoldsKey(keys.KeyOf(item))) return;
+            ++summary.backupItems;
             if (!backup.emplace(keys.KeyOf(item), ContentHash(item)).second) {
                 summary.Note("item " + keys.KeyOf(item) + " appears twice in the backup");
             }
@@ -133,7 +148,7 @@ VerifySummary VerifyBackup(Connection* connection, const std::shared_ptr<BackupS
     }
     if (!options.offline) {
         if (connection == nullptr) throw ToolError("verifying against a live container needs a connection");
-        CompareWithLive(*connection, *store, options, manifest, backup, summary);
+        CompareWithLive(*connection, *store, options, manifest, subset, backup, summary);
     }
     return summary;
 }

@@ -23,6 +23,9 @@ struct VerifyOptions {
     long long pageSize = 1000;
     Progress* progress = nullptr;  // a run over many containers: its one progress line
     StoreOptions storage;   // how blob locations are reached
+    // Compare only the items of these partition key values or prefixes (JSON texts), reading
+    // only the data files that can hold them.
+    std::vector<std::string> partitionKeys;
 };
 
 struct VerifySummary {

@@ -126,6 +126,16 @@ void PrintList(const std::vector<std::string>& names, bool json) {
     else for (const auto& name : names) std::cout << name << '\n';
 }
 
+// --replace-subset and --dry-run act on a subset; a subset is of one container's backup.
+void CheckSubsetOptions(const RestoreOptions& restore, const VerifyOptions& verify, bool accountBackup) {
+    const bool subset = !restore.partitionKeys.empty() || !restore.idsFile.empty();
+    if (!subset && (restore.replaceSubset || restore.dryRun)) throw UsageError("--replace-subset and --dry-run take a subset: --partition-key or --ids");
+    if (restore.replaceSubset && !restore.intoExisting) throw UsageError("--replace-subset puts a subset back into an existing container: add --into-existing");
+    if (accountBackup && (subset || !verify.partitionKeys.empty())) {
+        throw UsageError("--partition-key and --ids take the backup of one container (LOC/DATABASE/CONTAINER of an account backup)");
+    }
+}
+
 std::map<std::string, std::string> ParseDatabaseMap(const std::vector<std::string>& pairs) {
     std::map<std::string, std::string> map;
     for (const auto& pair : pairs) {
@@ -315,6 +325,10 @@ int main(int argc, char** argv) {
     restoreCmd->add_option("--failure-report", restore.failureReport,
                            "where the items the service refuses are listed: a directory or a file (default: the current directory)")
         ->capture_default_str();
+    restoreCmd->add_option("--partition-key", restore.partitionKeys, "restore the items of this partition key (JSON; a shorter array: a prefix; repeatable)");
+    restoreCmd->add_option("--ids", restore.idsFile, "restore the items named in FILE, one [id, partition key values...] per line");
+    restoreCmd->add_flag("--replace-subset", restore.replaceSubset, "also delete the subset's items the backup does not hold (with --into-existing)");
+    restoreCmd->add_flag("--dry-run", restore.dryRun, "print what a subset restore would write and delete; write nothing");
     AddThrottlingOptions(restoreCmd, global);
     ShardOptions restoreShards;
     AddShardOptions(restoreCmd, restoreShards, "after every shard of a sharded restore: check them, restore the scripts, count");
@@ -337,6 +351,7 @@ int main(int argc, char** argv) {
     verifyCmd->add_option("--database-map", verifyMap, "compare database OLD of an account backup with NEW (OLD=NEW, repeatable)");
     AddSelectionOptions(verifyCmd, accountVerify.selection);
     verifyCmd->add_flag("--offline", verify.offline, "check the files only");
+    verifyCmd->add_option("--partition-key", verify.partitionKeys, "compare only the items of this partition key (JSON; a shorter array: a prefix; repeatable)");
     verifyCmd->add_option("--max-problems", verify.maxProblems, "differences to list; the rest are counted")
         ->check(CLI::Range(1, 100000000))->capture_default_str();
 
@@ -447,6 +462,7 @@ int main(int argc, char** argv) {
         if (accountRestoreRun && (restore.shard || restore.finish)) {
             throw UsageError("a sharded restore takes the backup of one container; an account backup is restored by one process");
         }
+        CheckSubsetOptions(restore, verify, accountRestoreRun || accountVerifyRun);
         if ((accountRestoreRun && (!restore.database.empty() || !restore.container.empty())) ||
             (accountVerifyRun && (!verify.database.empty() || !verify.container.empty()))) {
             throw UsageError("an account backup takes --include/--exclude and --database-map, not --database or --container");
@@ -467,6 +483,7 @@ int main(int argc, char** argv) {
         if (restoreCmd->parsed()) global.connection.clientOptions = "itemFailures=report";
         if (restoreCmd->parsed() && !restore.resume) FailureReport(restore.failureReport, "", "", 0).CheckWritable();
         auto connection = Connect(global);
+        restore.connection = global.connection;  // the key-only readers' own bridge objects
         if (listDatabases->parsed()) PrintList(connection->Databases(), global.json);
         else if (listContainers->parsed()) PrintList(connection->Containers(listDatabase), global.json);
         else if (manyContainers) {

@@ -9,10 +9,35 @@
 
 namespace cosmosbackup {
 
+std::optional<KeyInterval> KeyIntervalOf(const nlohmann::json& range) {
+    const auto isHex = [](const nlohmann::json& bound) {
+        return bound.is_string() && bound.get<std::string>().find_first_not_of("0123456789ABCDEF") == std::string::npos;
+    };
+    const auto min = range.find("minInclusive"), max = range.find("maxExclusive");
+    if (min == range.end() || max == range.end() || !isHex(*min) || !isHex(*max)) return std::nullopt;
+    return KeyInterval{min->get<std::string>(), max->get<std::string>()};
+}
+
 void to_json(nlohmann::json& j, const DataFile& f) {
     j = {{"name", f.name}, {"items", f.items}, {"bytes", f.bytes}, {"crc32", f.crc32}};
     if (!f.md5.empty()) j["md5"] = f.md5;
+    if (f.keys) j["effectiveKeys"] = {{"minInclusive", f.keys->minInclusive}, {"maxExclusive", f.keys->maxExclusive}};
 }
+
+namespace {
+
+// Longer than any bound the service gives (a version 1 key holds at most about 110 bytes).
+constexpr std::size_t kMaxKeyBoundChars = 1024;
+
+// An effective key bound as the service writes them: upper-case hex, of a sane length.
+std::string KeyBound(const nlohmann::json& j, const char* name) {
+    const std::string bound = j.at(name).get<std::string>();
+    const bool hex = bound.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+    if (!hex || bound.size() > kMaxKeyBoundChars) throw ToolError("a data file's key interval has the bound \"" + bound.substr(0, 80) + "\"");
+    return bound;
+}
+
+}  // namespace
 
 void from_json(const nlohmann::json& j, DataFile& f) {
     j.at("name").get_to(f.name);
@@ -20,6 +45,12 @@ void from_json(const nlohmann::json& j, DataFile& f) {
     j.at("bytes").get_to(f.bytes);
     j.at("crc32").get_to(f.crc32);
     f.md5 = j.contains("md5") ? j.at("md5").get<std::string>() : std::string();
+    f.keys.reset();
+    if (j.contains("effectiveKeys")) {
+        const auto& keys = j.at("effectiveKeys");
+        f.keys = KeyInterval{KeyBound(keys, "minInclusive"), KeyBound(keys, "maxExclusive")};
+        if (!(f.keys->minInclusive < f.keys->maxExclusive)) throw ToolError("data file " + f.name + " has an empty key interval");
+    }
 }
 
 void to_json(nlohmann::json& j, const ThroughputLayout& t) {

@@ -6,10 +6,22 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace cosmosbackup {
+
+// Effective partition keys [minInclusive, maxExclusive), upper-case hex ("" the first, "FF" past the last).
+struct KeyInterval {
+    std::string minInclusive;
+    std::string maxExclusive;
+    bool Meets(const KeyInterval& other) const { return minInclusive < other.maxExclusive && other.minInclusive < maxExclusive; }
+};
+
+// The interval of a range or part ({"minInclusive","maxExclusive"} and more), none when it lacks
+// either bound or they are not effective keys.
+std::optional<KeyInterval> KeyIntervalOf(const nlohmann::json& range);
 
 // One data file of a backup: gzip-compressed JSON Lines, one item per line.
 struct DataFile {
@@ -18,6 +30,9 @@ struct DataFile {
     std::int64_t bytes = 0;
     std::string crc32;  // of the compressed file's bytes
     std::string md5 = {};  // of the same bytes, base64 ("" in backups made before it was kept)
+    // The effective keys its items can have: the range or sub-range it was read from (none in
+    // older backups and where it is not known: then any key).
+    std::optional<KeyInterval> keys = {};
 };
 
 // Where a container takes its throughput from.

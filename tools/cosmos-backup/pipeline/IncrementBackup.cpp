@@ -70,7 +70,9 @@ DataFile WithoutLines(BackupStore& store, const DataFile& file, const std::vecto
         ++kept;
     }
     const auto stored = writer.Close();
-    return DataFile{name, kept, stored.bytes, stored.crc32, stored.md5};
+    DataFile rewritten{name, kept, stored.bytes, stored.crc32, stored.md5};
+    rewritten.keys = file.keys;  // the same range's items
+    return rewritten;
 }
 
 // For each file, the lines (from 0) that a later line of the same item supersedes.

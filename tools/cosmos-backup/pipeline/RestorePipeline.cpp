@@ -10,6 +10,7 @@
 #include "pipeline/RestoreFinalise.h"
 #include "pipeline/RestoreTargetSetup.h"
 #include "pipeline/ShardedRestoreFinish.h"
+#include "pipeline/SubsetRestore.h"
 #include "support/ToolError.h"
 
 #include <cstdio>
@@ -77,14 +78,7 @@ bool CheckDataFilesToWrite(BackupStore& store, const Manifest& manifest, const s
 // which records its share under a name of its own and goes on when its command runs again,
 // without --resume.
 RestoreItemsOptions WriteSettings(BackupStore& store, const Manifest& manifest, const RestoreOptions& options, const RestoreSummary& summary) {
-    RestoreItemsOptions items = ItemsOptions(store, options, summary.database, summary.container);
-    // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
-    items.intoExisting = options.intoExisting;
-    items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, summary.database, summary.container)
-                                                        : options.resumeCommand;
-    items.throughput = options.throughput;
-    items.autoscaleMax = options.autoscaleMax;
-    items.noThroughput = options.noThroughput;
+    RestoreItemsOptions items = RunWriteSettings(store, options, summary.database, summary.container);
     if (options.shard) {
         items.progressKey = summary.database + "/" + summary.container + " shard " + options.shard->Describe();
         items.resumeCommand = options.rerun.Again();
@@ -122,15 +116,7 @@ RestoreSummary RestoreDataFiles(Connection& connection, BackupStore& store, cons
         summary.counted = -1;
         return summary;
     }
-    const RestoreStart start = PrepareTarget(connection, store, manifest, options, items, summary);
-
-    const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
-    summary.items = restored.written - (restored.failed - restored.failedBefore);
-    summary.skipped = restored.skipped;
-    summary.failed = restored.failed;
-    summary.reportPath = restored.reportPath;
-    summary.usage = restored.usage;
-    summary.seconds = restored.seconds;
+    PrepareAndWrite(connection, store, manifest, options, items, summary);
     if (options.shard) {
         summary.counted = -1;  // scripts and the count come with --finish, after every shard
         return summary;
@@ -162,13 +148,47 @@ RestoreItemsOptions ItemsOptions(BackupStore& store, const RestoreOptions& optio
     return items;
 }
 
+RestoreItemsOptions RunWriteSettings(BackupStore& store, const RestoreOptions& options, const std::string& database,
+                                     const std::string& container) {
+    RestoreItemsOptions items = ItemsOptions(store, options, database, container);
+    // --into-existing starts over on purpose; otherwise an interrupted restore is continued, not redone.
+    items.intoExisting = options.intoExisting;
+    items.resumeCommand = options.resumeCommand.empty() ? RestoreResumeCommand(options, database, container) : options.resumeCommand;
+    items.throughput = options.throughput;
+    items.autoscaleMax = options.autoscaleMax;
+    items.noThroughput = options.noThroughput;
+    return items;
+}
+
+void PrepareAndWrite(Connection& connection, BackupStore& store, const Manifest& manifest, const RestoreOptions& options,
+                     const RestoreItemsOptions& items, RestoreSummary& summary) {
+    const RestoreStart start = PrepareTarget(connection, store, manifest, options, items, summary);
+    const auto restored = RestoreItemsResumably(connection, manifest, items, start.progress);
+    // Refusals of an earlier run were counted in its written items already.
+    summary.items = restored.written - (restored.failed - restored.failedBefore);
+    summary.skipped = restored.skipped;
+    summary.failed = restored.failed;
+    summary.reportPath = restored.reportPath;
+    summary.usage = restored.usage;
+    summary.seconds = restored.seconds;
+}
+
 std::string RestoreResumeCommand(const RestoreOptions& options, const std::string& database, const std::string& container) {
-    return options.rerun.With({"restore", "--from", options.directory, "--database", database, "--container", container, "--resume"});
+    std::vector<std::string> words{"restore", "--from", options.directory, "--database", database, "--container", container};
+    // A subset's run is continued as that subset's.
+    for (const auto& value : options.partitionKeys) words.insert(words.end(), {"--partition-key", value});
+    if (!options.idsFile.empty()) words.insert(words.end(), {"--ids", options.idsFile});
+    if (IsSubsetRestore(options) && options.intoExisting) words.push_back("--into-existing");
+    if (options.replaceSubset) words.push_back("--replace-subset");
+    words.push_back("--resume");
+    return options.rerun.With(words);
 }
 
 RestoreSummary RestoreBackup(Connection& connection, const std::shared_ptr<BackupStore>& store, const RestoreOptions& options) {
     const Manifest whole = CheckBackup(*store);
+    if (IsSubsetRestore(options) && options.dryRun) return RestoreSubset(connection, store, whole, options);  // writes nothing
     const WriterLocks held = LockRestore(store, whole, options);
+    if (IsSubsetRestore(options)) return RestoreSubset(connection, store, whole, options);
     if (ChainOf(whole).IsIncrement()) {
         if (options.shard || options.finish) throw ToolError("a chain is restored by one process: --shard and --finish take a full backup");
         return RestoreChain(connection, store, options);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cosmosbackup {
 
@@ -44,6 +45,13 @@ struct RestoreOptions {
     // What the run's records are kept under: "" for the target's name; a chain's restore of its
     // base gives the chain's own, so that a plain restore of the base is never taken for it.
     std::string runKey;
+    // A subset (SubsetRestore.h): partition key values or prefixes (JSON texts), a file of item
+    // keys; --replace-subset, --dry-run.
+    std::vector<std::string> partitionKeys;
+    std::string idsFile;
+    bool replaceSubset = false;
+    bool dryRun = false;
+    ConnectionOptions connection;  // for the key-only readers of --replace-subset
 };
 
 // The command that continues a restore of options.directory into database/container, as one line.
@@ -53,6 +61,16 @@ std::string RestoreResumeCommand(const RestoreOptions& options, const std::strin
 // target, the pacing and resume settings, the progress line.
 RestoreItemsOptions ItemsOptions(BackupStore& store, const RestoreOptions& options, const std::string& database,
                                  const std::string& container);
+
+struct RestoreSummary;
+// The settings of a run's writes: ItemsOptions', with --into-existing, the command that
+// continues the run (options.resumeCommand, else RestoreResumeCommand's) and the throughput overrides.
+RestoreItemsOptions RunWriteSettings(BackupStore& store, const RestoreOptions& options, const std::string& database,
+                                     const std::string& container);
+// The pipeline's middle steps: prepares the target (RestoreTargetSetup.h), then writes the items
+// of `manifest` (or of items.sources); the summary takes what was written.
+void PrepareAndWrite(Connection& connection, BackupStore& store, const Manifest& manifest, const RestoreOptions& options,
+                     const RestoreItemsOptions& items, RestoreSummary& summary);
 
 struct RestoreSummary {
     std::string database;
@@ -69,6 +87,11 @@ struct RestoreSummary {
     std::int64_t deleted = 0;  // a chain's deletions applied
     int links = 1;             // backups of the chain restored
     bool alreadyDone = false;  // a shard found its share written already
+    std::int64_t filesRead = -1;  // a subset: the data files that can hold it (-1: every file)
+    std::int64_t bytesRead = 0;   // ... and their bytes
+    bool dryRun = false;          // nothing written: what would be, by key
+    std::vector<std::string> wouldWrite;
+    std::vector<std::string> wouldDelete;
 };
 
 // The restore pipeline, for every restore of one container: checks the backup (its manifest's

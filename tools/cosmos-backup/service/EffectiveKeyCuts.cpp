@@ -93,9 +93,13 @@ std::string EncodeNumberKey(double value) {
         payload <<= 7;
     } while (payload != 0);
     bytes.push_back(static_cast<unsigned char>(chunk & 0xFE));
+    return UpperHex(std::string(bytes.begin(), bytes.end()));
+}
+
+std::string UpperHex(const std::string& bytes) {
     static const char* digits = "0123456789ABCDEF";
     std::string hex;
-    for (unsigned char b : bytes) {
+    for (const unsigned char b : bytes) {
         hex += digits[b >> 4];
         hex += digits[b & 0xF];
     }

@@ -19,6 +19,9 @@ namespace cosmosbackup {
 std::vector<std::string> CutPoints(const std::string& min, const std::string& max, const nlohmann::json& partitionKey,
                                    int parts);
 
+// Bytes as upper-case hex, as effective keys are written.
+std::string UpperHex(const std::string& bytes);
+
 // Hash version 1 keys: a number as the service encodes it in an effective key, and back.
 std::string EncodeNumberKey(double value);
 double DecodeNumberKey(const std::string& hex);  // throws ToolError when it is not one

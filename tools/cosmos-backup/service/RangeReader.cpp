@@ -113,6 +113,7 @@ void RangeReader::WritePage(const Page& page, std::atomic<std::int64_t>& itemsRe
     if (count > 0) {
         if (!m_writer) {
             m_open = DataFile{RangeDataFileName(m_checkpoint.range, static_cast<int>(m_checkpoint.files.size())), 0, 0, {}};
+            m_open.keys = KeyIntervalOf(m_range);
             m_writer = std::make_unique<GzipLineWriter>(m_store, m_open.name);
             m_openedAt = NowSeconds();
         }

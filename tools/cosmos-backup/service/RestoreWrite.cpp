@@ -7,6 +7,7 @@
 #include "support/Progress.h"
 #include "support/ToolError.h"
 
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -16,15 +17,21 @@ namespace {
 constexpr long long kSessionTokenCode = -3;
 // A position is recorded at least this often within a data file.
 constexpr std::int64_t kItemsPerRecord = 20000;
+// ... and at the end of a file, unless the last record is younger than this.
+constexpr std::chrono::milliseconds kRecordInterval{1000};
 
 std::string Target(const RestoreItemsOptions& o) { return o.database + "/" + o.container; }
 std::string Key(const RestoreItemsOptions& o) { return ProgressKey(o); }
+
+}  // namespace
 
 std::string SessionToken(Connection& connection) {
     std::vector<CloudSDKCppBridge::SString> texts;
     connection.Require(connection.bridge().GetCosmosDBTokens(kSessionTokenCode, texts), "cannot read the session token");
     return texts.empty() ? std::string() : texts[0].strValue;
 }
+
+namespace {
 
 // Records the position; a backup location that cannot take the record (read-only media) does
 // not stop the restore, which then cannot be resumed: the user is told once.
@@ -60,42 +67,48 @@ public:
 
     void Add(const std::string& item) {
         m_chunk.push_back(CloudSDKCppBridge::SString{item});
-        ++m_sinceRecord;
         if (m_chunk.size() >= m_options.itemsPerCall) Send();
-        if (m_sinceRecord >= kItemsPerRecord) Record(false);
+        ++m_progress.itemsInFile;
+        ++m_progress.itemsDone;
+        if (++m_sinceRecord >= kItemsPerRecord) Record();
         if (InterruptSignal() != 0) StopHere();
     }
 
     // Asked to stop: what was sent is confirmed and recorded, the run ends with the command that continues.
     [[noreturn]] void StopHere() {
-        Record(false);
+        Record();
         StopIfInterrupted("; " + std::to_string(m_progress.itemsDone) + " items are recorded as written; to continue, run: " +
                           m_options.resumeCommand);
         throw ToolError("stopped without a signal");  // not reached: StopHere follows a signal
     }
 
-    // The items up to here are written (and, with `endOfFile`, the whole current file): record that.
-    void Record(bool endOfFile) {
+    // The current file is written whole. Recorded at once unless a record was made moments ago:
+    // a source of many small files (a chain's links) would otherwise wait for every write in
+    // flight, and sync a record, once per file.
+    void EndOfFile() {
+        ++m_progress.filesDone;
+        m_progress.itemsInFile = 0;
+        if (std::chrono::steady_clock::now() - m_lastRecord >= kRecordInterval) Record();
+    }
+
+    // Everything sent up to here is confirmed by a flush; then the position is recorded.
+    void Record() {
         Send();
         Require(m_connection.bridge().FlushCosmosDBRestore(), "restore into " + Target(m_options) + " failed");
-        m_progress.itemsInFile += m_sinceRecord;
-        m_progress.itemsDone += m_sinceRecord;
         m_written += m_sinceRecord;
         m_sinceRecord = 0;
-        if (endOfFile) {
-            ++m_progress.filesDone;
-            m_progress.itemsInFile = 0;
-        }
         m_progress.sessionToken = SessionToken(m_connection);
         // The refusals up to here are in the report before the position past them is recorded.
         m_failures.Collect(m_connection);
         m_progress.failureReport = m_failures.path();
         m_progress.itemsRefused = m_failures.count();
+        m_recorded = m_progress.itemsDone;
         m_recorder.Write(m_progress);
+        m_lastRecord = std::chrono::steady_clock::now();
     }
 
     std::int64_t written() const { return m_written; }
-    std::int64_t recorded() const { return m_progress.itemsDone; }
+    std::int64_t recorded() const { return m_recorded; }
 
     // Waits for the writes in flight without recording them: after a fault in the data they
     // came from, the resumed restore writes them again from the repaired file.
@@ -112,7 +125,7 @@ private:
     void Require(bool ok, const std::string& what) {
         if (ok) return;
         const std::string why = m_connection.bridge().GetLastErrorString();
-        throw ToolError(what + (why.empty() ? "" : ": " + why) + "; " + std::to_string(m_progress.itemsDone) +
+        throw ToolError(what + (why.empty() ? "" : ": " + why) + "; " + std::to_string(m_recorded) +
                         " items are recorded as written; to continue, run: " + m_options.resumeCommand);
     }
 
@@ -125,7 +138,25 @@ private:
     std::vector<CloudSDKCppBridge::SString> m_chunk;
     std::int64_t m_sinceRecord = 0;
     std::int64_t m_written = 0;
+    std::int64_t m_recorded = m_progress.itemsDone;
+    std::chrono::steady_clock::time_point m_lastRecord = std::chrono::steady_clock::now();
 };
+
+// The files written, in order: the options' sources, else the manifest's files in the store.
+std::vector<SourceFile> FilesToWrite(const Manifest& manifest, const RestoreItemsOptions& o) {
+    if (!o.sources.empty()) return o.sources;
+    std::vector<SourceFile> files;
+    for (const auto& file : manifest.files) files.push_back(SourceFile{o.store, file});
+    return files;
+}
+
+// A resumed run shows its filter the files written before, as the interrupted run did.
+void ReplayFilter(const std::vector<SourceFile>& files, std::size_t filesDone, const RestoreItemsOptions& o) {
+    if (!o.keep) return;
+    for (std::size_t i = 0; i < filesDone && i < files.size(); ++i) {
+        ForEachItemIn(*files[i].store, files[i].file, [&](const std::string& item) { o.keep(item); });
+    }
+}
 
 }  // namespace
 
@@ -146,7 +177,7 @@ RestoreStart BeginRestore(const Manifest& manifest, const RestoreItemsOptions& o
         if (!sameBackup) {
             throw ToolError("the restore recorded for " + Target(o) + " was of another backup (made " + recorded->backupCreatedAt + ")");
         }
-        if (recorded->filesDone > manifest.files.size()) throw ToolError("the restore recorded for " + Target(o) + " is past the backup's end");
+        if (recorded->filesDone > FilesToWrite(manifest, o).size()) throw ToolError("the restore recorded for " + Target(o) + " is past the backup's end");
         start.progress = *recorded;
         start.resumed = true;
         return start;
@@ -177,7 +208,11 @@ void RecordBeginning(BackupStore& store, RestoreProgress start) {
 
 std::string RecordedSessionToken(const BackupStore& store, const std::string& endpoint, const std::string& database,
                                  const std::string& container) {
-    const auto recorded = ReadRestoreProgress(store, database + "/" + container);
+    return RecordedSessionTokenOf(store, endpoint, database + "/" + container);
+}
+
+std::string RecordedSessionTokenOf(const BackupStore& store, const std::string& endpoint, const std::string& progressKey) {
+    const auto recorded = ReadRestoreProgress(store, progressKey);
     return recorded && recorded->endpoint == endpoint ? recorded->sessionToken : std::string();
 }
 
@@ -198,15 +233,16 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
     ProgressRecorder recorder(*o.store);
     recorder.Write(progress);
 
-    Progress display("restore", manifest.itemCount, o.progress);
+    Progress display("restore", o.itemsToWrite >= 0 ? o.itemsToWrite : manifest.itemCount, o.progress);
     display.Add(progress.itemsDone);
     ResumableWriter writer(connection, o, progress, display, recorder, failures);
-    for (std::size_t i = progress.filesDone; i < manifest.files.size(); ++i) {
-        Manifest one = manifest;
-        one.files = {manifest.files[i]};
-        one.itemCount = manifest.files[i].items;
+    const std::vector<SourceFile> files = FilesToWrite(manifest, o);
+    ReplayFilter(files, progress.filesDone, o);
+    for (std::size_t i = progress.filesDone; i < files.size(); ++i) {
+        const BackupStore& store = *files[i].store;
         std::int64_t skip = progress.itemsInFile;  // written by the interrupted run
         const auto add = [&](const std::string& item) {
+            if (o.keep && !o.keep(item)) return;
             if (skip > 0) {
                 --skip;
                 return;
@@ -214,10 +250,10 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
             writer.Add(item);
         };
         if (!o.checkWhileReading) {
-            ForEachItem(*o.store, one, add);
+            ForEachItemIn(store, files[i].file, add);
         } else {
             try {
-                ForEachCheckedItemIn(*o.store, manifest.files[i], add);
+                ForEachCheckedItemIn(store, files[i].file, add);
             } catch (const ToolError& e) {
                 // A fault found on the way: what was confirmed before it stays recorded.
                 if (std::string(e.what()).find(o.resumeCommand) != std::string::npos) throw;
@@ -226,8 +262,9 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
                                 " items recorded as written; once the backup is repaired, continue with: " + o.resumeCommand);
             }
         }
-        writer.Record(true);
+        writer.EndOfFile();
     }
+    writer.Record();
     result.seconds = display.Finish();
     result.written = writer.written();
     failures.Collect(connection);

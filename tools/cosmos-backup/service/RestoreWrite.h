@@ -8,9 +8,17 @@
 #include "support/Progress.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace cosmosbackup {
+
+// One data file of some backup, read from the store that holds it.
+struct SourceFile {
+    const BackupStore* store = nullptr;
+    DataFile file;
+};
 
 struct RestoreItemsOptions {
     BackupStore* store = nullptr;  // the backup, which also takes the progress records
@@ -36,6 +44,14 @@ struct RestoreItemsOptions {
     // Where the items the service refuses are listed: a directory (the report is named after the
     // target and the time) or the report's path. A resumed restore appends to its recorded one.
     std::string failureReport = ".";
+    // Another source than the manifest's files in `store`: data files of several backups (a
+    // chain's links), in the order written. Positions in the progress record count these.
+    std::vector<SourceFile> sources;
+    // Which items to write (unset: all): a filter that may learn from the items it was shown
+    // (a chain's state takes each key's first version); a resumed run shows it again, without
+    // writing, the files written before, so that it decides alike. Items it drops are not counted.
+    std::function<bool(const std::string& item)> keep;
+    std::int64_t itemsToWrite = -1;  // for the progress line (-1: the manifest's count)
 };
 
 // Where a restore of `manifest` into the options' target begins. With `resume`: the record of
@@ -75,6 +91,10 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
 // `endpoint` ("" if none).
 std::string RecordedSessionToken(const BackupStore& store, const std::string& endpoint, const std::string& database,
                                  const std::string& container);
+// The same for the restore recorded under `progressKey` (a chain's or a subset's own name).
+std::string RecordedSessionTokenOf(const BackupStore& store, const std::string& endpoint, const std::string& progressKey);
+// The session token of the writes made so far through `connection`.
+std::string SessionToken(Connection& connection);
 // The name a restore's progress is recorded under.
 std::string ProgressKey(const RestoreItemsOptions& options);
 
