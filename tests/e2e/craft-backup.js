@@ -76,9 +76,19 @@ const RULES = {
   },
   "huge-manifest": () => {},
   "refused-ids": (dir, m) => {
-    rewrite(dir, m.files[0], (lines) => lines.concat(["bad/1", "bad?2"].map((id) => JSON.stringify({ ...JSON.parse(lines[0]), id }))));
+    const ids = ["bad/1", "bad?2"];
+    let first;
+    rewrite(dir, m.files[0], (lines) => {
+      first = JSON.parse(lines[0]);
+      return lines.concat(ids.map((id) => JSON.stringify({ ...first, id })));
+    });
     m.itemCount += 2;
-    if (m.chain && m.chain.keys) m.chain.keys.items += 2;  // the seal of the key file agrees
+    if (!m.chain || !m.chain.keys) return;
+    // The key file holds the two as well (with the first item's partition key), in its byte order.
+    rewrite(dir, m.chain.keys, (keys) => {
+      const own = JSON.parse(keys.find((k) => JSON.parse(k)[0] === first.id));
+      return keys.concat(ids.map((id) => JSON.stringify([id, ...own.slice(1)]))).sort((a, b) => Buffer.compare(Buffer.from(a), Buffer.from(b)));
+    });
   },
 };
 

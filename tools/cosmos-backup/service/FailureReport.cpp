@@ -68,7 +68,13 @@ void AppendDurably(const std::string& path, const std::string& lines) {
 FailureReport::FailureReport(const std::string& where, const std::string& target, const std::string& recordedPath,
                              std::int64_t recordedCount)
     : m_where(Absolute(where.empty() ? "." : where)), m_target(target), m_path(recordedPath), m_count(recordedCount),
-      m_countBefore(recordedCount) {}
+      m_countBefore(recordedCount) {
+    // An earlier run that listed nothing yet recorded only where its report goes: a directory.
+    if (!m_path.empty() && IsDirectory(m_path)) {
+        m_where = m_path;
+        m_path.clear();
+    }
+}
 
 void FailureReport::CheckWritable() const {
     const std::string file = !m_path.empty() ? m_path : IsDirectory(m_where) ? std::string() : m_where;

@@ -25,6 +25,9 @@ public:
 
     // The report's absolute path ("" while no item was listed, in this run or an earlier one).
     const std::string& path() const { return m_path; }
+    // What the restore's record keeps from the first record on, so that a resumed run lists its
+    // refusals in the same report: its path, or while nothing is listed the place it goes.
+    const std::string& place() const { return m_path.empty() ? m_where : m_path; }
     // Items listed, by earlier runs of this restore as well.
     std::int64_t count() const { return m_count; }
     std::int64_t countBefore() const { return m_countBefore; }

@@ -71,15 +71,16 @@ public:
         ++m_progress.itemsInFile;
         ++m_progress.itemsDone;
         if (++m_sinceRecord >= kItemsPerRecord) Record();
-        if (InterruptSignal() != 0) StopHere();
+        StopIfAsked();
     }
 
-    // Asked to stop: what was sent is confirmed and recorded, the run ends with the command that continues.
-    [[noreturn]] void StopHere() {
+    // Asked to stop (also while the last writes were confirmed): what was sent is confirmed and
+    // recorded, the run ends with the command that continues.
+    void StopIfAsked() {
+        if (InterruptSignal() == 0) return;
         Record();
         StopIfInterrupted("; " + std::to_string(m_progress.itemsDone) + " items are recorded as written; to continue, run: " +
                           m_options.resumeCommand);
-        throw ToolError("stopped without a signal");  // not reached: StopHere follows a signal
     }
 
     // The current file is written whole. Recorded at once unless a record was made moments ago:
@@ -100,7 +101,7 @@ public:
         m_progress.sessionToken = SessionToken(m_connection);
         // The refusals up to here are in the report before the position past them is recorded.
         m_failures.Collect(m_connection);
-        m_progress.failureReport = m_failures.path();
+        m_progress.failureReport = m_failures.place();
         m_progress.itemsRefused = m_failures.count();
         m_recorded = m_progress.itemsDone;
         m_recorder.Write(m_progress);
@@ -229,6 +230,7 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
                        "cannot open " + Target(o));
     FailureReport failures(o.failureReport, Target(o), progress.failureReport, progress.itemsRefused);
     failures.CheckWritable();
+    progress.failureReport = failures.place();
     connection.Require(bridge.StartCosmosDBRestore(o.parallelism, Target(o)), "cannot start restoring into " + Target(o));
     ProgressRecorder recorder(*o.store);
     recorder.Write(progress);
@@ -265,13 +267,14 @@ RestoredItems RestoreItemsResumably(Connection& connection, const Manifest& mani
         writer.EndOfFile();
     }
     writer.Record();
+    writer.StopIfAsked();
     result.seconds = display.Finish();
     result.written = writer.written();
     failures.Collect(connection);
     result.failed = failures.count();
     result.failedBefore = failures.countBefore();
     result.reportPath = failures.path();
-    progress.failureReport = failures.path();
+    progress.failureReport = failures.place();
     progress.itemsRefused = failures.count();
     progress.finished = true;
     recorder.Write(progress);
