@@ -17,8 +17,11 @@ namespace {
 constexpr long long kSessionTokenCode = -3;
 // A position is recorded at least this often within a data file.
 constexpr std::int64_t kItemsPerRecord = 20000;
-// ... and at the end of a file, unless the last record is younger than this.
+// ... and at the end of a file, unless the last record is younger than this and fewer items
+// than the second bound followed it (a chain's many small files would otherwise each wait for
+// every write in flight).
 constexpr std::chrono::milliseconds kRecordInterval{1000};
+constexpr std::int64_t kItemsPerFileEndRecord = 500;
 
 std::string Target(const RestoreItemsOptions& o) { return o.database + "/" + o.container; }
 std::string Key(const RestoreItemsOptions& o) { return ProgressKey(o); }
@@ -83,13 +86,13 @@ public:
                           m_options.resumeCommand);
     }
 
-    // The current file is written whole. Recorded at once unless a record was made moments ago:
-    // a source of many small files (a chain's links) would otherwise wait for every write in
-    // flight, and sync a record, once per file.
+    // The current file is written whole. Recorded at once unless a record was made moments ago
+    // and few items followed it: a source of many small files (a chain's links) would otherwise
+    // wait for every write in flight, and sync a record, once per file.
     void EndOfFile() {
         ++m_progress.filesDone;
         m_progress.itemsInFile = 0;
-        if (std::chrono::steady_clock::now() - m_lastRecord >= kRecordInterval) Record();
+        if (m_sinceRecord >= kItemsPerFileEndRecord || std::chrono::steady_clock::now() - m_lastRecord >= kRecordInterval) Record();
     }
 
     // Everything sent up to here is confirmed by a flush; then the position is recorded.
