@@ -5,6 +5,7 @@
 #include "repository/Catalogue.h"
 #include "repository/Forget.h"
 #include "repository/RepositoryCheck.h"
+#include "repository/ShardedRunFigures.h"
 #include "support/ToolError.h"
 
 #include <nlohmann/json.hpp>
@@ -326,6 +327,7 @@ void RepositoryBackup::Finish(const RunReport& report) {
     const auto usage = report.TotalUsage();
     m_record.requestCharge = usage.requestCharge;
     m_record.seconds = report.seconds;
+    if (m_record.shards > 0) NoteShardedRunFigures(m_repository, m_record);
     m_record.finished = true;
     m_repository.WriteRun(m_record);
     if (m_record.shards > 0) m_repository.DropCurrentShardedRun(m_record.SourceKey());  // the next sharded run makes a new id
