@@ -10,10 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
-#include <chrono>
 #include <set>
 #include <thread>
 

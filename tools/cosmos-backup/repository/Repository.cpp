@@ -179,7 +179,7 @@ std::string Repository::SourceName(const std::string& kind, const std::string& s
 WriterLocks Repository::LockSource(const std::string& sourceKey) { return LockLocation(*m_root, SourceName("source", sourceKey) + kLockSuffix); }
 
 std::optional<std::string> Repository::CurrentShardedRun(const std::string& sourceKey) const {
-    const auto text = ReadSmallFile(*m_root, SourceName("sharded", sourceKey) + ".json", kRecordLimit);
+    const auto text = ReadSmallFile(*m_root, CurrentShardedRunName(sourceKey), kRecordLimit);
     if (!text) return std::nullopt;
     try {
         const auto id = nlohmann::json::parse(*text).at("id").get<std::string>();
@@ -191,9 +191,9 @@ std::optional<std::string> Repository::CurrentShardedRun(const std::string& sour
 }
 
 void Repository::SetCurrentShardedRun(const std::string& sourceKey, const std::string& id) {
-    WriteFileDurably(*m_root, SourceName("sharded", sourceKey) + ".json", nlohmann::json{{"id", id}}.dump() + "\n");
+    WriteFileDurably(*m_root, CurrentShardedRunName(sourceKey), nlohmann::json{{"id", id}}.dump() + "\n");
 }
 
-void Repository::DropCurrentShardedRun(const std::string& sourceKey) { m_root->Remove(SourceName("sharded", sourceKey) + ".json"); }
+void Repository::DropCurrentShardedRun(const std::string& sourceKey) { m_root->Remove(CurrentShardedRunName(sourceKey)); }
 
 }  // namespace cosmosbackup

@@ -18,8 +18,9 @@ namespace cosmosbackup {
 // A location holding many backups: each an ordinary backup location below it, named by its id
 // (BackupId.h); at the root the repository's record (repository.json), one run record per
 // backup (run-<id>.json), a mark per forgotten backup (forget-<id>.json), the locks of its
-// sources and the current sharded run of a source (sharded-<keyed hash>.json). An encrypted repository holds its key slots at the root and every backup below uses
-// its master key: all names below the root (the backups' too) are then opaque.
+// sources and each source's current sharded run (sharded-<keyed hash>.json). An encrypted
+// repository holds its key slots at the root and every backup below uses its master key: all
+// names below the root (the backups' too) are then opaque.
 class Repository {
 public:
     struct Opening {
@@ -69,6 +70,7 @@ public:
 private:
     // Names of a source's records at the root: keyed, so that they tell nothing of the source.
     std::string SourceName(const std::string& kind, const std::string& sourceKey) const;
+    std::string CurrentShardedRunName(const std::string& sourceKey) const { return SourceName("sharded", sourceKey) + ".json"; }
 
     Repository(std::string location, StoreOptions storage, std::shared_ptr<BackupStore> root, bool encrypted, std::string lockSalt);
 

@@ -34,14 +34,14 @@ std::string RunRecord::DescribeSource() const {
 
 nlohmann::json ToJson(const RunRecord& r) {
     nlohmann::json json{{"formatVersion", RunRecord::kFormatVersion},
-            {"id", r.id},
-            {"source", {{"endpoint", r.endpoint}, {"database", r.database}, {"container", r.container}, {"account", r.account}}},
-            {"parent", r.parent.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.parent)},
-            {"toolVersion", r.toolVersion},
-            {"finished", r.finished},
-            {"requestCharge", r.requestCharge},
-            {"seconds", r.seconds},
-            {"containers", ContainersJson(r)}};
+                        {"id", r.id},
+                        {"source", {{"endpoint", r.endpoint}, {"database", r.database}, {"container", r.container}, {"account", r.account}}},
+                        {"parent", r.parent.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.parent)},
+                        {"toolVersion", r.toolVersion},
+                        {"finished", r.finished},
+                        {"requestCharge", r.requestCharge},
+                        {"seconds", r.seconds},
+                        {"containers", ContainersJson(r)}};
     if (r.shards > 0) json["shards"] = r.shards;  // absent for a run of one process, as records before shards were
     return json;
 }
