@@ -8,6 +8,9 @@
 #   - restore latest, by id and --at (the summary names the backup), verify --backup;
 #   - a wrong password: exit 1 before any request; key list --repo;
 #   - two sources backed up at once into one repository;
+#   - sharded runs into the encrypted repository: two tasks at once join one run, a task of another
+#     shard count is refused naming the recorded one, the run is listed incomplete until
+#     --finish; restore latest is exact; the next sharded run is an increment of it;
 #   - check: clean, then a deleted data file, a flipped byte (--read-data) and a removed chain
 #     base, each listed with every backup it makes unrestorable (exit 4);
 #   - forget: a kept increment keeps its base and parents (--dry-run says why), --prune removes
@@ -146,8 +149,46 @@ export CLOUDSDK_LOG="$work/bridge.log" RP_BUILD="$build" RP_WORK="$work" RP_HERE
   }
 
   run_case dir "$PWD/repo" 1200 1
+
+  # sharded_run NAME: shards 0/2 and 1/2 of shardsdb/events into the directory repository at once, then its finish.
+  sharded_run() {
+    local name=$1
+    "${tool[@]}" backup --repo "$PWD/repo" --database shardsdb --container events --shard 0/2 >$name-s0.out 2>&1 & local s0=$!
+    "${tool[@]}" backup --repo "$PWD/repo" --database shardsdb --container events --shard 1/2 >$name-s1.out 2>&1 & local s1=$!
+    wait $s0 && wait $s1
+  }
+  cli seed --db shardsdb --coll events --count 600 >/dev/null
+  sharded_run sh1 && "${tool[@]}" --json list-backups --repo "$PWD/repo" --database shardsdb >sh1-list.json \
+    && [[ $(js "d.backups.map(b=>b.kind+\" \"+b.complete).join()" sh1-list.json) == "full false" ]] \
+    && sid=$(js "d.backups[0].id" sh1-list.json) && grep -q "$sid" sh1-s0.out && grep -q "$sid" sh1-s1.out \
+    && "${tool[@]}" check --repo "$PWD/repo" >sh1-check.out 2>&1 \
+    && pass "sharded: two tasks at once join one run, listed incomplete until finished" \
+    || fail "sharded: two tasks: $(cat sh1-s0.out sh1-s1.out sh1-list.json sh1-check.out)"
+  "${tool[@]}" backup --repo "$PWD/repo" --database shardsdb --container events --shard 0/3 >sh1-s3.out 2>&1
+  [[ $? == 1 ]] && grep -q "runs as 2 shards, not 3" sh1-s3.out \
+    && ! "${tool[@]}" backup --repo "$PWD/repo" --database shardsdb --container events >sh1-one.out 2>&1 \
+    && grep -q "sharded backup $sid of shardsdb/events (2 shards) is unfinished" sh1-one.out \
+    && pass "sharded: a task of another shard count, and a run of one process, are refused while it is unfinished" \
+    || fail "sharded: another N: $(cat sh1-s3.out sh1-one.out)"
+  "${tool[@]}" backup --repo "$PWD/repo" --database shardsdb --container events --finish >sh1-fin.out 2>&1 \
+    && "${tool[@]}" --json list-backups --repo "$PWD/repo" --database shardsdb >sh1-done.json \
+    && [[ $(js "d.backups.map(b=>[b.id,b.kind,b.items,b.complete].join(\" \")).join()" sh1-done.json) == "$sid full 600 true" ]] \
+    && "${tool[@]}" restore --repo "$PWD/repo" --backup latest --source shardsdb/events --database sh1-r >sh1-r.out 2>&1 \
+    && cli compare --db shardsdb --coll events --db2 sh1-r >/dev/null \
+    && ! "${tool[@]}" backup --repo "$PWD/repo" --database shardsdb --container events --finish >sh1-fin2.out 2>&1 \
+    && grep -q "no sharded backup of shardsdb/events to finish" sh1-fin2.out \
+    && pass "sharded: --finish completes the run (once); restore latest exact" || fail "sharded: finish: $(cat sh1-fin.out sh1-done.json sh1-r.out sh1-fin2.out)"
+  sleep 1
+  cli mutate --db shardsdb --coll events --updates 30 --deletes 10 --inserts 5 --round 40 >/dev/null
+  sharded_run sh2 && "${tool[@]}" backup --repo "$PWD/repo" --database shardsdb --container events --finish >sh2-fin.out 2>&1 \
+    && "${tool[@]}" --json list-backups --repo "$PWD/repo" --database shardsdb >sh2-list.json \
+    && [[ $(js "d.backups.map(b=>[b.kind,b.parent,b.items,b.complete,b.requestCharge>0].join(\" \")).join()" sh2-list.json) == "full  600 true true,increment $sid 595 true true" ]] \
+    && "${tool[@]}" restore --repo "$PWD/repo" --backup latest --source shardsdb/events --database sh2-r >sh2-r.out 2>&1 \
+    && cli compare --db shardsdb --coll events --db2 sh2-r >/dev/null \
+    && pass "sharded: the next sharded run is an increment of the last (with the request units of its shards), restored exactly" \
+    || fail "sharded: increment: $(cat sh2-s0.out sh2-s1.out sh2-fin.out sh2-list.json sh2-r.out)"
   found=""
-  for word in salesdb orders2026 hrdb payroll item-0000001 pk-0042; do
+  for word in salesdb orders2026 hrdb payroll shardsdb item-0000001 pk-0042; do
     grep -rlaF -- "$word" repo >/dev/null && found+=" content:$word"
     find repo | grep -qF -- "$word" && found+=" name:$word"
   done

@@ -1,12 +1,19 @@
 // A repository without a server: backup ids and times, the retention policy with restic's
-// meaning of each rule, and forget's decisions over chains.
+// meaning of each rule, forget's decisions over chains, and the records of sharded runs.
+#include "TempDir.h"
 #include "repository/BackupId.h"
 #include "repository/Forget.h"
+#include "repository/Repository.h"
 #include "repository/Retention.h"
+#include "repository/RunRecord.h"
+#include "support/ToolError.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -165,3 +172,48 @@ TEST(ForgetTest, EachSourceByItselfUnfinishedKeptForgottenLeftOut) {
 }
 
 }  // namespace
+
+TEST(RunRecordTest, AShardedRunKeepsItsShardCountAndARecordWithoutOneIsOfOneProcess) {
+    RunRecord run;
+    run.id = "20261208T011500Z-3f9a1c";
+    run.endpoint = "https://acct.documents.azure.com:443/";
+    run.database = "shop";
+    run.container = "orders";
+    run.shards = 4;
+    EXPECT_EQ(RunRecordOf(ToJson(run), "test").shards, 4);
+    run.shards = 0;
+    const auto single = ToJson(run);
+    EXPECT_FALSE(single.contains("shards"));  // as written before sharded runs
+    EXPECT_EQ(RunRecordOf(single, "test").shards, 0);
+    auto malformed = single;
+    malformed["shards"] = "four";
+    EXPECT_THROW(RunRecordOf(malformed, "test"), ToolError);
+}
+
+TEST(RepositoryRecordsTest, EachSourceHasItsOwnCurrentShardedRunUnderAKeyedName) {
+    TempDir dir;
+    Repository repository = Repository::Open(dir / "repo", {}, {true, true});
+    const auto orders = SourceKeyOf("https://acct/", "shop", "orders", false);
+    const auto shop = SourceKeyOf("https://acct/", "shop", "", true);
+    EXPECT_FALSE(repository.CurrentShardedRun(orders));
+    repository.SetCurrentShardedRun(orders, "20261208T011500Z-3f9a1c");
+    repository.SetCurrentShardedRun(shop, "20261208T011501Z-000001");
+    const Repository reopened = Repository::Open(dir / "repo", {}, {});
+    EXPECT_EQ(reopened.CurrentShardedRun(orders).value_or(""), "20261208T011500Z-3f9a1c");
+    EXPECT_EQ(reopened.CurrentShardedRun(shop).value_or(""), "20261208T011501Z-000001");
+
+    std::vector<std::string> records;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "repo")) {
+        const auto name = entry.path().filename().string();
+        if (name.rfind("sharded-", 0) == 0) records.push_back(entry.path().string());
+        EXPECT_EQ(name.find("shop"), std::string::npos) << name;
+    }
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(std::regex_match(std::filesystem::path(records[0]).filename().string(), std::regex("sharded-[0-9a-f]{24}\\.json")));
+
+    repository.DropCurrentShardedRun(orders);
+    EXPECT_FALSE(reopened.CurrentShardedRun(orders));
+    EXPECT_TRUE(reopened.CurrentShardedRun(shop));
+    std::ofstream(std::filesystem::exists(records[0]) ? records[0] : records[1], std::ios::trunc) << "{\"id\": \"../elsewhere\"}\n";
+    EXPECT_THROW(reopened.CurrentShardedRun(shop), ToolError);  // a record is input: an id, or refused
+}

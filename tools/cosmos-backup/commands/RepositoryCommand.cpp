@@ -5,14 +5,17 @@
 #include "repository/Catalogue.h"
 #include "repository/Forget.h"
 #include "repository/RepositoryCheck.h"
+#include "repository/ShardedRunFigures.h"
 #include "support/ToolError.h"
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <set>
+#include <thread>
 
 namespace cosmosbackup {
 namespace {
@@ -123,10 +126,53 @@ int ForgetBackups(const RepositoryCommands& c, Repository& repository, bool json
 }
 
 Repository OpenForBackup(const RepositoryOptions& options, const BackupOptions& backup, const StoreOptions& storage) {
-    if (!backup.directory.empty() || !backup.since.empty() || backup.resume || backup.shard) {
-        throw UsageError("--repo chooses the backup's location and parent: not with --out, --since, --resume or --shard");
+    if (!backup.directory.empty() || !backup.since.empty() || backup.resume) {
+        throw UsageError("--repo chooses the backup's location and parent: not with --out, --since or --resume");
     }
-    return Repository::Open(options.repo, storage, {true, options.insecure});
+    return Repository::Open(options.repo, storage, {!options.finish, options.insecure});
+}
+
+// The source's lock, waited for: the tasks of a sharded run that begin at once take it in turn,
+// each only while it chooses or adopts the run.
+WriterLocks LockSourceWaiting(Repository& repository, const std::string& sourceKey) {
+    constexpr auto kPause = std::chrono::milliseconds(200);
+    constexpr int kTries = 600;  // two minutes: a run of one process holds it for its whole run
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return repository.LockSource(sourceKey);
+        } catch (const LockRefused&) {
+            if (attempt == kTries) throw;
+            std::this_thread::sleep_for(kPause);
+        }
+    }
+}
+
+// The newest backup of the source that is not forgotten, and the newest complete one (the parent
+// of a new backup unless --full).
+struct SourceHistory {
+    const CatalogueBackup* newest = nullptr;
+    const CatalogueBackup* parent = nullptr;
+};
+
+SourceHistory HistoryOf(const std::vector<CatalogueBackup>& catalogue, const std::string& sourceKey, bool full) {
+    SourceHistory history;
+    for (const auto* candidate : OfSource(catalogue, sourceKey)) {
+        if (candidate->forgotten) continue;
+        history.newest = candidate;
+        if (candidate->complete && !full) history.parent = candidate;
+    }
+    return history;
+}
+
+bool UnfinishedRun(const CatalogueBackup* backup) { return backup && !backup->complete && backup->run && !backup->run->finished; }
+
+// The run of a source's sharded tasks, unfinished: the one they join.
+std::optional<RunRecord> CurrentShardedRun(const Repository& repository, const std::string& sourceKey) {
+    const auto id = repository.CurrentShardedRun(sourceKey);
+    if (!id || repository.IsForgotten(*id)) return std::nullopt;
+    auto run = repository.ReadRun(*id);
+    if (!run || run->finished) return std::nullopt;  // a finish killed before it dropped the record
+    return run;
 }
 
 }  // namespace
@@ -187,36 +233,91 @@ RepositoryBackup::RepositoryBackup(const RepositoryOptions& options, BackupOptio
     m_record.container = backup.container;
     m_record.account = account;
     m_record.toolVersion = toolVersion;
-    m_lock = m_repository.LockSource(m_record.SourceKey());
     storage = m_repository.Storage();
+    if (options.finish) {
+        BeginFinish(backup);
+        return;
+    }
+    if (backup.shard) {
+        BeginShard(options, backup);
+        return;
+    }
+    m_lock = m_repository.LockSource(m_record.SourceKey());
     const auto catalogue = ReadCatalogue(m_repository);
-    const CatalogueBackup* newest = nullptr;
-    for (const auto* candidate : OfSource(catalogue, m_record.SourceKey())) {
-        if (!candidate->forgotten) newest = candidate;
+    const auto history = HistoryOf(catalogue, m_record.SourceKey(), options.full);
+    if (UnfinishedRun(history.newest) && history.newest->run->shards > 0) {
+        throw ToolError("the sharded backup " + history.newest->id + " of " + history.newest->source + " (" +
+                        std::to_string(history.newest->run->shards) + " shards) is unfinished: run its shards, then backup --repo --finish");
     }
     // A run of this source that did not end (killed, or failed) is gone on with, as --resume would.
-    if (newest && !newest->complete && newest->run && !newest->run->finished) {
-        m_record = *newest->run;
+    if (UnfinishedRun(history.newest)) {
+        m_record = *history.newest->run;
         backup.directory = m_repository.LocationOf(m_record.id);
         if (!m_record.parent.empty()) backup.since = m_repository.LocationOf(m_record.parent);  // if it never began
         backup.resume = true;
-        std::fprintf(stderr, "cosmos-backup: going on with the unfinished backup %s of %s\n", m_record.id.c_str(), newest->source.c_str());
+        std::fprintf(stderr, "cosmos-backup: going on with the unfinished backup %s of %s\n", m_record.id.c_str(), history.newest->source.c_str());
         return;
     }
-    const CatalogueBackup* parent = nullptr;
-    for (const auto* candidate : OfSource(catalogue, m_record.SourceKey())) {
-        if (!candidate->forgotten && candidate->complete && !options.full) parent = candidate;
-    }
+    BeginNew(history.parent, backup);
+}
+
+void RepositoryBackup::BeginNew(const CatalogueBackup* parent, BackupOptions& backup) {
     m_record.id = NewBackupId(std::time(nullptr));
     m_record.parent = parent ? parent->id : "";
-    backup.directory = m_repository.LocationOf(m_record.id);
-    if (parent) backup.since = m_repository.LocationOf(parent->id);
     m_repository.WriteRun(m_record);
+    ChooseLocation(backup);
     std::fprintf(stderr, "cosmos-backup: backup %s of %s: %s\n", m_record.id.c_str(), m_record.DescribeSource().c_str(),
                  parent ? ("an increment of " + parent->id).c_str() : "a full backup");
 }
 
+void RepositoryBackup::ChooseLocation(BackupOptions& backup) const {
+    backup.directory = m_repository.LocationOf(m_record.id);
+    if (!m_record.parent.empty()) backup.since = m_repository.LocationOf(m_record.parent);
+}
+
+// Under the source's lock only while it chooses: the first task of a sharded run records the
+// run, the others join it; each then holds its own shard's lock in the run's location.
+void RepositoryBackup::BeginShard(const RepositoryOptions& options, BackupOptions& backup) {
+    m_sharded = true;
+    const int shards = backup.shard->count;
+    const auto key = m_record.SourceKey();
+    const WriterLocks choosing = LockSourceWaiting(m_repository, key);
+    if (const auto current = CurrentShardedRun(m_repository, key)) {
+        if (current->shards != shards) {
+            throw ToolError("the sharded backup " + current->id + " of " + current->DescribeSource() + " runs as " + std::to_string(current->shards) +
+                            " shards, not " + std::to_string(shards) + ": give --shard I/" + std::to_string(current->shards) +
+                            ", or finish it first (backup --repo --finish)");
+        }
+        m_record = *current;
+        ChooseLocation(backup);
+        std::fprintf(stderr, "cosmos-backup: shard %s of the sharded backup %s of %s\n", backup.shard->Describe().c_str(), m_record.id.c_str(),
+                     m_record.DescribeSource().c_str());
+        return;
+    }
+    const auto catalogue = ReadCatalogue(m_repository);
+    const auto history = HistoryOf(catalogue, key, options.full);
+    if (UnfinishedRun(history.newest)) {
+        throw ToolError("the backup " + history.newest->id + " of " + history.newest->source +
+                        " is unfinished: go on with it as it was run (backup --repo, or --finish for a sharded one) before a new sharded run");
+    }
+    m_record.shards = shards;
+    BeginNew(history.parent, backup);
+    m_repository.SetCurrentShardedRun(key, m_record.id);
+}
+
+// Finishing the source's current sharded run: its location, under the source's lock to the end.
+void RepositoryBackup::BeginFinish(BackupOptions& backup) {
+    m_lock = LockSourceWaiting(m_repository, m_record.SourceKey());
+    const auto id = m_repository.CurrentShardedRun(m_record.SourceKey());
+    const auto run = id ? m_repository.ReadRun(*id) : std::nullopt;
+    if (!run) throw ToolError("the repository holds no sharded backup of " + m_record.DescribeSource() + " to finish");
+    m_record = *run;
+    backup.directory = m_repository.LocationOf(m_record.id);
+    std::fprintf(stderr, "cosmos-backup: finishing the sharded backup %s of %s\n", m_record.id.c_str(), m_record.DescribeSource().c_str());
+}
+
 void RepositoryBackup::Finish(const RunReport& report) {
+    if (m_sharded) return;  // one task of many: the run ends with backup --repo --finish
     m_lock.RequireHeld();
     if (report.exitCode != 0) return;
     for (const auto& container : report.containers) {
@@ -226,14 +327,17 @@ void RepositoryBackup::Finish(const RunReport& report) {
     const auto usage = report.TotalUsage();
     m_record.requestCharge = usage.requestCharge;
     m_record.seconds = report.seconds;
+    if (m_record.shards > 0) NoteShardedRunFigures(m_repository, m_record);
     m_record.finished = true;
     m_repository.WriteRun(m_record);
+    if (m_record.shards > 0) m_repository.DropCurrentShardedRun(m_record.SourceKey());  // the next sharded run makes a new id
 }
 
 std::unique_ptr<RepositoryBackup> BeginRepositoryBackup(const RepositoryOptions& options, BackupOptions& backup, bool account,
                                                         const std::string& endpoint, const std::string& toolVersion, StoreOptions& storage) {
     if (options.repo.empty()) {
         if (options.full || options.insecure) throw UsageError("--full and --insecure-no-encryption go with --repo");
+        if (options.finish && backup.directory.empty()) throw UsageError("--finish takes --out or --repo");
         return nullptr;
     }
     return std::make_unique<RepositoryBackup>(options, backup, account, endpoint, toolVersion, storage);

@@ -2,6 +2,7 @@
 
 #include "account/AccountReport.h"
 #include "pipeline/FullBackup.h"
+#include "repository/Catalogue.h"
 #include "repository/Repository.h"
 #include "repository/Retention.h"
 #include "storage/OpenBackupStore.h"
@@ -22,6 +23,7 @@ struct RepositoryOptions {
     std::string source;  // restore, verify: DB/CONTAINER (or DB of an account run) among several sources
     bool full = false;   // backup: a full backup even where an increment could follow
     bool insecure = false;  // backup: a new repository without encryption
+    bool finish = false;    // backup --finish: finish the source's current sharded run
 };
 
 void AddRepositoryOptions(CLI::App* backup, CLI::App* restore, CLI::App* verify, CLI::App* key, RepositoryOptions& options);
@@ -47,7 +49,8 @@ void AddRepositoryCommands(CLI::App& app, RepositoryCommands& commands);
 int RunRepositoryCommand(const RepositoryCommands& commands, const StoreOptions& storage, bool json);
 
 // A backup into a repository: the source's lock held from before the choice of its parent to
-// the end of the run, and its run record.
+// the end of the run, and its run record. A task of a sharded run (--shard) holds the lock only
+// while it chooses the run or joins the source's current one; --finish holds it to the end.
 class RepositoryBackup {
 public:
     // Chooses the backup's id and parent (or the unfinished backup of the source it resumes),
@@ -56,12 +59,20 @@ public:
     RepositoryBackup(const RepositoryOptions& options, BackupOptions& backup, bool account, const std::string& endpoint,
                      const std::string& toolVersion, StoreOptions& storage);
     // Records the run's figures; a run that did not end whole stays unfinished (the next resumes it).
+    // A shard task records nothing: its run ends with --finish.
     void Finish(const RunReport& report);
 
 private:
+    void BeginNew(const CatalogueBackup* parent, BackupOptions& backup);
+    void BeginShard(const RepositoryOptions& options, BackupOptions& backup);
+    void BeginFinish(BackupOptions& backup);
+    // Sets `backup`'s location and parent to the run's.
+    void ChooseLocation(BackupOptions& backup) const;
+
     Repository m_repository;
     WriterLocks m_lock;
     RunRecord m_record;
+    bool m_sharded = false;
 };
 
 // Opens the repository once for a backup run given --repo (null without).

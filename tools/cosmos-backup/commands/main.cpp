@@ -377,7 +377,7 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
         accountRestore.databaseMap = ParseDatabaseMap(restoreMap);
         accountVerify.databaseMap = ParseDatabaseMap(verifyMap);
-        if (backupCmd->parsed() && backupShards.finish && !repository.repo.empty()) throw UsageError("--finish takes --out, not --repo");
+        repository.finish = backupCmd->parsed() && backupShards.finish;
         if (backupCmd->parsed() && !backupShards.finish) RequireOneLocation(repository, backup.directory, "--out");
         if (restoreCmd->parsed()) RequireOneLocation(repository, restore.directory, "--from");
         if (verifyCmd->parsed()) RequireOneLocation(repository, verify.directory, "--from");
@@ -416,6 +416,7 @@ int main(int argc, char** argv) {
             storage.password = std::make_shared<const StorePassword>(password);
         }
         if (repositoryCommands.Parsed()) return RunRepositoryCommand(repositoryCommands, storage, global.json);
+        backup.shard = ShardOf(backupShards);
         // A repository chooses the backup's location (a backup also its parent, under its source's lock).
         const auto repositoryRun = backupCmd->parsed() ? BeginRepositoryBackup(repository, backup, backup.container.empty(),
                                                                                global.connection.endpoint, COSMOS_BACKUP_VERSION, storage)
@@ -428,7 +429,6 @@ int main(int argc, char** argv) {
             return RunKeyCommand(keys, storage);
         }
         RouteRuntimeRecords(global);
-        backup.shard = ShardOf(backupShards);
         restore.shard = ShardOf(restoreShards);
         restore.finish = restoreShards.finish;
         // The command's backup location, opened once here and handed down (lists need none).
@@ -445,8 +445,10 @@ int main(int argc, char** argv) {
         backup.locks = &held;
         // Finishing a sharded backup needs its location only: the shards' records name the source.
         if (backupCmd->parsed() && backupShards.finish) {
-            if (IsAccountBackup(*location)) return finish(Of(FinishShardedAccountBackup(location, backup.directory, storage, style, &held, backup.rerun)));
-            return finish(IncrementOutcome(FinishShardedBackup(location, backup.directory, storage, &held), backup.directory, true));
+            auto outcome = IsAccountBackup(*location) ? Of(FinishShardedAccountBackup(location, backup.directory, storage, style, &held, backup.rerun))
+                                                      : IncrementOutcome(FinishShardedBackup(location, backup.directory, storage, &held), backup.directory, true);
+            if (repositoryRun) repositoryRun->Finish(outcome.report);
+            return finish(outcome);
         }
         const bool manyContainers = (backupCmd->parsed() && backup.container.empty() &&
                                      (accountBackup.allDatabases || !backup.database.empty() ||

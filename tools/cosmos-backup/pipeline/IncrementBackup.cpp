@@ -230,6 +230,7 @@ IncrementSummary FinishIncrementShard(Connection& connection, const ConnectionOp
                                       {"parent", links.parent},
                                       {"base", links.base},
                                       {"length", links.length}};
+    NoteRunFigures(manifest, items, ReadUsage(connection), summary.keyRead);  // the finish adds up the shards'
     SealShardRecord(store, manifest, ShardSealOf(options, slice, increment), options.locks);
     CleanUpSealed(store);
 

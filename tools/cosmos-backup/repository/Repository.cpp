@@ -172,8 +172,28 @@ void Repository::RemoveRecords(const std::string& id) {
     m_root->Remove(ForgetMarkName(id));
 }
 
-WriterLocks Repository::LockSource(const std::string& sourceKey) {
-    return LockLocation(*m_root, "source-" + Sha256Hex(m_lockSalt + sourceKey).substr(0, 24) + kLockSuffix);
+std::string Repository::SourceName(const std::string& kind, const std::string& sourceKey) const {
+    return kind + "-" + Sha256Hex(m_lockSalt + sourceKey).substr(0, 24);
 }
+
+WriterLocks Repository::LockSource(const std::string& sourceKey) { return LockLocation(*m_root, SourceName("source", sourceKey) + kLockSuffix); }
+
+std::optional<std::string> Repository::CurrentShardedRun(const std::string& sourceKey) const {
+    const auto text = ReadSmallFile(*m_root, CurrentShardedRunName(sourceKey), kRecordLimit);
+    if (!text) return std::nullopt;
+    try {
+        const auto id = nlohmann::json::parse(*text).at("id").get<std::string>();
+        if (IsBackupId(id)) return id;
+    } catch (const nlohmann::json::exception&) {
+        // malformed: refused below
+    }
+    throw ToolError(m_location + ": the record of a source's current sharded run is malformed");
+}
+
+void Repository::SetCurrentShardedRun(const std::string& sourceKey, const std::string& id) {
+    WriteFileDurably(*m_root, CurrentShardedRunName(sourceKey), nlohmann::json{{"id", id}}.dump() + "\n");
+}
+
+void Repository::DropCurrentShardedRun(const std::string& sourceKey) { m_root->Remove(CurrentShardedRunName(sourceKey)); }
 
 }  // namespace cosmosbackup

@@ -17,9 +17,10 @@ namespace cosmosbackup {
 
 // A location holding many backups: each an ordinary backup location below it, named by its id
 // (BackupId.h); at the root the repository's record (repository.json), one run record per
-// backup (run-<id>.json), a mark per forgotten backup (forget-<id>.json) and the locks of its
-// sources. An encrypted repository holds its key slots at the root and every backup below uses
-// its master key: all names below the root (the backups' too) are then opaque.
+// backup (run-<id>.json), a mark per forgotten backup (forget-<id>.json), the locks of its
+// sources and each source's current sharded run (sharded-<keyed hash>.json). An encrypted
+// repository holds its key slots at the root and every backup below uses its master key: all
+// names below the root (the backups' too) are then opaque.
 class Repository {
 public:
     struct Opening {
@@ -60,7 +61,17 @@ public:
     // The lock of one source (RunRecord::SourceKey): a backup of it, and prune, hold it.
     WriterLocks LockSource(const std::string& sourceKey);
 
+    // The id of the source's current sharded run (the one its shard tasks join), written by the
+    // first task under the source's lock and dropped when the run is finished; nothing without.
+    std::optional<std::string> CurrentShardedRun(const std::string& sourceKey) const;
+    void SetCurrentShardedRun(const std::string& sourceKey, const std::string& id);
+    void DropCurrentShardedRun(const std::string& sourceKey);
+
 private:
+    // Names of a source's records at the root: keyed, so that they tell nothing of the source.
+    std::string SourceName(const std::string& kind, const std::string& sourceKey) const;
+    std::string CurrentShardedRunName(const std::string& sourceKey) const { return SourceName("sharded", sourceKey) + ".json"; }
+
     Repository(std::string location, StoreOptions storage, std::shared_ptr<BackupStore> root, bool encrypted, std::string lockSalt);
 
     std::string m_location;

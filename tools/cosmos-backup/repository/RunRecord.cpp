@@ -33,15 +33,17 @@ std::string RunRecord::DescribeSource() const {
 }
 
 nlohmann::json ToJson(const RunRecord& r) {
-    return {{"formatVersion", RunRecord::kFormatVersion},
-            {"id", r.id},
-            {"source", {{"endpoint", r.endpoint}, {"database", r.database}, {"container", r.container}, {"account", r.account}}},
-            {"parent", r.parent.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.parent)},
-            {"toolVersion", r.toolVersion},
-            {"finished", r.finished},
-            {"requestCharge", r.requestCharge},
-            {"seconds", r.seconds},
-            {"containers", ContainersJson(r)}};
+    nlohmann::json json{{"formatVersion", RunRecord::kFormatVersion},
+                        {"id", r.id},
+                        {"source", {{"endpoint", r.endpoint}, {"database", r.database}, {"container", r.container}, {"account", r.account}}},
+                        {"parent", r.parent.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.parent)},
+                        {"toolVersion", r.toolVersion},
+                        {"finished", r.finished},
+                        {"requestCharge", r.requestCharge},
+                        {"seconds", r.seconds},
+                        {"containers", ContainersJson(r)}};
+    if (r.shards > 0) json["shards"] = r.shards;  // absent for a run of one process, as records before shards were
+    return json;
 }
 
 RunRecord RunRecordOf(const nlohmann::json& j, const std::string& where) {
@@ -54,6 +56,7 @@ RunRecord RunRecordOf(const nlohmann::json& j, const std::string& where) {
         r.database = source.at("database").get<std::string>();
         r.container = source.at("container").get<std::string>();
         r.account = source.at("account").get<bool>();
+        r.shards = j.value("shards", 0);
         r.parent = j.at("parent").is_null() ? "" : j.at("parent").get<std::string>();
         r.toolVersion = j.at("toolVersion").get<std::string>();
         r.finished = j.at("finished").get<bool>();

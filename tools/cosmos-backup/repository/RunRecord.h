@@ -20,6 +20,7 @@ struct RunRecord {
     std::string database;   // "" for a run over every database
     std::string container;  // "" for an account run
     bool account = false;
+    int shards = 0;         // N for a run of N shard tasks (backup --shard), 0 for one process
     std::string parent;     // the id of the backup this one is an increment of, "" for a full one
     std::string toolVersion;
     bool finished = false;
