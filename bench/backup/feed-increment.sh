@@ -13,7 +13,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 e2e="$here/../../tests/e2e"
 build="$(cd "${1:?usage: feed-increment.sh BUILD_DIR [ITEMS] [RANGES] [LATENCY_MS]}" && pwd)"
 export BENCH_BUILD="$build" BENCH_ITEMS="${2:-200000}" BENCH_RANGES="${3:-8}" BENCH_LATENCY="${4:-0}"
-export PREVIOUS_IMAGES="${PREVIOUS_IMAGES:-0}" BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
+export PREVIOUS_IMAGES="${PREVIOUS_IMAGES:-0}" BENCH_HELPERS="$here/../scripted-bench.sh" BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
 trap 'rm -rf "$BENCH_WORK"' EXIT
 
 previous=()
@@ -21,26 +21,14 @@ previous=()
 "$e2e/scripted/with-scripted-server.sh" --ranges "$BENCH_RANGES" --all-versions-and-deletes "${previous[@]}" -- bash -c '
   set -euo pipefail
   tool=("$BENCH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
-  ctl() { node -e "require(process.argv[1]).control(process.env.COSMOS_ENDPOINT, process.argv[2], process.argv[3] && JSON.parse(process.argv[3])).then((r) => console.log(JSON.stringify(r)))" "$BENCH_E2E/scripted/client.js" "$@"; }
-  now() { date +%s.%N; }
-  # measure NAME CMD...: runs CMD, prints NAME, seconds, RU, requests and items served.
-  measure() {
-    local name=$1 start stats; shift
-    ctl stats/reset >/dev/null
-    start=$(now)
-    "$@" >"$BENCH_WORK/$name.out" 2>"$BENCH_WORK/$name.err"
-    stats=$(ctl stats)
-    node -e "const s = JSON.parse(process.argv[1]);
-      console.log([process.argv[2], (process.argv[4] - process.argv[3]).toFixed(2), s.ru.toFixed(1), s.requests, s.itemsRead].join(\" \"))" \
-      "$stats" "$name" "$start" "$(now)"
-  }
+  source "$BENCH_HELPERS"
   ctl seed "{\"db\":\"bench\",\"coll\":\"busy\",\"count\":$BENCH_ITEMS}" >/dev/null
   ctl config "{\"latencyMs\":$BENCH_LATENCY}" >/dev/null
-  full=$(measure full "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/full" --parallel 8)
+  full=$(measure full requests,itemsRead "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/full" --parallel 8)
   ctl mutate "{\"db\":\"bench\",\"coll\":\"busy\",\"updates\":$((BENCH_ITEMS / 100)),\"deletes\":$((BENCH_ITEMS / 200))}" >/dev/null
-  feed=$(measure increment-feed "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/inc-feed" --since "$BENCH_WORK/full" --parallel 8)
+  feed=$(measure increment-feed requests,itemsRead "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/inc-feed" --since "$BENCH_WORK/full" --parallel 8)
   ctl config "{\"allVersionsAndDeletes\":false}" >/dev/null
-  keys=$(measure increment-keys "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/inc-keys" --since "$BENCH_WORK/full" --parallel 8)
+  keys=$(measure increment-keys requests,itemsRead "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/inc-keys" --since "$BENCH_WORK/full" --parallel 8)
 
   echo "items: $BENCH_ITEMS in $BENCH_RANGES ranges, $BENCH_LATENCY ms per request; 1% updated, 0.5% deleted before the increments; previous images: ${PREVIOUS_IMAGES:-0}"
   printf "%-40s %9s %10s %9s %13s\n" "" seconds RU requests "items served"

@@ -11,33 +11,21 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 e2e="$here/../../tests/e2e"
 build="$(cd "${1:?usage: increment.sh BUILD_DIR [ITEMS] [RANGES] [LATENCY_MS] [CHANGED_PCT]}" && pwd)"
 export BENCH_BUILD="$build" BENCH_ITEMS="${2:-20000}" BENCH_RANGES="${3:-8}" BENCH_LATENCY="${4:-5}" BENCH_PCT="${5:-10}"
-export BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
+export BENCH_HELPERS="$here/../scripted-bench.sh" BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
 trap 'rm -rf "$BENCH_WORK"' EXIT
 
 "$e2e/scripted/with-scripted-server.sh" --ranges "$BENCH_RANGES" -- bash -c '
   set -euo pipefail
   tool=("$BENCH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
-  ctl() { node -e "require(process.argv[1]).control(process.env.COSMOS_ENDPOINT, process.argv[2], process.argv[3] && JSON.parse(process.argv[3])).then((r) => console.log(JSON.stringify(r)))" "$BENCH_E2E/scripted/client.js" "$@"; }
-  now() { date +%s.%N; }
-  # measure NAME CMD...: runs CMD, prints NAME, seconds, RU, requests and items served.
-  measure() {
-    local name=$1 start stats; shift
-    ctl stats/reset >/dev/null
-    start=$(now)
-    "$@" >"$BENCH_WORK/$name.out" 2>/dev/null
-    stats=$(ctl stats)
-    node -e "const s = JSON.parse(process.argv[1]);
-      console.log([process.argv[2], (process.argv[4] - process.argv[3]).toFixed(2), s.ru.toFixed(1), s.requests, s.itemsRead].join(\" \"))" \
-      "$stats" "$name" "$start" "$(now)"
-  }
+  source "$BENCH_HELPERS"
   ctl seed "{\"db\":\"bench\",\"coll\":\"busy\",\"count\":$BENCH_ITEMS}" >/dev/null
   ctl config "{\"latencyMs\":$BENCH_LATENCY}" >/dev/null
-  full=$(measure full "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/full" --parallel 8)
+  full=$(measure full requests,itemsRead "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/full" --parallel 8)
   changed=$((BENCH_ITEMS * BENCH_PCT / 100))
   ctl mutate "{\"db\":\"bench\",\"coll\":\"busy\",\"updates\":$((changed * 3 / 5)),\"deletes\":$((changed / 5)),\"inserts\":$((changed / 5))}" >/dev/null
-  inc=$(measure increment "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/inc" --since "$BENCH_WORK/full" --parallel 8)
+  inc=$(measure increment requests,itemsRead "${tool[@]}" backup --database bench --container busy --out "$BENCH_WORK/inc" --since "$BENCH_WORK/full" --parallel 8)
   # The floor under any command: process, runtime and connection start-up, one listing.
-  floor=$(measure floor "${tool[@]}" list-databases)
+  floor=$(measure floor requests,itemsRead "${tool[@]}" list-databases)
 
   echo "items: $BENCH_ITEMS in $BENCH_RANGES ranges, $BENCH_LATENCY ms per request; $changed changed ($BENCH_PCT%) before the increment"
   printf "%-34s %9s %10s %9s %13s\n" "" seconds RU requests "items served"

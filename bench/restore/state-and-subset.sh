@@ -14,26 +14,14 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 e2e="$here/../../tests/e2e"
 build="$(cd "${1:?usage: state-and-subset.sh BUILD_DIR [LINKS] [ITEMS] [SUBSET_ITEMS]}" && pwd)"
 export BENCH_BUILD="$build" BENCH_LINKS="${2:-30}" BENCH_ITEMS="${3:-100000}" BENCH_SUBSET_ITEMS="${4:-200000}" BENCH_REPEATS="${5:-3}"
-export BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
+export BENCH_HELPERS="$here/../scripted-bench.sh" BENCH_E2E="$e2e" BENCH_WORK="$(mktemp -d)" CLOUDSDK_LOG_LEVEL=0
 trap 'rm -rf "$BENCH_WORK"' EXIT
 
 "$e2e/scripted/with-scripted-server.sh" --ranges 8 -- bash -c '
   set -euo pipefail
   cd "$BENCH_WORK"
   tool=("$BENCH_BUILD/bin/cosmos-backup" --insecure-skip-tls-verify)
-  ctl() { node -e "require(process.argv[1]).control(process.env.COSMOS_ENDPOINT, process.argv[2], process.argv[3] && JSON.parse(process.argv[3])).then((r) => console.log(JSON.stringify(r)))" "$BENCH_E2E/scripted/client.js" "$@"; }
-  now() { date +%s.%N; }
-  # measure NAME CMD...: runs CMD; prints NAME, seconds, RU, items written (by the server).
-  measure() {
-    local name=$1 start stats; shift
-    ctl stats/reset >/dev/null
-    start=$(now)
-    "$@" >"$name.out" 2>"$name.err"
-    stats=$(ctl stats)
-    node -e "const s = JSON.parse(process.argv[1]);
-      console.log([process.argv[2], (process.argv[4] - process.argv[3]).toFixed(2), s.ru.toFixed(1), s.itemsWritten].join(\" \"))" \
-      "$stats" "$name" "$start" "$(now)"
-  }
+  source "$BENCH_HELPERS"
   manifest() { node -e "console.log(JSON.parse(require(\"fs\").readFileSync(process.argv[1] + \"/manifest.json\"))[process.argv[2]])" "$@"; }
 
   # 1. The chain.
@@ -47,8 +35,8 @@ trap 'rm -rf "$BENCH_WORK"' EXIT
   state=$(manifest final-full itemCount)
   # Alternately, REPEATS times each; the medians are compared (the machine is shared).
   for ((r = 1; r <= BENCH_REPEATS; r++)); do
-    measure chain-restore "${tool[@]}" --quiet restore --from link-$BENCH_LINKS --database r-chain-$r --container chain >>chain-runs.txt
-    measure full-restore "${tool[@]}" --quiet restore --from final-full --database r-full-$r --container chain >>full-runs.txt
+    measure chain-restore itemsWritten "${tool[@]}" --quiet restore --from link-$BENCH_LINKS --database r-chain-$r --container chain >>chain-runs.txt
+    measure full-restore itemsWritten "${tool[@]}" --quiet restore --from final-full --database r-full-$r --container chain >>full-runs.txt
   done
   median() { sort -n -k2 "$1" | sed -n "$(((BENCH_REPEATS + 1) / 2))p"; }
   chain=$(median chain-runs.txt)
@@ -58,8 +46,8 @@ trap 'rm -rf "$BENCH_WORK"' EXIT
   # 2. One partition key value of a backup in 8 ranges.
   ctl seed "{\"db\":\"bench\",\"coll\":\"tenants\",\"count\":$BENCH_SUBSET_ITEMS}" >/dev/null
   "${tool[@]}" --quiet backup --database bench --container tenants --out tenants --parallel 8 >/dev/null
-  subset=$(measure subset-restore "${tool[@]}" --quiet restore --from tenants --partition-key "\"pk-0001\"" --database r-subset --container tenants)
-  whole=$(measure whole-restore "${tool[@]}" --quiet restore --from tenants --database r-whole --container tenants)
+  subset=$(measure subset-restore itemsWritten "${tool[@]}" --quiet restore --from tenants --partition-key "\"pk-0001\"" --database r-subset --container tenants)
+  whole=$(measure whole-restore itemsWritten "${tool[@]}" --quiet restore --from tenants --database r-whole --container tenants)
   bytes_all=$(node -e "console.log(JSON.parse(require(\"fs\").readFileSync(\"tenants/manifest.json\")).files.reduce((s, f) => s + f.bytes, 0))")
   bytes_subset=$(sed -n "s/^subset: .* data files read (\([0-9]*\) bytes).*/\1/p" subset-restore.out)
   files_subset=$(sed -n "s/^subset: \([0-9]*\) data files read.*/\1/p" subset-restore.out)
